@@ -1,0 +1,118 @@
+// KrvnCommonCtx: the state one operation carries from its entry point to its last step.
+//
+// A context belongs to one entry call on one thread and is never copied. It owns its logger,
+// its REST client and (in the derived contexts) the per-item objects; everything dies with it.
+// Every step reports through it: 0 on success, or a code from the table below with one
+// sentence appended to errorText and logged (fail()); the entry point hands
+// getFinalErrorStr() to the host.
+#pragma once
+
+#include <cstdarg>
+#include <sstream>
+#include <string>
+
+#include "EvDebug.h"
+#include "KrvnRecords.h"
+#include "ZYSOHost.h"
+
+class ZYSnapRESTAPI;
+
+namespace ZYKorvanCommon {
+
+// Error codes stored in errorCode, shared by every step.
+enum KrvnErrorCode : int {
+    ZY_KRVN_ERR_NONE = -1,
+    ZY_KRVN_ERR_OPERATION_FAILED = 1,    // host or cluster operation failed
+    ZY_KRVN_ERR_SCSI_DEVICE = 2,         // SCSI device could not be opened or inquired
+    ZY_KRVN_ERR_SCSI_DATA = 3,           // inquiry data not a Korvan vDisk's, or inconsistent
+    ZY_KRVN_ERR_OS_UTIL = 4,             // OS utility object missing
+    ZY_KRVN_ERR_INVALID_COUNT = 5,
+    ZY_KRVN_ERR_SNAP_LIST = 6,           // snapshot list or item missing
+    ZY_KRVN_ERR_DISK_LIST = 7,           // disk list or item missing (provisioning)
+    ZY_KRVN_ERR_DISK_PARAMS = 8,         // disk name or size missing or invalid
+    ZY_KRVN_ERR_ITEM_ARRAY = 9,          // item not usable, or its array unknown to the host
+    ZY_KRVN_ERR_SOURCE_DEVICE = 10,
+    ZY_KRVN_ERR_SOURCE_EMPTY = 11,
+    ZY_KRVN_ERR_ARRAY_DETAILS = 12,      // array details not available from the host database
+    ZY_KRVN_ERR_PROV_ARRAY_DETAILS = 13, // cluster details in the provisioning input incomplete
+    ZY_KRVN_ERR_METADATA_READ = 14,
+    ZY_KRVN_ERR_METADATA_EMPTY = 15,
+    ZY_KRVN_ERR_METADATA_FIELD = 16,
+    ZY_KRVN_ERR_NOT_ALL_FOUND = 17,
+    ZY_KRVN_ERR_NOT_ALL_CREATED = 18,
+    ZY_KRVN_ERR_REST_CONTENT = 19,       // valid JSON, unexpected content
+    ZY_KRVN_ERR_VDISK_MARKED_DELETE = 20,
+    ZY_KRVN_ERR_NOT_FOUND = 21,
+    ZY_KRVN_ERR_SNAP_NOT_FOUND = 22,
+    ZY_KRVN_ERR_TARGET_IQN = 23,
+    ZY_KRVN_ERR_INITIATOR_INFO = 24,
+    ZY_KRVN_ERR_MAP_PARAMS = 25,
+    ZY_KRVN_ERR_DISK_EXISTS = 26,        // never stored: create's "already exists" answer
+    ZY_KRVN_ERR_DISK_NOT_FOUND = 27,
+};
+
+// Log levels.
+enum KrvnLogLevel : int {
+    ZY_KRVN_LOGLVL_ERROR = -1,
+    ZY_KRVN_LOGLVL_DETAIL = 0,
+    ZY_KRVN_LOGLVL_ENTRY = 1,
+    ZY_KRVN_LOGLVL_SNAP_OP_START = 2,
+    ZY_KRVN_LOGLVL_SNAP_OP_END = 3,
+    ZY_KRVN_LOGLVL_ARRAY_DUMP = 5,
+    ZY_KRVN_LOGLVL_HEX_DUMP = 7,
+    ZY_KRVN_LOGLVL_HEX_ASCII_DUMP = 8,
+};
+
+constexpr long long ZY_KRVN_JOB_ID_UNSET = -123456;
+extern const char* const ZY_KRVN_MASK_VAL_KEY_SESS_ID;   // "sessionId"
+extern const char* const ZY_KRVN_MASK_VAL_KEY_PSWD;      // "password"
+
+// The masking rule shared by the context and the transport: the value after every
+// "sessionId" and "password" becomes asterisks, up to the next "," or "}", or to the end of
+// the text when neither follows. Length is kept.
+void maskSecrets(const std::string& in, std::string& out);
+
+class KrvnCommonCtx {
+public:
+    explicit KrvnCommonCtx(ZYSO::ZYOSUtil* osUtil);
+    virtual ~KrvnCommonCtx();
+    KrvnCommonCtx(const KrvnCommonCtx&) = delete;
+    KrvnCommonCtx& operator=(const KrvnCommonCtx&) = delete;
+
+    // Error state.
+    void resetError();                        // errorCode -1, errorText emptied; restErrors kept
+    std::string getFinalErrorStr();           // appends the cluster's messages to errorText once per call
+    std::string errorString() const { return errorText.str(); }
+
+    // Sets errorCode, appends the sentence to errorText and logs logFormat at the error level
+    // with (errorCode, errorText). Returns the code.
+    int fail(int code, const std::string& sentence, const char* logFormat);
+    // The same, logged with (errorCode, errorText, restErrors).
+    int failRest(int code, const std::string& sentence, const char* logFormat);
+    // The same, logged at the given level.
+    int failAt(int level, int code, const std::string& sentence, const char* logFormat);
+
+    // Logging through the context's logger with its job id.
+    void log(int level, const char* format, ...) __attribute__((format(printf, 3, 4)));
+    int debugLevel() const;
+
+    void printArrayDetails();
+    void maskSensitiveDetails(const std::string& in, std::string& out) const { maskSecrets(in, out); }
+    void logRESTDetails();
+    void extractRESTErrorMsgs();
+
+    // Fields, in their documented order.
+    EvDebug* logger = nullptr;
+    ZYSnapRESTAPI* restClient = nullptr;   // created by the session on first use
+    ZYSO::ZYOSUtil* osUtil = nullptr;      // not owned; may be null
+    KrvnArrayDetails arrayDetails;
+    long long jobId = ZY_KRVN_JOB_ID_UNSET;
+    std::string restApi;                   // relative URL of the last request (always empty)
+    std::string restRequest;
+    std::string restResponse;
+    int errorCode = ZY_KRVN_ERR_NONE;
+    std::ostringstream errorText;
+    std::ostringstream restErrors;         // the cluster's messages from its last error answer
+};
+
+}  // namespace ZYKorvanCommon

@@ -1,0 +1,180 @@
+// KrvnCommonUtils: the work both engines share, on one operation context.
+//
+// Families (one source file each): SCSI inquiry and device identity, iSCSI sessions and host
+// devices, the cluster session and envelope check, the request catalogue, and the cluster
+// operations (vDisk queries, snapshots and clones, targets/LUNs/access, disk administration).
+// Every member returns 0 on success or an error code left in the context (KrvnCommonCtx).
+// Each cluster operation is a rest_ half (build, send, transport failure) and a process half
+// (parse restResponse, envelope check, payload), run through one shared frame.
+// The utilities own the loaded iSCSI module instance and release it when they die; they
+// never own the context.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "CWqLibrary.h"
+#include "KrvnCommonCtx.h"
+#include "KrvnJson.h"
+#include "KrvnRecords.h"
+#include "ZyISCSIModule.h"
+
+namespace ZYKorvanCommon {
+
+// Which shape "result" must have in a cluster answer.
+enum KrvnResultCheck : int {
+    ZY_KRVN_CHECK_RESULT_FIELD_NONE = 0,
+    ZY_KRVN_CHECK_RESULT_FIELD_OBJECT = 1,
+    ZY_KRVN_CHECK_RESULT_FIELD_ARRAY = 2,
+};
+
+// SCSI INQUIRY constants.
+constexpr int ZY_KRVN_SCSI_CDB_LEN = 6;
+constexpr int ZY_KRVN_SCSI_RESP_LEN = 255;
+
+// Loads libZyISCSI.so through the caller's library object; null on failure (logged).
+ZyISCSIModule* GetZyISCSIInstance(CWqLibrary& library);
+// "210000e08b05050a" -> "21:00:00:e0:8b:05:05:0a".
+void StringToWWPN(const std::string& in, std::string& out);
+
+class KrvnCommonUtils {
+public:
+    explicit KrvnCommonUtils(KrvnCommonCtx* ctx);
+    virtual ~KrvnCommonUtils();
+    KrvnCommonUtils(const KrvnCommonUtils&) = delete;
+    KrvnCommonUtils& operator=(const KrvnCommonUtils&) = delete;
+
+    // ---- SCSI inquiry and device identity -------------------------------------------------
+    int doSCSIInquiry(const std::string& device, const unsigned char* cdb, unsigned char* response);
+    void getStdDetailsFromSCSIResp(const unsigned char* response, std::string& vendor,
+                                   std::string& product, std::string& revision);
+    void getDiskSerialIdFromSCSIResp(const unsigned char* response, std::string& serial);
+    void getArrayIdFromSCSIResp(const unsigned char* response, std::string& clusterSerial);
+    int checkStdPageInfoForKorvan(const std::string& device, const std::string& vendor,
+                                  const std::string& product, const std::string& revision);
+    int checkDiskIdInfoForKorvan(const std::string& device, const std::string& serial);
+    int checkArrayIdInfoForKorvan(const std::string& device, const std::string& clusterSerial);
+    int inquireDevice(const std::string& device, std::string& vDiskSerial, std::string& clusterSerial);
+    void dumpHexBuf(const unsigned char* buffer, int length);
+    // The page-mismatch sentence ("... Skipping the device..") shared by inquiry and discovery.
+    int failPageMismatch(const std::string& device, unsigned char returned, int requested,
+                         const char* logFormat);
+
+    // ---- iSCSI sessions and host devices --------------------------------------------------
+    int initializeZYiSCSIModule(CWqLibrary* library);
+    int tryiSCSITargetLogin(std::vector<std::pair<std::string, std::string>>& targets);
+    int tryiSCSITargetLogout(const std::string& portal, const std::string& target);
+    int getLocalHostName(std::string& name);
+    int getDeviceList(const std::string& host, std::vector<std::string>& devices);
+    int refreshSystemBus(const std::string& host, const std::vector<std::string>& initiators,
+                         const std::vector<std::string>& devices);
+
+    // ---- Cluster session and envelope -----------------------------------------------------
+    unsigned int rest_initializeClient();
+    unsigned int rest_connectToArray();
+    unsigned int processConnectResp();
+    unsigned int processCommonResp(const JsonValue& response, const std::string& expectedType,
+                                   int checkResult);
+    unsigned int rest_disconnectArray();
+    unsigned int processLogout();
+    void rest_resetCtx();
+
+    // ---- Request catalogue ----------------------------------------------------------------
+    // Each builder empties and fills `out`. A value that cannot travel inside the cluster's
+    // quotes (single quote, backslash, control character) is refused: code 1, nothing built,
+    // result 1. Otherwise 0.
+    int buildReqBodyForKorvanConnect(std::string& out);
+    int buildReqBodyForKorvanDisconnect(std::string& out);
+    int buildReqBodyForKorvanGetAllVDisks(std::string& out);
+    int buildReqBodyForKorvanGetVDisk(std::string& out, const KrvnDisk& disk);
+    int buildReqBodyForKorvanGetVDiskBySSN(std::string& out, const KrvnDisk& disk);
+    int buildReqBodyForKorvanCreateSnaps(std::string& out, const std::map<std::string, std::string>& sources);
+    int buildReqBodyForKorvanGetSnapList(std::string& out, const std::string& vDisk);
+    int buildReqBodyForKorvanDeleteSnap(std::string& out, const std::string& snapName);
+    int buildReqBodyForKorvanRevert(std::string& out, const std::string& snapName);
+    int buildReqBodyForKorvanGetCloneDetails(std::string& out, const std::string& snapName);
+    int buildReqBodyForKorvanCreateClone(std::string& out, const std::string& cloneName,
+                                         const std::string& snapName);
+    int buildReqBodyForKorvanGetSCSITgtIQNs(std::string& out, const std::string& storageProxy);
+    int buildReqBodyForKorvanAddLUN(std::string& out, const std::vector<std::string>& vDisks,
+                                    const std::vector<std::string>& storageProxies);
+    int buildReqBodyForKorvanAddHostAccessToDisks(std::string& out, const std::vector<std::string>& vDisks,
+                                                  const std::string& hostAddress,
+                                                  const std::string& storageProxy);
+    int buildReqBodyForKorvanGetAccessList(std::string& out, const std::string& vDisk);
+    int buildReqBodyForKorvanRemoveAccess(std::string& out, const std::string& vDisk,
+                                          const std::string& storageProxy, const std::string& hostAddress);
+    int buildReqBodyForKorvanRemoveLUN(std::string& out, const std::string& vDisk, const std::string& target);
+    int buildReqBodyForKorvanDeleteDisk(std::string& out, const std::map<std::string, bool>& disks);
+    int buildReqBodyForKorvanGetClusterSettingInfo(std::string& out);
+    int buildReqBodyForKorvanCreateDisk(std::string& out, const KrvnDisk& disk);
+    int buildReqBodyForKorvanResizeDisk(std::string& out, const KrvnDisk& disk);
+
+    // ---- Virtual disk queries -------------------------------------------------------------
+    unsigned int rest_getAllVDiskDetails(std::vector<KrvnDisk>& disks);
+    unsigned int rest_getVDiskDetails(KrvnDisk& disk);
+    unsigned int rest_getVDiskDetailsBySSN(KrvnDisk& disk);
+    unsigned int processGetAllVDisks(std::vector<KrvnDisk>& disks);
+    unsigned int processGetVDisk(KrvnDisk& disk);
+    unsigned int processGetVDiskBySSN(KrvnDisk& disk);
+    void parseDiskFields(const JsonValue& item, KrvnDisk& disk);
+
+    // ---- Snapshot and clone requests ------------------------------------------------------
+    unsigned int rest_createSnaps(std::map<std::string, std::string>& sources);
+    unsigned int rest_getSnapListForSource(const std::string& vDisk, std::vector<std::string>& snapNames);
+    unsigned int rest_deleteSnap(const std::string& vDisk, const std::string& snapName);
+    unsigned int rest_revertSnap(const std::string& vDisk, const std::string& snapName);
+    unsigned int rest_getCloneDetails(const std::string& snapName, std::vector<std::string>& cloneNames);
+    unsigned int rest_createCloneOfSnap(const std::string& cloneName, const std::string& snapName);
+    unsigned int processCreateSnaps(std::map<std::string, std::string>& sources);
+    unsigned int processGetSnapList(std::vector<std::string>& snapNames);
+    unsigned int processDeleteSnap(const std::string& snapName);
+    unsigned int processRevertSnap(const std::string& snapName);
+    unsigned int processGetCloneDetails(std::vector<std::string>& cloneNames);
+    unsigned int processCreateClone(const std::string& cloneName, const std::string& snapName);
+
+    // ---- Target, LUN and access requests --------------------------------------------------
+    unsigned int rest_getSCSITargetIQNs(const std::string& storageProxy,
+                                        std::map<std::string, std::vector<KrvnSCSITarget>>& targets);
+    unsigned int rest_addLUNConnection(const std::vector<std::string>& vDisks,
+                                       const std::vector<std::string>& storageProxies);
+    unsigned int rest_addHostAccessToDisks(const std::vector<std::string>& vDisks,
+                                           const std::string& hostAddress, const std::string& storageProxy);
+    unsigned int rest_getAccessForDisk(const std::string& vDisk, std::vector<KrvnAccessInfo>& access);
+    unsigned int rest_removeAccess(const std::string& vDisk, const std::string& storageProxy,
+                                   const std::string& hostAddress);
+    unsigned int rest_removeLUN(const std::string& vDisk, const std::string& target);
+    unsigned int processGetSCSITargetIQNs(const std::string& storageProxy,
+                                          std::map<std::string, std::vector<KrvnSCSITarget>>& targets);
+    unsigned int processAddLUN(const std::vector<std::string>& vDisks,
+                               const std::vector<std::string>& storageProxies);
+    unsigned int processAddHostAccessToDisks(const std::vector<std::string>& vDisks,
+                                             const std::string& hostAddress, const std::string& storageProxy);
+    unsigned int processGetAccessList(std::vector<KrvnAccessInfo>& access);
+    unsigned int processRemoveAccess();
+    unsigned int processRemoveLUN(const std::string& vDisk);
+
+    // ---- Disk administration requests -----------------------------------------------------
+    int rest_createDisk(const KrvnDisk& disk);
+    int rest_deleteDisk(std::map<std::string, bool>& disks);
+    int rest_resizeDisk(const KrvnDisk& disk);
+    int rest_getClusterSettingInfo();
+    int processCreateDiskResp(const KrvnDisk& disk);
+    int processDeleteDisk(std::map<std::string, bool>& disks);
+    int processResizeDiskResp(const KrvnDisk& disk);
+    int processGetClusterSettingInfo(std::string& hash);
+
+    KrvnCommonCtx* context() const { return ctx; }
+    ZyISCSIModule* iscsiModule() const { return iscsi; }
+
+protected:
+    KrvnCommonCtx* ctx;                 // not owned
+    ZyISCSIModule* iscsi = nullptr;     // owned once loaded
+
+    // ---- Private helpers of the cluster-operation frame (REST family adds them here) -------
+};
+
+}  // namespace ZYKorvanCommon

@@ -1,0 +1,80 @@
+// Typed, non-throwing access to JSON texts the plug-in reads (cluster answers, the host's map
+// information), over simdjson's DOM.
+//
+// Reading rules used everywhere: a member is taken only when present with the wanted JSON
+// type, otherwise the target is left as it was and the call answers false. Integers are exact
+// to 64 bits; a floating value is truncated toward zero for an integer field; a number outside
+// the field's range counts as a member of the wrong type (never wrapped). Nothing here throws.
+// A JsonValue is a view: it lives no longer than the JsonDocument it came from.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace ZYKorvanCommon {
+
+class JsonValue {
+public:
+    JsonValue();                     // an absent value
+    bool isPresent() const;
+    bool isObject() const;
+    bool isArray() const;
+    bool isString() const;
+    bool isBool() const;
+    bool isNumber() const;
+
+    // Members of an object (absent when this is not an object or has no such key).
+    JsonValue member(std::string_view key) const;
+    bool has(std::string_view key) const { return member(key).isPresent(); }
+    bool getString(std::string_view key, std::string& out) const;
+    bool getBool(std::string_view key, bool& out) const;
+    bool getInt64(std::string_view key, int64_t& out) const;
+    bool getInt32(std::string_view key, int32_t& out) const;
+    bool getInt16(std::string_view key, int16_t& out) const;
+    bool getObject(std::string_view key, JsonValue& out) const;
+    bool getArray(std::string_view key, JsonValue& out) const;
+
+    // This value itself.
+    bool asString(std::string& out) const;
+    bool asBool(bool& out) const;
+    bool asInt64(int64_t& out) const;
+
+    // Arrays: element count (0 when not an array) and element i (absent when out of range).
+    size_t size() const;
+    JsonValue at(size_t index) const;
+    void forEachElement(const std::function<void(const JsonValue&)>& fn) const;
+
+    // Objects: members in ascending byte-wise key order.
+    void forEachMemberSorted(const std::function<void(const std::string& key, const JsonValue&)>& fn) const;
+    size_t memberCount() const;
+
+    // The simdjson element, held by value without exposing simdjson to callers
+    // (a dom::element is a trivially copyable document pointer and tape index).
+    static constexpr size_t kStorage = 16;
+    alignas(8) unsigned char storage_[kStorage];
+    bool present_ = false;
+};
+
+class JsonDocument {
+public:
+    JsonDocument();
+    ~JsonDocument();
+    JsonDocument(const JsonDocument&) = delete;
+    JsonDocument& operator=(const JsonDocument&) = delete;
+
+    // True when the text is valid JSON whose top level is an object.
+    bool parseObject(std::string_view text);
+    JsonValue root() const;
+    // simdjson's reason for the last failure ("" after success).
+    const std::string& error() const { return error_; }
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+    std::string error_;
+};
+
+}  // namespace ZYKorvanCommon

@@ -1,0 +1,44 @@
+// EvDebug: the platform logger.
+//
+// One line per call: time, pid, job id, level, text. The sink (a file or stderr) and the level
+// filter come from the settings file ([Platform] logFile, debugLevel) when the object is
+// constructed; errors (-1) are always written. Writes are thread-safe and line-atomic.
+#pragma once
+
+#include <cstdarg>
+#include <string>
+
+class EvDebugFileInstance;  // the maker's file handle; always null in this stand-in
+
+class EvDebug {
+public:
+    explicit EvDebug(EvDebugFileInstance* instance = nullptr);
+    virtual ~EvDebug();
+    EvDebug(const EvDebug&) = delete;
+    EvDebug& operator=(const EvDebug&) = delete;
+
+    void debugLvl(int level, long long jobId, const char* format, ...)
+        __attribute__((format(printf, 4, 5)));
+    void debugLvl(int level, const char* format, ...) __attribute__((format(printf, 3, 4)));
+    void vdebugLvl(int level, long long jobId, const char* format, va_list args);
+    // One line made of the prefix and the formatted text (used by EvEvent).
+    void Debug(const char* prefix, const char* format, ...) __attribute__((format(printf, 3, 4)));
+
+    int getDebugLevel() const { return level_; }
+
+    // Test hook: while set, every line that passes the level filter also goes to this sink
+    // (process-wide). Pass null to remove it.
+    typedef void (*CaptureSink)(int level, long long jobId, const std::string& text, void* user);
+    static void setCaptureSink(CaptureSink sink, void* user);
+
+private:
+    void write(int level, long long jobId, const std::string& text);
+    int level_;
+    std::string file_;  // empty: stderr
+};
+
+// A short-lived log object used while loading the iSCSI module.
+class EvEvent : public EvDebug {
+public:
+    EvEvent() : EvDebug(nullptr) {}
+};
