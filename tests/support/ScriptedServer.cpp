@@ -1,0 +1,258 @@
+#include "ScriptedServer.h"
+
+#include <httplib.h>
+
+#include <cctype>
+#include <cstdio>
+#include <fstream>
+#include <unistd.h>
+
+namespace krvntest {
+
+namespace {
+
+constexpr const char* kRequestField = "request";
+constexpr size_t kWorkerThreads = 4;
+
+// Every accepted connection becomes one task of the server's queue: counting the tasks counts
+// the connections.
+class CountingQueue : public httplib::TaskQueue {
+public:
+    CountingQueue(std::atomic<size_t>& counter) : counter_(counter), pool_(kWorkerThreads) {}
+    void enqueue(std::function<void()> fn) override {
+        ++counter_;
+        pool_.enqueue(std::move(fn));
+    }
+    void shutdown() override { pool_.shutdown(); }
+
+private:
+    std::atomic<size_t>& counter_;
+    httplib::ThreadPool pool_;
+};
+
+int hexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+std::string writeTempFile(const std::string& text) {
+    char name[] = "/tmp/krvn-scripted-XXXXXX";
+    int fd = mkstemp(name);
+    if (fd < 0) return std::string();
+    close(fd);
+    std::ofstream out(name, std::ios::binary | std::ios::trunc);
+    out << text;
+    return name;
+}
+
+bool lowerEquals(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string RecordedRequest::header(const std::string& name) const {
+    for (const auto& [key, value] : headers) {
+        if (lowerEquals(key, name)) return value;
+    }
+    return std::string();
+}
+
+struct ScriptedServer::Impl {
+    std::unique_ptr<httplib::Server> server;
+};
+
+ScriptedServer::ScriptedServer() : impl_(new Impl) {
+    setDefault(500, "");
+}
+
+ScriptedServer::~ScriptedServer() {
+    stop();
+    if (!certPath_.empty()) std::remove(certPath_.c_str());
+    if (!keyPath_.empty()) std::remove(keyPath_.c_str());
+}
+
+std::string ScriptedServer::formDecode(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        char c = text[i];
+        if (c == '+') {
+            out += ' ';
+        } else if (c == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 &&
+                   hexValue(text[i + 2]) >= 0) {
+            out += static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2]));
+            i += 2;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+bool ScriptedServer::start() { return startWith(false, std::string(), std::string()); }
+
+bool ScriptedServer::startHttps(const std::string& certPem, const std::string& keyPem) {
+    return startWith(true, certPem, keyPem);
+}
+
+bool ScriptedServer::startWith(bool useTls, const std::string& certPem, const std::string& keyPem) {
+    if (impl_->server) return false;
+    if (useTls) {
+        certPath_ = writeTempFile(certPem);
+        keyPath_ = writeTempFile(keyPem);
+        auto tls = std::make_unique<httplib::SSLServer>(certPath_.c_str(), keyPath_.c_str());
+        if (!tls->is_valid()) return false;
+        impl_->server = std::move(tls);
+    } else {
+        impl_->server = std::make_unique<httplib::Server>();
+    }
+    https_ = useTls;
+    httplib::Server& svr = *impl_->server;
+    // Without these, each reused connection stalls about 40 ms and closes after five requests.
+    svr.set_tcp_nodelay(true);
+    svr.set_keep_alive_max_count(1000);
+    svr.new_task_queue = [this] { return new CountingQueue(connections_); };
+
+    // The body is read here rather than by the library, which refuses form bodies over 8 KB.
+    auto withBody = [this](const httplib::Request& req, httplib::Response& res,
+                           const httplib::ContentReader& reader) {
+        RecordedRequest rec;
+        rec.method = req.method;
+        rec.path = req.path;
+        for (const auto& h : req.headers) rec.headers.emplace(h.first, h.second);
+        reader([&rec](const char* data, size_t length) {
+            rec.body.append(data, length);
+            return true;
+        });
+        size_t start = 0;
+        while (start <= rec.body.size()) {
+            size_t end = rec.body.find('&', start);
+            if (end == std::string::npos) end = rec.body.size();
+            std::string pair = rec.body.substr(start, end - start);
+            size_t eq = pair.find('=');
+            if (formDecode(pair.substr(0, eq)) == kRequestField && !rec.hasRequestField) {
+                rec.hasRequestField = true;
+                rec.request = eq == std::string::npos ? std::string() : formDecode(pair.substr(eq + 1));
+            }
+            start = end + 1;
+        }
+        ScriptedReply out = answer(rec);
+        if (out.drop) {
+            // A declared length that is never delivered: the client sees a broken transfer.
+            res.set_content_provider(
+                64, "application/json",
+                [](size_t, size_t, httplib::DataSink&) { return false; });
+            return;
+        }
+        res.status = out.status;
+        res.set_content(out.body, out.contentType.c_str());
+    };
+    auto withoutBody = [withBody](const httplib::Request& req, httplib::Response& res) {
+        withBody(req, res, httplib::ContentReader(
+                               [](httplib::ContentReceiver) { return true; },
+                               [](httplib::MultipartContentHeader, httplib::ContentReceiver) { return true; }));
+    };
+    const char* any = ".*";
+    svr.Post(any, withBody);
+    svr.Put(any, withBody);
+    svr.Patch(any, withBody);
+    svr.Delete(any, withBody);
+    svr.Get(any, withoutBody);
+
+    port_ = svr.bind_to_any_port("127.0.0.1");
+    if (port_ <= 0) {
+        impl_->server.reset();
+        return false;
+    }
+    thread_ = std::thread([&svr] { svr.listen_after_bind(); });
+    return true;
+}
+
+void ScriptedServer::stop() {
+    if (!impl_->server) return;
+    impl_->server->stop();
+    if (thread_.joinable()) thread_.join();
+    impl_->server.reset();
+}
+
+ScriptedReply ScriptedServer::answer(const RecordedRequest& request) {
+    ReplyFunction fn;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        requests_.push_back(request);
+        if (!queue_.empty()) {
+            fn = std::move(queue_.front());
+            queue_.pop_front();
+        } else {
+            fn = default_;
+        }
+    }
+    return fn(request);
+}
+
+void ScriptedServer::reply(int status, const std::string& body) {
+    ScriptedReply r;
+    r.status = status;
+    r.body = body;
+    reply(r);
+}
+
+void ScriptedServer::reply(const ScriptedReply& answer) {
+    reply(ReplyFunction([answer](const RecordedRequest&) { return answer; }));
+}
+
+void ScriptedServer::reply(ReplyFunction fn) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    queue_.push_back(std::move(fn));
+}
+
+void ScriptedServer::replyDrop() { reply(ScriptedReply::dropped()); }
+
+void ScriptedServer::setDefault(int status, const std::string& body) {
+    ScriptedReply r;
+    r.status = status;
+    r.body = body;
+    setDefault(ReplyFunction([r](const RecordedRequest&) { return r; }));
+}
+
+void ScriptedServer::setDefault(ReplyFunction fn) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    default_ = std::move(fn);
+}
+
+size_t ScriptedServer::pendingReplies() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return queue_.size();
+}
+
+std::vector<RecordedRequest> ScriptedServer::requests() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return requests_;
+}
+
+size_t ScriptedServer::requestCount() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return requests_.size();
+}
+
+RecordedRequest ScriptedServer::lastRequest() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return requests_.empty() ? RecordedRequest() : requests_.back();
+}
+
+void ScriptedServer::clearRequests() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    requests_.clear();
+}
+
+size_t ScriptedServer::connectionCount() const { return connections_.load(); }
+
+}  // namespace krvntest
