@@ -1,0 +1,59 @@
+// Internal to the platform: one reading of the settings file.
+//
+// Every public reader loads a fresh store per call, so a changed file applies at once; a
+// component that needs several keys for one action (an HTTP request, one log object) loads
+// one store and asks it all of them. Section and key names match without regard to case.
+#pragma once
+
+#include <map>
+#include <string>
+#include <utility>
+
+namespace ZyPlatform {
+
+class SettingsStore {
+public:
+    // Reads the file named by settingsPath(); a missing or unreadable file is an empty store.
+    static SettingsStore load();
+
+    bool has(const std::string& section, const std::string& key) const;
+    bool text(const std::string& section, const std::string& key, std::string* value) const;
+    // A decimal integer (sign allowed, blanks around it ignored); false when absent or when
+    // the value is not such a number.
+    bool integer(const std::string& section, const std::string& key, long* value) const;
+
+    std::string platformText(const char* key, const std::string& fallback) const;
+    long platformInteger(const char* key, long fallback) const;
+
+    void put(const std::string& section, const std::string& key, const std::string& value);
+
+private:
+    std::map<std::pair<std::string, std::string>, std::string> values_;
+};
+
+// Names of the stand-ins' own settings, all in section "Platform".
+namespace Setting {
+constexpr const char* kSection = "Platform";
+constexpr const char* kLogFile = "logFile";
+constexpr const char* kDebugLevel = "debugLevel";
+constexpr const char* kVirtualTime = "virtualTime";
+constexpr const char* kDeviceBackend = "deviceBackend";
+constexpr const char* kDeviceFixtureDir = "deviceFixtureDir";
+constexpr const char* kCaFile = "caFile";
+constexpr const char* kTlsVerify = "tlsVerify";
+constexpr const char* kConnectTimeoutSec = "connectTimeoutSec";
+constexpr const char* kRequestTimeoutSec = "requestTimeoutSec";
+constexpr const char* kKeyFile = "keyFile";
+}  // namespace Setting
+
+namespace Default {
+constexpr long kDebugLevel = 2;
+constexpr long kConnectTimeoutSec = 30;
+constexpr long kRequestTimeoutSec = 300;
+constexpr const char* kSettingsPath = "/etc/zykorvan/settings.ini";
+constexpr const char* kSettingsEnv = "ZY_SETTINGS_FILE";
+constexpr const char* kKeyFile = "/etc/zykorvan/secret.key";
+constexpr const char* kDeviceBackend = "sg";
+}  // namespace Default
+
+}  // namespace ZyPlatform

@@ -1,0 +1,194 @@
+// The platform HTTP client over one reused libcurl easy handle.
+#include "ZYLibCurl.h"
+
+#include <curl/curl.h>
+
+#include <mutex>
+
+#include "PlatformSettings.h"
+
+namespace {
+
+std::once_flag g_curlGlobalInit;
+bool g_curlGlobalReady = false;
+
+constexpr long kVerifyHostByName = 2;
+constexpr const char* kNoExpectHeader = "Expect:";
+constexpr const char* kNotInitialised = "the HTTP client is not initialised";
+constexpr const char* kNoUrl = "no URL given";
+constexpr const char* kBadRequestType = "unsupported request type";
+constexpr const char* kHttpStatusPrefix = "HTTP status ";
+constexpr const char* kHeaderRefused = "cannot build the header list";
+
+// Methods whose body travels through POSTFIELDS under a custom verb.
+const char* customVerb(_http_req_type_ type) {
+    switch (type) {
+        case ZY_HTTP_REQ_PUT: return "PUT";
+        case ZY_HTTP_REQ_DELETE: return "DELETE";
+        case ZY_HTTP_REQ_PATCH: return "PATCH";
+        default: return nullptr;
+    }
+}
+
+bool knownType(_http_req_type_ type) {
+    switch (type) {
+        case ZY_HTTP_REQ_GET:
+        case ZY_HTTP_REQ_POST:
+        case ZY_HTTP_REQ_PUT:
+        case ZY_HTTP_REQ_DELETE:
+        case ZY_HTTP_REQ_HEAD:
+        case ZY_HTTP_REQ_PATCH: return true;
+    }
+    return false;
+}
+
+size_t appendToString(char* data, size_t size, size_t count, void* user) {
+    static_cast<std::string*>(user)->append(data, size * count);
+    return size * count;
+}
+
+struct HeaderList {
+    curl_slist* list = nullptr;
+    bool ok = true;
+    void add(const char* line) {
+        curl_slist* grown = curl_slist_append(list, line);
+        if (grown) list = grown;
+        else ok = false;
+    }
+    ~HeaderList() { curl_slist_free_all(list); }
+};
+
+}  // namespace
+
+ZYLibCurl::ZYLibCurl() {
+    std::call_once(g_curlGlobalInit,
+                   [] { g_curlGlobalReady = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK; });
+}
+
+ZYLibCurl::~ZYLibCurl() {
+    ZYLibCurlFreeHttpHeaderList();
+    if (curl_) curl_easy_cleanup(static_cast<CURL*>(curl_));
+}
+
+bool ZYLibCurl::ZYLibCurlInit(const char* contentType, bool /*keepAlive*/, bool /*verbose*/,
+                              ZYLibCurlWriteCallback callback) {
+    if (!g_curlGlobalReady) {
+        lastError_ = "libcurl global initialisation failed";
+        return false;
+    }
+    // A second initialisation keeps the handle, and with it the open connection and the TLS
+    // session, so a new login on the same object costs no new handshake.
+    if (!curl_) curl_ = curl_easy_init();
+    if (!curl_) {
+        lastError_ = "cannot create a libcurl handle";
+        return false;
+    }
+    contentType_ = contentType ? contentType : "";
+    callback_ = callback;
+    initialized_ = true;
+    return true;
+}
+
+void ZYLibCurl::ZYLibCurlFreeHttpHeaderList() {
+    curl_slist_free_all(static_cast<curl_slist*>(headers_));
+    headers_ = nullptr;
+}
+
+bool ZYLibCurl::ZYLibCurlAppendHeader(_http_hdr_type_ /*type*/, const char* header) {
+    if (!header) return false;
+    curl_slist* grown = curl_slist_append(static_cast<curl_slist*>(headers_), header);
+    if (!grown) return false;
+    headers_ = grown;
+    return true;
+}
+
+bool ZYLibCurl::ZYLibCurlSendHttpReq(_http_req_type_ type, const char* url, const char* data,
+                                     size_t length, bool /*binary*/, const char* /*extra*/) {
+    response_.clear();
+    lastError_.clear();
+    httpCode_ = 0;
+    auto fail = [this](const char* text) {
+        lastError_ = text;
+        return false;
+    };
+    if (!initialized_ || !curl_) return fail(kNotInitialised);
+    if (!url || !*url) return fail(kNoUrl);
+    if (!knownType(type)) return fail(kBadRequestType);
+
+    CURL* curl = static_cast<CURL*>(curl_);
+    // Reset drops the previous request's options (verb, body) but keeps live connections.
+    curl_easy_reset(curl);
+
+    ZyPlatform::SettingsStore settings = ZyPlatform::SettingsStore::load();
+    namespace S = ZyPlatform::Setting;
+    namespace D = ZyPlatform::Default;
+    long connectTimeout = settings.platformInteger(S::kConnectTimeoutSec, D::kConnectTimeoutSec);
+    long requestTimeout = settings.platformInteger(S::kRequestTimeoutSec, D::kRequestTimeoutSec);
+    std::string caFile = settings.platformText(S::kCaFile, "");
+    // Only an explicit 0 turns verification off; a missing or unreadable value keeps it on.
+    bool verify = settings.platformInteger(S::kTlsVerify, 1) != 0;
+
+    char errorText[CURL_ERROR_SIZE] = {};
+    curl_easy_setopt(curl, CURLOPT_URL, url);
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorText);
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, connectTimeout);
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT, requestTimeout);
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, verify ? 1L : 0L);
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, verify ? kVerifyHostByName : 0L);
+    if (!caFile.empty()) curl_easy_setopt(curl, CURLOPT_CAINFO, caFile.c_str());
+    if (callback_) {
+        curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, callback_);
+        curl_easy_setopt(curl, CURLOPT_WRITEDATA, this);
+    } else {
+        curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, appendToString);
+        curl_easy_setopt(curl, CURLOPT_WRITEDATA, &response_);
+    }
+
+    const char* body = data ? data : "";
+    size_t bodyLength = data ? length : 0;
+    bool sendsBody = type == ZY_HTTP_REQ_POST || type == ZY_HTTP_REQ_PUT ||
+                     type == ZY_HTTP_REQ_PATCH || bodyLength > 0;
+    if (type == ZY_HTTP_REQ_HEAD) {
+        curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
+    } else if (sendsBody) {
+        curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(bodyLength));
+        curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body);
+        const char* verb = type == ZY_HTTP_REQ_GET ? "GET" : customVerb(type);
+        if (verb) curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, verb);
+    } else if (const char* verb = customVerb(type)) {
+        curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, verb);
+    } else {
+        curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
+    }
+
+    HeaderList headers;
+    for (curl_slist* item = static_cast<curl_slist*>(headers_); item; item = item->next) {
+        headers.add(item->data);
+    }
+    if (sendsBody && !contentType_.empty()) headers.add(contentType_.c_str());
+    // Without this, curl waits for a "100 Continue" before sending a larger body.
+    headers.add(kNoExpectHeader);
+    if (!headers.ok) return fail(kHeaderRefused);
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.list);
+
+    CURLcode result = curl_easy_perform(curl);
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &httpCode_);
+    // The header list dies with this call: the handle must not keep pointing at it.
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);
+    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, nullptr);
+    if (result != CURLE_OK) {
+        return fail(errorText[0] ? errorText : curl_easy_strerror(result));
+    }
+    if (httpCode_ >= 400) {
+        lastError_ = kHttpStatusPrefix + std::to_string(httpCode_);
+        return false;
+    }
+    return true;
+}
+
+const char* ZYLibCurl::GetHttpResponse(size_t& length, bool /*detach*/) {
+    // The buffer stays owned by this object until the next request, whatever the caller asks.
+    length = response_.size();
+    return response_.empty() ? nullptr : response_.c_str();
+}

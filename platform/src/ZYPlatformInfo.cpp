@@ -1,0 +1,117 @@
+// The settings store over inih, and the stand-ins' convenience readers.
+#include "ZYPlatformInfo.h"
+
+#include <ini.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+
+#include "PlatformSettings.h"
+
+namespace ZyPlatform {
+namespace {
+
+std::string lowered(const std::string& text) {
+    std::string out(text);
+    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
+int collect(void* user, const char* section, const char* key, const char* value) {
+    static_cast<SettingsStore*>(user)->put(section ? section : "", key ? key : "",
+                                          value ? value : "");
+    return 1;
+}
+
+bool parseDecimal(const std::string& text, long* value) {
+    const char* begin = text.c_str();
+    while (std::isspace(static_cast<unsigned char>(*begin))) ++begin;
+    if (*begin == '\0') return false;
+    char* end = nullptr;
+    errno = 0;
+    long parsed = std::strtol(begin, &end, 10);
+    if (errno == ERANGE || end == begin) return false;
+    while (std::isspace(static_cast<unsigned char>(*end))) ++end;
+    if (*end != '\0') return false;
+    *value = parsed;
+    return true;
+}
+
+}  // namespace
+
+SettingsStore SettingsStore::load() {
+    SettingsStore store;
+    // A syntax error part-way still keeps the lines read before it: settings files are edited
+    // by hand, and one bad line should not silently drop every other setting.
+    ini_parse(ZYPlatformInfo::settingsPath().c_str(), collect, &store);
+    return store;
+}
+
+void SettingsStore::put(const std::string& section, const std::string& key,
+                        const std::string& value) {
+    values_[{lowered(section), lowered(key)}] = value;
+}
+
+bool SettingsStore::has(const std::string& section, const std::string& key) const {
+    return values_.count({lowered(section), lowered(key)}) != 0;
+}
+
+bool SettingsStore::text(const std::string& section, const std::string& key,
+                         std::string* value) const {
+    auto it = values_.find({lowered(section), lowered(key)});
+    if (it == values_.end()) return false;
+    if (value) *value = it->second;
+    return true;
+}
+
+bool SettingsStore::integer(const std::string& section, const std::string& key,
+                            long* value) const {
+    std::string raw;
+    long parsed = 0;
+    if (!text(section, key, &raw) || !parseDecimal(raw, &parsed)) return false;
+    if (value) *value = parsed;
+    return true;
+}
+
+std::string SettingsStore::platformText(const char* key, const std::string& fallback) const {
+    std::string value;
+    return text(Setting::kSection, key, &value) ? value : fallback;
+}
+
+long SettingsStore::platformInteger(const char* key, long fallback) const {
+    long value = 0;
+    return integer(Setting::kSection, key, &value) ? value : fallback;
+}
+
+std::string platformString(const char* key, const std::string& fallback) {
+    return SettingsStore::load().platformText(key, fallback);
+}
+
+long platformNumber(const char* key, long fallback) {
+    return SettingsStore::load().platformInteger(key, fallback);
+}
+
+}  // namespace ZyPlatform
+
+ZYPlatformInfo::ZYPlatformInfo() = default;
+
+std::string ZYPlatformInfo::settingsPath() {
+    const char* path = std::getenv(ZyPlatform::Default::kSettingsEnv);
+    return (path && *path) ? path : ZyPlatform::Default::kSettingsPath;
+}
+
+int ZYPlatformInfo::getString(const char* section, const char* key, std::string* value) {
+    if (!section || !key) return 0;
+    return ZyPlatform::SettingsStore::load().text(section, key, value) ? 1 : 0;
+}
+
+int ZYPlatformInfo::getNumber(const char* section, const char* key, unsigned long* value) {
+    if (!section || !key) return 0;
+    long parsed = 0;
+    if (!ZyPlatform::SettingsStore::load().integer(section, key, &parsed)) return 0;
+    // Negative values keep their bit pattern: callers that read them back as long get the
+    // number that was written.
+    if (value) *value = static_cast<unsigned long>(parsed);
+    return 1;
+}
