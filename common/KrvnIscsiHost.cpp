@@ -72,9 +72,9 @@ ZyISCSIModule* GetZyISCSIInstance(CWqLibrary& library) {
 void StringToWWPN(const std::string& in, std::string& out) {
     out.clear();
     for (size_t i = 0; i < in.size(); ++i) {
+        // A colon between the pairs of the first eight bytes, never after the last character.
+        if (i > 0 && i % 2 == 0 && i < 16) out += ':';
         out += in[i];
-        size_t copied = i + 1;
-        if (copied % 2 == 0 && copied < 16) out += ':';
     }
 }
 
