@@ -1,0 +1,65 @@
+// The one frame every cluster operation runs through. Each operation brings its descriptor
+// (type, method, result shape), its body builder, its failure sentence and its payload reader.
+#include "KrvnCommonUtils.h"
+#include "KrvnTextsRest.h"
+#include "ZYSnapRESTAPI.h"
+
+namespace ZYKorvanCommon {
+
+unsigned int KrvnCommonUtils::runRestOp(const KrvnRestOp& op, const KrvnBodyBuilder& build,
+                                        const std::string& failureText, const KrvnResponseReader& process,
+                                        const KrvnFailureClassifier& classify) {
+    rest_resetCtx();
+    if (build(ctx->restRequest) != 0) return static_cast<unsigned int>(ctx->errorCode);
+    for (int attempt = 1;; ++attempt) {
+        // The transport leaves the text alone on an empty answer: never read a stale one.
+        ctx->restResponse.clear();
+        ZYSnapRESTAPI* client = ctx->restClient;
+        bool sent = client && (op.usePut ? client->put(ctx->restApi, ctx->restRequest, ctx->restResponse)
+                                         : client->post(ctx->restApi, ctx->restRequest, ctx->restResponse));
+        if (!sent) {
+            ctx->logRESTDetails();
+            ctx->extractRESTErrorMsgs();
+            return static_cast<unsigned int>(
+                ctx->failRest(ZY_KRVN_ERR_OPERATION_FAILED, failureText, ZY_KRVN_LOG_CLUSTER_OP_FAILED_REST));
+        }
+        unsigned int rc = process();
+        if (rc == 0) return 0;
+        if (op.retryOn && attempt < op.attempts && restErrorsContain(op.retryOn)) {
+            ctx->resetError();
+            continue;
+        }
+        return classify ? classify(rc) : rc;
+    }
+}
+
+bool KrvnCommonUtils::parseRestResp(JsonDocument& doc, const char* logFormat) {
+    if (doc.parseObject(ctx->restResponse)) return true;
+    failCluster(ZY_KRVN_ERR_OPERATION_FAILED, ZY_KRVN_ERR_PARSE_RESPONSE + ctx->restResponse + ZY_KRVN_ERR_CLOSE,
+                logFormat);
+    return false;
+}
+
+unsigned int KrvnCommonUtils::processRestResp(const KrvnRestOp& op, const KrvnPayloadReader& payload,
+                                              const KrvnEnvelopeFallback& onEnvelopeFailure) {
+    JsonDocument doc;
+    if (!parseRestResp(doc, ZY_KRVN_LOG_OP_STATUS_UNKNOWN)) return static_cast<unsigned int>(ctx->errorCode);
+    const JsonValue response = doc.root();
+    unsigned int rc = processCommonResp(response, op.type, op.resultCheck);
+    if (rc != 0) return onEnvelopeFailure ? onEnvelopeFailure(response, rc) : rc;
+    return payload(response);
+}
+
+unsigned int KrvnCommonUtils::failCluster(int code, const std::string& sentence, const char* logFormat) {
+    ctx->errorCode = code;
+    ctx->errorText << sentence;
+    ctx->log(ZY_KRVN_LOGLVL_ERROR, logFormat, ctx->arrayDetails.arrayId.c_str(), ctx->errorCode,
+             ctx->errorText.str().c_str());
+    return static_cast<unsigned int>(code);
+}
+
+bool KrvnCommonUtils::restErrorsContain(const std::string& text) const {
+    return ctx->restErrors.str().find(text) != std::string::npos;
+}
+
+}  // namespace ZYKorvanCommon
