@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <utility>
@@ -39,6 +40,17 @@ constexpr int ZY_KRVN_SCSI_RESP_LEN = 255;
 ZyISCSIModule* GetZyISCSIInstance(CWqLibrary& library);
 // "210000e08b05050a" -> "21:00:00:e0:8b:05:05:0a".
 void StringToWWPN(const std::string& in, std::string& out);
+
+// One cluster operation is described by what differs from the others: the answer's type,
+// the method, the shape "result" must have and, for MakeSnapshot alone, a cluster message
+// that makes the very same request worth sending again (at once, a bounded number of times).
+struct KrvnRestOp {
+    const char* type;
+    bool usePut;
+    int resultCheck;
+    int attempts = 1;
+    const char* retryOn = nullptr;
+};
 
 class KrvnCommonUtils {
 public:
@@ -175,6 +187,24 @@ protected:
     ZyISCSIModule* iscsi = nullptr;     // owned once loaded
 
     // ---- Private helpers of the cluster-operation frame (REST family adds them here) -------
+    using KrvnBodyBuilder = std::function<int(std::string& body)>;
+    using KrvnResponseReader = std::function<unsigned int()>;
+    using KrvnFailureClassifier = std::function<unsigned int(unsigned int code)>;
+    using KrvnPayloadReader = std::function<unsigned int(const JsonValue& response)>;
+    using KrvnEnvelopeFallback = std::function<unsigned int(const JsonValue& response, unsigned int code)>;
+
+    // reset, build (a refused value sends nothing), send, report a failed exchange with
+    // failureText, else process; classify sees a failed process result and may refine it.
+    unsigned int runRestOp(const KrvnRestOp& op, const KrvnBodyBuilder& build, const std::string& failureText,
+                           const KrvnResponseReader& process, const KrvnFailureClassifier& classify = nullptr);
+    // parse restResponse, check the envelope, read the payload; onEnvelopeFailure, when given,
+    // decides the result of a failed envelope check.
+    unsigned int processRestResp(const KrvnRestOp& op, const KrvnPayloadReader& payload,
+                                 const KrvnEnvelopeFallback& onEnvelopeFailure = nullptr);
+    bool parseRestResp(JsonDocument& doc, const char* logFormat);
+    // Sets the code, appends the sentence and logs logFormat with (arrayId, code, errorText).
+    unsigned int failCluster(int code, const std::string& sentence, const char* logFormat);
+    bool restErrorsContain(const std::string& text) const;
 };
 
 }  // namespace ZYKorvanCommon
