@@ -1,0 +1,73 @@
+// KrvnProvUtils: the provisioning engine, one entry call's worth of cluster and host work.
+//
+// Built on the stack over an initialised KrvnProvCtx (not owned) after the session has logged
+// in. Each operation walks the context's disks in ascending id order, writes each disk's
+// status to its host item (failure first, success once confirmed) and returns 0 or the
+// context's error code. Map and unmap also drive the host's iSCSI initiator; the loaded iSCSI
+// module and its library stay with this object until it dies.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "CWqLibrary.h"
+#include "KrvnCommonUtils.h"
+#include "KrvnProvCtx.h"
+
+namespace ZYProvKorvan {
+
+class KrvnProvUtils : public ZYKorvanCommon::KrvnCommonUtils {
+public:
+    explicit KrvnProvUtils(KrvnProvCtx* ctx);
+    ~KrvnProvUtils() override;
+
+    int create_vDisks();
+    int resize_vDisks();
+    int delete_vDisks();
+    int map_vDisks();
+    int unmap_vDisks();
+
+    int getClusterUniqueID();
+    int getTargetIQNs();
+    // Associates new host devices with the disks by SCSI serial; 0 when every disk has one.
+    int checkForMappedDevices(const std::vector<std::string>& devices, unsigned long& found);
+
+    KrvnProvCtx* provContext() const { return prov; }
+
+protected:
+    // What differs between the create and the resize walk.
+    struct DiskWalk {
+        const char* startLog;
+        const char* diskLog;
+        const char* successLog;
+        const char* doneLog;
+        short failureStatus;
+        short successStatus;
+        bool setItemNames;
+        int (ZYKorvanCommon::KrvnCommonUtils::*request)(const ZYKorvanCommon::KrvnDisk&);
+    };
+    int walkDisks(const DiskWalk& walk);
+    int deleteOneByOne(const std::map<std::string, bool>& group);
+    // The protocol, host name and initiator checks every host entry must pass.
+    int checkMapInfo(const KrvnMapInfo& host);
+    int mapDisk(KrvnDiskObject& disk, std::vector<std::string>& initiators);
+    int discoverMappedDevices(const std::vector<std::string>& initiators, unsigned long& found);
+    int unmapDisk(KrvnDiskObject& disk, std::vector<std::string>& initiators, std::vector<std::string>& devices);
+    int unmapInitiator(KrvnDiskObject& disk, const std::string& initiator,
+                       const std::vector<ZYKorvanCommon::KrvnAccessInfo>& access,
+                       std::vector<std::string>& proxies, std::vector<std::string>& initiators);
+    int removeUnusedLUNs(KrvnDiskObject& disk, const std::vector<std::string>& proxies);
+    // A fresh access list; code 27 (disk gone) is left to the caller.
+    int readAccessList(const KrvnDiskObject& disk, std::vector<ZYKorvanCommon::KrvnAccessInfo>& access);
+    void markUnmapped(KrvnDiskObject& disk, const char* logFormat);
+    void sleepRetryInterval();
+
+    static short itemStatus(const KrvnDiskObject& disk);
+    static void setItemStatus(const KrvnDiskObject& disk, short status);
+
+    KrvnProvCtx* prov;                                   // not owned
+    CWqLibrary iscsiLibrary{true};                       // keeps the iSCSI module loaded
+    std::map<std::string, std::vector<ZYKorvanCommon::KrvnSCSITarget>> targetCache;   // unmap
+};
+
+}  // namespace ZYProvKorvan
