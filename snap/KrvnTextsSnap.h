@@ -84,7 +84,7 @@ inline constexpr const char ZY_KRVN_LOG_VALIDATE_OBJ_FAILED[] = "KRVN  Input int
 inline constexpr const char ZY_KRVN_LOG_VALIDATE_LIST_FAILED[] = "KRVN  Input snapshot list validation failed [%d:%s].";
 inline constexpr const char ZY_KRVN_LOG_VALIDATE_OBJ_FAILED_NO_STOP[] =
     "KRVN  Input internal object validation failed [%d:%s]";
-inline constexpr const char ZY_KRVN_ERR_INVALID_COUNT[] = "Invalid snapshot count-[";
+inline constexpr const char ZY_KRVN_ERR_TEXT_INVALID_COUNT[] = "Invalid snapshot count-[";
 inline constexpr const char ZY_KRVN_ERR_EMPTY_LIST[] = "Empty snapshot list passed";
 inline constexpr const char ZY_KRVN_ERR_EMPTY_ITEM_1[] = "Empty snapshot info at idx-[";
 inline constexpr const char ZY_KRVN_ERR_EMPTY_ITEM_2[] = "] of total-[";
@@ -97,14 +97,14 @@ inline constexpr const char ZY_KRVN_ERR_NO_ARRAY_2[] =
 // ---- Context: per-item fetch ----------------------------------------------------------------
 inline constexpr const char ZY_KRVN_LOG_FETCH[] = "KRVN  Fetching details for internal objects...";
 inline constexpr const char ZY_KRVN_LOG_FETCH_DONE[] = "KRVN  Fetching details for internal objects... - done.";
-inline constexpr const char ZY_KRVN_ERR_SOURCE_DEVICE[] = "Failed to get source device details for snap-[";
+inline constexpr const char ZY_KRVN_ERR_TEXT_SOURCE_DEVICE[] = "Failed to get source device details for snap-[";
 inline constexpr const char ZY_KRVN_LOG_OP_FAILED_ERROR[] = "KRVN  Snapshot operation failed. Error-[%d:%s]";
 inline constexpr const char ZY_KRVN_LOG_OP_FAILED_ERROR_STOP[] = "KRVN  Snapshot operation failed. Error-[%d:%s].";
 inline constexpr const char ZY_KRVN_LOG_GOT_SOURCE[] = "KRVN >>  Got source device-[%s].";
 inline constexpr const char ZY_KRVN_LOG_CHECK_VMWARE[] = "KRVN  Going to check if the source device is VMware or not..";
 inline constexpr const char ZY_KRVN_LOG_IS_VMWARE[] = "KRVN >>  The source is a VMware device.";
 inline constexpr const char ZY_KRVN_LOG_NOT_VMWARE[] = "KRVN >>  The source is not a VMware device.";
-inline constexpr const char ZY_KRVN_ERR_SOURCE_EMPTY[] = "Source device is empty. Unable to check if it is VMware or not.";
+inline constexpr const char ZY_KRVN_ERR_TEXT_SOURCE_EMPTY[] = "Source device is empty. Unable to check if it is VMware or not.";
 inline constexpr const char ZY_KRVN_VMWARE_DEVICE_MARK[] = "ovltype:vmware";
 
 // ---- Context: array details and configuration ---------------------------------------------
