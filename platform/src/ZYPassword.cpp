@@ -30,26 +30,27 @@ bool sodiumReady() {
     return ready;
 }
 
-// Bytes that hold secrets are wiped before their memory is given back.
+// Bytes that hold secrets are wiped before their memory is given back. One spare byte keeps
+// data() valid for an empty clear text.
 class SecretBytes {
 public:
-    explicit SecretBytes(size_t size = 0) : bytes_(size) {}
+    SecretBytes() { resize(0); }
     ~SecretBytes() { wipe(); }
     SecretBytes(const SecretBytes&) = delete;
     SecretBytes& operator=(const SecretBytes&) = delete;
-    void wipe() {
-        if (!bytes_.empty()) sodium_memzero(bytes_.data(), bytes_.size());
-    }
+    void wipe() { sodium_memzero(bytes_.data(), bytes_.size()); }
     void resize(size_t size) {
-        wipe();
-        bytes_.assign(size, 0);
+        if (!bytes_.empty()) wipe();
+        bytes_.assign(size + 1, 0);
+        size_ = size;
     }
     unsigned char* data() { return bytes_.data(); }
     const unsigned char* data() const { return bytes_.data(); }
-    size_t size() const { return bytes_.size(); }
+    size_t size() const { return size_; }
 
 private:
     std::vector<unsigned char> bytes_;
+    size_t size_ = 0;
 };
 
 bool readKeyFile(SecretBytes& key, std::string* error) {
