@@ -122,8 +122,14 @@ bool ZYLibCurl::ZYLibCurlSendHttpReq(_http_req_type_ type, const char* url, cons
     ZyPlatform::SettingsStore settings = ZyPlatform::SettingsStore::load();
     namespace S = ZyPlatform::Setting;
     namespace D = ZyPlatform::Default;
-    long connectTimeout = settings.platformInteger(S::kConnectTimeoutSec, D::kConnectTimeoutSec);
-    long requestTimeout = settings.platformInteger(S::kRequestTimeoutSec, D::kRequestTimeoutSec);
+    // To libcurl 0 means "wait for ever" and a negative value is refused (leaving no limit at
+    // all): neither is what a time-out setting asks for, so both fall back to the default.
+    auto seconds = [&settings](const char* key, long fallback) {
+        long value = settings.platformInteger(key, fallback);
+        return value > 0 ? value : fallback;
+    };
+    long connectTimeout = seconds(S::kConnectTimeoutSec, D::kConnectTimeoutSec);
+    long requestTimeout = seconds(S::kRequestTimeoutSec, D::kRequestTimeoutSec);
     std::string caFile = settings.platformText(S::kCaFile, "");
     // Only an explicit 0 turns verification off; a missing or unreadable value keeps it on.
     bool verify = settings.platformInteger(S::kTlsVerify, 1) != 0;

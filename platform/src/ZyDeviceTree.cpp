@@ -26,6 +26,7 @@ constexpr unsigned char kOpInquiry = 0x12;
 constexpr unsigned char kEvpdBit = 0x01;
 constexpr size_t kFixtureAnswerBytes = 255;
 constexpr int kDefaultTimeoutSec = 60;
+constexpr int kMaxTimeoutSec = 24 * 3600;  // keeps the milliseconds within SG_IO's field
 
 constexpr const char* kBackendSg = "sg";
 constexpr const char* kBackendFixture = "fixture";
@@ -87,7 +88,8 @@ public:
         io.dxferp = buffer;
         io.mx_sb_len = sizeof sense;
         io.sbp = sense;
-        io.timeout = static_cast<unsigned int>(timeoutSec > 0 ? timeoutSec : kDefaultTimeoutSec) * 1000u;
+        int seconds = timeoutSec > 0 ? std::min(timeoutSec, kMaxTimeoutSec) : kDefaultTimeoutSec;
+        io.timeout = static_cast<unsigned int>(seconds) * 1000u;
         if (ioctl(fd_, SG_IO, &io) < 0) {
             setError(error, "SG_IO failed on " + quoted(path_) + ": " + std::strerror(errno));
             return -1;
