@@ -6,6 +6,23 @@
 
 namespace ZYKorvanCommon {
 
+namespace {
+
+// True when this very answer is a refusal whose message holds the text. The cluster's
+// messages kept from an earlier answer do not count: a request that partly succeeded and
+// then failed for another reason must not be sent again (it would make duplicates).
+bool answerRefusedWith(const std::string& answer, const char* text) {
+    JsonDocument doc;
+    if (!doc.parseObject(answer)) return false;
+    std::string status;
+    std::string message;
+    doc.root().getString(ZY_KRVN_REST_CMN_FIELD_STATUS, status);
+    doc.root().getString(ZY_KRVN_REST_CMN_FIELD_MSG, message);
+    return status != ZY_KRVN_REST_CMN_VALUE_STATUS_OK && message.find(text) != std::string::npos;
+}
+
+}  // namespace
+
 unsigned int KrvnCommonUtils::runRestOp(const KrvnRestOp& op, const KrvnBodyBuilder& build,
                                         const std::string& failureText, const KrvnResponseReader& process,
                                         const KrvnFailureClassifier& classify) {
@@ -25,7 +42,7 @@ unsigned int KrvnCommonUtils::runRestOp(const KrvnRestOp& op, const KrvnBodyBuil
         }
         unsigned int rc = process();
         if (rc == 0) return 0;
-        if (op.retryOn && attempt < op.attempts && restErrorsContain(op.retryOn)) {
+        if (op.retryOn && attempt < op.attempts && answerRefusedWith(ctx->restResponse, op.retryOn)) {
             ctx->resetError();
             continue;
         }

@@ -100,15 +100,20 @@ std::string ScriptedServer::formDecode(const std::string& text) {
 bool ScriptedServer::start() { return startWith(false, std::string(), std::string()); }
 
 bool ScriptedServer::startHttps(const std::string& certPem, const std::string& keyPem) {
-    return startWith(true, certPem, keyPem);
+    if (impl_->server) return false;
+    certPath_ = writeTempFile(certPem);
+    keyPath_ = writeTempFile(keyPem);
+    return startWith(true, certPath_, keyPath_);
 }
 
-bool ScriptedServer::startWith(bool useTls, const std::string& certPem, const std::string& keyPem) {
+bool ScriptedServer::startHttpsFiles(const std::string& certFile, const std::string& keyFile) {
+    return startWith(true, certFile, keyFile);
+}
+
+bool ScriptedServer::startWith(bool useTls, const std::string& certFile, const std::string& keyFile) {
     if (impl_->server) return false;
     if (useTls) {
-        certPath_ = writeTempFile(certPem);
-        keyPath_ = writeTempFile(keyPem);
-        auto tls = std::make_unique<httplib::SSLServer>(certPath_.c_str(), keyPath_.c_str());
+        auto tls = std::make_unique<httplib::SSLServer>(certFile.c_str(), keyFile.c_str());
         if (!tls->is_valid()) return false;
         impl_->server = std::move(tls);
     } else {

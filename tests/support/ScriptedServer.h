@@ -66,6 +66,8 @@ public:
     bool start();
     // The same over TLS with the given PEM certificate and key texts.
     bool startHttps(const std::string& certPem, const std::string& keyPem);
+    // The same from PEM files (TestCert::shared().certFile(), keyFile()).
+    bool startHttpsFiles(const std::string& certFile, const std::string& keyFile);
     void stop();
 
     int port() const { return port_; }
@@ -92,7 +94,7 @@ public:
 
 private:
     struct Impl;
-    bool startWith(bool useTls, const std::string& certPem, const std::string& keyPem);
+    bool startWith(bool useTls, const std::string& certFile, const std::string& keyFile);
     ScriptedReply answer(const RecordedRequest& request);
 
     std::unique_ptr<Impl> impl_;

@@ -1,0 +1,207 @@
+// Target, LUN and access requests: which storage proxies expose a vDisk and which host
+// initiators may reach it.
+#include <charconv>
+
+#include "CWqString.h"
+#include "KrvnCommonUtils.h"
+#include "KrvnTextsRest.h"
+
+namespace ZYKorvanCommon {
+
+namespace {
+
+const KrvnRestOp kGetTargets{ZY_KRVN_REST_CMN_VALUE_TYPE_GET_SCSI_TARGET, false, ZY_KRVN_CHECK_RESULT_FIELD_OBJECT};
+const KrvnRestOp kAddLun{ZY_KRVN_REST_CMN_VALUE_TYPE_ADD_LUN, false, ZY_KRVN_CHECK_RESULT_FIELD_ARRAY};
+const KrvnRestOp kAddAccess{ZY_KRVN_REST_CMN_VALUE_TYPE_ADD_ACCESS, false, ZY_KRVN_CHECK_RESULT_FIELD_ARRAY};
+const KrvnRestOp kGetAccess{ZY_KRVN_REST_CMN_VALUE_TYPE_GET_ACCESS, false, ZY_KRVN_CHECK_RESULT_FIELD_ARRAY};
+const KrvnRestOp kRemoveAccess{ZY_KRVN_REST_CMN_VALUE_TYPE_REMOVE_ACCESS, false, ZY_KRVN_CHECK_RESULT_FIELD_NONE};
+const KrvnRestOp kRemoveLun{ZY_KRVN_REST_CMN_VALUE_TYPE_REMOVE_LUN, false, ZY_KRVN_CHECK_RESULT_FIELD_OBJECT};
+
+std::string text(const JsonValue& object, const char* key) {
+    std::string value;
+    object.getString(key, value);
+    return value;
+}
+
+// "a,b" for the failure sentences.
+std::string joined(const std::vector<std::string>& names) {
+    std::string out;
+    for (const std::string& name : names) out += name + ZY_KRVN_REST_LIST_SEP;
+    if (!out.empty()) out.pop_back();
+    return out;
+}
+
+// The whole text must be a base-10 signed 64-bit number; anything else leaves the serial
+// alone rather than matching a device against a wrong one.
+void readSerial(const std::string& value, int64_t& serial) {
+    int64_t parsed = 0;
+    const char* end = value.data() + value.size();
+    auto [ptr, ec] = std::from_chars(value.data(), end, parsed, 10);
+    if (ec == std::errc() && ptr == end && !value.empty()) serial = parsed;
+}
+
+}  // namespace
+
+unsigned int KrvnCommonUtils::rest_getSCSITargetIQNs(const std::string& storageProxy,
+                                                     std::map<std::string, std::vector<KrvnSCSITarget>>& targets) {
+    unsigned int rc = runRestOp(
+        kGetTargets, [&](std::string& body) { return buildReqBodyForKorvanGetSCSITgtIQNs(body, storageProxy); },
+        ZY_KRVN_ERR_GET_TARGETS + storageProxy + ZY_KRVN_ERR_CLOSE,
+        [&] { return processGetSCSITargetIQNs(storageProxy, targets); });
+    if (rc != 0) return rc;
+    ctx->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_LOG_GOT_TARGETS, targets[storageProxy].size());
+    return 0;
+}
+
+unsigned int KrvnCommonUtils::processGetSCSITargetIQNs(const std::string& storageProxy,
+                                                       std::map<std::string, std::vector<KrvnSCSITarget>>& targets) {
+    return processRestResp(kGetTargets, [&](const JsonValue& response) -> unsigned int {
+        JsonValue rows;
+        if (!response.member(ZY_KRVN_REST_CMN_FIELD_RESULT).getArray(ZY_KRVN_REST_GET_SCSI_TGT_FIELD_LUN_INFO, rows))
+            return 0;
+        std::vector<KrvnSCSITarget>& list = targets[storageProxy];
+        rows.forEachElement([&](const JsonValue& row) {
+            KrvnSCSITarget target;
+            row.getString(ZY_KRVN_REST_GET_SCSI_TGT_FIELD_LUN_ID, target.lunId);
+            row.getString(ZY_KRVN_REST_GET_SCSI_TGT_FIELD_LUN_TARGET, target.targetIqn);
+            readSerial(text(row, ZY_KRVN_REST_GET_SCSI_TGT_FIELD_SCSI_SERIAL), target.scsiSerialNumber);
+            target.online = text(row, ZY_KRVN_REST_GET_SCSI_TGT_FIELD_ONLINE) == ZY_KRVN_REST_GET_SCSI_TGT_VALUE_ONLINE;
+            list.push_back(target);
+        });
+        return 0;
+    });
+}
+
+unsigned int KrvnCommonUtils::rest_addLUNConnection(const std::vector<std::string>& vDisks,
+                                                    const std::vector<std::string>& storageProxies) {
+    return runRestOp(
+        kAddLun, [&](std::string& body) { return buildReqBodyForKorvanAddLUN(body, vDisks, storageProxies); },
+        ZY_KRVN_ERR_ADD_LUN_1 + joined(vDisks) + ZY_KRVN_ERR_ADD_LUN_2 + joined(storageProxies) + ZY_KRVN_ERR_ADD_LUN_3,
+        [&] { return processAddLUN(vDisks, storageProxies); });
+}
+
+unsigned int KrvnCommonUtils::processAddLUN(const std::vector<std::string>&, const std::vector<std::string>&) {
+    return processRestResp(kAddLun, [&](const JsonValue& response) -> unsigned int {
+        const JsonValue result = response.member(ZY_KRVN_REST_CMN_FIELD_RESULT);
+        for (size_t i = 0; i < result.size(); ++i) {
+            const JsonValue disk = result.at(i);
+            const std::string name = text(disk, ZY_KRVN_REST_ADD_LUN_FIELD_NAME);
+            if (text(disk, ZY_KRVN_REST_ADD_LUN_FIELD_STATUS) != ZY_KRVN_REST_CMN_VALUE_STATUS_OK)
+                return static_cast<unsigned int>(ctx->fail(
+                    ZY_KRVN_ERR_OPERATION_FAILED,
+                    ZY_KRVN_ERR_EXPOSE_DISK_1 + name + ZY_KRVN_ERR_EXPOSE_DISK_2 +
+                        text(disk, ZY_KRVN_REST_ADD_LUN_FIELD_MESSAGE) + ZY_KRVN_ERR_CLOSE,
+                    ZY_KRVN_LOG_CLUSTER_OP_FAILED));
+            JsonValue proxies;
+            disk.getArray(ZY_KRVN_REST_ADD_LUN_FIELD_TARGETS, proxies);
+            for (size_t t = 0; t < proxies.size(); ++t) {
+                const JsonValue proxy = proxies.at(t);
+                const std::string proxyName = text(proxy, ZY_KRVN_REST_ADD_LUN_FIELD_TARGET_NAME);
+                const std::string message = text(proxy, ZY_KRVN_REST_ADD_LUN_FIELD_TARGET_MESSAGE);
+                if (text(proxy, ZY_KRVN_REST_ADD_LUN_FIELD_TARGET_STATUS) == ZY_KRVN_REST_CMN_VALUE_STATUS_OK ||
+                    message == FXString::Format(ZY_KRVN_LUN_ALREADY_EXPOSED, proxyName))
+                    continue;
+                return static_cast<unsigned int>(ctx->fail(ZY_KRVN_ERR_OPERATION_FAILED,
+                                                           ZY_KRVN_ERR_EXPOSE_TARGET_1 + proxyName +
+                                                               ZY_KRVN_ERR_EXPOSE_TARGET_2 + name +
+                                                               ZY_KRVN_ERR_EXPOSE_TARGET_3 + message + ZY_KRVN_ERR_CLOSE,
+                                                           ZY_KRVN_LOG_CLUSTER_OP_FAILED));
+            }
+        }
+        return 0;
+    });
+}
+
+unsigned int KrvnCommonUtils::rest_addHostAccessToDisks(const std::vector<std::string>& vDisks,
+                                                        const std::string& hostAddress, const std::string& storageProxy) {
+    return runRestOp(
+        kAddAccess,
+        [&](std::string& body) { return buildReqBodyForKorvanAddHostAccessToDisks(body, vDisks, hostAddress, storageProxy); },
+        ZY_KRVN_ERR_ADD_ACCESS_1 + joined(vDisks) + ZY_KRVN_ERR_ADD_ACCESS_2 + hostAddress + ZY_KRVN_ERR_ADD_ACCESS_3 +
+            storageProxy + ZY_KRVN_ERR_ADD_ACCESS_4,
+        [&] { return processAddHostAccessToDisks(vDisks, hostAddress, storageProxy); });
+}
+
+unsigned int KrvnCommonUtils::processAddHostAccessToDisks(const std::vector<std::string>&,
+                                                          const std::string& hostAddress,
+                                                          const std::string& storageProxy) {
+    return processRestResp(kAddAccess, [&](const JsonValue& response) -> unsigned int {
+        const JsonValue result = response.member(ZY_KRVN_REST_CMN_FIELD_RESULT);
+        for (size_t i = 0; i < result.size(); ++i) {
+            const JsonValue disk = result.at(i);
+            if (text(disk, ZY_KRVN_REST_ADD_ACCESS_FIELD_STATUS) == ZY_KRVN_REST_CMN_VALUE_STATUS_OK) continue;
+            return static_cast<unsigned int>(ctx->fail(
+                ZY_KRVN_ERR_OPERATION_FAILED,
+                ZY_KRVN_ERR_MAP_DISK_1 + text(disk, ZY_KRVN_REST_ADD_ACCESS_FIELD_NAME) + ZY_KRVN_ERR_MAP_DISK_2 +
+                    hostAddress + ZY_KRVN_ERR_MAP_DISK_3 + storageProxy + ZY_KRVN_ERR_MAP_DISK_4 +
+                    text(disk, ZY_KRVN_REST_ADD_ACCESS_FIELD_MESSAGE) + ZY_KRVN_ERR_CLOSE,
+                ZY_KRVN_LOG_CLUSTER_OP_FAILED));
+        }
+        return 0;
+    });
+}
+
+unsigned int KrvnCommonUtils::rest_getAccessForDisk(const std::string& vDisk, std::vector<KrvnAccessInfo>& access) {
+    return runRestOp(
+        kGetAccess, [&](std::string& body) { return buildReqBodyForKorvanGetAccessList(body, vDisk); },
+        ZY_KRVN_ERR_GET_ACCESS + vDisk + ZY_KRVN_ERR_CLOSE, [&] { return processGetAccessList(access); },
+        [&](unsigned int code) -> unsigned int {
+            // The envelope check has already put the cluster's message into the error text.
+            if (ctx->errorString().find(FXString::Format(ZY_KRVN_DISK_NOT_FOUND, vDisk)) == std::string::npos)
+                return code;
+            ctx->errorCode = ZY_KRVN_ERR_DISK_NOT_FOUND;
+            return ZY_KRVN_ERR_DISK_NOT_FOUND;
+        });
+}
+
+unsigned int KrvnCommonUtils::processGetAccessList(std::vector<KrvnAccessInfo>& access) {
+    return processRestResp(kGetAccess, [&](const JsonValue& response) -> unsigned int {
+        response.member(ZY_KRVN_REST_CMN_FIELD_RESULT).forEachElement([&](const JsonValue& element) {
+            KrvnAccessInfo info;
+            element.getString(ZY_KRVN_REST_GET_ACCESS_LIST_FIELD_HOST, info.host);
+            JsonValue initiators;
+            element.getArray(ZY_KRVN_REST_GET_ACCESS_LIST_FIELD_INIT_LIST, initiators);
+            initiators.forEachElement([&](const JsonValue& initiator) {
+                KrvnInitiatorInfo entry;
+                initiator.getString(ZY_KRVN_REST_GET_ACCESS_LIST_FIELD_INIT_IP, entry.ip);
+                initiator.getString(ZY_KRVN_REST_GET_ACCESS_LIST_FIELD_INIT_NAME, entry.name);
+                info.initiators.push_back(entry);
+            });
+            access.push_back(info);
+        });
+        return 0;
+    });
+}
+
+unsigned int KrvnCommonUtils::rest_removeAccess(const std::string& vDisk, const std::string& storageProxy,
+                                                const std::string& hostAddress) {
+    return runRestOp(
+        kRemoveAccess,
+        [&](std::string& body) { return buildReqBodyForKorvanRemoveAccess(body, vDisk, storageProxy, hostAddress); },
+        ZY_KRVN_ERR_REMOVE_ACCESS_1 + vDisk + ZY_KRVN_ERR_REMOVE_ACCESS_2 + hostAddress + ZY_KRVN_ERR_CLOSE,
+        [&] { return processRemoveAccess(); });
+}
+
+unsigned int KrvnCommonUtils::processRemoveAccess() {
+    return processRestResp(kRemoveAccess, [](const JsonValue&) -> unsigned int { return 0; });
+}
+
+unsigned int KrvnCommonUtils::rest_removeLUN(const std::string& vDisk, const std::string& target) {
+    return runRestOp(
+        kRemoveLun, [&](std::string& body) { return buildReqBodyForKorvanRemoveLUN(body, vDisk, target); },
+        ZY_KRVN_ERR_REMOVE_LUN_1 + vDisk + ZY_KRVN_ERR_REMOVE_LUN_2 + target + ZY_KRVN_ERR_CLOSE,
+        [&] { return processRemoveLUN(vDisk); });
+}
+
+unsigned int KrvnCommonUtils::processRemoveLUN(const std::string& vDisk) {
+    return processRestResp(
+        kRemoveLun, [](const JsonValue&) -> unsigned int { return 0; },
+        [&](const JsonValue& response, unsigned int code) -> unsigned int {
+            // Already off the target: the goal is reached. The envelope's error state stays.
+            if (text(response, ZY_KRVN_REST_CMN_FIELD_MSG) == FXString::Format(ZY_KRVN_LUN_ALREADY_REMOVED, vDisk))
+                return 0;
+            return code;
+        });
+}
+
+}  // namespace ZYKorvanCommon
