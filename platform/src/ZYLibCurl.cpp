@@ -14,6 +14,8 @@ bool g_curlGlobalReady = false;
 
 constexpr long kVerifyHostByName = 2;
 constexpr const char* kNoExpectHeader = "Expect:";
+constexpr const char* kGlobalInitFailed = "libcurl global initialisation failed";
+constexpr const char* kNoHandle = "cannot create a libcurl handle";
 constexpr const char* kNotInitialised = "the HTTP client is not initialised";
 constexpr const char* kNoUrl = "no URL given";
 constexpr const char* kBadRequestType = "unsupported request type";
@@ -73,14 +75,14 @@ ZYLibCurl::~ZYLibCurl() {
 bool ZYLibCurl::ZYLibCurlInit(const char* contentType, bool /*keepAlive*/, bool /*verbose*/,
                               ZYLibCurlWriteCallback callback) {
     if (!g_curlGlobalReady) {
-        lastError_ = "libcurl global initialisation failed";
+        lastError_ = kGlobalInitFailed;
         return false;
     }
     // A second initialisation keeps the handle, and with it the open connection and the TLS
     // session, so a new login on the same object costs no new handshake.
     if (!curl_) curl_ = curl_easy_init();
     if (!curl_) {
-        lastError_ = "cannot create a libcurl handle";
+        lastError_ = kNoHandle;
         return false;
     }
     contentType_ = contentType ? contentType : "";

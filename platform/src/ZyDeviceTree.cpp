@@ -33,6 +33,24 @@ constexpr const char* kBackendFixture = "fixture";
 constexpr const char* kBackendSim = "sim";
 constexpr const char* kDevPrefix = "/dev/";
 constexpr const char* kNotScsiMarker = "not-scsi";
+constexpr unsigned char kVpdSerial = 0x80;
+constexpr unsigned char kVpdIdentity = 0x83;
+constexpr const char* kStandardPageFile = "page00.bin";
+constexpr const char* kSerialPageFile = "page80.bin";
+constexpr const char* kIdentityPageFile = "page83.bin";
+
+namespace Text {
+const std::string kBadCdb = "invalid CDB";
+const std::string kBadBuffer = "invalid data buffer";
+const std::string kSgIoFailed = "SG_IO failed on ";
+constexpr const char* kScsiStatusFormat = "SCSI command failed: status 0x%x host 0x%x driver 0x%x";
+const std::string kFixtureOnlyInquiry = "only INQUIRY is answered by the fixture device ";
+const std::string kFixtureNoPage = "INQUIRY page not available on ";
+const std::string kCannotOpen = "cannot open device ";
+const std::string kNoSuchDevice = "no such device ";
+const std::string kNoPath = "no device path given";
+const std::string kUnknownBackend = "unknown device backend ";
+}  // namespace Text
 
 void setError(CWqError* error, const std::string& text) {
     if (error) error->Set(kDeviceError, text);
@@ -43,11 +61,11 @@ std::string quoted(const std::string& text) { return "[" + text + "]"; }
 bool cdbArgumentsValid(const unsigned char* cdb, int cdbLength, const unsigned char* buffer,
                        int bufferLength, CWqError* error) {
     if (!cdb || cdbLength <= 0 || cdbLength > kCdbMaxLength) {
-        setError(error, "invalid CDB");
+        setError(error, Text::kBadCdb);
         return false;
     }
     if (bufferLength < 0 || (!buffer && bufferLength > 0)) {
-        setError(error, "invalid data buffer");
+        setError(error, Text::kBadBuffer);
         return false;
     }
     return true;
@@ -91,13 +109,13 @@ public:
         int seconds = timeoutSec > 0 ? std::min(timeoutSec, kMaxTimeoutSec) : kDefaultTimeoutSec;
         io.timeout = static_cast<unsigned int>(seconds) * 1000u;
         if (ioctl(fd_, SG_IO, &io) < 0) {
-            setError(error, "SG_IO failed on " + quoted(path_) + ": " + std::strerror(errno));
+            setError(error, Text::kSgIoFailed + quoted(path_) + ": " + std::strerror(errno));
             return -1;
         }
         if ((io.info & SG_INFO_OK_MASK) != SG_INFO_OK || io.status != 0 || io.host_status != 0 ||
             io.driver_status != 0) {
             char text[128];
-            std::snprintf(text, sizeof text, "SCSI command failed: status 0x%x host 0x%x driver 0x%x",
+            std::snprintf(text, sizeof text, Text::kScsiStatusFormat,
                           io.status, io.host_status, io.driver_status);
             setError(error, std::string(text) + " on " + quoted(path_));
             return -1;
@@ -118,14 +136,14 @@ public:
                 int /*timeoutSec*/, CWqError* error) override {
         if (!cdbArgumentsValid(cdb, cdbLength, buffer, bufferLength, error)) return -1;
         if (cdb[0] != kOpInquiry || cdbLength < kInquiryMinCdb) {
-            setError(error, "only INQUIRY is answered by the fixture device " + quoted(path_));
+            setError(error, Text::kFixtureOnlyInquiry + quoted(path_));
             return -1;
         }
         std::string page = pageFile(cdb);
         std::ifstream in;
         if (!page.empty()) in.open(dir_ + "/" + page, std::ios::binary);
         if (!in.is_open()) {
-            setError(error, "INQUIRY page not available on " + quoted(path_));
+            setError(error, Text::kFixtureNoPage + quoted(path_));
             return -1;
         }
         std::vector<unsigned char> answer(kFixtureAnswerBytes, 0);
@@ -137,10 +155,10 @@ public:
 
 private:
     static std::string pageFile(const unsigned char* cdb) {
-        if (!(cdb[1] & kEvpdBit)) return "page00.bin";
+        if (!(cdb[1] & kEvpdBit)) return kStandardPageFile;
         switch (cdb[2]) {
-            case 0x80: return "page80.bin";
-            case 0x83: return "page83.bin";
+            case kVpdSerial: return kSerialPageFile;
+            case kVpdIdentity: return kIdentityPageFile;
             default: return std::string();
         }
     }
@@ -150,7 +168,7 @@ private:
 SP<ZyDevice> openSgDevice(const std::string& path, CWqError* error) {
     int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        setError(error, "cannot open device " + quoted(path) + ": " + std::strerror(errno));
+        setError(error, Text::kCannotOpen + quoted(path) + ": " + std::strerror(errno));
         return nullptr;
     }
     int version = 0;
@@ -175,12 +193,12 @@ SP<ZyDevice> openFixtureDevice(const std::string& path, const std::string& root,
                            : path.substr(path.find_last_of('/') + 1);
     // The name comes from the caller: it must not reach outside the fixture folder.
     if (root.empty() || name.empty() || name.find("..") != std::string::npos) {
-        setError(error, "no such device " + quoted(path));
+        setError(error, Text::kNoSuchDevice + quoted(path));
         return nullptr;
     }
     std::string dir = root + "/" + name;
     if (!isDirectory(dir)) {
-        setError(error, "no such device " + quoted(path));
+        setError(error, Text::kNoSuchDevice + quoted(path));
         return nullptr;
     }
     return std::make_shared<FixtureDevice>(path, dir, !exists(dir + "/" + kNotScsiMarker));
@@ -190,7 +208,7 @@ SP<ZyDevice> openFixtureDevice(const std::string& path, const std::string& root,
 
 SP<ZyDevice> ZyDeviceTree::getDevice(const char* path, CWqError* error) {
     if (!path || !*path) {
-        setError(error, "no device path given");
+        setError(error, Text::kNoPath);
         return nullptr;
     }
     ZyPlatform::SettingsStore settings = ZyPlatform::SettingsStore::load();
@@ -202,6 +220,6 @@ SP<ZyDevice> ZyDeviceTree::getDevice(const char* path, CWqError* error) {
             path, settings.platformText(ZyPlatform::Setting::kDeviceFixtureDir, ""), error);
     }
     if (backend == kBackendSim) return ZyPlatform::openSimDevice(path, error);
-    setError(error, "unknown device backend " + quoted(backend));
+    setError(error, Text::kUnknownBackend + quoted(backend));
     return nullptr;
 }
