@@ -72,6 +72,7 @@ public:
     int inquireDevice(const std::string& device, std::string& vDiskSerial, std::string& clusterSerial);
     void dumpHexBuf(const unsigned char* buffer, int length);
     // The page-mismatch sentence ("... Skipping the device..") shared by inquiry and discovery.
+    // Code 3. logFormat takes (errorCode, errorText), or errorText alone when it has no "%d".
     int failPageMismatch(const std::string& device, unsigned char returned, int requested,
                          const char* logFormat);
 
