@@ -113,18 +113,6 @@ TEST_F(FixtureDevices, MissingFolderIsNoDeviceAndNotScsiMarkerHidesTheInterface)
     }
 }
 
-TEST_F(FixtureDevices, TheRecordedTargetAnswersAreUsableAsDevices) {
-    settings_.set("Platform", "deviceFixtureDir", std::string(KRVN_FIXTURE_DIR) + "/scsi");
-    CWqError error;
-    SP<ZyDevice> device = ZyDeviceTree::getDevice("/dev/tgt-default", &error);
-    ASSERT_TRUE(device) << error.AsString();
-    unsigned char buffer[255];
-    ASSERT_NE(scsiOf(device)->SendCdb(kSerialPage, 6, buffer, sizeof buffer, 30, &error), -1);
-    EXPECT_EQ(buffer[1], 0x80);
-    EXPECT_NE(std::string(reinterpret_cast<char*>(buffer), sizeof buffer).find("beaf21"),
-              std::string::npos);
-}
-
 TEST(DeviceBackends, SgNeedsAScsiGenericDeviceAndUnknownBackendsFail) {
     ScopedSettings settings;
     CWqError error;
