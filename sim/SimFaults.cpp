@@ -1,0 +1,85 @@
+#include "SimFaults.h"
+
+namespace korvansim {
+
+namespace {
+
+const std::map<std::string, FaultKind>& kindNames() {
+    static const std::map<std::string, FaultKind> names = {
+        {"drop", FaultKind::Drop},           {"status", FaultKind::Status},
+        {"notjson", FaultKind::NotJson},     {"wrongtype", FaultKind::WrongType},
+        {"wrongshape", FaultKind::WrongShape}, {"message", FaultKind::Message},
+        {"latency", FaultKind::Latency}};
+    return names;
+}
+
+std::string kindName(FaultKind kind) {
+    for (const auto& [n, k] : kindNames())
+        if (k == kind) return n;
+    return "?";
+}
+
+}  // namespace
+
+bool FaultBook::add(const Json& spec, std::string& message) {
+    try {
+        Fault f;
+        f.type = spec.at("type").get<std::string>();
+        auto kind = kindNames().find(spec.at("kind").get<std::string>());
+        if (kind == kindNames().end()) {
+            message = "unknown fault kind [" + spec.at("kind").get<std::string>() + "]";
+            return false;
+        }
+        f.kind = kind->second;
+        f.status = spec.value("status", f.status);
+        f.message = spec.value("message", f.message);
+        f.latencyMs = spec.value("latencyMs", f.latencyMs);
+        f.count = spec.value("count", f.count);
+        f.apply = spec.value("apply", f.kind == FaultKind::Latency);
+        if (f.type.empty() || f.count == 0 || f.count < -1 || f.latencyMs < 0 || f.status < 100 || f.status > 599) {
+            message = "fault needs a type, a count of -1 or more than 0, a latency >= 0 and an HTTP status";
+            return false;
+        }
+        faults_.push_back(f);
+        return true;
+    } catch (const std::exception& e) {
+        message = std::string("invalid fault: ") + e.what();
+        return false;
+    }
+}
+
+std::optional<Fault> FaultBook::take(const std::string& type) {
+    for (auto it = faults_.begin(); it != faults_.end(); ++it) {
+        if (it->type != type && it->type != "*") continue;
+        Fault f = *it;
+        if (it->count > 0 && --it->count == 0) faults_.erase(it);
+        return f;
+    }
+    return std::nullopt;
+}
+
+Json FaultBook::dump() const {
+    Json out = Json::array();
+    for (const auto& f : faults_)
+        out.push_back({{"type", f.type}, {"kind", kindName(f.kind)}, {"status", f.status}, {"message", f.message},
+                       {"latencyMs", f.latencyMs}, {"count", f.count}, {"apply", f.apply}});
+    return out;
+}
+
+void Counters::clear() {
+    requests_.clear();
+    san_.clear();
+    rest_ = 0;
+    connections_ = 0;
+}
+
+Json Counters::dump() const {
+    return {{"requests", requests_}, {"san", san_}, {"rest", rest_}, {"connections", connections_.load()}};
+}
+
+long Counters::requests(const std::string& type) const {
+    auto it = requests_.find(type);
+    return it == requests_.end() ? 0 : it->second;
+}
+
+}  // namespace korvansim

@@ -1,0 +1,535 @@
+#include "SimRest.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <functional>
+
+#include "SimNotation.h"
+
+namespace korvansim {
+
+namespace {
+
+constexpr const char* kFormField = "request";
+constexpr int kHttpBadRequest = 400;
+constexpr int kHttpUnauthorized = 401;
+constexpr int kHttpWrongMethod = 405;
+
+// One request in flight: its parameters, the caller and the answer being built.
+struct Call {
+    Call(Cluster& c, SanBackend& s, const Json& p, const User* u) : cluster(c), san(s), params(p), user(u) {}
+    Cluster& cluster;
+    SanBackend& san;
+    const Json& params;
+    const User* user;
+    bool ok = true;
+    int http = 200;
+    std::string message;
+    Json result = Json::object();
+    Json extra = Json::object();  // top-level members besides the envelope's
+
+    bool fail(const std::string& why, int status = 200) {
+        ok = false;
+        message = why;
+        http = status;
+        result = Json::object();
+        return false;
+    }
+    const Json* param(const char* key) {
+        auto it = params.find(key);
+        return it == params.end() ? nullptr : &*it;
+    }
+    bool invalid(const char* key) { return fail(std::string("Invalid or missing parameter [") + key + "]"); }
+
+    // A text parameter; numbers are taken as their decimal text.
+    bool text(const char* key, std::string& out) {
+        const Json* v = param(key);
+        if (v && v->is_string()) return out = v->get<std::string>(), true;
+        if (v && v->is_number_integer()) return out = v->dump(), true;
+        return invalid(key);
+    }
+    // A list of names; a single name counts as a list of one.
+    bool names(const char* key, std::vector<std::string>& out) {
+        const Json* v = param(key);
+        out.clear();
+        if (v && v->is_string()) return out.push_back(v->get<std::string>()), true;
+        if (!v || !v->is_array() || v->empty()) return invalid(key);
+        for (const auto& n : *v) {
+            if (!n.is_string()) return invalid(key);
+            out.push_back(n.get<std::string>());
+        }
+        return true;
+    }
+    // size:{unit:'GB', value:N}
+    bool size(uint64_t& bytes) {
+        const Json* v = param("size");
+        if (!v || !v->is_object()) return invalid("size");
+        auto unit = v->find("unit");
+        auto value = v->find("value");
+        if (unit == v->end() || !unit->is_string() || value == v->end() || !value->is_number() ||
+            !sizeToBytes(unit->get<std::string>(), value->get<double>(), bytes))
+            return fail("Invalid size: a unit of MB, GB or TB and a value above 0 are required");
+        return true;
+    }
+    template <class T>
+    void option(const char* key, T& out) {
+        const Json* v = param(key);
+        if (!v) return;
+        if constexpr (std::is_same_v<T, bool>) {
+            if (v->is_boolean()) out = v->get<bool>();
+        } else if constexpr (std::is_same_v<T, std::string>) {
+            if (v->is_string()) out = v->get<std::string>();
+        } else {
+            if (v->is_number_integer() && v->get<long long>() > 0 && v->get<long long>() < 1 << 30)
+                out = static_cast<T>(v->get<long long>());
+        }
+    }
+};
+
+Json element(const std::string& name, const std::string& error) {
+    return {{"status", error.empty() ? kStatusOk : kStatusError}, {"name", name}, {"message", error}};
+}
+
+// ---- sessions -----------------------------------------------------------------------------
+
+void login(Call& c) {
+    std::string name, password;
+    if (!c.text("userName", name) || !c.text("password", password)) return;
+    const User* u = c.cluster.authenticate(name, password);
+    if (!u) return void(c.fail(sentence::kAuthFailed, kHttpUnauthorized));
+    c.result = {{"sessionId", c.cluster.openSession(u->name)},
+                {"userName", u->name},
+                {"primaryTenant", u->tenant},
+                {"roles", {{u->tenant, u->role}}}};
+}
+
+void logout(Call& c) {
+    std::string id;
+    if (const Json* v = c.param("sessionId"); v && v->is_string()) id = v->get<std::string>();
+    c.cluster.closeSession(id);
+}
+
+// ---- vDisk queries ------------------------------------------------------------------------
+
+void listVirtualDisks(Call& c) {
+    Json disks = Json::array();
+    for (const VDisk* d : c.cluster.disks()) disks.push_back(c.cluster.diskJson(*c.cluster.find(d->name), false));
+    c.result = {{"disks", disks}};
+}
+
+void virtualDiskDetails(Call& c) {
+    std::string name, why;
+    if (!c.text("virtualDisk", name)) return;
+    VDisk* d = c.cluster.usable(name, why);
+    if (!d) return void(c.fail(why));
+    c.result = c.cluster.diskJson(*d, true);
+}
+
+void virtualDiskBySerial(Call& c) {
+    std::string text;
+    if (!c.text("scsiSn", text)) return;
+    errno = 0;
+    char* end = nullptr;
+    long long serial = std::strtoll(text.c_str(), &end, 10);
+    VDisk* d = text.empty() || *end || errno ? nullptr : c.cluster.findBySerial(serial);
+    if (!d) return void(c.fail(fill(sentence::kSerialNotFound, text)));
+    if (d->markedForDelete) return void(c.fail(fill(sentence::kDiskMarkedForDelete, d->name)));
+    c.result = c.cluster.diskJson(*d, false);
+}
+
+// ---- snapshots and clones -----------------------------------------------------------------
+
+void makeSnapshot(Call& c) {
+    std::vector<std::string> disks;
+    if (!c.names("virtualDisks", disks)) return;
+    c.result = Json::array();
+    for (const auto& name : disks) {
+        std::string why;
+        VDisk* d = c.cluster.usable(name, why);
+        Json e = element(name, why);
+        e["snapshotName"] = "";
+        if (d) {
+            Snapshot s{c.cluster.nextSnapshotName(name), 0};
+            d->snapshots.push_back(s);
+            e["snapshotName"] = s.name;
+        }
+        c.result.push_back(e);
+    }
+}
+
+void listSnapshots(Call& c) {
+    std::string name, why;
+    if (!c.text("virtualDisk", name)) return;
+    VDisk* d = c.cluster.usable(name, why);
+    if (!d) return void(c.fail(why));
+    c.result = Json::array();
+    for (const auto& s : d->snapshots)
+        c.result.push_back({{"name", s.name}, {"details", {{"vDiskName", d->name}}}});
+}
+
+// The snapshot named by `key`, refused with the cluster's sentence when it does not exist.
+VDisk* snapshotParam(Call& c, const char* key, std::string& snap) {
+    if (!c.text(key, snap)) return nullptr;
+    VDisk* owner = c.cluster.snapshotOwner(snap);
+    if (!owner) c.fail(sentence::kInvalidSnapshot);
+    return owner;
+}
+
+void deleteSnapshot(Call& c) {
+    std::string snap;
+    if (!snapshotParam(c, "snapshotName", snap)) return;
+    removeSnapshot(c.cluster, snap);
+    c.extra["name"] = snap;
+}
+
+void revertToSnapshot(Call& c) {
+    std::string snap, why;
+    VDisk* owner = snapshotParam(c, "snapshotName", snap);
+    if (!owner) return;
+    if (!c.cluster.usable(owner->name, why)) return void(c.fail(why));
+    owner->revertedTo = snap;
+    c.extra["name"] = snap;
+}
+
+void listClonesForSnapshot(Call& c) {
+    std::string snap;
+    if (!snapshotParam(c, "snapshotName", snap)) return;
+    c.result = Json::array();
+    for (const VDisk* d : c.cluster.disks())
+        if (d->isClone && d->cloneOf == snap) c.result.push_back({{"name", d->name}, {"baseDisk", d->baseDisk}});
+}
+
+void cloneSnapshot(Call& c) {
+    std::string name, snap;
+    if (!c.text("name", name)) return;
+    VDisk* owner = snapshotParam(c, "clonedSnapshotName", snap);
+    if (!owner) return;
+    if (name.empty()) return void(c.invalid("name"));
+    if (c.cluster.find(name)) {
+        c.result = Json::array({element(name, fill(sentence::kDiskAlreadyCreated, name))});
+        return;
+    }
+    VDisk clone = *owner;
+    clone.name = name;
+    clone.serial = 0;
+    clone.isClone = true;
+    clone.cloneOf = snap;
+    clone.baseDisk = owner->name;
+    clone.createdBy = c.user->name;
+    clone.revertedTo.clear();
+    clone.snapshots.clear();
+    clone.exposures.clear();
+    std::string base = owner->name;
+    c.cluster.freezeNewClone(c.cluster.add(clone));
+    Json e = element(name, "");
+    e["baseDisk"] = base;
+    c.result = Json::array({e});
+}
+
+// ---- targets, LUNs and access -------------------------------------------------------------
+
+void showTarget(Call& c) {
+    std::string proxy;
+    if (!c.text("host", proxy)) return;
+    if (!c.cluster.proxy(proxy)) return void(c.fail(fill(sentence::kProxyNotFound, proxy)));
+    Json rows = Json::array();
+    for (const VDisk* d : c.cluster.disks())
+        for (const auto& e : d->exposures)
+            if (e.proxy == proxy)
+                rows.push_back({{"Lun Id", d->name},
+                                {"Target", e.targetIqn},
+                                {"SCSI SN", std::to_string(d->serial)},
+                                {"Online", "Yes"}});
+    c.result = {{"Lun Information", rows}};
+}
+
+void addLun(Call& c) {
+    std::vector<std::string> disks, proxies;
+    if (!c.names("virtualDisks", disks) || !c.names("targets", proxies)) return;
+    c.result = Json::array();
+    for (const auto& name : disks) {
+        std::string why;
+        VDisk* d = c.cluster.usable(name, why);
+        Json e = element(name, why);
+        if (d) {
+            e["targets"] = Json::array();
+            for (const auto& p : proxies) {
+                std::string error;
+                if (!c.cluster.proxy(p)) error = fill(sentence::kProxyNotFound, p);
+                else if (d->exposureOn(p)) error = fill(sentence::kLunAlreadyExposed, p);
+                else d->exposures.push_back({p, Cluster::targetIqnFor(p, name), {}});
+                e["targets"].push_back(element(p, error));
+            }
+        }
+        c.result.push_back(e);
+    }
+}
+
+void persistAclAccess(Call& c) {
+    std::vector<std::string> disks;
+    std::string proxy, address;
+    if (!c.names("virtualDisks", disks) || !c.text("host", proxy) || !c.text("address", address)) return;
+    if (address.empty()) return void(c.invalid("address"));
+    c.result = Json::array();
+    for (const auto& name : disks) {
+        std::string why;
+        VDisk* d = c.cluster.usable(name, why);
+        Exposure* e = d ? d->exposureOn(proxy) : nullptr;
+        if (d && !e) why = fill(sentence::kNotExposedOnProxy, name) + " " + proxy;
+        if (e && std::find(e->initiators.begin(), e->initiators.end(), address) == e->initiators.end())
+            e->initiators.push_back(address);
+        c.result.push_back(element(name, why));
+    }
+}
+
+void getAclInformation(Call& c) {
+    std::string name;
+    if (!c.text("virtualDisk", name)) return;
+    VDisk* d = c.cluster.find(name);
+    if (!d) return void(c.fail(fill(sentence::kDiskNotFound, name)));
+    c.result = Json::array();
+    for (const auto& e : d->exposures) {
+        Json initiators = Json::array();
+        for (const auto& i : e.initiators) initiators.push_back({{"ip", i}, {"name", i}});
+        c.result.push_back({{"host", e.proxy}, {"initiator", initiators}});
+    }
+}
+
+void removeAclAccess(Call& c) {
+    std::string name, proxy;
+    std::vector<std::string> addresses;
+    if (!c.text("virtualDisk", name) || !c.text("host", proxy) || !c.names("address", addresses)) return;
+    VDisk* d = c.cluster.find(name);
+    if (!d) return void(c.fail(fill(sentence::kDiskNotFound, name)));
+    Exposure* e = d->exposureOn(proxy);
+    if (!e) return void(c.fail(fill(sentence::kNotExposedOnProxy, name) + " " + proxy));
+    auto& list = e->initiators;
+    for (const auto& a : addresses) list.erase(std::remove(list.begin(), list.end(), a), list.end());
+    c.result = Json::array({element(name, "")});
+}
+
+void unmapLun(Call& c) {
+    std::string name, proxy;
+    if (!c.text("virtualDisk", name) || !c.text("target", proxy)) return;
+    VDisk* d = c.cluster.find(name);
+    if (!d) return void(c.fail(fill(sentence::kDiskNotFound, name)));
+    if (!d->exposureOn(proxy)) return void(c.fail(fill(sentence::kLunNotMapped, name)));
+    withdrawExposure(c.san, *d, proxy);
+    c.result = {{"name", name}, {"target", proxy}};
+}
+
+// ---- disk administration ------------------------------------------------------------------
+
+void deleteVDisk(Call& c) {
+    std::vector<std::string> disks;
+    if (!c.names("virtualDisks", disks)) return;
+    c.result = Json::array();
+    for (const auto& name : disks) {
+        bool found = removeVDisk(c.cluster, c.san, name);
+        c.result.push_back(element(name, found ? "" : fill(sentence::kDiskNotFound, name)));
+    }
+}
+
+void getClusterSettingInfo(Call& c) {
+    c.result = {{"clusterNameHash", c.cluster.nameHash()}, {"clusterName", c.cluster.name()}};
+}
+
+void addVirtualDisk(Call& c) {
+    VDisk d;
+    if (!c.text("name", d.name) || !c.size(d.sizeBytes)) return;
+    if (d.name.empty()) return void(c.invalid("name"));
+    c.option("diskType", d.diskType);
+    c.option("scsi3pr", d.scsi3pr);
+    c.option("deduplication", d.deduplication);
+    c.option("compressed", d.compressed);
+    c.option("encryption", d.encryption);
+    c.option("blockSize", d.blockSize);
+    c.option("replicationFactor", d.replicationFactor);
+    c.option("description", d.description);
+    d.createdBy = c.user->name;
+    d.tenant = c.user->tenant;
+    bool exists = c.cluster.find(d.name) != nullptr;
+    if (!exists) c.cluster.add(d);
+    c.result = Json::array({element(d.name, exists ? fill(sentence::kDiskAlreadyCreated, d.name) : "")});
+}
+
+void resizeDisks(Call& c) {
+    std::vector<std::string> disks;
+    uint64_t bytes = 0;
+    if (!c.names("virtualDisks", disks) || !c.size(bytes)) return;
+    c.result = Json::array();
+    for (const auto& name : disks) {
+        std::string why;
+        VDisk* d = c.cluster.usable(name, why);
+        if (d && bytes < d->sizeBytes) why = sentence::kShrinkRefused;
+        else if (d) d->sizeBytes = bytes;
+        c.result.push_back(element(name, why));
+    }
+}
+
+struct RequestType {
+    const char* method;
+    std::function<void(Call&)> run;
+};
+
+// Snapshot, clone and disk creation travel by PUT, everything else by POST.
+const std::map<std::string, RequestType>& requestTypes() {
+    static const std::map<std::string, RequestType> table = {
+        {"Login", {"POST", login}},
+        {"Logout", {"POST", logout}},
+        {"ListVirtualDisks", {"POST", listVirtualDisks}},
+        {"VirtualDiskDetails", {"POST", virtualDiskDetails}},
+        {"GetVirtualDiskByScsiSn", {"POST", virtualDiskBySerial}},
+        {"MakeSnapshot", {"PUT", makeSnapshot}},
+        {"ListSnapshots", {"POST", listSnapshots}},
+        {"DeleteSnapshot", {"POST", deleteSnapshot}},
+        {"RevertToSnapshot", {"POST", revertToSnapshot}},
+        {"ListClonesForSnapshot", {"POST", listClonesForSnapshot}},
+        {"CloneSnapshot", {"PUT", cloneSnapshot}},
+        {"ShowTarget", {"POST", showTarget}},
+        {"AddLun", {"POST", addLun}},
+        {"PersistACLAccess", {"POST", persistAclAccess}},
+        {"GetACLInformation", {"POST", getAclInformation}},
+        {"RemoveACLAccess", {"POST", removeAclAccess}},
+        {"UnmapLun", {"POST", unmapLun}},
+        {"DeleteVDisk", {"POST", deleteVDisk}},
+        {"GetClusterSettingInfo", {"POST", getClusterSettingInfo}},
+        {"AddVirtualDisk", {"PUT", addVirtualDisk}},
+        {"ResizeDisks", {"POST", resizeDisks}},
+    };
+    return table;
+}
+
+Json envelope(bool ok, const std::string& type, const std::string& requestId, const std::string& message,
+              const Json& result) {
+    return {{"status", ok ? kStatusOk : kStatusError},
+            {"type", type},
+            {"requestId", requestId},
+            {"message", message},
+            {"result", result}};
+}
+
+// Rewrites a finished answer as the fault asks.
+void applyFault(const Fault& f, RestReply& reply, Json& answer) {
+    switch (f.kind) {
+    case FaultKind::Drop:
+        reply.drop = true;
+        break;
+    case FaultKind::Status:
+        reply.http = f.status;
+        answer["status"] = kStatusError;
+        answer["message"] = f.message;
+        break;
+    case FaultKind::NotJson:
+        reply.http = 200;
+        break;
+    case FaultKind::WrongType:
+        answer["type"] = "Unexpected" + answer["type"].get<std::string>();
+        break;
+    case FaultKind::WrongShape:
+        answer["result"] = answer["result"].is_array() ? Json::object() : Json::array();
+        break;
+    case FaultKind::Message:
+        reply.http = 200;
+        answer["status"] = kStatusError;
+        answer["message"] = f.message;
+        answer["result"] = Json::object();
+        break;
+    case FaultKind::Latency:
+        reply.latencyMs = f.latencyMs;
+        break;
+    }
+    reply.body = f.kind == FaultKind::NotJson ? kNotJsonBody : answer.dump();
+}
+
+}  // namespace
+
+void withdrawExposure(SanBackend& san, VDisk& disk, const std::string& proxy) {
+    auto& list = disk.exposures;
+    auto it = std::find_if(list.begin(), list.end(), [&](const Exposure& e) { return e.proxy == proxy; });
+    if (it == list.end()) return;
+    san.targetRemoved(it->targetIqn);
+    list.erase(it);
+}
+
+bool removeVDisk(Cluster& cluster, SanBackend& san, const std::string& name) {
+    VDisk* d = cluster.find(name);
+    if (!d) return false;
+    for (const auto& e : std::vector<Exposure>(d->exposures)) withdrawExposure(san, *d, e.proxy);
+    cluster.remove(name);  // its snapshots go with it; clones are vDisks of their own
+    return true;
+}
+
+bool removeSnapshot(Cluster& cluster, const std::string& snapshot) {
+    VDisk* owner = cluster.snapshotOwner(snapshot);
+    if (!owner) return false;
+    auto& list = owner->snapshots;
+    list.erase(std::remove_if(list.begin(), list.end(), [&](const Snapshot& s) { return s.name == snapshot; }),
+               list.end());
+    return true;
+}
+
+RestReply RestService::handle(const std::string& method, const std::string& body) {
+    RestReply reply;
+    std::string requestId = std::to_string(++requestSeq_);
+    auto refuse = [&](int http, const std::string& type, const std::string& why) {
+        reply.http = http;
+        reply.body = envelope(false, type, requestId, why, Json::object()).dump();
+        return reply;
+    };
+
+    std::string text, why;
+    Json request;
+    if (!formField(body, kFormField, text)) {
+        counters_.request("(unparsed)");
+        return refuse(kHttpBadRequest, "", "The body has no request field");
+    }
+    if (!parseNotation(text, request, why)) {
+        counters_.request("(unparsed)");
+        return refuse(kHttpBadRequest, "", why);
+    }
+    auto typeIt = request.is_object() ? request.find("type") : request.end();
+    if (!request.is_object() || typeIt == request.end() || !typeIt->is_string()) {
+        counters_.request("(unparsed)");
+        return refuse(kHttpBadRequest, "", "The request has no type");
+    }
+    std::string type = typeIt->get<std::string>();
+    counters_.request(type);
+
+    std::optional<Fault> fault = faults_.take(type);
+    Json answer = envelope(false, type, requestId, "", Json::object());
+    if (fault && !fault->apply) {
+        applyFault(*fault, reply, answer);
+        return reply;
+    }
+
+    auto row = requestTypes().find(type);
+    if (row == requestTypes().end()) return refuse(kHttpBadRequest, type, "Unknown request type " + type);
+    if (method != row->second.method)
+        return refuse(kHttpWrongMethod, type,
+                      "The request " + type + " must be sent with " + row->second.method + ", not " + method);
+
+    const User* user = nullptr;
+    if (type != "Login") {
+        auto sid = request.find("sessionId");
+        user = sid != request.end() && sid->is_string() ? cluster_.sessionUser(sid->get<std::string>()) : nullptr;
+        if (!user) return refuse(kHttpUnauthorized, type, sentence::kInvalidSession);
+    }
+    static const Json kNoParams = Json::object();
+    auto paramsIt = request.find("params");
+    const Json& params = paramsIt != request.end() && paramsIt->is_object() ? *paramsIt : kNoParams;
+    Json logoutParams;
+    if (type == "Logout") logoutParams = {{"sessionId", request["sessionId"]}};
+    Call call(cluster_, san_, type == "Logout" ? logoutParams : params, user);
+    row->second.run(call);
+
+    reply.http = call.http;
+    answer = envelope(call.ok, type, requestId, call.message, call.result);
+    for (auto& [k, v] : call.extra.items()) answer[k] = v;
+    if (fault) applyFault(*fault, reply, answer);
+    else reply.body = answer.dump();
+    return reply;
+}
+
+}  // namespace korvansim

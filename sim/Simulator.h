@@ -1,0 +1,70 @@
+// korvan-sim: the cluster REST service (/rest/) and the control and SAN API (/sim/) over HTTP
+// and HTTPS on one shared state.
+//
+// A Simulator owns the state (cluster, SAN, faults, counters) behind one mutex and any number
+// of listening servers, each on its own thread. Every public member is thread-safe. Stopping
+// (or destroying) the Simulator stops its servers.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "SimCert.h"
+#include "SimFaults.h"
+#include "SimModel.h"
+#include "SimRest.h"
+#include "SimSan.h"
+
+namespace httplib {
+class Server;
+}
+
+namespace korvansim {
+
+class Simulator {
+public:
+    Simulator();
+    ~Simulator();
+    Simulator(const Simulator&) = delete;
+    Simulator& operator=(const Simulator&) = delete;
+
+    // Replaces the state with the seed and remembers it for reset(). On false nothing changed.
+    bool loadSeed(const Json& seed, std::string& message);
+    // Back to the last seed: state, faults and counters.
+    void reset();
+
+    // Listens on host:port (0 picks a free port) and returns the port, or -1 with a message.
+    int listenHttp(const std::string& host, int port, std::string& message);
+    // HTTPS with the given identity (PEM texts).
+    int listenHttps(const std::string& host, int port, const TlsIdentity& identity, std::string& message);
+    void stop();
+
+    Json state();
+    Json counters();
+    bool addFault(const Json& spec, std::string& message);
+    void clearFaults();
+    // Runs `f` on the cluster and the SAN under the lock (tests and the control API).
+    void withState(const std::function<void(Cluster&, SanBackend&)>& f);
+    // One REST exchange without HTTP (the HTTP layer and tests use it alike).
+    RestReply rest(const std::string& method, const std::string& body);
+
+private:
+    int serve(std::unique_ptr<httplib::Server> server, const std::string& host, int port, std::string& message);
+    void routes(httplib::Server& server);
+
+    std::mutex mutex_;
+    Json seed_;
+    Cluster cluster_;
+    std::unique_ptr<SanBackend> san_;
+    FaultBook faults_;
+    Counters counters_;
+    RestService rest_;
+    std::vector<std::unique_ptr<httplib::Server>> servers_;
+    std::vector<std::thread> threads_;
+};
+
+}  // namespace korvansim

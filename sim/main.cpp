@@ -1,0 +1,118 @@
+// korvan-sim: a Korvan cluster simulator on 127.0.0.1 (see sim/README.md).
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+
+#include "SimCert.h"
+#include "SimSeed.h"
+#include "Simulator.h"
+
+namespace {
+
+const char* kUsage =
+    "usage: korvan-sim [--seed FILE] [--host ADDR] [--port N] [--https [--cert FILE --key FILE] "
+    "[--write-ca FILE]]\n"
+    "  --seed FILE      state to start from (JSON); default: cluster krvn-cluster with vol1 on this host\n"
+    "  --host ADDR      address to listen on (default 127.0.0.1)\n"
+    "  --port N         port (default 8080; 0 picks a free one)\n"
+    "  --https          serve HTTPS, with a generated certificate unless --cert and --key are given\n"
+    "  --write-ca FILE  write the certificate in use (PEM) for clients to trust\n"
+    "The first line on stdout is \"listening on http[s]://ADDR:PORT\".\n";
+
+bool readFile(const std::string& path, std::string& out) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    std::ostringstream text;
+    text << in.rdbuf();
+    out = text.str();
+    return true;
+}
+
+int fail(const std::string& message) {
+    std::cerr << "korvan-sim: " << message << "\n";
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string seedFile, host = "127.0.0.1", certFile, keyFile, caOut;
+    int port = 8080;
+    bool https = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        auto next = [&](std::string& out) {
+            if (i + 1 >= argc) return false;
+            out = argv[++i];
+            return true;
+        };
+        std::string value;
+        if (a == "--seed" && next(seedFile)) continue;
+        if (a == "--host" && next(host)) continue;
+        if (a == "--cert" && next(certFile)) continue;
+        if (a == "--key" && next(keyFile)) continue;
+        if (a == "--write-ca" && next(caOut)) continue;
+        if (a == "--https") {
+            https = true;
+            continue;
+        }
+        if (a == "--port" && next(value)) {
+            char* end = nullptr;
+            long p = std::strtol(value.c_str(), &end, 10);
+            if (*end || p < 0 || p > 65535) return fail("invalid port [" + value + "]");
+            port = static_cast<int>(p);
+            continue;
+        }
+        std::cerr << kUsage;
+        return a == "--help" || a == "-h" ? 0 : 2;
+    }
+
+    korvansim::Json seed = korvansim::defaultSeed(korvansim::localHostName(), 1);
+    if (!seedFile.empty()) {
+        std::string text;
+        if (!readFile(seedFile, text)) return fail("cannot read the seed [" + seedFile + "]");
+        seed = korvansim::Json::parse(text, nullptr, false);
+        if (seed.is_discarded()) return fail("the seed [" + seedFile + "] is not JSON");
+    }
+
+    // Signals are taken by sigwait below, never by the server threads.
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
+    korvansim::Simulator sim;
+    std::string message;
+    if (!sim.loadSeed(seed, message)) return fail(message);
+    int bound = -1;
+    if (https) {
+        korvansim::TlsIdentity identity;
+        if (certFile.empty() != keyFile.empty()) return fail("--cert and --key go together");
+        if (!certFile.empty()) {
+            if (!readFile(certFile, identity.certPem) || !readFile(keyFile, identity.keyPem))
+                return fail("cannot read the certificate or the key");
+        } else if (!korvansim::generateSelfSigned(identity, message)) {
+            return fail(message);
+        }
+        if (!caOut.empty()) {
+            std::ofstream ca(caOut, std::ios::binary | std::ios::trunc);
+            if (!(ca << identity.certPem)) return fail("cannot write [" + caOut + "]");
+        }
+        bound = sim.listenHttps(host, port, identity, message);
+    } else {
+        bound = sim.listenHttp(host, port, message);
+    }
+    if (bound < 0) return fail(message);
+    std::printf("listening on %s://%s:%d\n", https ? "https" : "http", host.c_str(), bound);
+    std::fflush(stdout);
+
+    int received = 0;
+    sigwait(&signals, &received);
+    sim.stop();
+    return 0;
+}
