@@ -1,0 +1,25 @@
+// korvan-host demo: the whole life cycle of the plug-in against a freshly started simulator.
+//
+// Starts korvan-sim on a free port with a generated seed (one cluster, one user, one storage
+// proxy, this machine as a host with an iSCSI initiator, three source vDisks attached to it),
+// writes a settings file for the plug-in and the platform stand-ins into a temporary
+// directory, checks device support over fixture devices, then runs every snapshot and
+// provisioning operation through the real plug-in, printing each step with its duration and
+// the statuses it gave. The result is 0 only when every step gave the expected statuses.
+#pragma once
+
+#include <ostream>
+#include <string>
+
+namespace KrvnHost {
+
+struct DemoOptions {
+    std::string simPath;      // korvan-sim; empty: next to the running executable
+    std::string pluginPath;   // empty: the default plug-in path
+    bool keepFiles = false;   // keep the temporary directory (state, settings, logs)
+    bool verbose = false;
+};
+
+int runDemo(const DemoOptions& options, std::ostream& out);
+
+}  // namespace KrvnHost

@@ -1,0 +1,242 @@
+#include "HostJob.h"
+
+#include <chrono>
+#include <type_traits>
+
+#include <nlohmann/json.hpp>
+
+namespace KrvnHost {
+
+namespace {
+
+// Bounded so a long-lived state file does not grow without end.
+const size_t kLogLinesKept = 20000;
+
+bool hasSnapshot(const SnapItem& s) { return !s.snapName.empty() && s.status != 20 && s.status != 24; }
+
+struct SnapOpRow {
+    SnapOp op;
+    const char* name;
+    zyso_snap_fn PluginApi::*entry;
+    bool (*byDefault)(const SnapItem&);
+};
+
+const SnapOpRow kSnapOps[] = {
+    {SnapOp::Prepare, "prepare", &PluginApi::prepareDevices,
+     [](const SnapItem& s) { return s.status == 0 || s.status == 2; }},
+    {SnapOp::Snap, "snap", &PluginApi::snapDevices,
+     [](const SnapItem& s) { return s.status == 1 || s.status == 6; }},
+    {SnapOp::Delete, "delete", &PluginApi::deleteSnaps,
+     [](const SnapItem& s) { return !s.snapName.empty() && s.status != 20; }},
+    {SnapOp::Map, "map", &PluginApi::mapSnaps,
+     [](const SnapItem& s) { return hasSnapshot(s) && s.status != 12; }},
+    {SnapOp::Unmap, "unmap", &PluginApi::unmapSnaps,
+     [](const SnapItem& s) { return s.status == 12 || s.status == 15; }},
+    {SnapOp::Revert, "revert", &PluginApi::revertSnaps, hasSnapshot},
+    {SnapOp::Reconcile, "reconcile", &PluginApi::reconcileSnaps, hasSnapshot},
+};
+
+struct LunOpRow {
+    LunOp op;
+    const char* name;
+    zyso_lun_fn PluginApi::*entry;
+};
+
+const LunOpRow kLunOps[] = {
+    {LunOp::Create, "lun create", &PluginApi::createLUNs},
+    {LunOp::Delete, "lun delete", &PluginApi::deleteLUNs},
+    {LunOp::Resize, "lun resize", &PluginApi::resizeLUNs},
+    {LunOp::Map, "lun map", &PluginApi::mapLUNs},
+    {LunOp::Unmap, "lun unmap", &PluginApi::unmapLUNs},
+};
+
+const SnapOpRow& row(SnapOp op) {
+    for (const auto& r : kSnapOps)
+        if (r.op == op) return r;
+    return kSnapOps[0];
+}
+
+const LunOpRow& row(LunOp op) {
+    for (const auto& r : kLunOps)
+        if (r.op == op) return r;
+    return kLunOps[0];
+}
+
+double secondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+}  // namespace
+
+const char* snapOpName(SnapOp op) { return row(op).name; }
+const char* lunOpName(LunOp op) { return row(op).name; }
+
+bool HostJob::begin(std::string* error) {
+    if (!file_.load(&state_, error)) return false;
+    jobId_ = ++state_.lastJobId;
+    return true;
+}
+
+bool HostJob::save(std::string* error) {
+    state_.trimLog(kLogLinesKept);
+    return file_.save(state_, error);
+}
+
+HostSystem& HostJob::system() {
+    if (system_) return *system_;
+    perCall_ = makeHostSystem();
+    return *perCall_;
+}
+
+long long HostJob::addSnapItem(const std::string& sourceDevice, unsigned flags, int cloneNumber) {
+    SnapItem item;
+    item.id = ++state_.lastSnapId;
+    item.sourceDevice = sourceDevice;
+    item.flags = flags;
+    item.cloneNumber = cloneNumber;
+    state_.snaps.push_back(item);
+    return item.id;
+}
+
+long HostJob::addLunItem(const LunItem& proto) {
+    LunItem item = proto;
+    item.id = ++state_.lastLunId;
+    state_.luns.push_back(item);
+    return item.id;
+}
+
+CallOutcome HostJob::finish(CallOutcome outcome) {
+    std::string error;
+    if (!save(&error)) {
+        outcome.result = 1;
+        outcome.hostError += (outcome.hostError.empty() ? "" : "; ") + error;
+    }
+    return outcome;
+}
+
+namespace {
+
+void noteId(CallOutcome& out, const SnapItem& item) { out.snapIds.push_back(item.id); }
+void noteId(CallOutcome& out, const LunItem& item) { out.lunIds.push_back(item.id); }
+
+HostSnapInfo* makeInfo(HostState& state, SnapItem& item, JobLog& log) { return new HostSnapInfo(state, item, log); }
+HostLunInfo* makeInfo(HostState& state, LunItem& item, JobLog&) { return new HostLunInfo(state, item); }
+
+// The items named by id, in that order; false with the first unknown id.
+template <class Item, class Id, class Find>
+bool pick(const std::vector<Id>& ids, Find find, std::vector<Item*>* chosen, Id* unknown) {
+    for (Id id : ids) {
+        Item* item = find(id);
+        if (!item) {
+            *unknown = id;
+            return false;
+        }
+        chosen->push_back(item);
+    }
+    return true;
+}
+
+}  // namespace
+
+// The frame of every entry call: save, host objects, call, outcome from the first item, save.
+template <class Info, class Item, class Count>
+CallOutcome HostJob::call(CallOutcome out, const std::vector<Item*>& chosen,
+                          int (*entry)(Info**, Count, ZYSO::ZYOSUtil*)) {
+    if (chosen.empty()) {
+        out.hostError = "no items to " + out.operation;
+        return out;
+    }
+    if (!plugin_.loaded() || !entry) {
+        out.hostError = "the plug-in is not loaded";
+        return out;
+    }
+    std::string error;
+    if (!save(&error)) {
+        out.hostError = error;
+        return out;
+    }
+    JobLog log(state_, jobId_);
+    using Object = std::remove_pointer_t<decltype(makeInfo(state_, *chosen.front(), log))>;
+    std::vector<std::unique_ptr<Object>> objects;
+    std::vector<Info*> items;
+    for (Item* item : chosen) {
+        item->lastErrorCode = 0;
+        item->lastError.clear();
+        objects.emplace_back(makeInfo(state_, *item, log));
+        items.push_back(objects.back().get());
+        noteId(out, *item);
+    }
+    HostOSUtil osUtil(state_, system(), jobId_);
+    auto start = std::chrono::steady_clock::now();
+    try {
+        out.result = entry(items.data(), static_cast<Count>(items.size()), &osUtil);
+    } catch (...) {
+        // An entry point must not throw; if one does, the host reports it instead of dying.
+        out.result = 1;
+        out.hostError = "the entry point of " + out.operation + " threw an exception";
+    }
+    out.seconds = secondsSince(start);
+    out.errorCode = chosen.front()->lastErrorCode;
+    out.errorText = chosen.front()->lastError;
+    return finish(out);
+}
+
+CallOutcome HostJob::runSnap(SnapOp op, const std::vector<long long>& ids) {
+    const SnapOpRow& r = row(op);
+    CallOutcome out;
+    out.operation = r.name;
+    std::vector<SnapItem*> chosen;
+    if (ids.empty()) {
+        for (auto& s : state_.snaps)
+            if (r.byDefault(s)) chosen.push_back(&s);
+    } else {
+        long long unknown = 0;
+        if (!pick(ids, [&](long long id) { return state_.findSnap(id); }, &chosen, &unknown)) {
+            out.hostError = "no snapshot item " + std::to_string(unknown);
+            return out;
+        }
+    }
+    return call<ZYSO::SnapInfo>(out, chosen, plugin_.loaded() ? plugin_.api().*r.entry : nullptr);
+}
+
+CallOutcome HostJob::runLun(LunOp op, const std::vector<long>& ids) {
+    const LunOpRow& r = row(op);
+    CallOutcome out;
+    out.operation = r.name;
+    std::vector<LunItem*> chosen;
+    long unknown = 0;
+    if (!pick(ids, [&](long id) { return state_.findLun(id); }, &chosen, &unknown)) {
+        out.hostError = "no provisioning item " + std::to_string(unknown);
+        return out;
+    }
+    return call<ZYSO::LUNInfo>(out, chosen, plugin_.loaded() ? plugin_.api().*r.entry : nullptr);
+}
+
+int HostJob::isSupported(const std::string& device) {
+    if (!plugin_.loaded()) return 1;
+    HostOSUtil osUtil(state_, system(), jobId_);
+    char errBuf[1024] = {0};
+    try {
+        return plugin_.api().isSupported(device.c_str(), 0, &osUtil, errBuf, sizeof errBuf);
+    } catch (...) {
+        return 1;
+    }
+}
+
+std::string HostJob::initiatorInfoFor(const std::vector<std::string>& hosts, std::string* error) {
+    nlohmann::json list = nlohmann::json::array();
+    for (const auto& host : hosts) {
+        std::vector<std::string> wwpns, iqns;
+        if (!system().interfaces(host, &wwpns, &iqns, error)) return "";
+        if (iqns.empty()) {
+            *error = "host " + host + " has no iSCSI initiator";
+            return "";
+        }
+        nlohmann::json endpoints = nlohmann::json::array();
+        for (const auto& iqn : iqns) endpoints.push_back({{"endpoint", iqn}});
+        list.push_back({{"hostname", host}, {"hostos", "Linux"}, {"protocol", "3"}, {"endpoints", endpoints}});
+    }
+    return nlohmann::json{{"hosts", list}}.dump();
+}
+
+}  // namespace KrvnHost

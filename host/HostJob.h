@@ -1,0 +1,80 @@
+// One korvan-host job: the state file, the loaded plug-in and the entry calls made on them.
+//
+// Every operation is described by a row of a table (name, entry point, which items it takes
+// when none are named); one frame runs them all: select the items, save the state (so the
+// items survive an interrupted call), build the host objects, call the entry point, save the
+// state with everything the plug-in set. Single-threaded.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "HostObjects.h"
+#include "HostState.h"
+#include "HostSystem.h"
+#include "PluginLoader.h"
+
+namespace KrvnHost {
+
+enum class SnapOp { Prepare, Snap, Delete, Map, Unmap, Revert, Reconcile };
+enum class LunOp { Create, Delete, Resize, Map, Unmap };
+
+const char* snapOpName(SnapOp op);
+const char* lunOpName(LunOp op);
+
+// What one entry call gave.
+struct CallOutcome {
+    std::string operation;
+    int result = 1;                  // the entry point's 0 or 1; 1 too when the host failed
+    int errorCode = 0;               // from setLastError on the first item
+    std::string errorText;
+    std::string hostError;           // the host's own failure (state file, selection, loading)
+    double seconds = 0;
+    std::vector<long long> snapIds;  // the items handed over, in order
+    std::vector<long> lunIds;
+};
+
+class HostJob {
+public:
+    HostJob(StateFile file, const Plugin& plugin) : file_(std::move(file)), plugin_(plugin) {}
+
+    // Loads the state and takes the next job id. False with *error (corrupted file...).
+    bool begin(std::string* error);
+    bool save(std::string* error);
+    HostState& state() { return state_; }
+    long long jobId() const { return jobId_; }
+
+    // The machine the OS utility talks to; by default the one the settings choose, per call.
+    void setSystem(std::unique_ptr<HostSystem> system) { system_ = std::move(system); }
+
+    // New items, saved at once; they get the next free ids.
+    long long addSnapItem(const std::string& sourceDevice, unsigned flags, int cloneNumber);
+    long addLunItem(const LunItem& proto);
+
+    // ids empty: the operation's default selection.
+    CallOutcome runSnap(SnapOp op, const std::vector<long long>& ids);
+    CallOutcome runLun(LunOp op, const std::vector<long>& ids);
+    // zyso_isSupported on one device: the entry point's result.
+    int isSupported(const std::string& device);
+    // The host map information of a provisioning map or unmap: each host with its iSCSI
+    // initiators as the OS utility reports them. Empty with *error when a host has none.
+    std::string initiatorInfoFor(const std::vector<std::string>& hosts, std::string* error);
+
+private:
+    HostSystem& system();
+    CallOutcome finish(CallOutcome outcome);
+    template <class Info, class Item, class Count>
+    CallOutcome call(CallOutcome out, const std::vector<Item*>& chosen,
+                     int (*entry)(Info**, Count, ZYSO::ZYOSUtil*));
+
+    StateFile file_;
+    const Plugin& plugin_;
+    HostState state_;
+    long long jobId_ = 0;
+    std::unique_ptr<HostSystem> system_;
+    std::unique_ptr<HostSystem> perCall_;
+};
+
+}  // namespace KrvnHost

@@ -1,0 +1,58 @@
+// What the host's OS utility asks of the machine: its SCSI interfaces, its block devices and a
+// bus rescan. Two implementations: the local Linux host (sysfs, open-iscsi's initiator file)
+// and the cluster simulator's SAN model (GET/POST under /sim/hosts/{host}).
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace KrvnHost {
+
+class HostSystem {
+public:
+    virtual ~HostSystem() = default;
+    virtual bool interfaces(const std::string& host, std::vector<std::string>* wwpns,
+                            std::vector<std::string>* iqns, std::string* error) = 0;
+    virtual bool devices(const std::string& host, std::vector<std::string>* devices,
+                         std::string* error) = 0;
+    virtual bool rescan(const std::string& host, std::string* error) = 0;
+};
+
+// The local machine. root prefixes every path (tests point it at a fake tree); the host name
+// argument is ignored, there is only this machine.
+class LinuxHostSystem : public HostSystem {
+public:
+    explicit LinuxHostSystem(std::string root = "") : root_(std::move(root)) {}
+    bool interfaces(const std::string& host, std::vector<std::string>* wwpns,
+                    std::vector<std::string>* iqns, std::string* error) override;
+    bool devices(const std::string& host, std::vector<std::string>* devices,
+                 std::string* error) override;
+    bool rescan(const std::string& host, std::string* error) override;
+
+private:
+    std::string root_;
+};
+
+// The simulator at baseUrl ("http://127.0.0.1:PORT").
+class SimHostSystem : public HostSystem {
+public:
+    explicit SimHostSystem(std::string baseUrl) : baseUrl_(std::move(baseUrl)) {}
+    bool interfaces(const std::string& host, std::vector<std::string>* wwpns,
+                    std::vector<std::string>* iqns, std::string* error) override;
+    bool devices(const std::string& host, std::vector<std::string>* devices,
+                 std::string* error) override;
+    bool rescan(const std::string& host, std::string* error) override;
+
+private:
+    std::string baseUrl_;
+};
+
+// The one the platform settings choose: [Platform] iscsiBackend=sim with simulatorUrl gives the
+// simulator, anything else the local machine.
+std::unique_ptr<HostSystem> makeHostSystem();
+
+// This machine's name (gethostname), empty when it has none.
+std::string localHostName();
+
+}  // namespace KrvnHost

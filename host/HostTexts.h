@@ -1,0 +1,51 @@
+// Names and texts of the host stand-in, in one place.
+#pragma once
+
+namespace KrvnHost {
+
+// The vendor under which Array Management files Korvan clusters; the plug-in lists arrays by it.
+inline constexpr const char* kKorvanVendor = "Pellart Distributed Storage";
+
+// Snapshot configuration keys of an array entry.
+inline constexpr const char* kCfgDiagnosticLogging = "SMCONFIG_NAME_ENABLE_DIAGNOSTIC_LOGGING";
+inline constexpr const char* kCfgRetryCount = "SMCONFIG_NAME_SNAP_OP_RETRY_COUNT";
+inline constexpr const char* kCfgRetryInterval = "SMCONFIG_NAME_SNAP_OP_RETRY_INTERVAL_IN_SEC";
+inline constexpr const char* kCfgSecureConnection = "SMCONFIG_NAME_USE_SECURE_CONNECTION";
+inline constexpr const char* kCfgServerPort = "SMCONFIG_NAME_SERVER_PORT";
+inline constexpr const char* kCfgStorageProxyList = "SMCONFIG_STORAGE_PROXY_LIST_KEY";
+// How a configuration list travels as one text through LUNInfo::getConfigValue.
+inline constexpr const char* kConfigListDelimiter = "|:|";
+
+// Members of the array details text handed out by getArrayDetailsByName.
+inline constexpr const char* kDetailsArrayName = "arrayName:";
+inline constexpr const char* kDetailsArrayNumber = ",arrayNumber:";
+inline constexpr const char* kDetailsVendor = ",vendor:";
+inline constexpr const char* kDetailsHostName = ",hostName:";
+inline constexpr const char* kDetailsHostUserName = ",hostUserName:";
+inline constexpr const char* kDetailsHostPassword = ",hostPassword:";
+inline constexpr const char* kDetailsSerial = ",serial:";
+
+// Request flag of a snapshot item: the mount clone is a test clone named by clone number.
+inline constexpr unsigned kFlagTestClone = 0x8000;
+
+// Metadata keys the plug-in keeps on snapshot items.
+inline constexpr int kMetaSnapshot = 6;
+inline constexpr int kMetaClone = 149;
+
+// Linux host paths of the real (non-simulated) OS utility.
+inline constexpr const char* kIscsiInitiatorFile = "/etc/iscsi/initiatorname.iscsi";
+inline constexpr const char* kIscsiInitiatorKey = "InitiatorName=";
+inline constexpr const char* kFcHostDir = "/sys/class/fc_host";
+inline constexpr const char* kBlockDir = "/sys/block";
+inline constexpr const char* kScsiHostDir = "/sys/class/scsi_host";
+inline constexpr const char* kScsiScanAll = "- - -";
+
+// Settings of the platform stand-ins that the host reads too.
+inline constexpr const char* kPlatformIscsiBackend = "iscsiBackend";
+inline constexpr const char* kPlatformSimulatorUrl = "simulatorUrl";
+
+// Names of the item status values, for tables.
+const char* snapStatusName(int status);
+const char* lunStatusName(int status);
+
+}  // namespace KrvnHost
