@@ -1,0 +1,26 @@
+// Internal to the platform: requests to the cluster simulator ([Platform] simulatorUrl) made
+// by the "sim" device backend and by the iSCSI module's "sim" backend. The host is this
+// machine's gethostname(), as the simulator knows it. Safe on any thread.
+#pragma once
+
+#include <string>
+
+namespace ZyPlatform {
+
+struct SimResponse {
+    long status = 0;    // HTTP status; 0 when no answer came
+    std::string body;
+    std::string error;  // why the exchange failed (transport or HTTP status), empty on 200
+};
+
+// One GET (empty body) or POST (JSON body) of `path` (starting with "/sim/"). TLS and
+// time-outs follow the platform's HTTP settings. True only for HTTP 200.
+bool simRequest(const std::string& path, const std::string* jsonBody, SimResponse& out);
+
+// Percent-encoding of one URL component.
+std::string simEscape(const std::string& text);
+
+// gethostname(), or empty.
+std::string simHostName();
+
+}  // namespace ZyPlatform
