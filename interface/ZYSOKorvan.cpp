@@ -82,8 +82,26 @@ ZYSO::SnapInfo* firstItem(ZYSO::SnapInfo** items, int count) {
     return items && count >= 1 ? items[0] : nullptr;
 }
 
-std::string internalErrorSentence(const char* what) {
-    return std::string(ZY_KRVN_ERR_INTERNAL) + (what ? what : ZY_KRVN_ERR_INTERNAL_UNKNOWN) + "]";
+// The sentence for the exception being handled; call only inside a catch block.
+std::string internalErrorSentence() {
+    const char* what = ZY_KRVN_ERR_INTERNAL_UNKNOWN;
+    try {
+        throw;
+    } catch (const std::exception& e) {
+        what = e.what();
+    } catch (...) {
+    }
+    return std::string(ZY_KRVN_ERR_INTERNAL) + what + "]";
+}
+
+// For failures that happen before a context (and so its logger) exists.
+void logWithoutContext(const std::string& sentence) {
+    try {
+        EvDebug logger(nullptr);
+        logger.debugLvl(ZY_KRVN_LOGLVL_ERROR, ZY_KRVN_LOG_OP_FAILED_DASH, ZY_KRVN_ERR_OPERATION_FAILED,
+                        sentence.c_str());
+    } catch (...) {
+    }
 }
 
 // Initialize and the engine steps; on success also the log-out and the success line.
@@ -125,14 +143,13 @@ int runSnapEntry(const SnapEntry& entry, ZYSO::SnapInfo** items, int count, ZYSO
         ctx = std::make_unique<KrvnCtx>(osUtil, 0, entry.opType);
         KrvnUtils engine(ctx.get());
         rc = runOperation(entry, *ctx, engine, items, count);
-    } catch (const std::exception& e) {
-        internalError = internalErrorSentence(e.what());
     } catch (...) {
-        internalError = internalErrorSentence(nullptr);
+        internalError = internalErrorSentence();
     }
     if (!internalError.empty()) {
         rc = ZY_KRVN_ERR_OPERATION_FAILED;
         if (ctx) ctx->fail(ZY_KRVN_ERR_OPERATION_FAILED, internalError, ZY_KRVN_LOG_OP_FAILED_DASH);
+        else logWithoutContext(internalError);
     }
     if (rc == 0) return 0;
 
@@ -191,14 +208,8 @@ ZYSO_EXPORT void zyso_version(short* major, short* minor, short* revision) {
 ZYSO_EXPORT int zyso_isSupported(const char* device, int, ZYSO::ZYOSUtil* osUtil, char* errBuf, int errBufSize) {
     try {
         return isSupported(device, osUtil, errBuf, errBufSize);
-    } catch (const std::exception& e) {
-        EvDebug logger(nullptr);
-        logger.debugLvl(ZY_KRVN_LOGLVL_ERROR, ZY_KRVN_LOG_OP_FAILED_DASH, ZY_KRVN_ERR_OPERATION_FAILED,
-                        internalErrorSentence(e.what()).c_str());
     } catch (...) {
-        EvDebug logger(nullptr);
-        logger.debugLvl(ZY_KRVN_LOGLVL_ERROR, ZY_KRVN_LOG_OP_FAILED_DASH, ZY_KRVN_ERR_OPERATION_FAILED,
-                        internalErrorSentence(nullptr).c_str());
+        logWithoutContext(internalErrorSentence());
     }
     return 1;
 }

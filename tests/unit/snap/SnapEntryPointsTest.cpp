@@ -244,7 +244,10 @@ TEST(SnapEntryPoints, ExceptionsFromTheHostNeverLeaveTheEntryPoint) {
 
     FakeSnapBatch jobId = makeBatch(2);
     jobId.os.throwOn = "getJobId";   // thrown while the context is being built
+    krvntest::LogCapture log;
     EXPECT_EQ(1, create(jobId.data(), 2, &jobId.os));
+    EXPECT_TRUE(log.containsAt(-1, "KRVN  Snapshot operation failed - [1:Internal error-[fake host failure in getJobId]]"))
+        << log.dump();
     EXPECT_EQ(60001, jobId[0].lastErrorCode);
     EXPECT_EQ("Internal error-[fake host failure in getJobId]", jobId[0].lastErrorMessage);
     EXPECT_EQ(6, jobId[1].status);
@@ -261,8 +264,10 @@ TEST(SnapEntryPoints, ExceptionsFromTheHostNeverLeaveTheEntryPoint) {
     krvntest::FakeOSUtil os;
     os.throwOn = "getJobId";
     char buffer[16] = "untouched";
+    log.clear();
     EXPECT_EQ(1, supported("/dev/sdb", 0, &os, buffer, sizeof(buffer)));
     EXPECT_STREQ("untouched", buffer);
+    EXPECT_TRUE(log.contains("[1:Internal error-[fake host failure in getJobId]]")) << log.dump();
 }
 
 TEST(SnapEntryPoints, UnsupportedOperationsOnlyLogOnTheFirstItem) {
