@@ -1,0 +1,155 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "HostState.h"
+#include "HostTestDir.h"
+
+using namespace KrvnHost;
+using krvnhosttest::TempDir;
+
+namespace {
+
+HostState sampleState() {
+    HostState st;
+    st.lastJobId = 7;
+    st.lastSnapId = 12;
+    st.lastLunId = 3;
+    ArrayEntry a;
+    a.number = 2;
+    a.name = "cluster,one";
+    a.vendor = "Pellart Distributed Storage";
+    a.controlHost = "10.0.0.5";
+    a.user = "admin";
+    a.storedPassword = "ZYP1:abc=";
+    a.serial = "1A2B3C4D5E6F70";
+    a.configInts["SMCONFIG_NAME_SNAP_OP_RETRY_COUNT"] = 2;
+    a.configLists["SMCONFIG_STORAGE_PROXY_LIST_KEY"] = {"proxy-a", "proxy-b"};
+    st.arrays.push_back(a);
+    SnapItem s;
+    s.id = 12;
+    s.sourceDevice = "/dev/sdb";
+    s.status = 12;
+    s.metadata[6] = "1A2B**vol1**5678**vol1$snap$000001**";
+    s.metadata[149] = "ZY_vol1-snap-000001_12_1700000000**99**proxy-a**";
+    s.mappedDevice = "/dev/sdf";
+    s.snapName = "vol1$snap$000001";
+    s.cloneNumber = 3;
+    s.flags = 0x8000;
+    s.arrayNumber = 2;
+    s.lastErrorCode = 62009;
+    s.lastError = "Snapshot map operation failed..\nErrors returned by cluster-[x ]";
+    st.snaps.push_back(s);
+    LunItem l;
+    l.id = 3;
+    l.diskName = "data1";
+    l.arrayName = "cluster,one";
+    l.sizeBytes = 5LL << 30;
+    l.blockSize = 512;
+    l.status = 9;
+    l.deviceName = "/dev/sdg";
+    l.lunName = "data1";
+    l.initiatorInfo = R"({"hosts":[]})";
+    l.description = "quoted \"text\"";
+    st.luns.push_back(l);
+    st.settings["nZYKorvanReplicationFactor"] = "2";
+    st.log.push_back(LogLine{7, 1700000000, 1, "KRVN  Going to map [1] snapshots.."});
+    return st;
+}
+
+}  // namespace
+
+TEST(StateFile, SavedStateReadsBackFieldForField) {
+    TempDir dir;
+    StateFile file(dir.file("state.json"));
+    HostState original = sampleState();
+    std::string error;
+    ASSERT_TRUE(file.save(original, &error)) << error;
+
+    HostState loaded;
+    ASSERT_TRUE(file.load(&loaded, &error)) << error;
+    EXPECT_EQ(stateToJsonText(loaded), stateToJsonText(original));
+    ASSERT_EQ(loaded.snaps.size(), 1u);
+    EXPECT_EQ(loaded.snaps[0].metadata.at(6), original.snaps[0].metadata.at(6));
+    EXPECT_EQ(loaded.snaps[0].metadata.at(149), original.snaps[0].metadata.at(149));
+    EXPECT_EQ(loaded.snaps[0].flags, 0x8000u);
+    ASSERT_EQ(loaded.luns.size(), 1u);
+    EXPECT_EQ(loaded.luns[0].sizeBytes, 5LL << 30);
+    EXPECT_EQ(loaded.luns[0].status, 9);
+    EXPECT_EQ(loaded.arrays[0].configLists.at("SMCONFIG_STORAGE_PROXY_LIST_KEY").size(), 2u);
+    EXPECT_EQ(loaded.lastSnapId, 12);
+}
+
+TEST(StateFile, MissingFileIsAnEmptyStateAndSaveFailsCleanlyWithoutADirectory) {
+    TempDir dir;
+    HostState st = sampleState();
+    std::string error;
+    ASSERT_TRUE(StateFile(dir.file("absent.json")).load(&st, &error)) << error;
+    EXPECT_TRUE(st.arrays.empty());
+    EXPECT_TRUE(st.snaps.empty());
+    EXPECT_EQ(st.lastJobId, 0);
+
+    EXPECT_FALSE(StateFile(dir.file("no-such-dir/state.json")).save(sampleState(), &error));
+    EXPECT_NE(error.find("no-such-dir"), std::string::npos) << error;
+}
+
+TEST(StateFile, SaveReplacesTheFileByRenameAndLeavesNoTemporaryFiles) {
+    TempDir dir;
+    StateFile file(dir.file("state.json"));
+    std::string error;
+    HostState first = sampleState();
+    ASSERT_TRUE(file.save(first, &error)) << error;
+    const std::string before = dir.read("state.json");
+    // A second name on the old file: an in-place rewrite would change what it shows.
+    ASSERT_EQ(::link(dir.file("state.json").c_str(), dir.file("old-link").c_str()), 0);
+
+    HostState second = first;
+    second.snaps[0].status = 14;
+    second.snaps[0].mappedDevice.clear();
+    ASSERT_TRUE(file.save(second, &error)) << error;
+
+    EXPECT_EQ(dir.read("old-link"), before);
+    EXPECT_NE(dir.read("state.json"), before);
+    HostState loaded;
+    ASSERT_TRUE(file.load(&loaded, &error)) << error;
+    EXPECT_EQ(loaded.snaps[0].status, 14);
+    std::vector<std::string> names = dir.names();
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"old-link", "state.json"}));
+    struct stat st {};
+    ASSERT_EQ(::stat(dir.file("state.json").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0077, 0u) << "the state holds stored passwords";
+}
+
+TEST(StateFile, CorruptedFileIsRefusedWithItsNameAndLeftUntouched) {
+    const struct {
+        const char* what;
+        std::string text;
+    } cases[] = {
+        {"not JSON", "this is not json"},
+        {"truncated", stateToJsonText(sampleState()).substr(0, 200)},
+        {"top level array", "[1,2,3]"},
+        {"unknown format", R"({"format": 99})"},
+        {"status of the wrong type", R"({"snapItems":[{"id":1,"status":"twelve"}]})"},
+        {"metadata key not a number", R"({"snapItems":[{"id":1,"metadata":{"six":"x"}}]})"},
+        {"array list not a list", R"({"arrays":{"name":"a"}})"},
+        {"empty file", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        dir.write("state.json", c.text);
+        StateFile file(dir.file("state.json"));
+        HostState st = sampleState();
+        const std::string before = stateToJsonText(st);
+        std::string error;
+        EXPECT_FALSE(file.load(&st, &error));
+        EXPECT_NE(error.find(dir.file("state.json")), std::string::npos) << error;
+        EXPECT_NE(error.find("corrupted"), std::string::npos) << error;
+        EXPECT_NE(error.find("left untouched"), std::string::npos) << error;
+        EXPECT_EQ(dir.read("state.json"), c.text);
+        EXPECT_EQ(stateToJsonText(st), before) << "a refused load must not half-fill the state";
+        EXPECT_EQ(dir.names().size(), 1u);
+    }
+}
