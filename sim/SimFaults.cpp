@@ -35,7 +35,10 @@ bool FaultBook::add(const Json& spec, std::string& message) {
         f.message = spec.value("message", f.message);
         f.latencyMs = spec.value("latencyMs", f.latencyMs);
         f.count = spec.value("count", f.count);
-        f.apply = spec.value("apply", f.kind == FaultKind::Latency);
+        // A slow or oddly shaped answer still reports work the cluster did.
+        bool answerChanges = f.kind == FaultKind::Latency || f.kind == FaultKind::WrongType ||
+                             f.kind == FaultKind::WrongShape;
+        f.apply = spec.value("apply", answerChanges);
         if (f.type.empty() || f.count == 0 || f.count < -1 || f.latencyMs < 0 || f.status < 100 || f.status > 599) {
             message = "fault needs a type, a count of -1 or more than 0, a latency >= 0 and an HTTP status";
             return false;

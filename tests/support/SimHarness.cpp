@@ -52,7 +52,8 @@ std::string SimHarness::httpsUrl() const {
 bool SimHarness::fault(const korvansim::Json& spec) { return sim_->addFault(spec, error_); }
 
 korvansim::Json SimHarness::vdisk(const std::string& name) {
-    for (const auto& d : state()["vdisks"])
+    korvansim::Json all = state();
+    for (const auto& d : all["vdisks"])
         if (d["name"] == name) return d;
     return nullptr;
 }
