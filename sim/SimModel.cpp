@@ -142,6 +142,7 @@ bool Cluster::load(const Json& seed, std::string& message) {
             if (d.value("frozen", false)) {
                 next.freezeNewClone(added);
                 added.frozen = true;
+                added.freezeReason = d.value("freezeReason", std::string(sentence::kFrozenByClone));
             }
         }
         *this = std::move(next);
@@ -256,9 +257,13 @@ VDisk* Cluster::snapshotOwner(const std::string& snapshotName) {
 }
 
 std::string Cluster::nextSnapshotName(const std::string& vdisk) {
-    char seq[16];
-    std::snprintf(seq, sizeof seq, "%06llu", static_cast<unsigned long long>(++snapshotSeq_));
-    return vdisk + "$snap$" + seq;
+    // Seeded snapshots may already use a number of the sequence.
+    for (;;) {
+        char seq[24];
+        std::snprintf(seq, sizeof seq, "%06llu", static_cast<unsigned long long>(++snapshotSeq_));
+        std::string name = vdisk + "$snap$" + seq;
+        if (!snapshotOwner(name)) return name;
+    }
 }
 
 void Cluster::freezeNewClone(VDisk& clone) {

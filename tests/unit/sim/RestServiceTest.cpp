@@ -97,13 +97,15 @@ TEST(SimRest, VDiskQueriesAnswerWithDiskObjectsOrTheClusterSentences) {
 }
 
 TEST(SimRest, SnapshotsAreNamedByTheClusterAndCanBeDeletedAndReverted) {
-    RestClient c;
+    RestClient c(seedWith([](Json& s) { s["vdisks"][1]["snapshots"] = {"vol2$snap$000002"}; }));
     Json made = c.send("MakeSnapshot", "virtualDisks:['vol1','vol2','ghost']");
     ASSERT_TRUE(isOk(made));
     ASSERT_EQ(made["result"].size(), 3u);
     std::string snap1 = made["result"][0]["snapshotName"], snap2 = made["result"][1]["snapshotName"];
     EXPECT_EQ(snap1.rfind("vol1$snap$", 0), 0u) << snap1;
     EXPECT_EQ(snap2.rfind("vol2$snap$", 0), 0u) << snap2;
+    EXPECT_NE(snap2, "vol2$snap$000002") << "a seeded name is not given again";
+    EXPECT_EQ(c.send("ListSnapshots", "virtualDisk:'vol2'")["result"].size(), 2u);
     EXPECT_EQ(made["result"][0]["status"], "ok");
     EXPECT_EQ(made["result"][0]["name"], "vol1");
     EXPECT_EQ(made["result"][2]["status"], "error");
@@ -137,6 +139,11 @@ TEST(SimRest, ClonesAreNewVDisksThatUnfreezeAfterReadsOrTime) {
         int frozenReads;  // detail reads that still see the clone frozen
     };
     const Case cases[] = {{1, 0, 1}, {3, 0, 3}, {0, 0, 0}, {1000, 1, 0}};
+    RestClient seeded(seedWith([](Json& s) {
+        s["cluster"]["unfreezeAfterReads"] = 0;
+        s["vdisks"][0]["frozen"] = true;
+    }));
+    for (int read = 0; read < 3; ++read) EXPECT_TRUE(seeded.disk("vol1")["frozen"].get<bool>()) << "no trigger set";
     for (const auto& k : cases) {
         RestClient c(seedWith([&](Json& s) {
             s["cluster"]["unfreezeAfterReads"] = k.reads;
