@@ -5,7 +5,8 @@
 // writes a settings file for the plug-in and the platform stand-ins into a temporary
 // directory, checks device support over fixture devices, then runs every snapshot and
 // provisioning operation through the real plug-in, printing each step with its duration and
-// the statuses it gave. The result is 0 only when every step gave the expected statuses.
+// the statuses it gave. The result is 0 only when every step gave the expected statuses. The
+// temporary directory (settings, plug-in log, simulator log, job state) is left for reading.
 #pragma once
 
 #include <ostream>
@@ -16,7 +17,6 @@ namespace KrvnHost {
 struct DemoOptions {
     std::string simPath;      // korvan-sim; empty: next to the running executable
     std::string pluginPath;   // empty: the default plug-in path
-    bool keepFiles = false;   // keep the temporary directory (state, settings, logs)
     bool verbose = false;
 };
 

@@ -60,31 +60,6 @@ std::string pathSegment(const std::string& text) {
     return out;
 }
 
-// One exchange with the simulator's control API; the parsed JSON body on a 2xx answer.
-bool simCall(const std::string& baseUrl, const std::string& method, const std::string& path,
-             nlohmann::json* out, std::string* error) {
-    httplib::Client client(baseUrl);
-    client.set_connection_timeout(10);
-    client.set_read_timeout(60);
-    httplib::Result res = method == "POST" ? client.Post(path.c_str(), "{}", "application/json")
-                                           : client.Get(path.c_str());
-    if (!res) {
-        *error = "simulator at " + baseUrl + " unreachable (" + httplib::to_string(res.error()) + ")";
-        return false;
-    }
-    if (res->status < 200 || res->status >= 300) {
-        *error = method + " " + path + " answered " + std::to_string(res->status) + ": " + res->body;
-        return false;
-    }
-    try {
-        *out = nlohmann::json::parse(res->body);
-        return true;
-    } catch (const std::exception& e) {
-        *error = method + " " + path + " answered no JSON: " + e.what();
-        return false;
-    }
-}
-
 bool stringList(const nlohmann::json& body, const char* key, std::vector<std::string>* out) {
     out->clear();
     auto it = body.find(key);
@@ -98,6 +73,30 @@ bool stringList(const nlohmann::json& body, const char* key, std::vector<std::st
 }
 
 }  // namespace
+
+bool simRequest(const std::string& baseUrl, const std::string& path, const nlohmann::json& body,
+                nlohmann::json* out, std::string* error) {
+    httplib::Client client(baseUrl);
+    client.set_connection_timeout(10);
+    client.set_read_timeout(60);
+    const char* method = body.is_null() ? "GET " : "POST ";
+    httplib::Result res = body.is_null() ? client.Get(path.c_str())
+                                         : client.Post(path.c_str(), body.dump(), "application/json");
+    if (!res) {
+        *error = "simulator at " + baseUrl + " unreachable (" + httplib::to_string(res.error()) + ")";
+        return false;
+    }
+    if (res->status < 200 || res->status >= 300) {
+        *error = method + path + " answered " + std::to_string(res->status) + ": " + res->body;
+        return false;
+    }
+    *out = nlohmann::json::parse(res->body, nullptr, false);
+    if (out->is_discarded()) {
+        *error = method + path + " answered no JSON";
+        return false;
+    }
+    return true;
+}
 
 std::string localHostName() {
     char name[4096] = {0};
@@ -164,7 +163,7 @@ bool LinuxHostSystem::rescan(const std::string& /*host*/, std::string* error) {
 bool SimHostSystem::interfaces(const std::string& host, std::vector<std::string>* wwpns,
                                std::vector<std::string>* iqns, std::string* error) {
     nlohmann::json body;
-    if (!simCall(baseUrl_, "GET", "/sim/hosts/" + pathSegment(host), &body, error)) return false;
+    if (!simRequest(baseUrl_, "/sim/hosts/" + pathSegment(host), nullptr, &body, error)) return false;
     if (!body.is_object() || !stringList(body, "iqns", iqns) || !stringList(body, "wwpns", wwpns)) {
         *error = "unexpected host description from the simulator";
         return false;
@@ -175,7 +174,7 @@ bool SimHostSystem::interfaces(const std::string& host, std::vector<std::string>
 bool SimHostSystem::devices(const std::string& host, std::vector<std::string>* devices,
                             std::string* error) {
     nlohmann::json body;
-    if (!simCall(baseUrl_, "GET", "/sim/hosts/" + pathSegment(host) + "/devices", &body, error))
+    if (!simRequest(baseUrl_, "/sim/hosts/" + pathSegment(host) + "/devices", nullptr, &body, error))
         return false;
     if (!body.is_object() || !stringList(body, "devices", devices)) {
         *error = "unexpected device list from the simulator";
@@ -186,7 +185,8 @@ bool SimHostSystem::devices(const std::string& host, std::vector<std::string>* d
 
 bool SimHostSystem::rescan(const std::string& host, std::string* error) {
     nlohmann::json body;
-    return simCall(baseUrl_, "POST", "/sim/hosts/" + pathSegment(host) + "/rescan", &body, error);
+    return simRequest(baseUrl_, "/sim/hosts/" + pathSegment(host) + "/rescan", nlohmann::json::object(), &body,
+                      error);
 }
 
 std::unique_ptr<HostSystem> makeHostSystem() {

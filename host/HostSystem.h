@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 namespace KrvnHost {
 
 class HostSystem {
@@ -51,6 +53,11 @@ private:
 // The one the platform settings choose: [Platform] iscsiBackend=sim with simulatorUrl gives the
 // simulator, anything else the local machine.
 std::unique_ptr<HostSystem> makeHostSystem();
+
+// One call of the simulator's control API at baseUrl: POST of body, or GET when body is null.
+// The JSON answer of a 2xx reply; false with *error otherwise.
+bool simRequest(const std::string& baseUrl, const std::string& path, const nlohmann::json& body,
+                nlohmann::json* out, std::string* error);
 
 // This machine's name (gethostname), empty when it has none.
 std::string localHostName();

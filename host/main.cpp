@@ -404,7 +404,6 @@ int main(int argc, char** argv) {
     DemoOptions demoOptions;
     auto* demo = app.add_subcommand("demo", "Start korvan-sim and run the whole life cycle against it");
     demo->add_option("--sim", demoOptions.simPath, "Path of korvan-sim (default: next to this program)");
-    demo->add_flag("--keep", demoOptions.keepFiles, "Keep the demo's temporary directory");
     demo->add_flag("--verbose", demoOptions.verbose, "Print the item tables of every step");
     demo->callback([&] {
         action = [&] {
