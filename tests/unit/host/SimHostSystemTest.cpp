@@ -1,0 +1,61 @@
+// The OS utility in simulator mode, against the simulator in this process.
+#include <gtest/gtest.h>
+
+#include "HostJob.h"
+#include "HostTestDir.h"
+#include "SimHarness.h"
+
+using namespace KrvnHost;
+using krvntest::SimHarness;
+
+TEST(HostOSUtilOverSimulator, InterfacesDevicesAndRescansComeFromTheSimulatedHost) {
+    SimHarness sim(2);
+    ASSERT_TRUE(sim.ok()) << sim.error();
+    std::unique_ptr<HostSystem> system = makeHostSystem();
+    ASSERT_NE(dynamic_cast<SimHostSystem*>(system.get()), nullptr) << "settings choose the simulator";
+    HostState state;
+    HostOSUtil util(state, *system, 3);
+    const std::string host = SimHarness::hostName();
+
+    std::vector<std::string> wwpns{"stale"}, iqns;
+    ASSERT_TRUE(util.getHostSCSIInterfaces(host.c_str(), "krvn-cluster", wwpns, iqns));
+    EXPECT_EQ(iqns, std::vector<std::string>{SimHarness::iqn()});
+    EXPECT_TRUE(wwpns.empty());
+    EXPECT_FALSE(util.getHostSCSIInterfaces("no-such-host", "krvn-cluster", wwpns, iqns));
+
+    std::vector<std::string> devices;
+    ASSERT_TRUE(util.getDeviceList(host.c_str(), "", devices));
+    EXPECT_EQ(devices, (std::vector<std::string>{"/dev/sdb", "/dev/sdc"}));
+    ASSERT_TRUE(util.getDeviceList(host.c_str(), "sdc", devices));
+    EXPECT_EQ(devices, std::vector<std::string>{"/dev/sdc"});
+
+    const char* none[] = {nullptr};
+    EXPECT_EQ(util.refreshBus(host.c_str(), none, none), 0);
+    EXPECT_EQ(util.refreshBus(host.c_str(), none, none), 0);
+    EXPECT_EQ(sim.state()["hosts"][0]["rescans"], 2);
+    EXPECT_NE(util.refreshBus("no-such-host", none, none), 0);
+}
+
+TEST(HostOSUtilOverSimulator, MapInformationListsEachHostWithItsInitiators) {
+    SimHarness sim(1);
+    ASSERT_TRUE(sim.ok()) << sim.error();
+    krvnhosttest::TempDir dir;
+    Plugin unloaded;
+    HostJob job(StateFile(dir.file("state.json")), unloaded);
+    std::string error;
+    ASSERT_TRUE(job.begin(&error)) << error;
+
+    std::string text = job.initiatorInfoFor({SimHarness::hostName()}, &error);
+    ASSERT_FALSE(text.empty()) << error;
+    nlohmann::json info = nlohmann::json::parse(text);
+    ASSERT_EQ(info["hosts"].size(), 1u);
+    EXPECT_EQ(info["hosts"][0]["hostname"], SimHarness::hostName());
+    EXPECT_EQ(info["hosts"][0]["protocol"], "3") << "the protocol travels as text";
+    EXPECT_EQ(info["hosts"][0]["endpoints"][0]["endpoint"], SimHarness::iqn());
+
+    EXPECT_TRUE(job.initiatorInfoFor({"no-such-host"}, &error).empty());
+    EXPECT_FALSE(error.empty());
+    CallOutcome none = job.runSnap(SnapOp::Snap, {});
+    EXPECT_EQ(none.result, 1);
+    EXPECT_FALSE(none.hostError.empty()) << "no items is the host's failure, not a call with count 0";
+}
