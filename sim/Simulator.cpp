@@ -309,13 +309,15 @@ void Simulator::routes(httplib::Server& server) {
     iscsi("/sim/iscsi/discover", "discover", [this](const Json& body, const std::string& host, httplib::Response& res) {
         std::string portal;
         std::vector<std::string> targets;
-        if (member(body, "portal", res, portal))
-            sendSan(res, san_->discover(cluster_, host, portal, targets), {{"targets", targets}});
+        if (!member(body, "portal", res, portal)) return;
+        SanStatus st = san_->discover(cluster_, host, portal, targets);
+        sendSan(res, st, {{"targets", targets}});
     });
     iscsi("/sim/iscsi/login", "login", [this](const Json& body, const std::string& host, httplib::Response& res) {
         std::string portal, target, device;
-        if (member(body, "portal", res, portal) && member(body, "target", res, target))
-            sendSan(res, san_->login(cluster_, host, portal, target, device), {{"device", device}});
+        if (!member(body, "portal", res, portal) || !member(body, "target", res, target)) return;
+        SanStatus st = san_->login(cluster_, host, portal, target, device);
+        sendSan(res, st, {{"device", device}});
     });
     iscsi("/sim/iscsi/logout", "logout", [this](const Json& body, const std::string& host, httplib::Response& res) {
         std::string portal, target;

@@ -175,6 +175,21 @@ TEST(SimHttp, ControlApiSeedsResetsAndChangesStateBehindTheClientsBack) {
     EXPECT_EQ(sim.counters()["san"]["rescan"], 1);
 
     HttpClient c(sim);
+    // iSCSI over HTTP: discovery, a refused and an accepted login, the session's device, logout.
+    c.post("AddLun", "virtualDisks:['vol2'], targets:['sp1'], readonly:false");
+    const std::string target = "iqn.2020-01.com.korvan:sp1:vol2";
+    const Json session = {{"host", host}, {"portal", "sp1"}, {"target", target}};
+    EXPECT_EQ(control(sim, "POST", "/sim/iscsi/discover", {{"host", host}, {"portal", "sp1"}}, 200)["targets"],
+              Json::array({target}));
+    control(sim, "POST", "/sim/iscsi/login", session, 403);
+    c.post("PersistACLAccess", "virtualDisks:['vol2'], host:'sp1', address:'" + SimHarness::iqn() + "', type:iqn");
+    EXPECT_EQ(control(sim, "POST", "/sim/iscsi/login", session, 200)["device"], "/dev/sdd");
+    EXPECT_EQ(control(sim, "GET", "/sim/iscsi/device?host=" + host + "&target=" + target, nullptr, 200)["device"],
+              "/dev/sdd");
+    control(sim, "POST", "/sim/iscsi/logout", session, 200);
+    control(sim, "POST", "/sim/iscsi/logout", session, 404);
+    control(sim, "POST", "/sim/iscsi/login", {{"portal", "sp1"}}, 400);
+    EXPECT_EQ(sim.counters()["san"]["login"], 2) << "a malformed login is refused before it counts";
     std::string snap =
         c.json(c.post("MakeSnapshot", "virtualDisks:['vol1']", true, "PUT"))["result"][0]["snapshotName"];
     control(sim, "POST", "/sim/admin/deleteSnapshot", {{"name", snap}}, 200);
@@ -183,8 +198,10 @@ TEST(SimHttp, ControlApiSeedsResetsAndChangesStateBehindTheClientsBack) {
     EXPECT_EQ(c.json(c.post("VirtualDiskDetails", "virtualDisk:'vol2'"))["message"], "VDisk is marked for delete :vol2");
     control(sim, "POST", "/sim/admin/deleteVDisk", {{"name", "vol1"}}, 200);
     EXPECT_EQ(c.json(c.post("VirtualDiskDetails", "virtualDisk:'vol1'"))["message"], "Vdisk vol1 couldn't be found");
-    control(sim, "POST", "/sim/admin/attach", {{"host", host}, {"vdisk", "vol2"}}, 200);
+    EXPECT_EQ(control(sim, "POST", "/sim/admin/attach", {{"host", host}, {"vdisk", "vol2"}}, 200)["device"],
+              "/dev/sde") << "sdd was the session's and is not given again";
     EXPECT_EQ(control(sim, "GET", "/sim/hosts/" + host + "/devices", nullptr, 200)["devices"].size(), 3u);
+
 
     control(sim, "POST", "/sim/seed", {{"cluster", {{"name", "c"}}}}, 400);
     control(sim, "POST", "/sim/faults", {{"type", "Login"}}, 400);
