@@ -1,6 +1,12 @@
 #include "HostJob.h"
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
+#include <fcntl.h>
+#include <limits>
+#include <sys/file.h>
+#include <unistd.h>
 #include <type_traits>
 
 #include <nlohmann/json.hpp>
@@ -71,7 +77,25 @@ double secondsSince(std::chrono::steady_clock::time_point start) {
 const char* snapOpName(SnapOp op) { return row(op).name; }
 const char* lunOpName(LunOp op) { return row(op).name; }
 
+HostJob::~HostJob() {
+    if (lockFd_ >= 0) ::close(lockFd_);
+}
+
 bool HostJob::begin(std::string* error) {
+    if (lockFd_ < 0) {
+        const std::string lockPath = file_.path() + ".lock";
+        lockFd_ = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        if (lockFd_ < 0) {
+            *error = "cannot open the lock file " + lockPath + ": " + std::strerror(errno);
+            return false;
+        }
+        if (::flock(lockFd_, LOCK_EX | LOCK_NB) != 0) {
+            *error = "another korvan-host is working on " + file_.path() + "; try again when it is done";
+            ::close(lockFd_);
+            lockFd_ = -1;
+            return false;
+        }
+    }
     if (!file_.load(&state_, error)) return false;
     jobId_ = ++state_.lastJobId;
     return true;
@@ -144,6 +168,10 @@ CallOutcome HostJob::call(CallOutcome out, const std::vector<Item*>& chosen,
                           int (*entry)(Info**, Count, ZYSO::ZYOSUtil*)) {
     if (chosen.empty()) {
         out.hostError = "no items to " + out.operation;
+        return out;
+    }
+    if (chosen.size() > static_cast<size_t>(std::numeric_limits<Count>::max())) {
+        out.hostError = "too many items for one call of " + out.operation;
         return out;
     }
     if (!plugin_.loaded() || !entry) {

@@ -39,8 +39,13 @@ struct CallOutcome {
 class HostJob {
 public:
     HostJob(StateFile file, const Plugin& plugin) : file_(std::move(file)), plugin_(plugin) {}
+    ~HostJob();
+    HostJob(const HostJob&) = delete;
+    HostJob& operator=(const HostJob&) = delete;
 
-    // Loads the state and takes the next job id. False with *error (corrupted file...).
+    // Takes the state file's lock (one job per state file at a time: two would each write back
+    // their own copy and lose the other's items), loads the state and takes the next job id.
+    // False with *error (locked, corrupted file...).
     bool begin(std::string* error);
     bool save(std::string* error);
     HostState& state() { return state_; }
@@ -75,6 +80,7 @@ private:
     long long jobId_ = 0;
     std::unique_ptr<HostSystem> system_;
     std::unique_ptr<HostSystem> perCall_;
+    int lockFd_ = -1;
 };
 
 }  // namespace KrvnHost

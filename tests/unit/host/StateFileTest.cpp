@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "HostJob.h"
 #include "HostState.h"
 #include "HostTestDir.h"
 
@@ -152,4 +153,29 @@ TEST(StateFile, CorruptedFileIsRefusedWithItsNameAndLeftUntouched) {
         EXPECT_EQ(stateToJsonText(st), before) << "a refused load must not half-fill the state";
         EXPECT_EQ(dir.names().size(), 1u);
     }
+}
+
+TEST(HostJob, OneJobPerStateFileAtATimeAndACorruptedFileStopsTheJob) {
+    TempDir dir;
+    Plugin unloaded;
+    std::string error;
+    {
+        HostJob first(StateFile(dir.file("state.json")), unloaded);
+        ASSERT_TRUE(first.begin(&error)) << error;
+        HostJob second(StateFile(dir.file("state.json")), unloaded);
+        EXPECT_FALSE(second.begin(&error));
+        EXPECT_NE(error.find("another korvan-host"), std::string::npos) << error;
+        first.addSnapItem("/dev/sdb", 0, 1);
+        ASSERT_TRUE(first.save(&error)) << error;
+    }
+    HostJob third(StateFile(dir.file("state.json")), unloaded);
+    ASSERT_TRUE(third.begin(&error)) << "the lock goes with the job: " << error;
+    EXPECT_EQ(third.state().snaps.size(), 1u);
+    EXPECT_EQ(third.jobId(), 2) << "every job takes the next id";
+
+    dir.write("broken.json", "{\"snapItems\": [");
+    HostJob broken(StateFile(dir.file("broken.json")), unloaded);
+    EXPECT_FALSE(broken.begin(&error));
+    EXPECT_NE(error.find("corrupted"), std::string::npos) << error;
+    EXPECT_EQ(dir.read("broken.json"), "{\"snapItems\": [");
 }
