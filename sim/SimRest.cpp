@@ -495,6 +495,7 @@ RestReply RestService::handle(const std::string& method, const std::string& body
         return refuse(kHttpBadRequest, "", "The request has no type");
     }
     std::string type = typeIt->get<std::string>();
+    reply.type = type;
     counters_.request(type);
 
     std::optional<Fault> fault = faults_.take(type);

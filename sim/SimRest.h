@@ -18,6 +18,7 @@ namespace korvansim {
 // is served after the lock is released.
 struct RestReply {
     int http = 200;
+    std::string type;  // the request type, when one could be read
     std::string body;
     bool drop = false;
     int latencyMs = 0;

@@ -215,6 +215,10 @@ void Simulator::stop() {
 }
 
 void Simulator::routes(httplib::Server& server) {
+    if (log_)
+        server.set_logger([this](const httplib::Request& req, const httplib::Response& res) {
+            if (req.path.rfind("/sim/", 0) == 0) log_(req.method + " " + req.path + " " + std::to_string(res.status));
+        });
     server.set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr ep) {
         std::string what = "unknown";
         try {
@@ -245,6 +249,9 @@ void Simulator::routes(httplib::Server& server) {
             reply = rest(req.method, body);
         }
         if (reply.latencyMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(reply.latencyMs));
+        if (log_)
+            log_(req.method + " " + req.path + " " + (reply.type.empty() ? "-" : reply.type) + " " +
+                 (reply.drop ? "dropped" : std::to_string(reply.http)));
         if (reply.drop) return shutdownConnection(req);
         res.status = reply.http;
         res.set_content(reply.body, reply.body.rfind(kNotJsonBody, 0) == 0 ? "text/html" : kJson);

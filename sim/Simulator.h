@@ -51,6 +51,9 @@ public:
     void withState(const std::function<void(Cluster&, SanBackend&)>& f);
     // One REST exchange without HTTP (the HTTP layer and tests use it alike).
     RestReply rest(const std::string& method, const std::string& body);
+    // Receives one line per HTTP request (method, path, REST type, status); never a body, so
+    // no password or session id. Set before listening.
+    void setRequestLog(std::function<void(const std::string&)> log) { log_ = std::move(log); }
 
 private:
     int serve(std::unique_ptr<httplib::Server> server, const std::string& host, int port, std::string& message);
@@ -65,6 +68,7 @@ private:
     RestService rest_;
     std::vector<std::unique_ptr<httplib::Server>> servers_;
     std::vector<std::thread> threads_;
+    std::function<void(const std::string&)> log_;
 };
 
 }  // namespace korvansim
