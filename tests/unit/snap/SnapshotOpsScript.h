@@ -10,19 +10,14 @@
 #include "KrvnCtx.h"
 #include "KrvnTestSession.h"
 #include "KrvnUtils.h"
+#include "../rest/RestFixture.h"
 #include "ScriptedServer.h"
 
 namespace enginetest {
 
-inline std::string okAnswer(const std::string& type, const std::string& result = "") {
-    std::string out = R"({"status":"ok","type":")" + type + R"(","requestId":"r1")";
-    if (!result.empty()) out += R"(,"result":)" + result;
-    return out + "}";
-}
-
-inline std::string errorAnswer(const std::string& type, const std::string& message) {
-    return R"({"status":"error","type":")" + type + R"(","requestId":"r1","message":")" + message + R"("})";
-}
+// The cluster's answers are written as the REST client's own tests write them.
+using krvntest::errorAnswer;
+using krvntest::okAnswer;
 
 inline std::string logoutAnswer() { return okAnswer("Logout"); }
 
