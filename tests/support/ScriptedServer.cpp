@@ -3,6 +3,7 @@
 #include <httplib.h>
 
 #include <cctype>
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <unistd.h>
@@ -177,8 +178,14 @@ bool ScriptedServer::startWith(bool useTls, const std::string& certFile, const s
         impl_->server.reset();
         return false;
     }
-    thread_ = std::thread([&svr] { svr.listen_after_bind(); });
-    return true;
+    auto finished = std::make_shared<std::atomic<bool>>(false);
+    thread_ = std::thread([&svr, finished] {
+        svr.listen_after_bind();
+        *finished = true;
+    });
+    // stop() before the listener runs would be lost and leave accept() blocked for ever.
+    while (!svr.is_running() && !*finished) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return svr.is_running();
 }
 
 void ScriptedServer::stop() {

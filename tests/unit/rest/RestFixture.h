@@ -1,0 +1,58 @@
+// Shared fixture of the REST client tests: a scripted cluster, a logged-in context, and
+// helpers that write the cluster's answers.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "KrvnCommonCtx.h"
+#include "KrvnCommonUtils.h"
+#include "KrvnTestSession.h"
+#include "LogCapture.h"
+#include "ScopedSettings.h"
+#include "ScriptedServer.h"
+
+namespace krvntest {
+
+// {"status":"ok","type":<type>,"requestId":"q","result":<result>} (no result when empty).
+inline std::string okAnswer(const std::string& type, const std::string& result = "") {
+    std::string text = R"({"status":"ok","type":")" + type + R"(","requestId":"q")";
+    if (!result.empty()) text += R"(,"result":)" + result;
+    return text + "}";
+}
+
+// A refusal of the request with the cluster's message.
+inline std::string errorAnswer(const std::string& type, const std::string& message) {
+    return R"({"status":"error","type":")" + type + R"(","requestId":"q","message":")" + message + R"("})";
+}
+
+// Test settings with virtual time whose log lines go nowhere but to a LogCapture.
+struct QuietSettings : ScopedSettings {
+    QuietSettings() { set("Platform", "logFile", "/dev/null"); }
+};
+
+class RestTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(srv.start());
+        session = std::make_unique<KrvnTestSession>(srv);
+        ASSERT_EQ(0u, session->loginResult);
+    }
+
+    ZYKorvanCommon::KrvnCommonUtils& utils() { return session->utils; }
+    ZYKorvanCommon::KrvnCommonCtx& ctx() { return session->ctx; }
+    std::string errorText() { return ctx().errorString(); }
+    // The decoded request value of the one request the test made.
+    std::string onlyRequest() {
+        EXPECT_EQ(1u, srv.requestCount());
+        return srv.lastRequest().request;
+    }
+
+    QuietSettings settings;
+    ScriptedServer srv;
+    std::unique_ptr<KrvnTestSession> session;
+};
+
+}  // namespace krvntest
