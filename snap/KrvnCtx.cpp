@@ -26,9 +26,9 @@ private:
 }  // namespace
 
 void KrvnSnapObject::dump(std::string& out) const {
-    out = "Source dev-[" + sourceDevice + "], Source vDisk id-[" + sourceVDiskId + "], Source vDisk name-[" +
-          sourceVDiskName + "], Snap name-[" + snapName + "], Snap UUID-[" + snapUUID + "], Is VMware-[" +
-          (isVMware ? "true" : "false") + "]";
+    out = ZY_KRVN_DUMP_SOURCE_DEV + sourceDevice + ZY_KRVN_DUMP_SOURCE_VDISK_ID + sourceVDiskId +
+          ZY_KRVN_DUMP_SOURCE_VDISK_NAME + sourceVDiskName + ZY_KRVN_DUMP_SNAP_NAME + snapName +
+          ZY_KRVN_DUMP_SNAP_UUID + snapUUID + ZY_KRVN_DUMP_IS_VMWARE + (isVMware ? "true" : "false") + "]";
 }
 
 bool AreAllSnapsDeleted(ZYSO::SnapInfo** items, int count) {

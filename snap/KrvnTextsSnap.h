@@ -143,6 +143,14 @@ inline constexpr const char ZY_KRVN_LOG_CFG_ITEM_FAILED[] =
 // A configuration list item longer than this is taken for a host fault, not allocated.
 constexpr int ZY_KRVN_CFG_ITEM_MAX_LEN = 64 * 1024;
 
+// ---- Snapshot object dump ------------------------------------------------------------------
+inline constexpr const char ZY_KRVN_DUMP_SOURCE_DEV[] = "Source dev-[";
+inline constexpr const char ZY_KRVN_DUMP_SOURCE_VDISK_ID[] = "], Source vDisk id-[";
+inline constexpr const char ZY_KRVN_DUMP_SOURCE_VDISK_NAME[] = "], Source vDisk name-[";
+inline constexpr const char ZY_KRVN_DUMP_SNAP_NAME[] = "], Snap name-[";
+inline constexpr const char ZY_KRVN_DUMP_SNAP_UUID[] = "], Snap UUID-[";
+inline constexpr const char ZY_KRVN_DUMP_IS_VMWARE[] = "], Is VMware-[";
+
 // ---- Snapshot and clone metadata -----------------------------------------------------------
 inline constexpr const char ZY_KRVN_SNAP_METADATA_SEP[] = "**";
 inline constexpr const char ZY_KRVN_TEST_CLONE_NAME_PREFIX[] = "ZYClone_";

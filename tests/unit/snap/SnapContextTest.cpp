@@ -119,6 +119,11 @@ TEST(SnapContext, ObjectsAreKeyedBySnapIdAndTheLaterDuplicateWins) {
     EXPECT_EQ("/dev/sdy", ctx.snapItems.at(30)->sourceDevice);
     EXPECT_EQ("snapA", ctx.snapItems.at(30)->snapName);
     EXPECT_EQ("uuid-30-1", ctx.snapItems.at(30)->snapUUID);
+    std::string text;
+    ctx.snapItems.at(30)->dump(text);
+    EXPECT_EQ("Source dev-[/dev/sdy], Source vDisk id-[5678], Source vDisk name-[vol1], Snap name-[snapA], "
+              "Snap UUID-[uuid-30-1], Is VMware-[false]",
+              text);
     EXPECT_EQ(3, ctx.itemCount);
     EXPECT_EQ(batch.data(), ctx.snapItemsArray);
 }
