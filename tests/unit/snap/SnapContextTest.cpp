@@ -9,7 +9,7 @@
 #include "FakeSnapHost.h"
 #include "KrvnCtx.h"
 #include "LogCapture.h"
-#include "ScopedSettings.h"
+#include "SnapTestSupport.h"
 
 using namespace ZYSnapKrvn;
 using krvntest::FakeSnapBatch;
@@ -30,7 +30,7 @@ struct Fixture {
         ctx = std::make_unique<KrvnCtx>(&batch.os, 0, type);
         return ctx->initialize(batch.data(), batch.count());
     }
-    krvntest::ScopedSettings settings;
+    krvntest::QuietSettings settings;
     FakeSnapBatch batch;
     std::unique_ptr<KrvnCtx> ctx;
 };
@@ -105,7 +105,7 @@ TEST(SnapContext, DeleteDropsItemsThatAreGoneOrNeverHadAnArray) {
 }
 
 TEST(SnapContext, ObjectsAreKeyedBySnapIdAndTheLaterDuplicateWins) {
-    krvntest::ScopedSettings settings;
+    krvntest::QuietSettings settings;
     FakeSnapBatch batch;
     batch.add(30).sourceDevice = "/dev/sdx";
     batch.add(10);

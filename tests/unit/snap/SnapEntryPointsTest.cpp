@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <set>
 #include <string>
@@ -12,7 +13,7 @@
 #include "FakeSnapHost.h"
 #include "KrvnTestSession.h"
 #include "LogCapture.h"
-#include "ScopedSettings.h"
+#include "SnapTestSupport.h"
 #include "ScriptedServer.h"
 #include "ZYSOExports.h"
 
@@ -38,14 +39,17 @@ F entry(const char* name) {
 
 // Settings that keep every test away from real devices: the fixture backend with an empty
 // folder, so any SCSI inquiry finds no device.
-struct Settings : krvntest::ScopedSettings {
+struct Settings : krvntest::QuietSettings {
     Settings() {
         char tmpl[] = "/tmp/krvn-devices-XXXXXX";
         dir = mkdtemp(tmpl) ? tmpl : "/nonexistent";
         set("Platform", "deviceBackend", "fixture");
         set("Platform", "deviceFixtureDir", dir);
     }
-    ~Settings() { std::system(("rm -rf '" + dir + "'").c_str()); }
+    ~Settings() {
+        std::error_code ignored;
+        std::filesystem::remove_all(dir, ignored);
+    }
     std::string dir;
 };
 
@@ -313,9 +317,7 @@ TEST(SnapEntryPoints, SupportCheckAcceptsOnlyAKorvanStandardPage) {
     Settings settings;
     const std::string fixtures = std::string(KRVN_FIXTURE_DIR) + "/scsi/";
     auto copyDevice = [&](const std::string& from, const std::string& to, bool nulPadProduct) {
-        std::system(("mkdir -p '" + settings.dir + "/" + to + "' && cp '" + fixtures + from + "'/*.bin '" +
-                     settings.dir + "/" + to + "'")
-                        .c_str());
+        std::filesystem::copy(fixtures + from, settings.dir + "/" + to);
         if (!nulPadProduct) return;
         std::fstream page(settings.dir + "/" + to + "/page00.bin", std::ios::in | std::ios::out | std::ios::binary);
         page.seekp(28);

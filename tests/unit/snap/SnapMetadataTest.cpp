@@ -7,7 +7,7 @@
 #include "FakeSnapHost.h"
 #include "KrvnCtx.h"
 #include "LogCapture.h"
-#include "ScopedSettings.h"
+#include "SnapTestSupport.h"
 
 using namespace ZYSnapKrvn;
 using krvntest::FakeSnapInfo;
@@ -16,7 +16,7 @@ namespace {
 
 struct ItemAndCtx {
     explicit ItemAndCtx(int type, long long id = 42) : item(id), ctx(&os, 0, type) { obj.snapInfo = &item; }
-    krvntest::ScopedSettings settings;
+    krvntest::QuietSettings settings;
     krvntest::FakeOSUtil os;
     FakeSnapInfo item;
     KrvnCtx ctx;
