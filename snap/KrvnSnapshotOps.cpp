@@ -1,22 +1,306 @@
-// Snapshot create, delete, revert and reconcile. This build carries none of them: every
-// step fails with a sentence that says so.
-#include "KrvnTextsSnap.h"
+// Snapshot create, delete, revert and reconcile: the engine steps that walk the context's
+// snapshot objects against the logged-in cluster and write each item's outcome to the host.
+#include <algorithm>
+#include <map>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "CWqLibrary.h"
+#include "KrvnTextsSnapshotOps.h"
 #include "KrvnUtils.h"
+#include "WqSleep.h"
 
 namespace ZYSnapKrvn {
 
 using namespace ZYKorvanCommon;
 
 namespace {
-unsigned int unavailable(KrvnCtx* ctx) {
-    return static_cast<unsigned int>(
-        ctx->fail(ZY_KRVN_ERR_OPERATION_FAILED, ZY_KRVN_ERR_SNAP_OPS_UNAVAILABLE, ZY_KRVN_LOG_OP_FAILED_DASH));
+
+// The log lines of one step's snapshot-list lookups.
+struct SnapListTexts {
+    const char* cached;     // (count, vDisk)
+    const char* fetching;   // (vDisk), or null
+    const char* fetched;    // (count, vDisk)
+};
+
+constexpr SnapListTexts kDeleteListTexts = {ZY_KRVN_OPS_DELETE_LIST_CACHED, nullptr, ZY_KRVN_OPS_DELETE_LIST_FETCHED};
+constexpr SnapListTexts kListTexts = {ZY_KRVN_OPS_LIST_CACHED, ZY_KRVN_OPS_LIST_FETCHING, ZY_KRVN_OPS_LIST_FETCHED};
+
+// Snapshot names per source vDisk, fetched at most once per step however many snapshots of
+// that vDisk the step handles. A failed fetch is not cached.
+class SnapListCache {
+public:
+    SnapListCache(KrvnUtils& utils, const SnapListTexts& texts) : utils_(utils), texts_(texts) {}
+
+    // 0 with `names` set, or the code of the failed request (its error state stays).
+    unsigned int lookup(const std::string& vDisk, const std::vector<std::string>*& names) {
+        KrvnCtx* ctx = utils_.snapCtx();
+        auto hit = lists_.find(vDisk);
+        if (hit != lists_.end()) {
+            ctx->log(ZY_KRVN_LOGLVL_DETAIL, texts_.cached, hit->second.size(), vDisk.c_str());
+            names = &hit->second;
+            return 0;
+        }
+        if (texts_.fetching != nullptr) ctx->log(ZY_KRVN_LOGLVL_DETAIL, texts_.fetching, vDisk.c_str());
+        std::vector<std::string> fetched;
+        unsigned int rc = utils_.rest_getSnapListForSource(vDisk, fetched);
+        if (rc != 0) return rc;
+        ctx->log(ZY_KRVN_LOGLVL_DETAIL, texts_.fetched, fetched.size(), vDisk.c_str());
+        names = &(lists_[vDisk] = std::move(fetched));
+        return 0;
+    }
+
+private:
+    KrvnUtils& utils_;
+    const SnapListTexts& texts_;
+    std::map<std::string, std::vector<std::string>> lists_;
+};
+
+bool listed(const std::vector<std::string>& names, const std::string& name) {
+    return std::find(names.begin(), names.end(), name) != names.end();
 }
+
+// Each request of the delete step starts from a clean error state, so the reasons of the
+// snapshots that could not be deleted are kept aside and handed back at the end.
+class DeleteFailures {
+public:
+    void add(KrvnCtx* ctx) {
+        ++count_;
+        code_ = ctx->errorCode;
+        text_ += ctx->errorString();
+    }
+    int count() const { return count_; }
+    void report(KrvnCtx* ctx) const {
+        ctx->errorCode = code_ > 0 ? code_ : ZY_KRVN_ERR_OPERATION_FAILED;
+        ctx->errorText.str("");
+        ctx->errorText.clear();
+        ctx->errorText << text_;
+    }
+
+private:
+    int count_ = 0;
+    int code_ = ZY_KRVN_ERR_NONE;
+    std::string text_;
+};
+
+// Reverts one source vDisk to the object's snapshot once the cluster confirms it still has it.
+int revertOne(KrvnUtils& utils, KrvnSnapObject* obj, SnapListCache& cache) {
+    KrvnCtx* kctx = utils.snapCtx();
+    const std::string& vDisk = obj->sourceVDiskName;
+    const std::string& snap = obj->snapName;
+    const std::string& arrayId = kctx->arrayDetails.arrayId;
+    if (snap.empty()) {
+        std::ostringstream sentence;
+        sentence << ZY_KRVN_OPS_REVERT_NO_NAME_1 << obj->snapInfo->getSnapId() << ZY_KRVN_OPS_REVERT_NO_NAME_2;
+        return kctx->failAt(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_ERR_METADATA_FIELD, sentence.str(), ZY_KRVN_OPS_FAILED_ERROR);
+    }
+    const std::vector<std::string>* names = nullptr;
+    unsigned int rc = cache.lookup(vDisk, names);
+    if (rc != 0) return static_cast<int>(rc);
+    if (!listed(*names, snap))
+        return kctx->fail(ZY_KRVN_ERR_SNAP_NOT_FOUND,
+                          ZY_KRVN_OPS_REVERT_NOT_ON_ARRAY_1 + snap + ZY_KRVN_OPS_REVERT_NOT_ON_ARRAY_2 + arrayId + "]",
+                          ZY_KRVN_OPS_REVERT_NOT_ON_ARRAY_LOG);
+    kctx->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_OPS_SNAP_EXISTS, snap.c_str(), arrayId.c_str());
+    kctx->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_OPS_REVERTING, vDisk.c_str(), snap.c_str());
+    rc = utils.rest_revertSnap(vDisk, snap);
+    if (rc != 0) return static_cast<int>(rc);
+    kctx->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_OPS_REVERTED, vDisk.c_str(), snap.c_str());
+    obj->snapInfo->setStatus(ZY_KRVN_SNAP_STATUS_REVERTED);
+    return 0;
+}
+
+// The cluster rewrites the source vDisks under the host: every session to them is closed
+// first and reopened afterwards, whatever happened in between. Reverting stops at the first
+// failure. 0, or non-zero with the failure in the context.
+int revertLoggedOut(KrvnUtils& utils, const std::vector<KrvnSCSITarget>& luns) {
+    KrvnCtx* kctx = utils.snapCtx();
+    const std::string& proxy = kctx->arrayDetails.storageProxy;
+    std::vector<std::pair<std::string, std::string>> loggedOut;
+    int failed = 0;
+    for (auto& [id, obj] : kctx->snapItems) {
+        for (const KrvnSCSITarget& lun : luns) {
+            if (lun.lunId != obj->sourceVDiskName) continue;
+            kctx->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_OPS_REVERT_FOUND_IQN, lun.targetIqn.c_str(),
+                      obj->sourceVDiskName.c_str());
+            obj->snapTarget = lun.targetIqn;
+            break;
+        }
+        if (obj->snapTarget.empty()) {
+            failed = kctx->failAt(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_ERR_TARGET_IQN,
+                                  ZY_KRVN_OPS_REVERT_NO_IQN + obj->sourceVDiskName + "]", ZY_KRVN_OPS_FAILED_ERROR);
+            break;
+        }
+        utils.tryiSCSITargetLogout(proxy, obj->snapTarget);
+        loggedOut.emplace_back(proxy, obj->snapTarget);
+    }
+
+    if (failed == 0) {
+        WQSLEEP(ZY_KRVN_OPS_REVERT_PORTAL_WAIT_MS);
+        utils.iscsiModule()->discoverPortal(proxy.c_str());
+        SnapListCache cache(utils, kListTexts);
+        for (auto& [id, obj] : kctx->snapItems) {
+            failed = revertOne(utils, obj, cache);
+            if (failed != 0) break;
+        }
+    }
+    if (!loggedOut.empty() && utils.tryiSCSITargetLogin(loggedOut) != 0) failed = 1;
+    return failed;
+}
+
 }  // namespace
 
-unsigned int KrvnUtils::createSnaps() { return unavailable(kctx); }
-unsigned int KrvnUtils::deleteSnaps() { return unavailable(kctx); }
-unsigned int KrvnUtils::revertSnaps() { return unavailable(kctx); }
-unsigned int KrvnUtils::reconSnaps() { return unavailable(kctx); }
+unsigned int KrvnUtils::createSnaps() {
+    kctx->log(ZY_KRVN_LOGLVL_SNAP_OP_START, "%s", ZY_KRVN_OPS_CREATE);
+    // One MakeSnapshot for all distinct sources: objects of the same vDisk share its snapshot.
+    std::map<std::string, std::string> sources;
+    for (const auto& [id, obj] : kctx->snapItems) sources.emplace(obj->sourceVDiskName, std::string());
+    const unsigned int rc = rest_createSnaps(sources);
+
+    size_t created = 0;
+    int metadataRc = 0;
+    for (auto& [id, obj] : kctx->snapItems) {
+        auto made = sources.find(obj->sourceVDiskName);
+        if (made == sources.end() || made->second.empty()) continue;
+        ++created;
+        obj->snapName = made->second;
+        obj->snapInfo->setSnapName(obj->snapName.c_str());
+        int updated = kctx->updateSnapMetadata(obj);
+        if (updated == 0)
+            obj->snapInfo->setStatus(ZY_KRVN_SNAP_STATUS_CREATED);
+        else
+            metadataRc = updated;
+    }
+    if (rc != 0) {
+        kctx->log(ZY_KRVN_LOGLVL_ERROR, ZY_KRVN_OPS_CREATE_FAILED, kctx->errorCode, kctx->errorString().c_str());
+        return rc;
+    }
+    if (metadataRc != 0) return static_cast<unsigned int>(metadataRc);
+    if (created < kctx->snapItems.size()) {
+        std::ostringstream sentence;
+        sentence << ZY_KRVN_OPS_CREATED_ONLY << created << ZY_KRVN_OPS_CREATED_OUT_OF << kctx->snapItems.size()
+                 << ZY_KRVN_OPS_CREATED_ON_ARRAY << kctx->arrayDetails.arrayId << ZY_KRVN_OPS_CREATED_END;
+        return static_cast<unsigned int>(
+            kctx->fail(ZY_KRVN_ERR_NOT_ALL_CREATED, sentence.str(), ZY_KRVN_OPS_CREATE_FAILED));
+    }
+    kctx->log(ZY_KRVN_LOGLVL_SNAP_OP_END, "%s", ZY_KRVN_OPS_CREATE_DONE);
+    return 0;
+}
+
+unsigned int KrvnUtils::deleteSnaps() {
+    kctx->log(ZY_KRVN_LOGLVL_SNAP_OP_START, "%s", ZY_KRVN_OPS_DELETE);
+    SnapListCache cache(*this, kDeleteListTexts);
+    DeleteFailures failures;
+    for (auto& [id, obj] : kctx->snapItems) {
+        ZYSO::SnapInfo* item = obj->snapInfo;
+        if (item->getStatus() == ZY_KRVN_SNAP_STATUS_DELETED) continue;
+        const std::string& vDisk = obj->sourceVDiskName;
+        const std::string& snap = obj->snapName;
+        if (snap.empty()) {
+            // Nothing of it can be on the cluster: a note, not an error.
+            const std::string note =
+                ZY_KRVN_OPS_DELETE_NO_NAME_1 + std::to_string(item->getSnapId()) + ZY_KRVN_OPS_DELETE_NO_NAME_2;
+            kctx->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_OPS_DETAIL_TEXT, note.c_str());
+            item->setStatus(ZY_KRVN_SNAP_STATUS_DELETED);
+            continue;
+        }
+        kctx->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_OPS_DELETE_TRYING, snap.c_str());
+
+        kctx->resetError();
+        const std::vector<std::string>* names = nullptr;
+        unsigned int rc = cache.lookup(vDisk, names);
+        if (rc == ZY_KRVN_ERR_NOT_FOUND) {
+            kctx->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_OPS_DELETE_SOURCE_GONE, vDisk.c_str(), snap.c_str());
+            item->setStatus(ZY_KRVN_SNAP_STATUS_DELETED);
+            continue;
+        }
+        if (rc != 0) {
+            failures.add(kctx);
+            kctx->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_OPS_DELETE_NO_LIST, vDisk.c_str());
+            continue;
+        }
+        if (!listed(*names, snap)) {
+            kctx->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_OPS_DELETE_NOT_LISTED, snap.c_str(), vDisk.c_str());
+            item->setStatus(ZY_KRVN_SNAP_STATUS_DELETED);
+            continue;
+        }
+
+        kctx->resetError();
+        rc = rest_deleteSnap(vDisk, snap);
+        if (rc == 0) {
+            kctx->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_OPS_DELETE_DONE_ONE, snap.c_str());
+            item->setStatus(ZY_KRVN_SNAP_STATUS_DELETED);
+        } else if (rc == ZY_KRVN_ERR_SNAP_NOT_FOUND) {
+            kctx->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_OPS_DELETE_UNKNOWN, snap.c_str());
+            item->setStatus(ZY_KRVN_SNAP_STATUS_DELETED);
+        } else {
+            failures.add(kctx);   // the item keeps its status; the entry point marks it failed
+        }
+    }
+    kctx->log(ZY_KRVN_LOGLVL_SNAP_OP_END, "%s", ZY_KRVN_OPS_DELETE_DONE);
+    if (failures.count() == 0) return 0;
+    failures.report(kctx);
+    return 1;
+}
+
+unsigned int KrvnUtils::revertSnaps() {
+    kctx->log(ZY_KRVN_LOGLVL_SNAP_OP_START, "%s", ZY_KRVN_OPS_REVERT);
+    const std::string& proxy = kctx->arrayDetails.storageProxy;
+    std::map<std::string, std::vector<KrvnSCSITarget>> targets;
+    if (rest_getSCSITargetIQNs(proxy, targets) != 0) return static_cast<unsigned int>(kctx->errorCode);
+
+    CWqLibrary library(true);
+    if (initializeZYiSCSIModule(&library) != 0) return static_cast<unsigned int>(kctx->errorCode);
+    bool failed = revertLoggedOut(*this, targets[proxy]) != 0;
+    // The module's code lives in the library: its instance must go before the library does.
+    delete iscsi;
+    iscsi = nullptr;
+    kctx->log(ZY_KRVN_LOGLVL_SNAP_OP_END, "%s", ZY_KRVN_OPS_REVERT_DONE);
+    return failed ? 1 : 0;
+}
+
+unsigned int KrvnUtils::reconSnaps() {
+    kctx->log(ZY_KRVN_LOGLVL_SNAP_OP_START, "%s", ZY_KRVN_OPS_RECON);
+    const std::string& arrayId = kctx->arrayDetails.arrayId;
+    int found = 0, externallyDeleted = 0, skipped = 0, failed = 0;
+    SnapListCache cache(*this, kListTexts);
+    for (auto& [id, obj] : kctx->snapItems) {
+        const std::string& vDisk = obj->sourceVDiskName;
+        const std::string& snap = obj->snapName;
+        if (snap.empty()) {
+            ++skipped;
+            kctx->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_OPS_RECON_NO_NAME, obj->snapInfo->getSnapId());
+            continue;
+        }
+        const std::vector<std::string>* names = nullptr;
+        unsigned int rc = cache.lookup(vDisk, names);
+        if (rc != 0) {
+            kctx->resetError();
+            if (rc == ZY_KRVN_ERR_NOT_FOUND) {
+                kctx->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_OPS_RECON_SOURCE_GONE, vDisk.c_str(), arrayId.c_str(),
+                          snap.c_str());
+                obj->snapInfo->setStatus(ZY_KRVN_SNAP_STATUS_EXTERNALLY_DELETED);
+                ++externallyDeleted;
+            } else {
+                ++failed;
+            }
+            continue;
+        }
+        if (!listed(*names, snap)) {
+            ++externallyDeleted;
+            obj->snapInfo->setStatus(ZY_KRVN_SNAP_STATUS_EXTERNALLY_DELETED);
+            kctx->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_OPS_RECON_GONE, snap.c_str(), arrayId.c_str());
+            continue;
+        }
+        ++found;
+        kctx->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_OPS_SNAP_EXISTS, snap.c_str(), arrayId.c_str());
+    }
+    kctx->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_OPS_RECON_STATS, kctx->snapItems.size(), found, externallyDeleted,
+              skipped, failed);
+    kctx->log(ZY_KRVN_LOGLVL_SNAP_OP_END, "%s", ZY_KRVN_OPS_RECON_DONE);
+    return 0;
+}
 
 }  // namespace ZYSnapKrvn

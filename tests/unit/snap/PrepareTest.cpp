@@ -351,7 +351,7 @@ TEST_F(DiscoveryFixture, EachFoundSourceGetsItsNameAndMetadataAndTheShortfallIsC
     EXPECT_EQ("Found only [1] devices out of [2] on the array-[clusterA] - logged in as [admin] user.",
               run->ctx->errorString());
     EXPECT_EQ((std::vector<std::string>{"GetVirtualDiskByScsiSn 1001", "GetVirtualDiskByScsiSn 1002"}),
-              requestLog(srv, "scsiSn"));
+              requestLog(srv));
     EXPECT_EQ(1, batch[0].status);
     EXPECT_EQ(kSerialA + "**vol1**1001**", batch[0].metadata[6]);
     EXPECT_EQ("vol1", run->object(1).sourceVDiskName);
@@ -387,7 +387,7 @@ TEST_F(DiscoveryFixture, BruteForceQueriesOnlyPlainDisksAndStopsOnceAllSourcesAr
     EXPECT_EQ(0, run->utils->discoverArrayVDiskDetails()) << run->ctx->errorString();
     EXPECT_EQ((std::vector<std::string>{"ListVirtualDisks", "VirtualDiskDetails other", "VirtualDiskDetails vol2",
                                         "VirtualDiskDetails gone", "VirtualDiskDetails vol1"}),
-              requestLog(srv, "virtualDisk"));
+              requestLog(srv));
     EXPECT_EQ(kSerialA + "**vol1**1001**", batch[0].metadata[6]);
     EXPECT_EQ(kSerialA + "**vol2**1002**", batch[1].metadata[6]);
     EXPECT_EQ(1, batch[0].status);

@@ -44,12 +44,16 @@ inline std::vector<std::string> requestTypes(const krvntest::ScriptedServer& srv
     return out;
 }
 
-// "type param" for every request, e.g. "ListSnapshots vol1", for order checks.
-inline std::vector<std::string> requestLog(const krvntest::ScriptedServer& srv, const std::string& key) {
+// "type value" for every request, the value being the first quoted parameter (e.g.
+// "ListSnapshots vol1"), for order checks.
+inline std::vector<std::string> requestLog(const krvntest::ScriptedServer& srv) {
     std::vector<std::string> out;
     for (const auto& r : srv.requests()) {
-        std::string param = requestParam(r, key);
-        out.push_back(param.empty() ? requestType(r) : requestType(r) + " " + param);
+        std::string line = requestType(r);
+        size_t params = r.request.find("params:{");
+        size_t open = params == std::string::npos ? params : r.request.find('\'', params);
+        if (open != std::string::npos) line += " " + r.request.substr(open + 1, r.request.find('\'', open + 1) - open - 1);
+        out.push_back(line);
     }
     return out;
 }
