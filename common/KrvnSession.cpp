@@ -2,22 +2,12 @@
 // envelope check every cluster answer goes through.
 #include "CWqString.h"
 #include "KrvnCommonUtils.h"
+#include "KrvnRestFrame.h"
 #include "KrvnTextsRest.h"
 #include "ZYSnapRESTAPI.h"
 #include "ZYSnapRESTTexts.h"
 
 namespace ZYKorvanCommon {
-
-namespace {
-
-// Reads an envelope member as a string; a member of any other type counts as empty.
-std::string stringMember(const JsonValue& object, const char* key) {
-    std::string value;
-    object.getString(key, value);
-    return value;
-}
-
-}  // namespace
 
 unsigned int KrvnCommonUtils::rest_initializeClient() {
     if (!ctx->restClient) {
@@ -73,8 +63,8 @@ unsigned int KrvnCommonUtils::processConnectResp() {
     if (rc != 0) return rc;
 
     const JsonValue result = response.member(ZY_KRVN_REST_CMN_FIELD_RESULT);
-    const std::string sessionId = stringMember(result, ZY_KRVN_REST_LOGIN_FIELD_SSN_ID);
-    const std::string userName = stringMember(result, ZY_KRVN_REST_LOGIN_FIELD_USERNAME);
+    const std::string sessionId = jsonText(result, ZY_KRVN_REST_LOGIN_FIELD_SSN_ID);
+    const std::string userName = jsonText(result, ZY_KRVN_REST_LOGIN_FIELD_USERNAME);
     if (sessionId.empty()) {
         ctx->logRESTDetails();
         return failCluster(ZY_KRVN_ERR_REST_CONTENT,
@@ -82,7 +72,7 @@ unsigned int KrvnCommonUtils::processConnectResp() {
                                ZY_KRVN_ERR_INVALID_LOGIN_2,
                            ZY_KRVN_LOG_CONNECT_FAILED);
     }
-    const std::string primaryTenant = stringMember(result, ZY_KRVN_REST_LOGIN_FIELD_PRIM_TENANT);
+    const std::string primaryTenant = jsonText(result, ZY_KRVN_REST_LOGIN_FIELD_PRIM_TENANT);
     std::string roles;
     JsonValue rolesObject;
     if (result.getObject(ZY_KRVN_REST_LOGIN_FIELD_ROLES, rolesObject)) {
@@ -103,9 +93,9 @@ unsigned int KrvnCommonUtils::processConnectResp() {
 
 unsigned int KrvnCommonUtils::processCommonResp(const JsonValue& response, const std::string& expectedType,
                                                 int checkResult) {
-    const std::string status = stringMember(response, ZY_KRVN_REST_CMN_FIELD_STATUS);
-    const std::string type = stringMember(response, ZY_KRVN_REST_CMN_FIELD_TYPE);
-    const std::string requestId = stringMember(response, ZY_KRVN_REST_CMN_FIELD_REQ_ID);
+    const std::string status = jsonText(response, ZY_KRVN_REST_CMN_FIELD_STATUS);
+    const std::string type = jsonText(response, ZY_KRVN_REST_CMN_FIELD_TYPE);
+    const std::string requestId = jsonText(response, ZY_KRVN_REST_CMN_FIELD_REQ_ID);
     (void)requestId;  // read for completeness; nothing depends on it
 
     if (status != ZY_KRVN_REST_CMN_VALUE_STATUS_OK) {
@@ -168,9 +158,9 @@ unsigned int KrvnCommonUtils::processLogout() {
         return 1;
     }
     const JsonValue response = doc.root();
-    const std::string status = stringMember(response, ZY_KRVN_REST_CMN_FIELD_STATUS);
-    const std::string type = stringMember(response, ZY_KRVN_REST_CMN_FIELD_TYPE);
-    const std::string message = stringMember(response, ZY_KRVN_REST_CMN_FIELD_MSG);
+    const std::string status = jsonText(response, ZY_KRVN_REST_CMN_FIELD_STATUS);
+    const std::string type = jsonText(response, ZY_KRVN_REST_CMN_FIELD_TYPE);
+    const std::string message = jsonText(response, ZY_KRVN_REST_CMN_FIELD_MSG);
     if (status != ZY_KRVN_REST_CMN_VALUE_STATUS_OK) {
         ctx->logRESTDetails();
         ctx->log(ZY_KRVN_LOGLVL_ERROR, ZY_KRVN_LOG_LOGOUT_STATUS_FAILED, ctx->arrayDetails.arrayId.c_str(),

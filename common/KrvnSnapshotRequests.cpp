@@ -2,6 +2,7 @@
 // clones, create a clone.
 #include "CWqString.h"
 #include "KrvnCommonUtils.h"
+#include "KrvnRestFrame.h"
 #include "KrvnTextsRest.h"
 
 namespace ZYKorvanCommon {
@@ -18,16 +19,10 @@ const KrvnRestOp kRevertSnap{ZY_KRVN_REST_CMN_VALUE_TYPE_REVERT_SNAP, false, ZY_
 const KrvnRestOp kGetClones{ZY_KRVN_REST_CMN_VALUE_TYPE_GET_SNAP_CLONES, false, ZY_KRVN_CHECK_RESULT_FIELD_ARRAY};
 const KrvnRestOp kCreateClone{ZY_KRVN_REST_CMN_VALUE_TYPE_CREATE_CLONE, true, ZY_KRVN_CHECK_RESULT_FIELD_ARRAY};
 
-std::string text(const JsonValue& object, const char* key) {
-    std::string value;
-    object.getString(key, value);
-    return value;
-}
-
 // Appends each element's name (empty when it has none) to names.
 void appendNames(const JsonValue& response, const char* key, std::vector<std::string>& names) {
     response.member(ZY_KRVN_REST_CMN_FIELD_RESULT).forEachElement([&](const JsonValue& element) {
-        names.push_back(text(element, key));
+        names.push_back(jsonText(element, key));
     });
 }
 
@@ -43,10 +38,10 @@ unsigned int KrvnCommonUtils::processCreateSnaps(std::map<std::string, std::stri
     return processRestResp(kCreateSnaps, [&](const JsonValue& response) -> unsigned int {
         std::string failures;
         response.member(ZY_KRVN_REST_CMN_FIELD_RESULT).forEachElement([&](const JsonValue& element) {
-            const std::string status = text(element, ZY_KRVN_REST_CREATE_SNAPS_FIELD_STATUS);
-            const std::string name = text(element, ZY_KRVN_REST_CREATE_SNAPS_FIELD_NAME);
-            const std::string snapName = text(element, ZY_KRVN_REST_CREATE_SNAPS_FIELD_SNAP_NAME);
-            const std::string message = text(element, ZY_KRVN_REST_CREATE_SNAPS_FIELD_MESSAGE);
+            const std::string status = jsonText(element, ZY_KRVN_REST_CREATE_SNAPS_FIELD_STATUS);
+            const std::string name = jsonText(element, ZY_KRVN_REST_CREATE_SNAPS_FIELD_NAME);
+            const std::string snapName = jsonText(element, ZY_KRVN_REST_CREATE_SNAPS_FIELD_SNAP_NAME);
+            const std::string message = jsonText(element, ZY_KRVN_REST_CREATE_SNAPS_FIELD_MESSAGE);
             if (status != ZY_KRVN_REST_CMN_VALUE_STATUS_OK) {
                 failures += ZY_KRVN_SNAP_FAIL_ITEM_1 + name + ZY_KRVN_SNAP_FAIL_ITEM_2 + status +
                             ZY_KRVN_SNAP_FAIL_ITEM_3 + message + ZY_KRVN_SNAP_FAIL_ITEM_4;
@@ -97,7 +92,7 @@ unsigned int KrvnCommonUtils::rest_deleteSnap(const std::string& vDisk, const st
 
 unsigned int KrvnCommonUtils::processDeleteSnap(const std::string& snapName) {
     return processRestResp(kDeleteSnap, [&](const JsonValue& response) -> unsigned int {
-        const std::string name = text(response, ZY_KRVN_REST_DELETE_SNAP_FIELD_NAME);
+        const std::string name = jsonText(response, ZY_KRVN_REST_DELETE_SNAP_FIELD_NAME);
         if (name == snapName) return 0;
         ctx->logRESTDetails();
         return static_cast<unsigned int>(ctx->fail(
@@ -115,7 +110,7 @@ unsigned int KrvnCommonUtils::rest_revertSnap(const std::string& vDisk, const st
 
 unsigned int KrvnCommonUtils::processRevertSnap(const std::string& snapName) {
     return processRestResp(kRevertSnap, [&](const JsonValue& response) -> unsigned int {
-        const std::string name = text(response, ZY_KRVN_REST_REVERT_SNAP_FIELD_INIT_NAME);
+        const std::string name = jsonText(response, ZY_KRVN_REST_REVERT_SNAP_FIELD_INIT_NAME);
         if (name == snapName) return 0;
         return static_cast<unsigned int>(ctx->fail(
             ZY_KRVN_ERR_OPERATION_FAILED, ZY_KRVN_ERR_REVERT_NAME_1 + name + ZY_KRVN_ERR_REVERT_NAME_2 + snapName + ZY_KRVN_ERR_CLOSE,
@@ -148,7 +143,7 @@ unsigned int KrvnCommonUtils::processCreateClone(const std::string& cloneName, c
         const JsonValue result = response.member(ZY_KRVN_REST_CMN_FIELD_RESULT);
         for (size_t i = 0; i < result.size(); ++i) {
             // "name" and "baseDisk" are answered too; only the status decides.
-            if (text(result.at(i), ZY_KRVN_REST_CREATE_CLONE_FIELD_STATUS) == ZY_KRVN_REST_CMN_VALUE_STATUS_OK) continue;
+            if (jsonText(result.at(i), ZY_KRVN_REST_CREATE_CLONE_FIELD_STATUS) == ZY_KRVN_REST_CMN_VALUE_STATUS_OK) continue;
             return static_cast<unsigned int>(ctx->fail(
                 ZY_KRVN_ERR_OPERATION_FAILED,
                 ZY_KRVN_ERR_CLONE_FAILED_1 + cloneName + ZY_KRVN_ERR_CLONE_FAILED_2 + snapName + ZY_KRVN_ERR_CLOSE,

@@ -4,6 +4,7 @@
 
 #include "CWqString.h"
 #include "KrvnCommonUtils.h"
+#include "KrvnRestFrame.h"
 #include "KrvnTextsRest.h"
 
 namespace ZYKorvanCommon {
@@ -16,12 +17,6 @@ const KrvnRestOp kAddAccess{ZY_KRVN_REST_CMN_VALUE_TYPE_ADD_ACCESS, false, ZY_KR
 const KrvnRestOp kGetAccess{ZY_KRVN_REST_CMN_VALUE_TYPE_GET_ACCESS, false, ZY_KRVN_CHECK_RESULT_FIELD_ARRAY};
 const KrvnRestOp kRemoveAccess{ZY_KRVN_REST_CMN_VALUE_TYPE_REMOVE_ACCESS, false, ZY_KRVN_CHECK_RESULT_FIELD_NONE};
 const KrvnRestOp kRemoveLun{ZY_KRVN_REST_CMN_VALUE_TYPE_REMOVE_LUN, false, ZY_KRVN_CHECK_RESULT_FIELD_OBJECT};
-
-std::string text(const JsonValue& object, const char* key) {
-    std::string value;
-    object.getString(key, value);
-    return value;
-}
 
 // "a,b" for the failure sentences.
 std::string joined(const std::vector<std::string>& names) {
@@ -64,8 +59,8 @@ unsigned int KrvnCommonUtils::processGetSCSITargetIQNs(const std::string& storag
             KrvnSCSITarget target;
             row.getString(ZY_KRVN_REST_GET_SCSI_TGT_FIELD_LUN_ID, target.lunId);
             row.getString(ZY_KRVN_REST_GET_SCSI_TGT_FIELD_LUN_TARGET, target.targetIqn);
-            readSerial(text(row, ZY_KRVN_REST_GET_SCSI_TGT_FIELD_SCSI_SERIAL), target.scsiSerialNumber);
-            target.online = text(row, ZY_KRVN_REST_GET_SCSI_TGT_FIELD_ONLINE) == ZY_KRVN_REST_GET_SCSI_TGT_VALUE_ONLINE;
+            readSerial(jsonText(row, ZY_KRVN_REST_GET_SCSI_TGT_FIELD_SCSI_SERIAL), target.scsiSerialNumber);
+            target.online = jsonText(row, ZY_KRVN_REST_GET_SCSI_TGT_FIELD_ONLINE) == ZY_KRVN_REST_GET_SCSI_TGT_VALUE_ONLINE;
             list.push_back(target);
         });
         return 0;
@@ -85,20 +80,20 @@ unsigned int KrvnCommonUtils::processAddLUN(const std::vector<std::string>&, con
         const JsonValue result = response.member(ZY_KRVN_REST_CMN_FIELD_RESULT);
         for (size_t i = 0; i < result.size(); ++i) {
             const JsonValue disk = result.at(i);
-            const std::string name = text(disk, ZY_KRVN_REST_ADD_LUN_FIELD_NAME);
-            if (text(disk, ZY_KRVN_REST_ADD_LUN_FIELD_STATUS) != ZY_KRVN_REST_CMN_VALUE_STATUS_OK)
+            const std::string name = jsonText(disk, ZY_KRVN_REST_ADD_LUN_FIELD_NAME);
+            if (jsonText(disk, ZY_KRVN_REST_ADD_LUN_FIELD_STATUS) != ZY_KRVN_REST_CMN_VALUE_STATUS_OK)
                 return static_cast<unsigned int>(ctx->fail(
                     ZY_KRVN_ERR_OPERATION_FAILED,
                     ZY_KRVN_ERR_EXPOSE_DISK_1 + name + ZY_KRVN_ERR_EXPOSE_DISK_2 +
-                        text(disk, ZY_KRVN_REST_ADD_LUN_FIELD_MESSAGE) + ZY_KRVN_ERR_CLOSE,
+                        jsonText(disk, ZY_KRVN_REST_ADD_LUN_FIELD_MESSAGE) + ZY_KRVN_ERR_CLOSE,
                     ZY_KRVN_LOG_CLUSTER_OP_FAILED));
             JsonValue proxies;
             disk.getArray(ZY_KRVN_REST_ADD_LUN_FIELD_TARGETS, proxies);
             for (size_t t = 0; t < proxies.size(); ++t) {
                 const JsonValue proxy = proxies.at(t);
-                const std::string proxyName = text(proxy, ZY_KRVN_REST_ADD_LUN_FIELD_TARGET_NAME);
-                const std::string message = text(proxy, ZY_KRVN_REST_ADD_LUN_FIELD_TARGET_MESSAGE);
-                if (text(proxy, ZY_KRVN_REST_ADD_LUN_FIELD_TARGET_STATUS) == ZY_KRVN_REST_CMN_VALUE_STATUS_OK ||
+                const std::string proxyName = jsonText(proxy, ZY_KRVN_REST_ADD_LUN_FIELD_TARGET_NAME);
+                const std::string message = jsonText(proxy, ZY_KRVN_REST_ADD_LUN_FIELD_TARGET_MESSAGE);
+                if (jsonText(proxy, ZY_KRVN_REST_ADD_LUN_FIELD_TARGET_STATUS) == ZY_KRVN_REST_CMN_VALUE_STATUS_OK ||
                     message == FXString::Format(ZY_KRVN_LUN_ALREADY_EXPOSED, proxyName))
                     continue;
                 return static_cast<unsigned int>(ctx->fail(ZY_KRVN_ERR_OPERATION_FAILED,
@@ -129,12 +124,12 @@ unsigned int KrvnCommonUtils::processAddHostAccessToDisks(const std::vector<std:
         const JsonValue result = response.member(ZY_KRVN_REST_CMN_FIELD_RESULT);
         for (size_t i = 0; i < result.size(); ++i) {
             const JsonValue disk = result.at(i);
-            if (text(disk, ZY_KRVN_REST_ADD_ACCESS_FIELD_STATUS) == ZY_KRVN_REST_CMN_VALUE_STATUS_OK) continue;
+            if (jsonText(disk, ZY_KRVN_REST_ADD_ACCESS_FIELD_STATUS) == ZY_KRVN_REST_CMN_VALUE_STATUS_OK) continue;
             return static_cast<unsigned int>(ctx->fail(
                 ZY_KRVN_ERR_OPERATION_FAILED,
-                ZY_KRVN_ERR_MAP_DISK_1 + text(disk, ZY_KRVN_REST_ADD_ACCESS_FIELD_NAME) + ZY_KRVN_ERR_MAP_DISK_2 +
+                ZY_KRVN_ERR_MAP_DISK_1 + jsonText(disk, ZY_KRVN_REST_ADD_ACCESS_FIELD_NAME) + ZY_KRVN_ERR_MAP_DISK_2 +
                     hostAddress + ZY_KRVN_ERR_MAP_DISK_3 + storageProxy + ZY_KRVN_ERR_MAP_DISK_4 +
-                    text(disk, ZY_KRVN_REST_ADD_ACCESS_FIELD_MESSAGE) + ZY_KRVN_ERR_CLOSE,
+                    jsonText(disk, ZY_KRVN_REST_ADD_ACCESS_FIELD_MESSAGE) + ZY_KRVN_ERR_CLOSE,
                 ZY_KRVN_LOG_CLUSTER_OP_FAILED));
         }
         return 0;
@@ -198,7 +193,7 @@ unsigned int KrvnCommonUtils::processRemoveLUN(const std::string& vDisk) {
         kRemoveLun, [](const JsonValue&) -> unsigned int { return 0; },
         [&](const JsonValue& response, unsigned int code) -> unsigned int {
             // Already off the target: the goal is reached. The envelope's error state stays.
-            if (text(response, ZY_KRVN_REST_CMN_FIELD_MSG) == FXString::Format(ZY_KRVN_LUN_ALREADY_REMOVED, vDisk))
+            if (jsonText(response, ZY_KRVN_REST_CMN_FIELD_MSG) == FXString::Format(ZY_KRVN_LUN_ALREADY_REMOVED, vDisk))
                 return 0;
             return code;
         });
