@@ -39,7 +39,15 @@ void maskSecrets(const std::string& in, std::string& out) {
 }
 
 KrvnCommonCtx::KrvnCommonCtx(ZYSO::ZYOSUtil* util) : logger(new EvDebug(nullptr)), osUtil(util) {
-    if (osUtil) jobId = osUtil->getJobId();
+    if (!osUtil) return;
+    // The host may throw from here; no destructor runs for a half-built context.
+    try {
+        jobId = osUtil->getJobId();
+    } catch (...) {
+        delete logger;
+        logger = nullptr;
+        throw;
+    }
 }
 
 KrvnCommonCtx::~KrvnCommonCtx() {
