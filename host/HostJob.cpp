@@ -1,5 +1,6 @@
 #include "HostJob.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -224,7 +225,33 @@ CallOutcome HostJob::runSnap(SnapOp op, const std::vector<long long>& ids) {
             return out;
         }
     }
-    return call<ZYSO::SnapInfo>(out, chosen, plugin_.loaded() ? plugin_.api().*r.entry : nullptr);
+    zyso_snap_fn entry = plugin_.loaded() ? plugin_.api().*r.entry : nullptr;
+    if (op == SnapOp::Prepare) return call<ZYSO::SnapInfo>(out, chosen, entry);
+    // The plug-in works on the array of the first item for the whole call, so items of
+    // different arrays go in one call per array, in the order they were named.
+    std::vector<std::vector<SnapItem*>> groups;
+    for (SnapItem* s : chosen) {
+        auto same = std::find_if(groups.begin(), groups.end(), [&](const std::vector<SnapItem*>& g) {
+            return g.front()->arrayNumber == s->arrayNumber;
+        });
+        if (same == groups.end()) groups.push_back({s});
+        else same->push_back(s);
+    }
+    if (groups.size() <= 1) return call<ZYSO::SnapInfo>(out, chosen, entry);
+    CallOutcome total = out;
+    total.result = 0;
+    for (const auto& group : groups) {
+        CallOutcome part = call<ZYSO::SnapInfo>(out, group, entry);
+        if (part.result != 0 && total.result == 0) {
+            total.errorCode = part.errorCode;
+            total.errorText = part.errorText;
+        }
+        total.result = std::max(total.result, part.result);
+        if (!part.hostError.empty()) total.hostError += (total.hostError.empty() ? "" : "; ") + part.hostError;
+        total.seconds += part.seconds;
+        total.snapIds.insert(total.snapIds.end(), part.snapIds.begin(), part.snapIds.end());
+    }
+    return total;
 }
 
 CallOutcome HostJob::runLun(LunOp op, const std::vector<long>& ids) {

@@ -58,7 +58,8 @@ public:
     long long addSnapItem(const std::string& sourceDevice, unsigned flags, int cloneNumber);
     long addLunItem(const LunItem& proto);
 
-    // ids empty: the operation's default selection.
+    // ids empty: the operation's default selection. Items of different arrays are handed over
+    // in one call per array (prepare excepted: it is what ties items to arrays).
     CallOutcome runSnap(SnapOp op, const std::vector<long long>& ids);
     CallOutcome runLun(LunOp op, const std::vector<long>& ids);
     // zyso_isSupported on one device: the entry point's result.

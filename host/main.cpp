@@ -319,6 +319,35 @@ int main(int argc, char** argv) {
         });
     }
 
+    // ---- host settings (answered to provisioning items) ----
+    auto* hostSettings = app.add_subcommand("settings", "Host settings the provisioning items answer "
+                                                        "(e.g. nZYKorvanReplicationFactor)");
+    hostSettings->require_subcommand(1);
+    std::string settingKey, settingValue;
+    auto* sset = hostSettings->add_subcommand("set", "Set a host setting");
+    sset->add_option("key", settingKey, "Setting name")->required();
+    sset->add_option("value", settingValue, "Value (number, or true/false)")->required();
+    auto* sunset = hostSettings->add_subcommand("unset", "Remove a host setting");
+    sunset->add_option("key", settingKey, "Setting name")->required();
+    auto* slist = hostSettings->add_subcommand("list", "List the host settings");
+    auto settingsAction = [&](int kind) {
+        action = [&, kind] {
+            return withJob(g, false, [&](HostJob& job) {
+                auto& all = job.state().settings;
+                if (kind == 0) all[settingKey] = settingValue;
+                if (kind == 1) all.erase(settingKey);
+                if (kind != 2 && saveOrFail(job)) return 1;
+                if (g.json) std::cout << nlohmann::json(all).dump(2) << "\n";
+                else
+                    for (const auto& [k, v] : all) std::cout << "  " << k << " = " << v << "\n";
+                return 0;
+            });
+        };
+    };
+    sset->callback([&] { settingsAction(0); });
+    sunset->callback([&] { settingsAction(1); });
+    slist->callback([&] { settingsAction(2); });
+
     // ---- the rest ----
     int logLines = 0;
     auto* status = app.add_subcommand("status", "Show arrays, items and the end of the job log");

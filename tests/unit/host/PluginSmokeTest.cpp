@@ -106,3 +106,37 @@ TEST(PluginThroughHost, ItemSlotsReachTheHostInOrderOnFailurePaths) {
     ZYSO::SnapInfo* none[] = {nullptr};
     EXPECT_EQ(plugin.api().unprepareDevices(none, 1, nullptr), 1);
 }
+
+TEST(PluginThroughHost, ItemsOfDifferentArraysGoInOneCallPerArray) {
+    TempDir dir;
+    krvntest::ScopedSettings settings;
+    settings.set("Platform", "logFile", dir.file("plugin.log"));
+    std::string error;
+    Plugin plugin;
+    ASSERT_TRUE(plugin.load(kPluginPath, &error)) << error;
+    HostJob job(StateFile(dir.file("state.json")), plugin);
+    ASSERT_TRUE(job.begin(&error)) << error;
+    job.setSystem(std::make_unique<LinuxHostSystem>(dir.path()));
+    for (int number : {1, 2}) {
+        ArrayEntry a;
+        a.number = number;
+        a.name = "array" + std::to_string(number);
+        a.controlHost = "127.0.0.1";
+        a.user = "admin";
+        job.state().arrays.push_back(a);
+    }
+    std::vector<long long> ids;
+    for (int array : {1, 2, 1}) {
+        ids.push_back(job.addSnapItem("/dev/sdb", 0, 1));
+        job.state().findSnap(ids.back())->arrayNumber = array;
+        job.state().findSnap(ids.back())->status = 5;
+    }
+
+    // Items without snapshot metadata are deleted without a cluster, one call per array.
+    CallOutcome del = job.runSnap(SnapOp::Delete, ids);
+    EXPECT_EQ(del.result, 0) << del.errorText << del.hostError;
+    EXPECT_EQ(del.snapIds, (std::vector<long long>{ids[0], ids[2], ids[1]}));
+    EXPECT_TRUE(logHas(job.state(), "KRVN  Going to delete [2] snapshots.."));
+    EXPECT_TRUE(logHas(job.state(), "KRVN  Going to delete [1] snapshots.."));
+    for (long long id : ids) EXPECT_EQ(job.state().findSnap(id)->status, 20);
+}
