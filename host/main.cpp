@@ -1,7 +1,12 @@
 // korvan-host: the host framework stand-in on the command line.
+//
+// One method per family of sub-commands declares their options; the sub-command that parses
+// leaves one action, which runs after parsing. Every action that touches the state runs
+// inside withJob (state lock, load, save), and every entry call prints through report.
 #include <CLI/CLI.hpp>
 
 #include <iostream>
+#include <termios.h>
 #include <unistd.h>
 
 #include "Demo.h"
@@ -15,41 +20,7 @@ using namespace KrvnHost;
 namespace {
 
 const int kUsageError = 2;
-
-struct Globals {
-    std::string statePath = "korvan-state.json";
-    std::string pluginPath;
-    bool json = false;
-};
-
-// Loads the plug-in (when asked) and the state, then runs the action; 1 on any host failure.
-int withJob(const Globals& g, bool needPlugin, const std::function<int(HostJob&)>& action) {
-    Plugin plugin;
-    std::string error;
-    if (needPlugin && !plugin.load(g.pluginPath.empty() ? Plugin::defaultPath() : g.pluginPath, &error)) {
-        std::cerr << "korvan-host: " << error << "\n";
-        return 1;
-    }
-    HostJob job(StateFile(g.statePath), plugin);
-    if (!job.begin(&error)) {
-        std::cerr << "korvan-host: " << error << "\n";
-        return 1;
-    }
-    return action(job);
-}
-
-int report(const Globals& g, const CallOutcome& outcome, HostJob& job) {
-    if (g.json) std::cout << outcomeJson(outcome, job.state()).dump(2) << "\n";
-    else printOutcome(std::cout, outcome, job.state());
-    return outcome.result == 0 ? 0 : 1;
-}
-
-int saveOrFail(HostJob& job) {
-    std::string error;
-    if (job.save(&error)) return 0;
-    std::cerr << "korvan-host: " << error << "\n";
-    return 1;
-}
+const long long kGiB = 1LL << 30;
 
 // Sizes: whole GiB or bytes, exactly one of them.
 bool sizeFrom(long long gib, long long bytes, long long* out) {
@@ -57,130 +28,157 @@ bool sizeFrom(long long gib, long long bytes, long long* out) {
         std::cerr << "korvan-host: give exactly one of --size-gb and --size-bytes\n";
         return false;
     }
-    *out = gib > 0 ? gib * (1LL << 30) : bytes;
+    *out = gib > 0 ? gib * kGiB : bytes;
     return true;
 }
 
+// A password from standard input, without echo on a terminal, so it stays out of the shell's
+// history and the process list.
 std::string readSecretFromStdin() {
-    if (::isatty(STDIN_FILENO)) std::cerr << "Password: " << std::flush;
+    bool tty = ::isatty(STDIN_FILENO);
+    termios saved{};
+    if (tty) {
+        std::cerr << "Password: " << std::flush;
+        ::tcgetattr(STDIN_FILENO, &saved);
+        termios quiet = saved;
+        quiet.c_lflag &= static_cast<tcflag_t>(~ECHO);
+        ::tcsetattr(STDIN_FILENO, TCSANOW, &quiet);
+    }
     std::string line;
     std::getline(std::cin, line);
+    if (tty) {
+        ::tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+        std::cerr << "\n";
+    }
     return line;
 }
 
-}  // namespace
+class HostCli {
+public:
+    int run(int argc, char** argv);
 
-int main(int argc, char** argv) {
-    CLI::App app{"korvan-host: the host framework stand-in. Keeps the job state in a file, loads "
-                 "libZYKorvanSnap.so and drives its entry points."};
-    Globals g;
-    app.add_option("--state", g.statePath, "Job state file (JSON)")->capture_default_str();
-    app.add_option("--plugin", g.pluginPath, "Path of libZYKorvanSnap.so (default: ../lib next to this program)");
-    app.add_flag("--json", g.json, "Print machine-readable JSON instead of tables");
-    app.require_subcommand(1);
-    app.fallthrough();
-    std::function<int()> action;
+private:
+    void addArrays(CLI::App& app);
+    void addSnapshots(CLI::App& app);
+    void addLuns(CLI::App& app);
+    void addSettings(CLI::App& app);
+    void addTools(CLI::App& app);
 
-    // ---- arrays ----
-    auto* arrays = app.add_subcommand("arrays", "Array Management entries");
-    arrays->require_subcommand(1);
+    int withJob(bool needPlugin, const std::function<int(HostJob&)>& work);
+    int report(const CallOutcome& outcome, HostJob& job);
+    int saveOrFail(HostJob& job);
+    int addArray(HostJob& job);
+    int lunMapOrUnmap(HostJob& job, LunOp op);
+    int status(HostJob& job);
+
+    // Global options.
+    std::string statePath_ = "korvan-state.json";
+    std::string pluginPath_;
+    bool json_ = false;
+    std::function<int()> action_;
+
     struct ArrayArgs {
         std::string name, host, user, password, stored, vendor = kKorvanVendor, serial;
         int port = 0, https = -1, retryCount = -1, retryInterval = -1, logging = -1;
         std::vector<std::string> proxies, configs;
-    } aa;
+    } array_;
+    std::string removeName_;
+    std::vector<std::string> prepareDevices_;
+    bool testClone_ = false;
+    int cloneNumber_ = 1;
+    std::map<std::string, std::vector<long long>> snapIds_;
+    struct LunArgs {
+        std::string name, array, description, initiatorInfo;
+        long long sizeGb = 0, sizeBytes = 0;
+        long blockSize = 4096;
+        std::vector<long> ids;
+        std::vector<std::string> hosts;
+    } lun_;
+    std::string settingKey_, settingValue_;
+    int logLines_ = 0;
+    std::string clearPassword_;
+    std::vector<std::string> supportedDevices_;
+    DemoOptions demo_;
+};
+
+int HostCli::withJob(bool needPlugin, const std::function<int(HostJob&)>& work) {
+    Plugin plugin;
+    std::string error;
+    if (needPlugin && !plugin.load(pluginPath_.empty() ? Plugin::defaultPath() : pluginPath_, &error)) {
+        std::cerr << "korvan-host: " << error << "\n";
+        return 1;
+    }
+    HostJob job(StateFile(statePath_), plugin);
+    if (!job.begin(&error)) {
+        std::cerr << "korvan-host: " << error << "\n";
+        return 1;
+    }
+    return work(job);
+}
+
+int HostCli::report(const CallOutcome& outcome, HostJob& job) {
+    if (json_) std::cout << outcomeJson(outcome, job.state()).dump(2) << "\n";
+    else printOutcome(std::cout, outcome, job.state());
+    return outcome.result == 0 ? 0 : 1;
+}
+
+int HostCli::saveOrFail(HostJob& job) {
+    std::string error;
+    if (job.save(&error)) return 0;
+    std::cerr << "korvan-host: " << error << "\n";
+    return 1;
+}
+
+// ---- arrays ----
+
+void HostCli::addArrays(CLI::App& app) {
+    auto* arrays = app.add_subcommand("arrays", "Array Management entries");
+    arrays->require_subcommand(1);
+    ArrayArgs& a = array_;
     auto* add = arrays->add_subcommand("add", "Add or replace an array entry");
-    add->add_option("name", aa.name, "Array (cluster) name")->required();
-    add->add_option("--host", aa.host, "Control host of the cluster's REST service")->required();
-    add->add_option("--user", aa.user, "REST user name")->required();
-    add->add_option("--password", aa.password, "Clear password; stored encrypted (ZYP1:) under [Platform] keyFile");
-    add->add_option("--stored-password", aa.stored, "Password already in the stored ZYP1: form");
-    add->add_option("--vendor", aa.vendor, "Vendor the entry is filed under")->capture_default_str();
-    add->add_option("--serial", aa.serial, "Cluster serial, when already known");
-    add->add_option("--port", aa.port, "SMCONFIG_NAME_SERVER_PORT");
-    add->add_option("--https", aa.https, "SMCONFIG_NAME_USE_SECURE_CONNECTION (1: HTTPS)");
-    add->add_option("--retry-count", aa.retryCount, "SMCONFIG_NAME_SNAP_OP_RETRY_COUNT");
-    add->add_option("--retry-interval", aa.retryInterval, "SMCONFIG_NAME_SNAP_OP_RETRY_INTERVAL_IN_SEC");
-    add->add_option("--diagnostic-logging", aa.logging, "SMCONFIG_NAME_ENABLE_DIAGNOSTIC_LOGGING");
-    add->add_option("--proxy", aa.proxies, "Storage proxy (repeat; the first is used)");
-    add->add_option("--config", aa.configs, "Any other integer setting as KEY=VALUE (repeat)");
-    add->callback([&] {
-        action = [&] {
-            return withJob(g, false, [&](HostJob& job) {
-                ArrayEntry entry;
-                if (ArrayEntry* old = job.state().findArray(aa.name)) entry.number = old->number;
-                else entry.number = job.state().nextArrayNumber();
-                entry.name = aa.name;
-                entry.vendor = aa.vendor;
-                entry.controlHost = aa.host;
-                entry.user = aa.user;
-                entry.serial = aa.serial;
-                std::string error;
-                if (!aa.stored.empty()) {
-                    entry.storedPassword = aa.stored;
-                } else {
-                    std::string clear = aa.password.empty() ? readSecretFromStdin() : aa.password;
-                    if (!ZYPassword::encrypt(clear, &entry.storedPassword, &error)) {
-                        std::cerr << "korvan-host: cannot encrypt the password: " << error << "\n";
-                        return 1;
-                    }
-                }
-                auto setInt = [&](const char* key, int value) {
-                    if (value >= 0) entry.configInts[key] = value;
-                };
-                setInt(kCfgServerPort, aa.port > 0 ? aa.port : -1);
-                setInt(kCfgSecureConnection, aa.https);
-                setInt(kCfgRetryCount, aa.retryCount);
-                setInt(kCfgRetryInterval, aa.retryInterval);
-                setInt(kCfgDiagnosticLogging, aa.logging);
-                for (const auto& kv : aa.configs) {
-                    size_t eq = kv.find('=');
-                    if (eq == std::string::npos || eq == 0) {
-                        std::cerr << "korvan-host: --config wants KEY=VALUE, got " << kv << "\n";
-                        return kUsageError;
-                    }
-                    try {
-                        entry.configInts[kv.substr(0, eq)] = std::stoi(kv.substr(eq + 1));
-                    } catch (const std::exception&) {
-                        std::cerr << "korvan-host: --config value is not a number: " << kv << "\n";
-                        return kUsageError;
-                    }
-                }
-                if (!aa.proxies.empty()) entry.configLists[kCfgStorageProxyList] = aa.proxies;
-                if (ArrayEntry* old = job.state().findArray(aa.name)) *old = entry;
-                else job.state().arrays.push_back(entry);
-                if (saveOrFail(job)) return 1;
-                if (g.json) std::cout << arrayJson(entry).dump(2) << "\n";
-                else printArrayTable(std::cout, job.state());
-                return 0;
-            });
-        };
-    });
+    add->add_option("name", a.name, "Array (cluster) name")->required();
+    add->add_option("--host", a.host, "Control host of the cluster's REST service")->required();
+    add->add_option("--user", a.user, "REST user name")->required();
+    add->add_option("--password", a.password,
+                    "Clear password, stored encrypted (ZYP1:) under [Platform] keyFile; read from "
+                    "standard input when neither this nor --stored-password is given");
+    add->add_option("--stored-password", a.stored, "Password already in the stored ZYP1: form");
+    add->add_option("--vendor", a.vendor, "Vendor the entry is filed under")->capture_default_str();
+    add->add_option("--serial", a.serial, "Cluster serial, when already known");
+    add->add_option("--port", a.port, "SMCONFIG_NAME_SERVER_PORT");
+    add->add_option("--https", a.https, "SMCONFIG_NAME_USE_SECURE_CONNECTION (1: HTTPS)");
+    add->add_option("--retry-count", a.retryCount, "SMCONFIG_NAME_SNAP_OP_RETRY_COUNT");
+    add->add_option("--retry-interval", a.retryInterval, "SMCONFIG_NAME_SNAP_OP_RETRY_INTERVAL_IN_SEC");
+    add->add_option("--diagnostic-logging", a.logging, "SMCONFIG_NAME_ENABLE_DIAGNOSTIC_LOGGING");
+    add->add_option("--proxy", a.proxies, "Storage proxy (repeat; the first is used)");
+    add->add_option("--config", a.configs, "Any other integer setting as KEY=VALUE (repeat)");
+    add->callback([this] { action_ = [this] { return withJob(false, [this](HostJob& job) { return addArray(job); }); }; });
+
     auto* list = arrays->add_subcommand("list", "List the array entries (passwords are never shown)");
-    list->callback([&] {
-        action = [&] {
-            return withJob(g, false, [&](HostJob& job) {
-                if (g.json) {
-                    nlohmann::json out = nlohmann::json::array();
-                    for (const auto& a : job.state().arrays) out.push_back(arrayJson(a));
-                    std::cout << out.dump(2) << "\n";
-                } else {
+    list->callback([this] {
+        action_ = [this] {
+            return withJob(false, [this](HostJob& job) {
+                if (!json_) {
                     printArrayTable(std::cout, job.state());
+                    return 0;
                 }
+                nlohmann::json out = nlohmann::json::array();
+                for (const auto& entry : job.state().arrays) out.push_back(arrayJson(entry));
+                std::cout << out.dump(2) << "\n";
                 return 0;
             });
         };
     });
-    std::string removeName;
+
     auto* remove = arrays->add_subcommand("remove", "Remove an array entry");
-    remove->add_option("name", removeName, "Array name")->required();
-    remove->callback([&] {
-        action = [&] {
-            return withJob(g, false, [&](HostJob& job) {
+    remove->add_option("name", removeName_, "Array name")->required();
+    remove->callback([this] {
+        action_ = [this] {
+            return withJob(false, [this](HostJob& job) {
                 auto& all = job.state().arrays;
-                auto it = std::find_if(all.begin(), all.end(), [&](const ArrayEntry& a) { return a.name == removeName; });
+                auto it = std::find_if(all.begin(), all.end(), [&](const ArrayEntry& e) { return e.name == removeName_; });
                 if (it == all.end()) {
-                    std::cerr << "korvan-host: no array " << removeName << "\n";
+                    std::cerr << "korvan-host: no array " << removeName_ << "\n";
                     return 1;
                 }
                 all.erase(it);
@@ -188,218 +186,263 @@ int main(int argc, char** argv) {
             });
         };
     });
+}
 
-    // ---- snapshot operations ----
-    std::vector<std::string> prepareDevices;
-    bool testClone = false;
-    int cloneNumber = 1;
+int HostCli::addArray(HostJob& job) {
+    const ArrayArgs& a = array_;
+    ArrayEntry entry;
+    ArrayEntry* old = job.state().findArray(a.name);
+    entry.number = old ? old->number : job.state().nextArrayNumber();
+    entry.name = a.name;
+    entry.vendor = a.vendor;
+    entry.controlHost = a.host;
+    entry.user = a.user;
+    entry.serial = a.serial;
+    std::string error;
+    if (!a.stored.empty()) {
+        entry.storedPassword = a.stored;
+    } else {
+        std::string clear = a.password.empty() ? readSecretFromStdin() : a.password;
+        if (!ZYPassword::encrypt(clear, &entry.storedPassword, &error)) {
+            std::cerr << "korvan-host: cannot encrypt the password: " << error << "\n";
+            return 1;
+        }
+    }
+    const std::pair<const char*, int> numbers[] = {
+        {kCfgServerPort, a.port > 0 ? a.port : -1}, {kCfgSecureConnection, a.https},
+        {kCfgRetryCount, a.retryCount},             {kCfgRetryInterval, a.retryInterval},
+        {kCfgDiagnosticLogging, a.logging},
+    };
+    for (const auto& [key, value] : numbers)
+        if (value >= 0) entry.configInts[key] = value;
+    for (const auto& kv : a.configs) {
+        size_t eq = kv.find('=');
+        try {
+            if (eq == std::string::npos || eq == 0) throw std::invalid_argument(kv);
+            size_t used = 0;
+            std::string number = kv.substr(eq + 1);
+            entry.configInts[kv.substr(0, eq)] = std::stoi(number, &used);
+            if (used != number.size()) throw std::invalid_argument(kv);
+        } catch (const std::exception&) {
+            std::cerr << "korvan-host: --config wants KEY=INTEGER, got " << kv << "\n";
+            return kUsageError;
+        }
+    }
+    if (!a.proxies.empty()) entry.configLists[kCfgStorageProxyList] = a.proxies;
+    if (old) *old = entry;
+    else job.state().arrays.push_back(entry);
+    if (saveOrFail(job)) return 1;
+    if (json_) std::cout << arrayJson(entry).dump(2) << "\n";
+    else printArrayTable(std::cout, job.state());
+    return 0;
+}
+
+// ---- snapshot operations ----
+
+void HostCli::addSnapshots(CLI::App& app) {
     auto* prepare = app.add_subcommand("prepare", "New snapshot items for source devices, then zyso_prepareDevices");
-    prepare->add_option("devices", prepareDevices, "Source block devices, e.g. /dev/sdb")->required();
-    prepare->add_flag("--test-clone", testClone, "Set request flag 0x8000 (test clone named by clone number)");
-    prepare->add_option("--clone-number", cloneNumber, "Clone number of the new items")->capture_default_str();
-    prepare->callback([&] {
-        action = [&] {
-            return withJob(g, true, [&](HostJob& job) {
+    prepare->add_option("devices", prepareDevices_, "Source block devices, e.g. /dev/sdb")->required();
+    prepare->add_flag("--test-clone", testClone_, "Set request flag 0x8000 (test clone named by clone number)");
+    prepare->add_option("--clone-number", cloneNumber_, "Clone number of the new items")->capture_default_str();
+    prepare->callback([this] {
+        action_ = [this] {
+            return withJob(true, [this](HostJob& job) {
                 std::vector<long long> ids;
-                for (const auto& d : prepareDevices)
-                    ids.push_back(job.addSnapItem(d, testClone ? kFlagTestClone : 0, cloneNumber));
-                return report(g, job.runSnap(SnapOp::Prepare, ids), job);
+                for (const auto& d : prepareDevices_)
+                    ids.push_back(job.addSnapItem(d, testClone_ ? kFlagTestClone : 0, cloneNumber_));
+                return report(job.runSnap(SnapOp::Prepare, ids), job);
             });
         };
     });
-    struct SnapCmd {
+    const struct {
         const char* name;
         SnapOp op;
         const char* help;
-    };
-    const SnapCmd snapCmds[] = {
+    } commands[] = {
         {"snap", SnapOp::Snap, "zyso_snapDevices: snapshot the items (default: prepared items)"},
         {"map", SnapOp::Map, "zyso_mapSnaps: map the snapshots to this host (default: unmapped snapshots)"},
         {"unmap", SnapOp::Unmap, "zyso_unmapSnaps: unmap the snapshots (default: mapped items)"},
         {"revert", SnapOp::Revert, "zyso_revertSnaps: revert the sources to the snapshots (default: every snapshot)"},
-        {"reconcile", SnapOp::Reconcile, "zyso_reconcileSnaps: check the snapshots are still on the array (default: every snapshot)"},
+        {"reconcile", SnapOp::Reconcile,
+         "zyso_reconcileSnaps: check the snapshots are still on the array (default: every snapshot)"},
         {"delete", SnapOp::Delete, "zyso_deleteSnaps: delete the snapshots (default: every snapshot not deleted)"},
     };
-    std::map<std::string, std::vector<long long>> snapIds;
-    for (const auto& c : snapCmds) {
+    for (const auto& c : commands) {
         auto* sub = app.add_subcommand(c.name, c.help);
-        sub->add_option("ids", snapIds[c.name], "Snapshot item ids (see status)");
+        std::vector<long long>& ids = snapIds_[c.name];
+        sub->add_option("ids", ids, "Snapshot item ids (see status)");
         SnapOp op = c.op;
-        std::string name = c.name;
-        sub->callback([&, op, name] {
-            action = [&, op, name] {
-                return withJob(g, true, [&](HostJob& job) { return report(g, job.runSnap(op, snapIds[name]), job); });
+        sub->callback([this, op, &ids] {
+            action_ = [this, op, &ids] {
+                return withJob(true, [&](HostJob& job) { return report(job.runSnap(op, ids), job); });
             };
         });
     }
+}
 
-    // ---- provisioning ----
+// ---- provisioning ----
+
+void HostCli::addLuns(CLI::App& app) {
     auto* lun = app.add_subcommand("lun", "Provisioning of vDisks");
     lun->require_subcommand(1);
-    struct LunArgs {
-        std::string name, array, description, initiatorInfo;
-        long long sizeGb = 0, sizeBytes = 0;
-        long blockSize = 4096;
-        std::vector<long> ids;
-        std::vector<std::string> hosts;
-    } la;
-    auto* lcreate = lun->add_subcommand("create", "New provisioning item, then zyso_createLUNs");
-    lcreate->add_option("name", la.name, "vDisk name")->required();
-    lcreate->add_option("--array", la.array, "Array entry of the cluster (default: the only one)");
-    lcreate->add_option("--size-gb", la.sizeGb, "Size in GiB");
-    lcreate->add_option("--size-bytes", la.sizeBytes, "Size in bytes");
-    lcreate->add_option("--block-size", la.blockSize, "Block size in bytes")->capture_default_str();
-    lcreate->add_option("--description", la.description, "Description of the new vDisk");
-    lcreate->callback([&] {
-        action = [&] {
-            return withJob(g, true, [&](HostJob& job) {
+    LunArgs& l = lun_;
+    auto* create = lun->add_subcommand("create", "New provisioning item, then zyso_createLUNs");
+    create->add_option("name", l.name, "vDisk name")->required();
+    create->add_option("--array", l.array, "Array entry of the cluster (default: the only one)");
+    create->add_option("--size-gb", l.sizeGb, "Size in GiB");
+    create->add_option("--size-bytes", l.sizeBytes, "Size in bytes");
+    create->add_option("--block-size", l.blockSize, "Block size in bytes")->capture_default_str();
+    create->add_option("--description", l.description, "Description of the new vDisk");
+    create->callback([this] {
+        action_ = [this] {
+            return withJob(true, [this](HostJob& job) {
                 LunItem item;
-                if (!sizeFrom(la.sizeGb, la.sizeBytes, &item.sizeBytes)) return kUsageError;
-                item.diskName = la.name;
-                item.arrayName = la.array;
+                if (!sizeFrom(lun_.sizeGb, lun_.sizeBytes, &item.sizeBytes)) return kUsageError;
+                item.diskName = lun_.name;
+                item.arrayName = lun_.array;
                 if (item.arrayName.empty() && job.state().arrays.size() == 1)
                     item.arrayName = job.state().arrays.front().name;
-                item.blockSize = la.blockSize;
-                item.description = la.description;
-                long id = job.addLunItem(item);
-                return report(g, job.runLun(LunOp::Create, {id}), job);
+                item.blockSize = lun_.blockSize;
+                item.description = lun_.description;
+                return report(job.runLun(LunOp::Create, {job.addLunItem(item)}), job);
             });
         };
     });
-    auto* lresize = lun->add_subcommand("resize", "zyso_resizeLUNs: new size for one item");
-    lresize->add_option("id", la.ids, "Provisioning item id")->required()->expected(1);
-    lresize->add_option("--size-gb", la.sizeGb, "New size in GiB");
-    lresize->add_option("--size-bytes", la.sizeBytes, "New size in bytes");
-    lresize->callback([&] {
-        action = [&] {
-            return withJob(g, true, [&](HostJob& job) {
-                LunItem* item = job.state().findLun(la.ids.front());
+
+    auto* resize = lun->add_subcommand("resize", "zyso_resizeLUNs: a new size for one item");
+    resize->add_option("id", l.ids, "Provisioning item id")->required()->expected(1);
+    resize->add_option("--size-gb", l.sizeGb, "New size in GiB");
+    resize->add_option("--size-bytes", l.sizeBytes, "New size in bytes");
+    resize->callback([this] {
+        action_ = [this] {
+            return withJob(true, [this](HostJob& job) {
                 long long size = 0;
-                if (!sizeFrom(la.sizeGb, la.sizeBytes, &size)) return kUsageError;
-                if (item) item->sizeBytes = size;
-                return report(g, job.runLun(LunOp::Resize, la.ids), job);
+                if (!sizeFrom(lun_.sizeGb, lun_.sizeBytes, &size)) return kUsageError;
+                if (LunItem* item = job.state().findLun(lun_.ids.front())) item->sizeBytes = size;
+                return report(job.runLun(LunOp::Resize, lun_.ids), job);
             });
         };
     });
-    auto* ldelete = lun->add_subcommand("delete", "zyso_deleteLUNs");
-    ldelete->add_option("ids", la.ids, "Provisioning item ids")->required();
-    ldelete->callback([&] {
-        action = [&] {
-            return withJob(g, true, [&](HostJob& job) { return report(g, job.runLun(LunOp::Delete, la.ids), job); });
-        };
+
+    auto* remove = lun->add_subcommand("delete", "zyso_deleteLUNs");
+    remove->add_option("ids", l.ids, "Provisioning item ids")->required();
+    remove->callback([this] {
+        action_ = [this] { return withJob(true, [this](HostJob& job) { return report(job.runLun(LunOp::Delete, lun_.ids), job); }); };
     });
+
     for (LunOp op : {LunOp::Map, LunOp::Unmap}) {
         bool isMap = op == LunOp::Map;
         auto* sub = lun->add_subcommand(isMap ? "map" : "unmap", isMap ? "zyso_mapLUNs" : "zyso_unmapLUNs");
-        sub->add_option("ids", la.ids, "Provisioning item ids")->required();
-        sub->add_option("--host", la.hosts,
-                        "Host to map to / unmap from (repeat; default: this machine, or the hosts of the last map)");
-        sub->add_option("--initiator-info", la.initiatorInfo, "Host map information JSON, instead of --host");
-        sub->callback([&, op] {
-            action = [&, op] {
-                return withJob(g, true, [&](HostJob& job) {
-                    std::string info = la.initiatorInfo;
-                    bool keepStored = info.empty() && la.hosts.empty() && op == LunOp::Unmap;
-                    if (info.empty() && !keepStored) {
-                        std::vector<std::string> hosts = la.hosts;
-                        if (hosts.empty()) hosts.push_back(localHostName());
-                        std::string error;
-                        info = job.initiatorInfoFor(hosts, &error);
-                        if (info.empty()) {
-                            std::cerr << "korvan-host: " << error << "\n";
-                            return 1;
-                        }
-                    }
-                    for (long id : la.ids)
-                        if (LunItem* item = job.state().findLun(id))
-                            if (!keepStored || item->initiatorInfo.empty()) item->initiatorInfo = info;
-                    return report(g, job.runLun(op, la.ids), job);
-                });
-            };
+        sub->add_option("ids", l.ids, "Provisioning item ids")->required();
+        sub->add_option("--host", l.hosts,
+                        isMap ? "Host to map to (repeat; default: this machine)"
+                              : "Host to unmap from (repeat; default: the hosts of the map)");
+        sub->add_option("--initiator-info", l.initiatorInfo, "Host map information JSON, instead of --host");
+        sub->callback([this, op] {
+            action_ = [this, op] { return withJob(true, [this, op](HostJob& job) { return lunMapOrUnmap(job, op); }); };
         });
     }
+}
 
-    // ---- host settings (answered to provisioning items) ----
-    auto* hostSettings = app.add_subcommand("settings", "Host settings the provisioning items answer "
-                                                        "(e.g. nZYKorvanReplicationFactor)");
-    hostSettings->require_subcommand(1);
-    std::string settingKey, settingValue;
-    auto* sset = hostSettings->add_subcommand("set", "Set a host setting");
-    sset->add_option("key", settingKey, "Setting name")->required();
-    sset->add_option("value", settingValue, "Value (number, or true/false)")->required();
-    auto* sunset = hostSettings->add_subcommand("unset", "Remove a host setting");
-    sunset->add_option("key", settingKey, "Setting name")->required();
-    auto* slist = hostSettings->add_subcommand("list", "List the host settings");
-    auto settingsAction = [&](int kind) {
-        action = [&, kind] {
-            return withJob(g, false, [&](HostJob& job) {
-                auto& all = job.state().settings;
-                if (kind == 0) all[settingKey] = settingValue;
-                if (kind == 1) all.erase(settingKey);
-                if (kind != 2 && saveOrFail(job)) return 1;
-                if (g.json) std::cout << nlohmann::json(all).dump(2) << "\n";
-                else
-                    for (const auto& [k, v] : all) std::cout << "  " << k << " = " << v << "\n";
-                return 0;
-            });
+int HostCli::lunMapOrUnmap(HostJob& job, LunOp op) {
+    std::string info = lun_.initiatorInfo;
+    // An unmap without hosts undoes what the map recorded on each item.
+    bool keepRecorded = info.empty() && lun_.hosts.empty() && op == LunOp::Unmap;
+    if (info.empty() && !keepRecorded) {
+        std::vector<std::string> hosts = lun_.hosts;
+        if (hosts.empty()) hosts.push_back(localHostName());
+        std::string error;
+        info = job.initiatorInfoFor(hosts, &error);
+        if (info.empty()) {
+            std::cerr << "korvan-host: " << error << "\n";
+            return 1;
+        }
+    }
+    for (long id : lun_.ids)
+        if (LunItem* item = job.state().findLun(id))
+            if (!keepRecorded || item->initiatorInfo.empty()) item->initiatorInfo = info;
+    return report(job.runLun(op, lun_.ids), job);
+}
+
+// ---- host settings ----
+
+void HostCli::addSettings(CLI::App& app) {
+    auto* settings = app.add_subcommand(
+        "settings", "Host settings the provisioning items answer (e.g. nZYKorvanReplicationFactor)");
+    settings->require_subcommand(1);
+    auto* set = settings->add_subcommand("set", "Set a host setting");
+    set->add_option("key", settingKey_, "Setting name")->required();
+    set->add_option("value", settingValue_, "Value (number, or true/false)")->required();
+    auto* unset = settings->add_subcommand("unset", "Remove a host setting");
+    unset->add_option("key", settingKey_, "Setting name")->required();
+    auto* list = settings->add_subcommand("list", "List the host settings");
+    enum Kind { kSet, kUnset, kList };
+    auto make = [this](Kind kind) {
+        return [this, kind] {
+            action_ = [this, kind] {
+                return withJob(false, [this, kind](HostJob& job) {
+                    auto& all = job.state().settings;
+                    if (kind == kSet) all[settingKey_] = settingValue_;
+                    if (kind == kUnset) all.erase(settingKey_);
+                    if (kind != kList && saveOrFail(job)) return 1;
+                    if (json_) std::cout << nlohmann::json(all).dump(2) << "\n";
+                    else
+                        for (const auto& [k, v] : all) std::cout << "  " << k << " = " << v << "\n";
+                    return 0;
+                });
+            };
         };
     };
-    sset->callback([&] { settingsAction(0); });
-    sunset->callback([&] { settingsAction(1); });
-    slist->callback([&] { settingsAction(2); });
+    set->callback(make(kSet));
+    unset->callback(make(kUnset));
+    list->callback(make(kList));
+}
 
-    // ---- the rest ----
-    int logLines = 0;
-    auto* status = app.add_subcommand("status", "Show arrays, items and the end of the job log");
-    status->add_option("--log", logLines, "Also show the last N lines of the job log");
-    status->callback([&] {
-        action = [&] {
-            return withJob(g, false, [&](HostJob& job) {
-                HostState& st = job.state();
-                size_t from = st.log.size() > static_cast<size_t>(std::max(logLines, 0))
-                                  ? st.log.size() - static_cast<size_t>(std::max(logLines, 0))
-                                  : 0;
-                if (g.json) {
-                    nlohmann::json out;
-                    out["arrays"] = nlohmann::json::array();
-                    for (const auto& a : st.arrays) out["arrays"].push_back(arrayJson(a));
-                    out["snapItems"] = nlohmann::json::array();
-                    for (const auto& s : st.snaps) out["snapItems"].push_back(snapItemJson(s));
-                    out["lunItems"] = nlohmann::json::array();
-                    for (const auto& l : st.luns) out["lunItems"].push_back(lunItemJson(l));
-                    out["log"] = nlohmann::json::array();
-                    for (size_t i = from; i < st.log.size(); ++i)
-                        out["log"].push_back({{"job", st.log[i].jobId}, {"level", st.log[i].level}, {"text", st.log[i].text}});
-                    std::cout << out.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
-                    return 0;
-                }
-                std::cout << "Arrays:\n";
-                printArrayTable(std::cout, st);
-                std::cout << "Snapshot items:\n";
-                printSnapTable(std::cout, st, {});
-                std::cout << "Provisioning items:\n";
-                printLunTable(std::cout, st, {});
-                for (const auto& s : st.snaps)
-                    if (s.lastErrorCode) std::cout << "Item " << s.id << " last error " << s.lastErrorCode << ": " << s.lastError << "\n";
-                for (const auto& l : st.luns)
-                    if (l.lastErrorCode) std::cout << "Disk item " << l.id << " last error " << l.lastErrorCode << ": " << l.lastError << "\n";
-                if (logLines > 0) {
-                    std::cout << "Job log:\n";
-                    for (size_t i = from; i < st.log.size(); ++i)
-                        std::cout << "  [" << st.log[i].jobId << "] " << st.log[i].text << "\n";
-                }
-                return 0;
-            });
-        };
-    });
+// ---- status, passwords, support check, demo ----
 
-    std::string clearPassword;
+int HostCli::status(HostJob& job) {
+    HostState& st = job.state();
+    size_t keep = static_cast<size_t>(std::max(logLines_, 0));
+    size_t from = st.log.size() > keep ? st.log.size() - keep : 0;
+    if (json_) {
+        nlohmann::json out{{"arrays", nlohmann::json::array()},
+                           {"snapItems", nlohmann::json::array()},
+                           {"lunItems", nlohmann::json::array()},
+                           {"log", nlohmann::json::array()}};
+        for (const auto& a : st.arrays) out["arrays"].push_back(arrayJson(a));
+        for (const auto& s : st.snaps) out["snapItems"].push_back(snapItemJson(s));
+        for (const auto& l : st.luns) out["lunItems"].push_back(lunItemJson(l));
+        for (size_t i = from; i < st.log.size(); ++i) out["log"].push_back(st.log[i]);
+        std::cout << out.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
+        return 0;
+    }
+    std::cout << "Arrays:\n";
+    printArrayTable(std::cout, st);
+    std::cout << "Snapshot items:\n";
+    printSnapTable(std::cout, st, {});
+    std::cout << "Provisioning items:\n";
+    printLunTable(std::cout, st, {});
+    for (const auto& s : st.snaps)
+        if (s.lastErrorCode) std::cout << "Item " << s.id << " last error " << s.lastErrorCode << ": " << s.lastError << "\n";
+    for (const auto& l : st.luns)
+        if (l.lastErrorCode)
+            std::cout << "Disk item " << l.id << " last error " << l.lastErrorCode << ": " << l.lastError << "\n";
+    if (from < st.log.size()) std::cout << "Job log:\n";
+    for (size_t i = from; i < st.log.size(); ++i) std::cout << "  [" << st.log[i].jobId << "] " << st.log[i].text << "\n";
+    return 0;
+}
+
+void HostCli::addTools(CLI::App& app) {
+    auto* status = app.add_subcommand("status", "Show arrays, items, last errors and the end of the job log");
+    status->add_option("--log", logLines_, "Also show the last N lines of the job log");
+    status->callback([this] { action_ = [this] { return withJob(false, [this](HostJob& job) { return this->status(job); }); }; });
+
     auto* encrypt = app.add_subcommand("encrypt-password",
                                        "Print the stored (ZYP1:) form of a password under [Platform] keyFile");
-    encrypt->add_option("password", clearPassword, "Clear password (read from standard input when absent)");
-    encrypt->callback([&] {
-        action = [&] {
-            std::string clear = clearPassword.empty() ? readSecretFromStdin() : clearPassword;
+    encrypt->add_option("password", clearPassword_, "Clear password (read from standard input when absent)");
+    encrypt->callback([this] {
+        action_ = [this] {
+            std::string clear = clearPassword_.empty() ? readSecretFromStdin() : clearPassword_;
             std::string stored, error;
             if (!ZYPassword::encrypt(clear, &stored, &error)) {
                 std::cerr << "korvan-host: cannot encrypt the password: " << error << "\n";
@@ -410,42 +453,61 @@ int main(int argc, char** argv) {
         };
     });
 
-    std::vector<std::string> supportedDevices;
-    auto* supported = app.add_subcommand("supported", "zyso_isSupported for each device");
-    supported->add_option("devices", supportedDevices, "Block devices to check")->required();
-    supported->callback([&] {
-        action = [&] {
-            return withJob(g, true, [&](HostJob& job) {
+    auto* supported = app.add_subcommand("supported", "zyso_isSupported for each device; 0 when all are supported");
+    supported->add_option("devices", supportedDevices_, "Block devices to check")->required();
+    supported->callback([this] {
+        action_ = [this] {
+            return withJob(true, [this](HostJob& job) {
                 int worst = 0;
                 nlohmann::json out = nlohmann::json::array();
-                for (const auto& d : supportedDevices) {
+                for (const auto& d : supportedDevices_) {
                     int r = job.isSupported(d);
                     worst = std::max(worst, r == 0 ? 0 : 1);
-                    if (g.json) out.push_back({{"device", d}, {"result", r}, {"supported", r == 0}});
+                    if (json_) out.push_back({{"device", d}, {"result", r}, {"supported", r == 0}});
                     else std::cout << "  " << d << ": " << (r == 0 ? "supported" : "not supported") << " (result " << r << ")\n";
                 }
-                if (g.json) std::cout << out.dump(2) << "\n";
+                if (json_) std::cout << out.dump(2) << "\n";
                 return worst;
             });
         };
     });
 
-    DemoOptions demoOptions;
     auto* demo = app.add_subcommand("demo", "Start korvan-sim and run the whole life cycle against it");
-    demo->add_option("--sim", demoOptions.simPath, "Path of korvan-sim (default: next to this program)");
-    demo->add_flag("--verbose", demoOptions.verbose, "Print the item tables of every step");
-    demo->callback([&] {
-        action = [&] {
-            demoOptions.pluginPath = g.pluginPath;
-            return runDemo(demoOptions, std::cout);
+    demo->add_option("--sim", demo_.simPath, "Path of korvan-sim (default: next to this program)");
+    demo->add_flag("--verbose", demo_.verbose, "Print the item tables of every step");
+    demo->callback([this] {
+        action_ = [this] {
+            demo_.pluginPath = pluginPath_;
+            return runDemo(demo_, std::cout);
         };
     });
+}
 
+int HostCli::run(int argc, char** argv) {
+    CLI::App app{"korvan-host: the host framework stand-in. Keeps the job state in a file, loads "
+                 "libZYKorvanSnap.so and drives its entry points."};
+    app.add_option("--state", statePath_, "Job state file (JSON)")->capture_default_str();
+    app.add_option("--plugin", pluginPath_, "Path of libZYKorvanSnap.so (default: ../lib next to this program)");
+    app.add_flag("--json", json_, "Print machine-readable JSON instead of tables");
+    app.require_subcommand(1);
+    app.fallthrough();
+    addArrays(app);
+    addSnapshots(app);
+    addLuns(app);
+    addSettings(app);
+    addTools(app);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
         int code = app.exit(e);
         return code == 0 ? 0 : kUsageError;
     }
-    return action ? action() : kUsageError;
+    return action_ ? action_() : kUsageError;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    HostCli cli;
+    return cli.run(argc, argv);
 }
