@@ -1,0 +1,192 @@
+// Shared frame of the provisioning tests: virtual time, a key file, a scripted cluster that
+// answers by request type, a batch of fake host items pointed at it, and a fake iSCSI module.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "FakeLunHost.h"
+#include "KrvnProvCtx.h"
+#include "KrvnTestSession.h"
+#include "KrvnProvUtils.h"
+#include "KrvnTextsProv.h"
+#include "LogCapture.h"
+#include "ScopedSettings.h"
+#include "ScriptedServer.h"
+#include "ZyISCSIModule.h"
+
+namespace provtest {
+
+using namespace krvntest;
+using namespace ZYProvKorvan;
+
+constexpr const char* kClearPassword = "pw-Secret-42";
+
+inline std::string okAnswer(const std::string& type, const std::string& result = "") {
+    std::string body = R"({"status":"ok","type":")" + type + R"(","requestId":"r1")";
+    if (!result.empty()) body += R"(,"result":)" + result;
+    return body + "}";
+}
+
+inline std::string errorAnswer(const std::string& type, const std::string& message) {
+    return R"({"status":"error","type":")" + type + R"(","requestId":"r1","message":")" + message + R"("})";
+}
+
+// The word after the first "type:" of a request body.
+inline std::string requestType(const RecordedRequest& r) {
+    size_t at = r.request.find("type:");
+    if (at == std::string::npos) return "";
+    size_t end = r.request.find_first_of(", }", at + 5);
+    return r.request.substr(at + 5, end - at - 5);
+}
+
+// The quoted names of the first "virtualDisks:[...]" of a request body.
+inline std::vector<std::string> requestDisks(const RecordedRequest& r) {
+    std::vector<std::string> out;
+    size_t at = r.request.find("virtualDisks:[");
+    if (at == std::string::npos) return out;
+    size_t end = r.request.find(']', at);
+    std::string list = r.request.substr(at + 14, end - at - 14);
+    for (size_t q = list.find('\''); q != std::string::npos; q = list.find('\'', q)) {
+        size_t close = list.find('\'', q + 1);
+        out.push_back(list.substr(q + 1, close - q - 1));
+        q = close + 1;
+    }
+    return out;
+}
+
+// A fake iSCSI module: records logins and logouts, answers from its fields.
+class FakeIscsiModule : public ZyISCSIModule {
+public:
+    std::vector<std::string> calls;
+    bool loginOk = true;
+    int discoverPortal(const char* portal) override {
+        calls.push_back(std::string("discover:") + portal);
+        return 0;
+    }
+    bool login(const char* portal, const char* iqn) override {
+        calls.push_back(std::string("login:") + portal + ":" + iqn);
+        return loginOk;
+    }
+    bool logout(const char* portal, const char* iqn) override {
+        calls.push_back(std::string("logout:") + portal + ":" + iqn);
+        return true;
+    }
+    bool getTargetDevice(const char*, char*, unsigned long long*) override { return false; }
+    void setJobId(long long*) override {}
+};
+
+// The engine with a fake iSCSI module already in place (the engine releases it).
+class TestProvUtils : public KrvnProvUtils {
+public:
+    explicit TestProvUtils(KrvnProvCtx* ctx) : KrvnProvUtils(ctx) {
+        module = new FakeIscsiModule;
+        iscsi = module;
+    }
+    FakeIscsiModule* module;
+};
+
+class ProvClusterTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        settings.set("Platform", "keyFile", key.path());
+        ASSERT_TRUE(srv.start());
+        srv.setDefault([this](const RecordedRequest& r) { return dispatch(r); });
+        warmUp();
+    }
+
+    // One connection before the test runs, so the server's listener is surely waiting in its
+    // accept loop: a server stopped before it gets there can hang its own shutdown.
+    void warmUp() {
+        int fd = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<uint16_t>(srv.port()));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+        close(fd);
+        while (srv.connectionCount() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+
+    // An item pointed at the scripted cluster, with storage proxy sp1.
+    FakeLunInfo& addDisk(long id = 0) {
+        FakeLunInfo& item = batch.add(id);
+        item.storedPassword = key.encrypt(kClearPassword);
+        item.configs[ZY_KRVN_PROV_CFG_SERVER_PORT] = std::to_string(srv.port());
+        item.configs[ZY_KRVN_PROV_CFG_PROXY_LIST] = "sp1";
+        return item;
+    }
+
+    // The next answer to a request type; later ones of that type get the default answer.
+    void answer(const std::string& type, const std::string& body, int status = 200) {
+        std::lock_guard<std::mutex> lock(mutex);
+        scripted[type].push_back({status, body});
+    }
+    void answerDrop(const std::string& type) {
+        std::lock_guard<std::mutex> lock(mutex);
+        scripted[type].push_back(ScriptedReply::dropped());
+    }
+
+    std::vector<std::string> sentTypes() const {
+        std::vector<std::string> out;
+        for (const auto& r : srv.requests()) out.push_back(requestType(r));
+        return out;
+    }
+    std::vector<RecordedRequest> sent(const std::string& type) const {
+        std::vector<RecordedRequest> out;
+        for (const auto& r : srv.requests())
+            if (requestType(r) == type) out.push_back(r);
+        return out;
+    }
+
+    ScopedSettings settings;
+    TestKeyFile key;
+    ScriptedServer srv;
+    FakeLunBatch batch;
+    LogCapture logs;
+
+private:
+    ScriptedReply dispatch(const RecordedRequest& r) {
+        const std::string type = requestType(r);
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            auto& queue = scripted[type];
+            if (!queue.empty()) {
+                ScriptedReply reply = queue.front();
+                queue.pop_front();
+                return reply;
+            }
+        }
+        return {200, defaultAnswer(type, r)};
+    }
+
+    static std::string defaultAnswer(const std::string& type, const RecordedRequest& r) {
+        if (type == "Login") return loginAnswer();
+        if (type == "Logout" || type == "RemoveACLAccess") return okAnswer(type);
+        if (type == "GetClusterSettingInfo") return okAnswer(type, R"({"clusterNameHash":"0x001a2b3c4d5e6f"})");
+        if (type == "VirtualDiskDetails") return okAnswer(type, R"({"name":"vd"})");
+        if (type == "UnmapLun" || type == "ShowTarget") return okAnswer(type, "{}");
+        if (type == "GetACLInformation") return okAnswer(type, "[]");
+        std::string elements;
+        for (const auto& name : requestDisks(r))
+            elements += std::string(elements.empty() ? "" : ",") + R"({"status":"ok","name":")" + name + R"("})";
+        return okAnswer(type, "[" + elements + "]");
+    }
+
+    std::mutex mutex;
+    std::map<std::string, std::deque<ScriptedReply>> scripted;
+};
+
+}  // namespace provtest
