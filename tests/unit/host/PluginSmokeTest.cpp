@@ -4,6 +4,7 @@
 #include "FixtureDevices.h"
 #include "HostJob.h"
 #include "HostTestDir.h"
+#include "HostTexts.h"
 #include "ScopedSettings.h"
 
 using namespace KrvnHost;
@@ -139,4 +140,48 @@ TEST(PluginThroughHost, ItemsOfDifferentArraysGoInOneCallPerArray) {
     EXPECT_TRUE(logHas(job.state(), "KRVN  Going to delete [2] snapshots.."));
     EXPECT_TRUE(logHas(job.state(), "KRVN  Going to delete [1] snapshots.."));
     for (long long id : ids) EXPECT_EQ(job.state().findSnap(id)->status, 20);
+}
+
+// Prepare of a fixture vDisk reaches every Array Management slot: the host cannot place the
+// cluster serial, so the plug-in lists the vendor's arrays, reads each one's details and ties
+// the item with "name|serial"; only the login at the end fails (nothing listens on port 1).
+TEST(PluginThroughHost, PrepareTiesTheItemToTheArrayWhoseClusterIdMatches) {
+    TempDir dir;
+    std::string error;
+    std::vector<FixtureDevice> devices =
+        buildFixtureDevices(dir.file("devices"), std::string(KRVN_FIXTURE_DIR) + "/scsi", &error);
+    ASSERT_FALSE(devices.empty()) << error;
+    const std::string clusterSerial = "001A2B3C4D5E6F";   // of the captured Korvan target
+    krvntest::ScopedSettings settings;
+    settings.set("Platform", "deviceBackend", "fixture");
+    settings.set("Platform", "deviceFixtureDir", dir.file("devices"));
+    settings.set("Platform", "logFile", dir.file("plugin.log"));
+    settings.set("Ovelin", "sZYKorvanClusterUniqueId_other", "FFFFFFFFFFFFFF");
+    settings.set("Ovelin", "sZYKorvanClusterUniqueId_beta", clusterSerial);
+
+    Plugin plugin;
+    ASSERT_TRUE(plugin.load(kPluginPath, &error)) << error;
+    HostJob job(StateFile(dir.file("state.json")), plugin);
+    ASSERT_TRUE(job.begin(&error)) << error;
+    job.setSystem(std::make_unique<LinuxHostSystem>(dir.path()));
+    int number = 0;
+    for (const char* name : {"other", "beta"}) {
+        ArrayEntry a;
+        a.number = ++number;
+        a.name = name;
+        a.vendor = kKorvanVendor;
+        a.controlHost = "127.0.0.1";
+        a.user = "admin";
+        a.configInts[kCfgServerPort] = 1;
+        job.state().arrays.push_back(a);
+    }
+    long long id = job.addSnapItem(devices[0].path, 0, 1);
+
+    CallOutcome prepare = job.runSnap(SnapOp::Prepare, {id});
+    EXPECT_EQ(job.state().findSnap(id)->arrayNumber, 2);
+    EXPECT_EQ(job.state().findArray("beta")->serial, clusterSerial);
+    EXPECT_EQ(job.state().findArray("other")->serial, "");
+    EXPECT_EQ(prepare.result, 1) << "no cluster listens";
+    EXPECT_EQ(prepare.errorCode, 62008);
+    EXPECT_EQ(job.state().findSnap(id)->status, 2);
 }
