@@ -353,7 +353,7 @@ StepResult DemoRun::reconcileStep() {
     r.ok = true;
     for (long long id : snapIds_) {
         int status = job_->state().findSnap(id)->status;
-        int expected = id == goneId ? 24 : before[id];
+        int expected = id == goneId ? static_cast<int>(kSnapGoneFromArray) : before[id];
         r.statuses += "#" + std::to_string(id) + ":" + std::to_string(status) + " ";
         if (status != expected) {
             r.ok = false;
@@ -389,17 +389,17 @@ int DemoRun::run() {
 
     step("supported", true, [&] { return supportStep(); });
     for (const auto& s : sources_) snapIds_.push_back(job_->addSnapItem(s, 0, 1));
-    snap("prepare", SnapOp::Prepare, 1);
-    snap("snap", SnapOp::Snap, 5);
-    snap("map", SnapOp::Map, 12, true);
-    snap("unmap", SnapOp::Unmap, 14);
-    snap("revert", SnapOp::Revert, 22);
+    snap("prepare", SnapOp::Prepare, kSnapPrepared);
+    snap("snap", SnapOp::Snap, kSnapCreated);
+    snap("map", SnapOp::Map, kSnapMapped, true);
+    snap("unmap", SnapOp::Unmap, kSnapUnmapped);
+    snap("revert", SnapOp::Revert, kSnapReverted);
     step("reconcile", snapChain_, [&] {
         StepResult r = reconcileStep();
         snapChain_ = r.ok;
         return r;
     });
-    snap("delete", SnapOp::Delete, 20);
+    snap("delete", SnapOp::Delete, kSnapDeleted);
 
     LunItem disk;
     disk.diskName = kDemoDisk;
@@ -407,18 +407,18 @@ int DemoRun::run() {
     disk.sizeBytes = kGiB;
     disk.description = "korvan-host demo";
     lunId_ = job_->addLunItem(disk);
-    lun("lun create", LunOp::Create, 0);
+    lun("lun create", LunOp::Create, kLunCreated);
     std::string info = job_->initiatorInfoFor({host_}, &error);
     if (info.empty()) {
         out_ << "demo: no map information for " << host_ << ": " << error << "\n";
         lunChain_ = false;
     }
     job_->state().findLun(lunId_)->initiatorInfo = info;
-    lun("lun map", LunOp::Map, 9, true);
-    lun("lun unmap", LunOp::Unmap, 14);
+    lun("lun map", LunOp::Map, kLunMapped, true);
+    lun("lun unmap", LunOp::Unmap, kLunUnmapped);
     job_->state().findLun(lunId_)->sizeBytes = 2 * kGiB;
-    lun("lun resize", LunOp::Resize, 2);
-    lun("lun delete", LunOp::Delete, 20);
+    lun("lun resize", LunOp::Resize, kLunResized);
+    lun("lun delete", LunOp::Delete, kLunDeleted);
 
     sim_.stop();
     out_ << "\n" << passed_ << " of " << stepNo_ << " steps gave the expected statuses.\n"

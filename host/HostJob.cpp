@@ -12,6 +12,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "HostTexts.h"
+
 namespace KrvnHost {
 
 namespace {
@@ -19,7 +21,9 @@ namespace {
 // Bounded so a long-lived state file does not grow without end.
 const size_t kLogLinesKept = 20000;
 
-bool hasSnapshot(const SnapItem& s) { return !s.snapName.empty() && s.status != 20 && s.status != 24; }
+bool hasSnapshot(const SnapItem& s) {
+    return !s.snapName.empty() && s.status != kSnapDeleted && s.status != kSnapGoneFromArray;
+}
 
 struct SnapOpRow {
     SnapOp op;
@@ -30,15 +34,15 @@ struct SnapOpRow {
 
 const SnapOpRow kSnapOps[] = {
     {SnapOp::Prepare, "prepare", &PluginApi::prepareDevices,
-     [](const SnapItem& s) { return s.status == 0 || s.status == 2; }},
+     [](const SnapItem& s) { return s.status == kSnapNew || s.status == kSnapPrepareFailed; }},
     {SnapOp::Snap, "snap", &PluginApi::snapDevices,
-     [](const SnapItem& s) { return s.status == 1 || s.status == 6; }},
+     [](const SnapItem& s) { return s.status == kSnapPrepared || s.status == kSnapCreateFailed; }},
     {SnapOp::Delete, "delete", &PluginApi::deleteSnaps,
-     [](const SnapItem& s) { return !s.snapName.empty() && s.status != 20; }},
+     [](const SnapItem& s) { return !s.snapName.empty() && s.status != kSnapDeleted; }},
     {SnapOp::Map, "map", &PluginApi::mapSnaps,
-     [](const SnapItem& s) { return hasSnapshot(s) && s.status != 12; }},
+     [](const SnapItem& s) { return hasSnapshot(s) && s.status != kSnapMapped; }},
     {SnapOp::Unmap, "unmap", &PluginApi::unmapSnaps,
-     [](const SnapItem& s) { return s.status == 12 || s.status == 15; }},
+     [](const SnapItem& s) { return s.status == kSnapMapped || s.status == kSnapUnmapFailed; }},
     {SnapOp::Revert, "revert", &PluginApi::revertSnaps, hasSnapshot},
     {SnapOp::Reconcile, "reconcile", &PluginApi::reconcileSnaps, hasSnapshot},
 };
@@ -289,7 +293,7 @@ std::string HostJob::initiatorInfoFor(const std::vector<std::string>& hosts, std
         }
         nlohmann::json endpoints = nlohmann::json::array();
         for (const auto& iqn : iqns) endpoints.push_back({{"endpoint", iqn}});
-        list.push_back({{"hostname", host}, {"hostos", "Linux"}, {"protocol", "3"}, {"endpoints", endpoints}});
+        list.push_back({{"hostname", host}, {"hostos", kMapHostOs}, {"protocol", kMapProtocolIscsi}, {"endpoints", endpoints}});
     }
     return nlohmann::json{{"hosts", list}}.dump();
 }

@@ -33,7 +33,7 @@ struct ArrayEntry {
 struct SnapItem {
     long long id = 0;
     std::string sourceDevice;
-    int status = 0;                 // 0: new, never handed to the plug-in
+    int status = 0;                 // kSnapNew: never handed to the plug-in
     std::map<int, std::string> metadata;
     std::string mappedDevice;
     std::string snapName;
@@ -51,7 +51,7 @@ struct LunItem {
     std::string arrayName;          // Array Management entry that provides the cluster details
     long long sizeBytes = 0;
     long blockSize = 4096;
-    short status = -1;              // -1: new, never handed to the plug-in
+    short status = -1;              // kLunNew: never handed to the plug-in
     std::string deviceName;
     std::string lunName;
     std::string initiatorInfo;      // host map information JSON text

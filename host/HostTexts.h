@@ -44,6 +44,43 @@ inline constexpr const char* kScsiScanAll = "- - -";
 inline constexpr const char* kPlatformIscsiBackend = "iscsiBackend";
 inline constexpr const char* kPlatformSimulatorUrl = "simulatorUrl";
 
+// Status values of snapshot items (0 is the host's own: never handed to the plug-in).
+enum SnapStatusValue : int {
+    kSnapNew = 0,
+    kSnapPrepared = 1,
+    kSnapPrepareFailed = 2,
+    kSnapCreated = 5,
+    kSnapCreateFailed = 6,
+    kSnapNotMapped = 11,
+    kSnapMapped = 12,
+    kSnapUnmapped = 14,
+    kSnapUnmapFailed = 15,
+    kSnapDeleted = 20,
+    kSnapDeleteFailed = 21,
+    kSnapReverted = 22,
+    kSnapRevertFailed = 23,
+    kSnapGoneFromArray = 24,
+};
+
+// Status values of provisioning items (-1 is the host's own: never handed to the plug-in).
+enum LunStatusValue : short {
+    kLunNew = -1,
+    kLunCreated = 0,
+    kLunCreateFailed = 1,
+    kLunResized = 2,
+    kLunResizeFailed = 3,
+    kLunMapped = 9,
+    kLunMapFailed = 11,
+    kLunUnmapped = 14,
+    kLunUnmapFailed = 15,
+    kLunDeleted = 20,
+    kLunDeleteFailed = 21,
+};
+
+// The map information of a provisioning map: this host stand-in maps over iSCSI from Linux.
+inline constexpr const char* kMapProtocolIscsi = "3";
+inline constexpr const char* kMapHostOs = "Linux";
+
 // Names of the item status values, for tables.
 const char* snapStatusName(int status);
 const char* lunStatusName(int status);
