@@ -1,0 +1,70 @@
+// krvn-bench: what the three parts of a run measure and hand to the driver.
+//
+// The micro benchmarks and the round-trip floor run in the driver's process; every scale run
+// runs the plug-in in a child process of its own, so that its peak resident memory is the
+// plug-in's (with the host objects around it) and not the simulator's or the benchmarks'.
+// Nothing here is thread-safe beyond what each function says; the driver is single-threaded.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+namespace krvnbench {
+
+using Json = nlohmann::json;
+
+struct MicroResult {
+    std::string name;
+    double nsPerOp = 0;
+    long long iterations = 0;
+    double mbPerSec = 0;   // 0 when the benchmark moves no bytes
+    double peakMB = 0;     // growth of the resident set during one run; 0 when not measured
+};
+
+// Requests to the simulator through raw libcurl.
+struct FloorResult {
+    std::string name;          // "http", "https" (one reused connection), "http-fresh" (one per request)
+    double usPerRequest = 0;   // median of the batches' means
+    double requestsPerSec = 0;
+    long connections = 0;      // TCP connections the simulator accepted during the batches
+    long requests = 0;
+};
+
+// One entry call of a scale run.
+struct ScaleRow {
+    std::string family;    // "snap" or "prov"
+    std::string step;
+    int items = 0;
+    int rc = -1;           // what the entry point returned
+    int itemsOk = 0;       // items left with the step's success status
+    double wallMs = 0;
+    long requests = 0;     // cluster requests (the simulator's REST counter)
+    long connections = 0;  // TCP connections opened to the cluster service
+    long simCalls = 0;     // SAN and host calls to the simulator, standing in for the kernel
+    double peakMB = 0;     // the child's peak resident set so far (getrusage)
+    double ratio = 0;      // wall / (requests x floor)
+    std::string error;     // the final error text handed to the first item, when rc != 0
+};
+
+// Google Benchmark over the plug-in's hot paths; argv may hold --benchmark_* options.
+std::vector<MicroResult> runMicro(int& argc, char** argv);
+
+// The floor of one cluster round trip against an in-process simulator.
+std::vector<FloorResult> runFloor();
+
+// The end-to-end runs: for each size, a fresh simulator and a child process that takes
+// items of that size through every snapshot and provisioning step over HTTPS.
+std::vector<ScaleRow> runScale(const std::vector<int>& sizes, double floorUs);
+
+// The child side of runScale (krvn-bench --scale-child ...).
+int scaleChild(int argc, char** argv);
+
+// Resident-set readings of this process from /proc/self/status, in kB.
+long residentKB();
+long peakResidentKB();
+// Starts a new peak from the current resident set; false when the kernel refuses.
+bool resetPeakResident();
+
+}  // namespace krvnbench

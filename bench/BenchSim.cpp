@@ -1,0 +1,69 @@
+#include "BenchSim.h"
+
+#include <cstdio>
+#include <fstream>
+#include <unistd.h>
+
+namespace krvnbench {
+
+namespace {
+
+constexpr const char* kLoopback = "127.0.0.1";
+// The host's default: steps and notes, no details or dumps.
+constexpr const char* kDebugLevel = "2";
+
+std::string tempFile(const char* pattern) {
+    std::string path = pattern;
+    int fd = mkstemp(path.data());
+    if (fd < 0) return "";
+    close(fd);
+    return path;
+}
+
+}  // namespace
+
+BenchSim::BenchSim(const Json& seed) {
+    // Set before listening: the servers read it once.
+    std::shared_ptr<std::atomic<long>> calls = simCalls_;
+    sim_.setRequestLog([calls](const std::string& line) {
+        size_t path = line.find(' ');
+        if (path != std::string::npos && line.compare(path + 1, 5, "/sim/") == 0) ++*calls;
+    });
+    if (!sim_.loadSeed(seed, error_)) return;
+    port_ = sim_.listenHttp(kLoopback, 0, error_);
+    if (port_ < 0) return;
+    korvansim::TlsIdentity identity;
+    if (!korvansim::generateSelfSigned(identity, error_)) return;
+    caFile_ = tempFile("/tmp/krvn-bench-ca-XXXXXX");
+    std::ofstream(caFile_, std::ios::trunc) << identity.certPem;
+    httpsPort_ = sim_.listenHttps(kLoopback, 0, identity, error_);
+    if (httpsPort_ < 0) return;
+    logFile_ = tempFile("/tmp/krvn-bench-log-XXXXXX");
+    settings_.set("Platform", "deviceBackend", "sim");
+    settings_.set("Platform", "iscsiBackend", "sim");
+    settings_.set("Platform", "simulatorUrl", url(false));
+    settings_.set("Platform", "caFile", caFile_);
+    settings_.set("Platform", "debugLevel", kDebugLevel);
+    settings_.set("Platform", "logFile", logFile_);
+}
+
+BenchSim::~BenchSim() {
+    sim_.stop();
+    if (!caFile_.empty()) std::remove(caFile_.c_str());
+    if (!logFile_.empty()) std::remove(logFile_.c_str());
+}
+
+std::string BenchSim::url(bool https) const {
+    return std::string(https ? "https://" : "http://") + kLoopback + ":" + std::to_string(https ? httpsPort_ : port_);
+}
+
+BenchSim::Tally BenchSim::tally() {
+    Json counters = sim_.counters();
+    Tally t;
+    t.requests = counters.value("rest", 0L);
+    t.connections = counters.value("connections", 0L);
+    t.simCalls = simCalls_->load();
+    return t;
+}
+
+}  // namespace krvnbench

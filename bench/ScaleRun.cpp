@@ -1,0 +1,124 @@
+// The parent side of the scale runs: one fresh simulator per size, the child process that
+// drives the plug-in, and the counters read around each of its entry calls.
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <sstream>
+#include <thread>
+
+#include "BenchCommon.h"
+#include "BenchSim.h"
+#include "FakeLunHost.h"
+#include "SimSeed.h"
+
+extern char** environ;
+
+namespace krvnbench {
+
+namespace {
+
+// A /sim/ call is logged once its answer is written, a moment after the client has it.
+constexpr auto kLogSettle = std::chrono::milliseconds(20);
+
+// The child with its standard input and output on pipes of ours.
+class Child {
+public:
+    explicit Child(const std::vector<std::string>& args) {
+        int toChild[2], fromChild[2];
+        if (pipe(toChild) != 0 || pipe(fromChild) != 0) return;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, toChild[0], STDIN_FILENO);
+        posix_spawn_file_actions_adddup2(&actions, fromChild[1], STDOUT_FILENO);
+        for (int fd : {toChild[0], toChild[1], fromChild[0], fromChild[1]}) posix_spawn_file_actions_addclose(&actions, fd);
+        std::vector<char*> argv;
+        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        if (posix_spawn(&pid_, "/proc/self/exe", &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        close(toChild[0]);
+        close(fromChild[1]);
+        in_ = fdopen(toChild[1], "w");
+        out_ = fdopen(fromChild[0], "r");
+    }
+    ~Child() {
+        if (in_) fclose(in_);
+        if (out_) fclose(out_);
+        if (pid_ > 0) waitpid(pid_, nullptr, 0);
+    }
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+
+    bool readLine(std::string& line) {
+        line.clear();
+        if (!out_) return false;
+        int c;
+        while ((c = fgetc(out_)) != EOF && c != '\n') line.push_back(static_cast<char>(c));
+        return c != EOF || !line.empty();
+    }
+    void say(const char* text) {
+        if (!in_) return;
+        std::fputs(text, in_);
+        std::fflush(in_);
+    }
+
+private:
+    pid_t pid_ = -1;
+    FILE* in_ = nullptr;
+    FILE* out_ = nullptr;
+};
+
+void runSize(int items, double floorUs, std::vector<ScaleRow>& rows) {
+    BenchSim sim(korvansim::defaultSeed(korvansim::localHostName(), items));
+    if (!sim.ok()) {
+        std::fprintf(stderr, "krvn-bench: simulator for %d items: %s\n", items, sim.error().c_str());
+        return;
+    }
+    krvntest::TestKeyFile key;
+    sim.settings().set("Platform", "keyFile", key.path());
+    Child child({"krvn-bench", "--scale-child", std::to_string(items), std::to_string(sim.httpsPort()), sim.url(false),
+                 key.encrypt(korvansim::kDefaultPassword)});
+    std::string line;
+    ScaleRow row;
+    BenchSim::Tally before;
+    while (child.readLine(line)) {
+        std::istringstream words(line);
+        std::string what;
+        words >> what;
+        if (what == "ready") {
+            row = ScaleRow();
+            row.items = items;
+            words >> row.family >> row.step;
+            before = sim.tally();
+            child.say("go\n");
+        } else if (what == "done") {
+            words >> row.rc >> row.itemsOk >> row.wallMs >> row.peakMB;
+            std::getline(words >> std::ws, row.error);
+            std::this_thread::sleep_for(kLogSettle);
+            BenchSim::Tally after = sim.tally();
+            row.requests = after.requests - before.requests;
+            row.simCalls = after.simCalls - before.simCalls;
+            row.connections = (after.connections - before.connections) - row.simCalls;
+            row.ratio = row.requests > 0 && floorUs > 0 ? row.wallMs * 1000.0 / (row.requests * floorUs) : 0;
+            rows.push_back(row);
+            std::fprintf(stderr, "  %4d items  %-4s %-9s rc=%d ok=%d  %9.1f ms  %6ld requests  %ld conn  %6ld sim calls\n",
+                         items, row.family.c_str(), row.step.c_str(), row.rc, row.itemsOk, row.wallMs, row.requests,
+                         row.connections, row.simCalls);
+        } else if (what == "end") {
+            break;
+        }
+    }
+}
+
+}  // namespace
+
+std::vector<ScaleRow> runScale(const std::vector<int>& sizes, double floorUs) {
+    std::vector<ScaleRow> rows;
+    for (int items : sizes) runSize(items, floorUs, rows);
+    return rows;
+}
+
+}  // namespace krvnbench
