@@ -170,7 +170,7 @@ bool pick(const std::vector<Id>& ids, Find find, std::vector<Item*>* chosen, Id*
 // The frame of every entry call: save, host objects, call, outcome from the first item, save.
 template <class Info, class Item, class Count>
 CallOutcome HostJob::call(CallOutcome out, const std::vector<Item*>& chosen,
-                          int (*entry)(Info**, Count, ZYSO::ZYOSUtil*)) {
+                          int (*entry)(Info**, Count, ZYSO::ZYOSUtil*), void (*settle)(Item&)) {
     if (chosen.empty()) {
         out.hostError = "no items to " + out.operation;
         return out;
@@ -209,6 +209,8 @@ CallOutcome HostJob::call(CallOutcome out, const std::vector<Item*>& chosen,
         out.hostError = "the entry point of " + out.operation + " threw an exception";
     }
     out.seconds = secondsSince(start);
+    if (settle)
+        for (Item* item : chosen) settle(*item);
     out.errorCode = chosen.front()->lastErrorCode;
     out.errorText = chosen.front()->lastError;
     return finish(out);
@@ -230,7 +232,14 @@ CallOutcome HostJob::runSnap(SnapOp op, const std::vector<long long>& ids) {
         }
     }
     zyso_snap_fn entry = plugin_.loaded() ? plugin_.api().*r.entry : nullptr;
-    if (op == SnapOp::Prepare) return call<ZYSO::SnapInfo>(out, chosen, entry);
+    // The host forgets the device of an unmapped snapshot: it is gone from this machine (the
+    // plug-in reads it at unmap time and leaves it as it was).
+    void (*settle)(SnapItem&) = nullptr;
+    if (op == SnapOp::Unmap)
+        settle = [](SnapItem& s) {
+            if (s.status == kSnapUnmapped) s.mappedDevice.clear();
+        };
+    if (op == SnapOp::Prepare) return call<ZYSO::SnapInfo>(out, chosen, entry, settle);
     // The plug-in works on the array of the first item for the whole call, so items of
     // different arrays go in one call per array, in the order they were named.
     std::vector<std::vector<SnapItem*>> groups;
@@ -241,11 +250,11 @@ CallOutcome HostJob::runSnap(SnapOp op, const std::vector<long long>& ids) {
         if (same == groups.end()) groups.push_back({s});
         else same->push_back(s);
     }
-    if (groups.size() <= 1) return call<ZYSO::SnapInfo>(out, chosen, entry);
+    if (groups.size() <= 1) return call<ZYSO::SnapInfo>(out, chosen, entry, settle);
     CallOutcome total = out;
     total.result = 0;
     for (const auto& group : groups) {
-        CallOutcome part = call<ZYSO::SnapInfo>(out, group, entry);
+        CallOutcome part = call<ZYSO::SnapInfo>(out, group, entry, settle);
         if (part.result != 0 && total.result == 0) {
             total.errorCode = part.errorCode;
             total.errorText = part.errorText;
@@ -268,7 +277,8 @@ CallOutcome HostJob::runLun(LunOp op, const std::vector<long>& ids) {
         out.hostError = "no provisioning item " + std::to_string(unknown);
         return out;
     }
-    return call<ZYSO::LUNInfo>(out, chosen, plugin_.loaded() ? plugin_.api().*r.entry : nullptr);
+    return call<ZYSO::LUNInfo>(out, chosen, plugin_.loaded() ? plugin_.api().*r.entry : nullptr,
+                               static_cast<void (*)(LunItem&)>(nullptr));
 }
 
 int HostJob::isSupported(const std::string& device) {

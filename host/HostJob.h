@@ -73,7 +73,7 @@ private:
     CallOutcome finish(CallOutcome outcome);
     template <class Info, class Item, class Count>
     CallOutcome call(CallOutcome out, const std::vector<Item*>& chosen,
-                     int (*entry)(Info**, Count, ZYSO::ZYOSUtil*));
+                     int (*entry)(Info**, Count, ZYSO::ZYOSUtil*), void (*settle)(Item&));
 
     StateFile file_;
     const Plugin& plugin_;

@@ -3,7 +3,9 @@
 
 #include "HostJob.h"
 #include "HostTestDir.h"
+#include "HostTexts.h"
 #include "SimHarness.h"
+#include "ZYPassword.h"
 
 using namespace KrvnHost;
 using krvntest::SimHarness;
@@ -58,4 +60,55 @@ TEST(HostOSUtilOverSimulator, MapInformationListsEachHostWithItsInitiators) {
     CallOutcome none = job.runSnap(SnapOp::Snap, {});
     EXPECT_EQ(none.result, 1);
     EXPECT_FALSE(none.hostError.empty()) << "no items is the host's failure, not a call with count 0";
+}
+
+// A whole snapshot cycle through the real plug-in: what the host keeps between calls is all
+// the plug-in has, so each call must find what the previous one left on the items.
+TEST(HostJobOverSimulator, SnapshotCycleKeepsItemsBetweenJobsAndForgetsUnmappedDevices) {
+    SimHarness sim(1);
+    ASSERT_TRUE(sim.ok()) << sim.error();
+    krvnhosttest::TempDir dir;
+    dir.write("secret.key", std::string(32, 's'));
+    sim.settings().set("Platform", "keyFile", dir.file("secret.key"));
+    sim.settings().set("Platform", "logFile", dir.file("plugin.log"));
+    Plugin plugin;
+    std::string error;
+    ASSERT_TRUE(plugin.load(std::string(KRVN_BUILD_LIB_DIR) + "/libZYKorvanSnap.so", &error)) << error;
+    const StateFile file(dir.file("state.json"));
+    long long id = 0;
+    {
+        HostJob job(file, plugin);
+        ASSERT_TRUE(job.begin(&error)) << error;
+        ArrayEntry a;
+        a.number = 1;
+        a.name = SimHarness::kClusterName;
+        a.vendor = kKorvanVendor;
+        a.controlHost = "127.0.0.1";
+        a.user = SimHarness::kUser;
+        // The serial is known, so prepare ties the item by the serial alone.
+        a.serial = "1A2B3C4D5E6F70";
+        ASSERT_TRUE(ZYPassword::encrypt(SimHarness::kPassword, &a.storedPassword, &error)) << error;
+        a.configInts[kCfgServerPort] = sim.port();
+        a.configLists[kCfgStorageProxyList] = {SimHarness::kProxy};
+        job.state().arrays.push_back(a);
+        id = job.addSnapItem("/dev/sdb", 0, 1);
+        CallOutcome prepare = job.runSnap(SnapOp::Prepare, {id});
+        ASSERT_EQ(prepare.result, 0) << prepare.errorText;
+        EXPECT_EQ(job.state().findSnap(id)->arrayNumber, 1);
+    }
+    for (SnapOp op : {SnapOp::Snap, SnapOp::Map}) {
+        HostJob job(file, plugin);
+        ASSERT_TRUE(job.begin(&error)) << error;
+        CallOutcome o = job.runSnap(op, {});
+        ASSERT_EQ(o.result, 0) << snapOpName(op) << ": " << o.errorText << o.hostError;
+        EXPECT_EQ(o.snapIds, std::vector<long long>{id}) << "the default selection of " << snapOpName(op);
+    }
+    HostJob job(file, plugin);
+    ASSERT_TRUE(job.begin(&error)) << error;
+    EXPECT_EQ(job.state().findSnap(id)->status, kSnapMapped);
+    EXPECT_FALSE(job.state().findSnap(id)->mappedDevice.empty());
+    CallOutcome unmap = job.runSnap(SnapOp::Unmap, {});
+    ASSERT_EQ(unmap.result, 0) << unmap.errorText;
+    EXPECT_EQ(job.state().findSnap(id)->status, kSnapUnmapped);
+    EXPECT_EQ(job.state().findSnap(id)->mappedDevice, "");
 }
