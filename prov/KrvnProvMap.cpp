@@ -233,9 +233,17 @@ void KrvnProvUtils::markUnmapped(KrvnDiskObject& disk, const char* logFormat) {
     setItemStatus(disk, ZY_KRVN_PROV_STATUS_UNMAP_OK);
 }
 
-int KrvnProvUtils::readAccessList(const KrvnDiskObject& disk, std::vector<KrvnAccessInfo>& access) {
+int KrvnProvUtils::readAccessList(KrvnDiskObject& disk, const char* logFormat, std::vector<KrvnAccessInfo>& access,
+                                  bool& gone) {
+    prov->log(ZY_KRVN_LOGLVL_DETAIL, logFormat, disk.diskName.c_str());
     access.clear();
-    return static_cast<int>(rest_getAccessForDisk(disk.diskName, access));
+    gone = false;
+    const int rc = static_cast<int>(rest_getAccessForDisk(disk.diskName, access));
+    if (rc != ZY_KRVN_ERR_DISK_NOT_FOUND) return rc;
+    prov->resetError();
+    markUnmapped(disk, ZY_KRVN_PROV_LOG_UNMAP_NOT_FOUND);
+    gone = true;
+    return 0;
 }
 
 int KrvnProvUtils::unmapDisk(KrvnDiskObject& disk, std::vector<std::string>& initiators,
@@ -257,14 +265,9 @@ int KrvnProvUtils::unmapDisk(KrvnDiskObject& disk, std::vector<std::string>& ini
     if (rc != 0) return rc;
 
     std::vector<KrvnAccessInfo> access;
-    prov->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_PROV_LOG_UNMAP_GET_ACCESS, disk.diskName.c_str());
-    rc = readAccessList(disk, access);
-    if (rc == ZY_KRVN_ERR_DISK_NOT_FOUND) {
-        prov->resetError();
-        markUnmapped(disk, ZY_KRVN_PROV_LOG_UNMAP_NOT_FOUND);
-        return 0;
-    }
-    if (rc != 0) return rc;
+    bool gone = false;
+    if (readAccessList(disk, ZY_KRVN_PROV_LOG_UNMAP_GET_ACCESS, access, gone) != 0) return prov->errorCode;
+    if (gone) return 0;
     prov->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_PROV_LOG_UNMAP_ACCESS_COUNT, access.size(), disk.diskName.c_str());
     if (access.empty()) {
         markUnmapped(disk, ZY_KRVN_PROV_LOG_UNMAP_NO_MAPPINGS);
@@ -284,14 +287,20 @@ int KrvnProvUtils::unmapDisk(KrvnDiskObject& disk, std::vector<std::string>& ini
         }
     }
 
-    prov->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_PROV_LOG_UNMAP_LATEST_ACCESS, disk.diskName.c_str());
-    rc = readAccessList(disk, access);
-    if (rc == ZY_KRVN_ERR_DISK_NOT_FOUND) {
-        prov->resetError();
-        markUnmapped(disk, ZY_KRVN_PROV_LOG_UNMAP_NOT_FOUND);
-        return 0;
-    }
-    if (rc != 0) return rc;
+    if (readAccessList(disk, ZY_KRVN_PROV_LOG_UNMAP_LATEST_ACCESS, access, gone) != 0) return prov->errorCode;
+    if (gone) return 0;
+    if (removeUnusedLUNs(disk, access, proxies) != 0) return prov->errorCode;
+    prov->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_PROV_LOG_UNMAP_DISK_OK, disk.diskName.c_str(), disk.mapInfos.size());
+    setItemStatus(disk, ZY_KRVN_PROV_STATUS_UNMAP_OK);
+    std::string device;
+    disk.lunInfo->getDeviceName(&device);
+    if (!device.empty()) devices.push_back(device);
+    return 0;
+}
+
+// A proxy keeps the disk's LUN while any initiator still reaches the disk through it.
+int KrvnProvUtils::removeUnusedLUNs(const KrvnDiskObject& disk, const std::vector<KrvnAccessInfo>& access,
+                                    const std::vector<std::string>& proxies) {
     for (const std::string& proxy : proxies) {
         prov->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_PROV_LOG_UNMAP_CHECK_PROXY, disk.diskName.c_str(), proxy.c_str());
         auto record = std::find_if(access.begin(), access.end(),
@@ -306,11 +315,6 @@ int KrvnProvUtils::unmapDisk(KrvnDiskObject& disk, std::vector<std::string>& ini
                       record->initiators.size(), proxy.c_str());
         }
     }
-    prov->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_PROV_LOG_UNMAP_DISK_OK, disk.diskName.c_str(), disk.mapInfos.size());
-    setItemStatus(disk, ZY_KRVN_PROV_STATUS_UNMAP_OK);
-    std::string device;
-    disk.lunInfo->getDeviceName(&device);
-    if (!device.empty()) devices.push_back(device);
     return 0;
 }
 

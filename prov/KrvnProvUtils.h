@@ -56,9 +56,11 @@ protected:
     int unmapInitiator(KrvnDiskObject& disk, const std::string& initiator,
                        const std::vector<ZYKorvanCommon::KrvnAccessInfo>& access,
                        std::vector<std::string>& proxies, std::vector<std::string>& initiators);
-    int removeUnusedLUNs(KrvnDiskObject& disk, const std::vector<std::string>& proxies);
-    // A fresh access list; code 27 (disk gone) is left to the caller.
-    int readAccessList(const KrvnDiskObject& disk, std::vector<ZYKorvanCommon::KrvnAccessInfo>& access);
+    int removeUnusedLUNs(const KrvnDiskObject& disk, const std::vector<ZYKorvanCommon::KrvnAccessInfo>& access,
+                         const std::vector<std::string>& proxies);
+    // A fresh access list. A disk the cluster no longer has is marked unmapped: 0 with gone set.
+    int readAccessList(KrvnDiskObject& disk, const char* logFormat,
+                       std::vector<ZYKorvanCommon::KrvnAccessInfo>& access, bool& gone);
     void markUnmapped(KrvnDiskObject& disk, const char* logFormat);
     void sleepRetryInterval();
 
