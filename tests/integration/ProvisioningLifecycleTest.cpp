@@ -180,28 +180,4 @@ TEST_F(ProvisioningLifecycle, MapOfAMissingDiskFailsWithTheClustersWordsAndMarks
     EXPECT_TRUE(hostDevices().empty());
 }
 
-TEST_F(ProvisioningLifecycle, ExportsRefuseCountsBelowOneAndReportTheVersion) {
-    const LunEntries& p = plugin();
-    for (LunEntry entry : {p.create, p.remove, p.resize, p.map, p.unmap, p.resolve}) {
-        for (short count : {short(0), short(-1), short(-32768)}) {
-            FakeLunBatch& untouched = items({"prov1"});
-            EXPECT_EQ(1, entry(untouched.data(), count, &untouched.os));
-            EXPECT_TRUE(untouched[0].calls.empty()) << untouched[0].calls.front().text();
-        }
-    }
-    EXPECT_EQ(0, sim.counters()["requests"].size()) << sim.counters().dump();
-
-    typedef void (*VersionEntry)(short*, short*, short*);
-    void* lib = dlopen(KRVN_BUILD_LIB_DIR "/libZYKorvanSnap.so", RTLD_NOW | RTLD_LOCAL);
-    ASSERT_NE(nullptr, lib);
-    auto version = reinterpret_cast<VersionEntry>(dlsym(lib, "zyso_sProvVersion"));
-    ASSERT_NE(nullptr, version);
-    short major = 0, minor = 0, revision = 0;
-    version(&major, &minor, &revision);
-    EXPECT_EQ(1, major);
-    EXPECT_EQ(1, minor);
-    EXPECT_EQ(1, revision);
-    dlclose(lib);
-}
-
 }  // namespace
