@@ -46,6 +46,7 @@ struct ScaleRow {
     double peakMB = 0;     // the child's peak resident set so far (getrusage)
     double ratio = 0;      // wall / (requests x floor)
     std::string error;     // the final error text handed to the first item, when rc != 0
+    Json requestTypes;     // cluster requests per type
 };
 
 // Google Benchmark over the plug-in's hot paths; argv may hold --benchmark_* options.

@@ -147,7 +147,7 @@ Json toJson(const std::vector<MicroResult>& micro, const std::vector<FloorResult
         out["scale"].push_back({{"family", r.family}, {"step", r.step}, {"items", r.items}, {"rc", r.rc},
                                 {"itemsOk", r.itemsOk}, {"wallMs", r.wallMs}, {"requests", r.requests},
                                 {"connections", r.connections}, {"simCalls", r.simCalls}, {"peakMB", r.peakMB},
-                                {"ratio", r.ratio}, {"error", r.error}});
+                                {"ratio", r.ratio}, {"error", r.error}, {"requestTypes", r.requestTypes}});
     for (const Target& t : targets) out["targets"].push_back({{"target", t.what}, {"met", t.met}, {"detail", t.detail}});
     return out;
 }

@@ -63,6 +63,7 @@ BenchSim::Tally BenchSim::tally() {
     t.requests = counters.value("rest", 0L);
     t.connections = counters.value("connections", 0L);
     t.simCalls = simCalls_->load();
+    t.byType = counters.value("requests", Json::object());
     return t;
 }
 

@@ -37,6 +37,7 @@ public:
         long requests = 0;      // cluster requests
         long connections = 0;   // every accepted TCP connection
         long simCalls = 0;      // /sim/ requests
+        Json byType;            // cluster requests per type
     };
     Tally tally();
 

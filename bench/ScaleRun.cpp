@@ -11,7 +11,8 @@
 
 #include "BenchCommon.h"
 #include "BenchSim.h"
-#include "FakeLunHost.h"
+#include <fstream>
+#include <random>
 #include "SimSeed.h"
 
 extern char** environ;
@@ -71,16 +72,49 @@ private:
     FILE* out_ = nullptr;
 };
 
+// The cluster serial the simulator's devices report: the name hash without "0x", upper case.
+std::string clusterSerial() {
+    std::string hash = std::string(korvansim::kDefaultClusterHash).substr(2);
+    for (char& c : hash) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return hash;
+}
+
+// The key under which the host stores the array's password, for the run's lifetime.
+class KeyFile {
+public:
+    KeyFile() {
+        char path[] = "/tmp/krvn-bench-key-XXXXXX";
+        int fd = mkstemp(path);
+        if (fd >= 0) close(fd);
+        path_ = path;
+        std::random_device random;
+        std::string key;
+        for (int i = 0; i < 32; ++i) key.push_back(static_cast<char>(random() & 0xff));
+        std::ofstream(path_, std::ios::binary | std::ios::trunc) << key;
+    }
+    ~KeyFile() { std::remove(path_.c_str()); }
+    KeyFile(const KeyFile&) = delete;
+    KeyFile& operator=(const KeyFile&) = delete;
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
 void runSize(int items, double floorUs, std::vector<ScaleRow>& rows) {
     BenchSim sim(korvansim::defaultSeed(korvansim::localHostName(), items));
     if (!sim.ok()) {
         std::fprintf(stderr, "krvn-bench: simulator for %d items: %s\n", items, sim.error().c_str());
         return;
     }
-    krvntest::TestKeyFile key;
+    KeyFile key;
     sim.settings().set("Platform", "keyFile", key.path());
-    Child child({"krvn-bench", "--scale-child", std::to_string(items), std::to_string(sim.httpsPort()), sim.url(false),
-                 key.encrypt(korvansim::kDefaultPassword)});
+    // Tying a device's cluster serial to the array entry asks the candidate cluster on the
+    // default REST port; the simulator listens elsewhere, so the serial is configured, as an
+    // administrator would.
+    sim.settings().set("Ovelin", std::string("sZYKorvanClusterUniqueId_") + korvansim::kDefaultClusterName,
+                       clusterSerial());
+    Child child({"krvn-bench", "--scale-child", std::to_string(items), std::to_string(sim.httpsPort()), sim.url(false)});
     std::string line;
     ScaleRow row;
     BenchSim::Tally before;
@@ -100,13 +134,18 @@ void runSize(int items, double floorUs, std::vector<ScaleRow>& rows) {
             std::this_thread::sleep_for(kLogSettle);
             BenchSim::Tally after = sim.tally();
             row.requests = after.requests - before.requests;
+            row.requestTypes = Json::object();
+            for (const auto& [type, count] : after.byType.items()) {
+                long delta = count.get<long>() - before.byType.value(type, 0L);
+                if (delta > 0) row.requestTypes[type] = delta;
+            }
             row.simCalls = after.simCalls - before.simCalls;
             row.connections = (after.connections - before.connections) - row.simCalls;
             row.ratio = row.requests > 0 && floorUs > 0 ? row.wallMs * 1000.0 / (row.requests * floorUs) : 0;
             rows.push_back(row);
-            std::fprintf(stderr, "  %4d items  %-4s %-9s rc=%d ok=%d  %9.1f ms  %6ld requests  %ld conn  %6ld sim calls\n",
+            std::fprintf(stderr, "  %4d items  %-4s %-9s rc=%d ok=%d  %9.1f ms  %6ld requests  %ld conn  %6ld sim calls  %s\n",
                          items, row.family.c_str(), row.step.c_str(), row.rc, row.itemsOk, row.wallMs, row.requests,
-                         row.connections, row.simCalls);
+                         row.connections, row.simCalls, row.requestTypes.dump().c_str());
         } else if (what == "end") {
             break;
         }
