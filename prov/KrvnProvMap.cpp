@@ -85,7 +85,12 @@ int KrvnProvUtils::map_vDisks() {
     unsigned long found = 0;
     discoverMappedDevices(initiators, found);
     prov->log(ZY_KRVN_LOGLVL_SNAP_OP_END, ZY_KRVN_PROV_LOG_MAP_DONE, prov->disks.size());
-    return found == prov->disks.size() ? 0 : 1;
+    if (found == prov->disks.size()) return 0;
+    // The passes cleared the error state: without a sentence the host would learn nothing.
+    return prov->fail(ZY_KRVN_ERR_OPERATION_FAILED,
+                      std::string(ZY_KRVN_PROV_ERR_NOT_ALL_FOUND_1) + std::to_string(prov->disks.size()) +
+                          ZY_KRVN_PROV_ERR_NOT_ALL_FOUND_2 + std::to_string(found) + ZY_KRVN_PROV_ERR_NOT_ALL_FOUND_3,
+                      ZY_KRVN_PROV_LOG_OP_FAILED);
 }
 
 int KrvnProvUtils::mapDisk(KrvnDiskObject& disk, std::vector<std::string>& initiators) {

@@ -201,6 +201,10 @@ inline constexpr char ZY_KRVN_PROV_LOG_INQUIRE[] = "KRVN  Inquiring device-[%s]"
 inline constexpr char ZY_KRVN_PROV_LOG_DEVICE_MATCH[] = "KRVN >>  SCSI inquiry on device-[%s] done. It is associated with disk-[%s]..";
 inline constexpr char ZY_KRVN_PROV_LOG_DEVICE_NO_MATCH[] = "KRVN  SCSI inquiry on device-[%s] done. It is not associated with any of the disks in current map request..";
 inline constexpr char ZY_KRVN_PROV_LOG_NOT_ALL_FOUND[] = "KRVN  Not all devices are found. Total - [%zu], Found - [%zu]";
+// A map that ends without every device must still tell the host why.
+inline constexpr char ZY_KRVN_PROV_ERR_NOT_ALL_FOUND_1[] = "Not all devices are found. Total - [";
+inline constexpr char ZY_KRVN_PROV_ERR_NOT_ALL_FOUND_2[] = "], Found - [";
+inline constexpr char ZY_KRVN_PROV_ERR_NOT_ALL_FOUND_3[] = "]";
 
 inline constexpr char ZY_KRVN_PROV_LOG_UNMAP_START[] = "KRVN  Going to unmap [%zu] disks...";
 inline constexpr char ZY_KRVN_PROV_LOG_UNMAP_GONE[] = "KRVN >>  Disk-[%s] is not available as it is [%s]. Marking unmap as successful..";

@@ -270,6 +270,8 @@ TEST_F(ProvEngineTest, MapLeavesUnfoundDisksFailedWithoutADevice) {
     EXPECT_EQ((std::vector<std::string>{"", ""}), batch[0].deviceNames);
     EXPECT_EQ(2u, batch.os.count("getDeviceList"));
     EXPECT_TRUE(logs.contains("KRVN  Not all devices are found. Total - [2], Found - [1]"));
+    EXPECT_EQ(1, ctx->errorCode);   // the host is told why, not just that it failed
+    EXPECT_EQ("Not all devices are found. Total - [2], Found - [1]", ctx->errorString());
 }
 
 TEST_F(ProvEngineTest, MapFailsWhenADiskHasNoTargetOnTheProxy) {
