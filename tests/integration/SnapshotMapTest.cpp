@@ -166,3 +166,14 @@ TEST(SnapshotMap, UnmapCountsClonesAndSourcesDeletedOnTheClusterAsUnmapped) {
     EXPECT_EQ(1, w.requests("DeleteVDisk"));
     EXPECT_EQ(1, w.requests("UnmapLun"));
 }
+
+TEST(SnapshotMap, AMapWhoseDevicesNeverShowUpTellsTheHostWhy) {
+    MapWorld w({"vol1", "vol2"});
+    w.batch.os.onRefreshBus = nullptr;   // the host never sees the new devices
+
+    EXPECT_EQ(1, w.run(plugin().mapSnaps));
+    EXPECT_EQ((std::vector<int>{11, 11}), w.statuses());
+    EXPECT_EQ(62009, w.batch[0].lastErrorCode);
+    EXPECT_EQ(0u, w.batch[0].lastErrorMessage.find("Not all devices are found. Total - [2], Found - [0]"))
+        << w.batch[0].lastErrorMessage;
+}
