@@ -129,12 +129,13 @@ unsigned int reuseClone(KrvnUtils& utils, KrvnSnapObject* obj, const std::vector
                         const std::string& prefix, bool& reused, bool& anyFrozen) {
     KrvnCtx* kctx = utils.snapCtx();
     reused = false;
+    // A test mount may only reuse its own numbered clone, never one whose number merely starts
+    // with the same digits.
+    const bool exactOnly = obj->snapInfo->isFlagSet(ZY_KRVN_TEST_MOUNT_FLAG);
     std::vector<std::string> candidates;
-    for (const std::string& name : clones) {
-        const bool exactOnly = obj->snapInfo->isFlagSet(ZY_KRVN_TEST_MOUNT_FLAG);
+    for (const std::string& name : clones)
         if (name.find(prefix) != std::string::npos && (!exactOnly || name == obj->mountCloneName))
             candidates.push_back(name);
-    }
     if (!candidates.empty())
         kctx->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_MAP_CANDIDATES, candidates.size(), prefix.c_str());
     for (const std::string& name : candidates) {
