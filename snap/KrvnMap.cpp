@@ -211,7 +211,8 @@ int KrvnUtils::getHostInterfaces() {
     if (rc != 0) return rc;
     // The data path is iSCSI only: FC ports alone are of no use to a map.
     if (map->hostIqns.empty())
-        return kctx->fail(ZY_KRVN_ERR_OPERATION_FAILED, ZY_KRVN_MAP_NO_IFACES_1 + map->hostName + ZY_KRVN_MAP_NO_IFACES_2,
+        return kctx->fail(ZY_KRVN_ERR_OPERATION_FAILED,
+                          ZY_KRVN_MAP_NO_IFACES_1 + map->hostName + ZY_KRVN_MAP_NO_IFACES_2,
                           ZY_KRVN_MAP_FAILED_ERROR);
     return 0;
 }
@@ -315,7 +316,8 @@ int KrvnUtils::checkCreateCloneOfSnaps() {
     logBanner(kctx, ZY_KRVN_LOGLVL_SNAP_OP_START, ZY_KRVN_MAP_CREATE_CLONES, count);
 
     KrvnNameListCache cache(
-        kctx, [this](const std::string& snap, std::vector<std::string>& names) { return rest_getCloneDetails(snap, names); },
+        kctx,
+        [this](const std::string& snap, std::vector<std::string>& names) { return rest_getCloneDetails(snap, names); },
         ZY_KRVN_MAP_CLONES_CACHED, ZY_KRVN_MAP_CLONES_FETCHED);
     bool anyFrozen = false;
     for (auto& [id, obj] : kctx->snapItems) {
