@@ -15,6 +15,7 @@ constexpr size_t kWorkers = 16;
 // Plenty: a client's keep-alive connection must never be closed for its request count.
 constexpr size_t kKeepAliveRequests = 1000000;
 constexpr time_t kKeepAliveSec = 3;
+constexpr int kStartWaitMs = 2000;
 constexpr size_t kMaxRestBody = 32u << 20;
 constexpr const char* kJson = "application/json";
 
@@ -196,9 +197,15 @@ int Simulator::serve(std::unique_ptr<httplib::Server> server, const std::string&
         return -1;
     }
     httplib::Server* raw = server.get();
-    std::lock_guard<std::mutex> lock(mutex_);
-    servers_.push_back(std::move(server));
-    threads_.emplace_back([raw] { raw->listen_after_bind(); });
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        servers_.push_back(std::move(server));
+        threads_.emplace_back([raw] { raw->listen_after_bind(); });
+    }
+    // The server's stop() reaches only a server already running: without this wait a quick
+    // stop() leaves the thread accepting for ever and stop()'s join hanging.
+    for (int waited = 0; !raw->is_running() && waited < kStartWaitMs; ++waited)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     return bound;
 }
 
