@@ -52,8 +52,7 @@ std::string SimHarness::httpsUrl() const {
 bool SimHarness::fault(const korvansim::Json& spec) { return sim_->addFault(spec, error_); }
 
 korvansim::Json SimHarness::vdisk(const std::string& name) {
-    korvansim::Json all = state();
-    for (const auto& d : all["vdisks"])
+    for (const auto& d : state()["vdisks"])
         if (d["name"] == name) return d;
     return nullptr;
 }

@@ -43,8 +43,10 @@ public:
     ScopedSettings& settings() { return settings_; }
     korvansim::Simulator& sim() { return *sim_; }
 
-    korvansim::Json state() { return sim_->state(); }
-    korvansim::Json counters() { return sim_->counters(); }
+    // A fresh dump each call, kept in the harness (valid until the next call) so that
+    // `sim.state()["hosts"]` in a range-for does not walk a destroyed temporary.
+    korvansim::Json& state() { return lastState_ = sim_->state(); }
+    korvansim::Json& counters() { return lastCounters_ = sim_->counters(); }
     // Adds a fault as POST /sim/faults would; false (and the reason in error()) when refused.
     bool fault(const korvansim::Json& spec);
     void clearFaults() { sim_->clearFaults(); }
@@ -71,6 +73,8 @@ private:
     int httpsPort_ = -1;
     std::string caFile_;
     std::string error_;
+    korvansim::Json lastState_;
+    korvansim::Json lastCounters_;
 };
 
 }  // namespace krvntest
