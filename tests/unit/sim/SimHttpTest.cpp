@@ -143,6 +143,16 @@ TEST(SimHttp, KeepsConnectionsAliveAndReadsLargeFormBodies) {
     ASSERT_TRUE(r);
     EXPECT_EQ(r->status, 200) << r->body.substr(0, 200);
     EXPECT_EQ(sim.vdisk("big")["description"].get<std::string>().size(), description.size());
+
+    // Beyond any sane request: refused with an envelope, and the service stays up.
+    auto huge = c.raw().Post("/rest/", std::string((32u << 20) + 1, 'x'), "application/x-www-form-urlencoded");
+    ASSERT_TRUE(huge);
+    EXPECT_EQ(huge->status, 413);
+    EXPECT_EQ(Json::parse(huge->body)["status"], "error");
+    auto get = c.raw().Get("/rest/");
+    ASSERT_TRUE(get);
+    EXPECT_EQ(Json::parse(get->body)["status"], "error");
+    EXPECT_EQ(c.post("ListVirtualDisks", "")->status, 200);
 }
 
 TEST(SimHttp, HttpsVerifiesAgainstTheGeneratedCertificate) {
