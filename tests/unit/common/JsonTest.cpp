@@ -11,41 +11,32 @@ using ZYKorvanCommon::JsonValue;
 
 namespace {
 
-TEST(JsonHelper, ReadsEachTypeOnlyAsThatTypeAndLeavesTargetsOnMismatch) {
+TEST(JsonHelper, EachAccessorTakesOnlyItsOwnTypeAndLeavesTheTargetOtherwise) {
     JsonDocument doc;
-    ASSERT_TRUE(doc.parseObject(
-        R"({"s":"text","b":true,"n":42,"o":{"inner":"x"},"a":[1,"two",false],"z":null})"));
-    JsonValue root = doc.root();
-    ASSERT_TRUE(root.isObject());
-
-    std::string s = "untouched";
-    EXPECT_TRUE(root.getString("s", s));
-    EXPECT_EQ("text", s);
-    s = "untouched";
-    EXPECT_FALSE(root.getString("n", s));
-    EXPECT_FALSE(root.getString("z", s));
-    EXPECT_FALSE(root.getString("missing", s));
-    EXPECT_EQ("untouched", s);
-
-    bool b = false;
-    EXPECT_TRUE(root.getBool("b", b));
-    EXPECT_TRUE(b);
-    EXPECT_FALSE(root.getBool("n", b));
-    EXPECT_FALSE(root.getBool("s", b));
-
-    JsonValue o;
-    EXPECT_FALSE(root.getObject("a", o));
-    EXPECT_FALSE(o.isPresent());
-    ASSERT_TRUE(root.getObject("o", o));
+    ASSERT_TRUE(doc.parseObject(R"({"s":"text","b":true,"n":42,"o":{"inner":"x"},"a":[1,"two",false],"z":null})"));
+    const JsonValue root = doc.root();
+    for (const std::string key : {"s", "b", "n", "o", "a", "z", "missing"}) {
+        std::string s = "kept";
+        bool b = false;
+        int64_t n = 7;
+        JsonValue o, a;
+        EXPECT_EQ(key == "s", root.getString(key, s)) << key;
+        EXPECT_EQ(key == "b", root.getBool(key, b)) << key;
+        EXPECT_EQ(key == "n", root.getInt64(key, n)) << key;
+        EXPECT_EQ(key == "o", root.getObject(key, o)) << key;
+        EXPECT_EQ(key == "a", root.getArray(key, a)) << key;
+        EXPECT_EQ(key == "s" ? "text" : "kept", s);
+        EXPECT_EQ(key == "b", b);
+        EXPECT_EQ(key == "n" ? 42 : 7, n);
+        EXPECT_EQ(key == "o", o.isPresent());
+        EXPECT_EQ(key != "missing", root.has(key));
+    }
+    JsonValue o, a;
+    std::string s;
+    ASSERT_TRUE(root.getObject("o", o) && root.getArray("a", a));
     EXPECT_TRUE(o.getString("inner", s));
     EXPECT_EQ("x", s);
-    EXPECT_EQ(1u, o.memberCount());
-
-    JsonValue a;
-    EXPECT_FALSE(root.getArray("o", a));
-    ASSERT_TRUE(root.getArray("a", a));
-    EXPECT_EQ(3u, a.size());
-    EXPECT_TRUE(a.at(0).isNumber());
+    ASSERT_EQ(3u, a.size());
     EXPECT_TRUE(a.at(1).asString(s));
     EXPECT_EQ("two", s);
     EXPECT_TRUE(a.at(2).isBool());
@@ -53,26 +44,20 @@ TEST(JsonHelper, ReadsEachTypeOnlyAsThatTypeAndLeavesTargetsOnMismatch) {
     size_t visited = 0;
     a.forEachElement([&](const JsonValue&) { ++visited; });
     EXPECT_EQ(3u, visited);
-
     // Object accessors on non-objects and array accessors on non-arrays answer absent.
     EXPECT_FALSE(a.member("x").isPresent());
     EXPECT_EQ(0u, o.size());
     EXPECT_FALSE(root.member("s").member("x").isPresent());
-    EXPECT_TRUE(root.has("z"));
-    EXPECT_FALSE(root.has("missing"));
-    EXPECT_FALSE(JsonValue().isPresent());
 }
 
 TEST(JsonHelper, IntegersAreExactInRangeTruncatedFromDoublesAndNeverWrapped) {
-    struct Row {
+    const struct {
         const char* number;
         bool ok64;
         int64_t v64;
         bool ok32;
         bool ok16;
-    };
-    const Row rows[] = {
-        {"5", true, 5, true, true},
+    } rows[] = {
         {"-5", true, -5, true, true},
         {"32767", true, 32767, true, true},
         {"32768", true, 32768, true, false},
@@ -87,22 +72,18 @@ TEST(JsonHelper, IntegersAreExactInRangeTruncatedFromDoublesAndNeverWrapped) {
         {"18446744073709551615", false, 0, false, false},
         {"3.9", true, 3, true, true},
         {"-3.9", true, -3, true, true},
-        {"-0.5", true, 0, true, true},
         {"1e3", true, 1000, true, true},
         {"9.3e18", false, 0, false, false},
         {"-9.3e18", false, 0, false, false},
-        {"1e300", false, 0, false, false},
         {"\"7\"", false, 0, false, false},
         {"true", false, 0, false, false},
-        {"null", false, 0, false, false},
-        {"[1]", false, 0, false, false},
     };
-    for (const Row& row : rows) {
+    for (const auto& row : rows) {
         SCOPED_TRACE(row.number);
         JsonDocument doc;
         ASSERT_TRUE(doc.parseObject(std::string(R"({"v":)") + row.number + "}"));
-        JsonValue root = doc.root();
-        int64_t v64 = 77;
+        const JsonValue root = doc.root();
+        int64_t v64 = 77, self = 77;
         int32_t v32 = 77;
         int16_t v16 = 77;
         EXPECT_EQ(row.ok64, root.getInt64("v", v64));
@@ -111,22 +92,14 @@ TEST(JsonHelper, IntegersAreExactInRangeTruncatedFromDoublesAndNeverWrapped) {
         EXPECT_EQ(row.ok32 ? static_cast<int32_t>(row.v64) : 77, v32);
         EXPECT_EQ(row.ok16, root.getInt16("v", v16));
         EXPECT_EQ(row.ok16 ? static_cast<int16_t>(row.v64) : 77, v16);
-        int64_t self = 77;
         EXPECT_EQ(row.ok64, root.member("v").asInt64(self));
         EXPECT_EQ(row.ok64 ? row.v64 : 77, self);
     }
-}
-
-TEST(JsonHelper, IntegersBeyondSixtyFourBitsAreRefused) {
+    // Beyond 64 bits the parser may refuse the text outright; if it accepts it, it must not read.
     JsonDocument doc;
-    // The parser may refuse the text outright; when it accepts it the number must not read.
-    if (doc.parseObject(R"({"v":123456789012345678901234567890})")) {
-        int64_t v = 77;
-        EXPECT_FALSE(doc.root().getInt64("v", v));
-        EXPECT_EQ(77, v);
-    } else {
-        EXPECT_FALSE(doc.error().empty());
-    }
+    int64_t v = 77;
+    EXPECT_FALSE(doc.parseObject(R"({"v":123456789012345678901234567890})") && doc.root().getInt64("v", v));
+    EXPECT_EQ(77, v);
 }
 
 TEST(JsonHelper, MembersAreVisitedInByteWiseKeyOrder) {
@@ -135,9 +108,9 @@ TEST(JsonHelper, MembersAreVisitedInByteWiseKeyOrder) {
     std::vector<std::string> keys;
     std::vector<int64_t> values;
     doc.root().forEachMemberSorted([&](const std::string& key, const JsonValue& value) {
-        keys.push_back(key);
         int64_t v = 0;
         value.asInt64(v);
+        keys.push_back(key);
         values.push_back(v);
     });
     EXPECT_EQ((std::vector<std::string>{"", "B", "a", "aa", "b", "\xC3\xA4"}), keys);
@@ -147,20 +120,13 @@ TEST(JsonHelper, MembersAreVisitedInByteWiseKeyOrder) {
 
 TEST(JsonHelper, OnlyValidObjectsParseAndAFailureForgetsThePreviousDocument) {
     JsonDocument doc;
-    ASSERT_TRUE(doc.parseObject(R"({"k":1})"));
-    EXPECT_TRUE(doc.error().empty());
-    const char* bad[] = {"", "{", "{\"k\":}", "not json", "{\"k\":1} trailing", "[1,2]", "42", "\"text\"",
-                         "null", "{'k':1}"};
-    for (const char* text : bad) {
-        SCOPED_TRACE(text);
-        EXPECT_FALSE(doc.parseObject(text));
-        EXPECT_FALSE(doc.error().empty());
-        EXPECT_FALSE(doc.root().isPresent());
+    for (const char* text : {"", "{", "{\"k\":}", "not json", "{\"k\":1} trailing", "[1,2]", "42", "null", "{'k':1}"}) {
+        ASSERT_TRUE(doc.parseObject(R"({"k":1})"));
+        EXPECT_TRUE(doc.error().empty());
+        EXPECT_FALSE(doc.parseObject(text)) << text;
+        EXPECT_FALSE(doc.error().empty()) << text;
+        EXPECT_FALSE(doc.root().isPresent()) << text;
     }
-    ASSERT_TRUE(doc.parseObject(R"({"k":"again"})"));
-    std::string k;
-    EXPECT_TRUE(doc.root().getString("k", k));
-    EXPECT_EQ("again", k);
 }
 
 }  // namespace
