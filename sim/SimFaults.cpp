@@ -21,24 +21,24 @@ std::string kindName(FaultKind kind) {
 
 }  // namespace
 
-bool FaultBook::add(const Json& spec, std::string& message) {
+bool FaultBook::add(const Json& faultJson, std::string& message) {
     try {
         Fault f;
-        f.type = spec.at("type").get<std::string>();
-        auto kind = kindNames().find(spec.at("kind").get<std::string>());
+        f.type = faultJson.at("type").get<std::string>();
+        auto kind = kindNames().find(faultJson.at("kind").get<std::string>());
         if (kind == kindNames().end()) {
-            message = "unknown fault kind [" + spec.at("kind").get<std::string>() + "]";
+            message = "unknown fault kind [" + faultJson.at("kind").get<std::string>() + "]";
             return false;
         }
         f.kind = kind->second;
-        f.status = spec.value("status", f.status);
-        f.message = spec.value("message", f.message);
-        f.latencyMs = spec.value("latencyMs", f.latencyMs);
-        f.count = spec.value("count", f.count);
+        f.status = faultJson.value("status", f.status);
+        f.message = faultJson.value("message", f.message);
+        f.latencyMs = faultJson.value("latencyMs", f.latencyMs);
+        f.count = faultJson.value("count", f.count);
         // A slow or oddly shaped answer still reports work the cluster did.
         bool answerChanges = f.kind == FaultKind::Latency || f.kind == FaultKind::WrongType ||
                              f.kind == FaultKind::WrongShape;
-        f.apply = spec.value("apply", answerChanges);
+        f.apply = faultJson.value("apply", answerChanges);
         if (f.type.empty() || f.count == 0 || f.count < -1 || f.latencyMs < 0 || f.status < 100 || f.status > 599) {
             message = "fault needs a type, a count of -1 or more than 0, a latency >= 0 and an HTTP status";
             return false;

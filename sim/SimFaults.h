@@ -31,7 +31,7 @@ struct Fault {
 class FaultBook {
 public:
     // Adds one fault described as in the control API; false with a reason when malformed.
-    bool add(const Json& spec, std::string& message);
+    bool add(const Json& faultJson, std::string& message);
     void clear() { faults_.clear(); }
     // The first fault for that type (or "*") with firings left, spending one.
     std::optional<Fault> take(const std::string& type);

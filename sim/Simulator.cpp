@@ -61,7 +61,7 @@ void shutdownConnection(const httplib::Request& req) {
 
 void sendJson(httplib::Response& res, int status, const Json& body) {
     res.status = status;
-    res.set_content(body.dump(), kJson);
+    res.set_content(jsonText(body), kJson);
 }
 
 void sendMessage(httplib::Response& res, int status, const std::string& message) {
@@ -141,9 +141,9 @@ Json Simulator::counters() {
     return counters_.dump();
 }
 
-bool Simulator::addFault(const Json& spec, std::string& message) {
+bool Simulator::addFault(const Json& faultJson, std::string& message) {
     std::lock_guard<std::mutex> lock(mutex_);
-    return faults_.add(spec, message);
+    return faults_.add(faultJson, message);
 }
 
 void Simulator::clearFaults() {
@@ -364,10 +364,10 @@ void Simulator::routes(httplib::Server& server) {
         sendJson(res, 200, Json::object());
     });
     server.Post("/sim/faults", [this](const httplib::Request& req, httplib::Response& res) {
-        Json spec;
+        Json faultJson;
         std::string message;
-        if (!jsonBody(req, res, spec)) return;
-        if (!addFault(spec, message)) return sendMessage(res, 400, message);
+        if (!jsonBody(req, res, faultJson)) return;
+        if (!addFault(faultJson, message)) return sendMessage(res, 400, message);
         sendJson(res, 200, Json::object());
     });
     server.Get("/sim/faults", [this](const httplib::Request&, httplib::Response& res) {

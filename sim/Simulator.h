@@ -45,7 +45,7 @@ public:
 
     Json state();
     Json counters();
-    bool addFault(const Json& spec, std::string& message);
+    bool addFault(const Json& faultJson, std::string& message);
     void clearFaults();
     // Runs `f` on the cluster and the SAN under the lock (tests and the control API).
     void withState(const std::function<void(Cluster&, SanBackend&)>& f);

@@ -49,7 +49,7 @@ std::string SimHarness::httpsUrl() const {
     return std::string("https://") + kLoopback + ":" + std::to_string(httpsPort_);
 }
 
-bool SimHarness::fault(const korvansim::Json& spec) { return sim_->addFault(spec, error_); }
+bool SimHarness::fault(const korvansim::Json& faultJson) { return sim_->addFault(faultJson, error_); }
 
 korvansim::Json SimHarness::vdisk(const std::string& name) {
     for (const auto& d : state()["vdisks"])

@@ -48,7 +48,7 @@ public:
     korvansim::Json& state() { return lastState_ = sim_->state(); }
     korvansim::Json& counters() { return lastCounters_ = sim_->counters(); }
     // Adds a fault as POST /sim/faults would; false (and the reason in error()) when refused.
-    bool fault(const korvansim::Json& spec);
+    bool fault(const korvansim::Json& faultJson);
     void clearFaults() { sim_->clearFaults(); }
     // One vDisk of the state dump (null when there is none).
     korvansim::Json vdisk(const std::string& name);

@@ -90,15 +90,15 @@ TEST(SimHttp, EachFaultKindReshapesTheNextAnswerOfItsTypeOnly) {
          }},
     };
     for (const auto& k : cases) {
-        Json spec = k.fault;
-        spec["type"] = "ListVirtualDisks";
-        ASSERT_TRUE(sim.fault(spec)) << sim.error();
-        ASSERT_TRUE(sim.fault({{"type", "VirtualDiskDetails"}, {"kind", spec["kind"]}}));
+        Json faultJson = k.fault;
+        faultJson["type"] = "ListVirtualDisks";
+        ASSERT_TRUE(sim.fault(faultJson)) << sim.error();
+        ASSERT_TRUE(sim.fault({{"type", "VirtualDiskDetails"}, {"kind", faultJson["kind"]}}));
         HttpClient fresh(sim);  // a dropped connection is not reused
         auto start = std::chrono::steady_clock::now();
         auto r = fresh.post("ListVirtualDisks", "");
         double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-        SCOPED_TRACE(spec.dump());
+        SCOPED_TRACE(faultJson.dump());
         k.check(r, ms);
         Json next = fresh.json(fresh.post("ListVirtualDisks", ""));
         EXPECT_EQ(next["status"], "ok") << "one firing only";
