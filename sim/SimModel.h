@@ -16,6 +16,9 @@
 namespace korvansim {
 
 using Json = nlohmann::json;
+// The text of a value whose strings may hold any bytes a client sent: bytes that are not
+// UTF-8 become U+FFFD instead of an exception out of the answer being written.
+inline std::string jsonText(const Json& value) { return value.dump(-1, ' ', false, Json::error_handler_t::replace); }
 using SteadyTime = std::chrono::steady_clock::time_point;
 
 // Sentences of the cluster that clients recognise, byte for byte; "{1}" is the object's name.

@@ -440,7 +440,7 @@ void applyFault(const Fault& f, RestReply& reply, Json& answer) {
         reply.latencyMs = f.latencyMs;
         break;
     }
-    reply.body = f.kind == FaultKind::NotJson ? kNotJsonBody : answer.dump();
+    reply.body = f.kind == FaultKind::NotJson ? kNotJsonBody : jsonText(answer);
 }
 
 }  // namespace
@@ -475,7 +475,7 @@ RestReply RestService::handle(const std::string& method, const std::string& body
     std::string requestId = std::to_string(++requestSeq_);
     auto refuse = [&](int http, const std::string& type, const std::string& why) {
         reply.http = http;
-        reply.body = envelope(false, type, requestId, why, Json::object()).dump();
+        reply.body = jsonText(envelope(false, type, requestId, why, Json::object()));
         return reply;
     };
 
@@ -529,7 +529,7 @@ RestReply RestService::handle(const std::string& method, const std::string& body
     answer = envelope(call.ok, type, requestId, call.message, call.result);
     for (auto& [k, v] : call.extra.items()) answer[k] = v;
     if (fault) applyFault(*fault, reply, answer);
-    else reply.body = answer.dump();
+    else reply.body = jsonText(answer);
     return reply;
 }
 
