@@ -1,5 +1,6 @@
-// Every reading half against answers that are broken in every way we know of: each must give
-// the code and sentence its family promises, never a crash.
+// What every operation makes of answers it cannot use: a transport failure gives the
+// operation's own sentence, and every reading half survives answers broken in every way we
+// know of with the code and sentence its family promises.
 #include <functional>
 
 #include "RestFixture.h"
@@ -9,126 +10,141 @@ namespace {
 using namespace krvntest;
 using namespace ZYKorvanCommon;
 
+TEST_F(RestTest, TransportFailuresReportTheOperationsOwnSentence) {
+    KrvnDisk disk;
+    disk.vDiskName = "vd1";
+    disk.scsiSerialNumber = 9007199254740993;
+    std::vector<KrvnDisk> disks;
+    std::vector<std::string> names;
+    std::map<std::string, std::string> sources = {{"vd1", ""}};
+    std::map<std::string, std::vector<KrvnSCSITarget>> targets;
+    std::vector<KrvnAccessInfo> access;
+    std::map<std::string, bool> deletions = {{"vd1", false}};
+    KrvnCommonUtils& u = utils();
+    const std::vector<std::pair<std::function<int()>, std::string>> rows = {
+        {[&] { return u.rest_getAllVDiskDetails(disks); }, "Failed to get all vDisk details from the cluster"},
+        {[&] { return u.rest_getVDiskDetails(disk); }, "Failed to get vDisk-[vd1] details from the cluster."},
+        {[&] { return u.rest_getVDiskDetailsBySSN(disk); },
+         "Failed to get vDisk details using SCSI serial-[9007199254740993] from the cluster."},
+        {[&] { return u.rest_createSnaps(sources); },
+         "Failed to create snapshot(s) of one or more source device(s) on the cluster"},
+        {[&] { return u.rest_getSnapListForSource("vd1", names); }, "Failed to get snapshot list for source device-[vd1]"},
+        {[&] { return u.rest_deleteSnap("vd1", "sn1"); }, "Failed to delete snapshot-[sn1] for source device-[vd1]"},
+        {[&] { return u.rest_revertSnap("vd1", "sn1"); }, "Failed to revert source vDisk-[vd1] to snapshot-[sn1]"},
+        {[&] { return u.rest_getCloneDetails("sn1", names); }, "Failed to get clone list for snapshot-[sn1]"},
+        {[&] { return u.rest_createCloneOfSnap("cl1", "sn1"); },
+         "Failed to create clone with name-[cl1] for snapshot-[sn1]"},
+        {[&] { return u.rest_getSCSITargetIQNs("sp3", targets); },
+         "Failed to get SCSI target IQN details for storage proxy-[sp3]"},
+        {[&] { return u.rest_addLUNConnection({"vd1", "vd2"}, {"sp1", "sp2"}); },
+         "Failed to expose [vd1,vd2] disks to [sp1,sp2] storage proxies"},
+        {[&] { return u.rest_addHostAccessToDisks({"vd1", "vd2"}, "iqn.h", "sp1"); },
+         "Failed to map [vd1,vd2] disks to [iqn.h] host via [sp1] storage proxy"},
+        {[&] { return u.rest_getAccessForDisk("vd1", access); }, "Failed to get the access list for disk-[vd1]"},
+        {[&] { return u.rest_removeAccess("vd1", "sp1", "iqn.h"); }, "Failed to unmap the disk-[vd1] from host-[iqn.h]"},
+        {[&] { return u.rest_removeLUN("vd1", "tg1"); }, "Failed to hide the disk-[vd1] from target-[tg1]"},
+        {[&] { return u.rest_createDisk(disk); }, "Failed to create disk-[vd1] on the cluster-[clusterA]"},
+        {[&] { return u.rest_deleteDisk(deletions); }, "Failed to delete one or more disks on the cluster-[clusterA]"},
+        {[&] { return u.rest_resizeDisk(disk); }, "Failed to resize disk-[vd1] on the cluster-[clusterA]"},
+        {[&] { return u.rest_getClusterSettingInfo(); }, "Failed to get cluster setting info from the cluster-[clusterA]"},
+    };
+    LogCapture log;
+    bool drop = true;   // the last row gets an answer whose words travel with the failure
+    for (const auto& [operation, text] : rows) {
+        ctx().resetError();
+        if ((drop = !drop)) srv.replyDrop();
+        else srv.reply(503, R"({"message":"cluster busy"})");
+        EXPECT_EQ(1, operation()) << text;
+        EXPECT_EQ(1, ctx().errorCode) << text;
+        EXPECT_EQ(text, errorText());
+    }
+    // The cluster's own words travel with the failure.
+    EXPECT_EQ("cluster busy ", ctx().restErrors.str());
+    EXPECT_TRUE(log.containsAt(-1, "KRVN  Cluster operation failed-[1:Failed to get cluster setting info from the "
+                                   "cluster-[clusterA]]. REST error-[cluster busy ]")) << log.dump();
+    EXPECT_EQ(rows.size(), srv.requestCount());   // none of them is retried
+}
+
 struct Half {
     const char* type;
-    std::function<unsigned int(KrvnCommonUtils&)> run;
+    std::function<int(KrvnCommonUtils&)> run;
 };
 
 std::vector<Half> allHalves() {
+    using U = KrvnCommonUtils;
     return {
-        {"Login", [](KrvnCommonUtils& u) { return u.processConnectResp(); }},
-        {"ListVirtualDisks", [](KrvnCommonUtils& u) { std::vector<KrvnDisk> d; return u.processGetAllVDisks(d); }},
-        {"VirtualDiskDetails", [](KrvnCommonUtils& u) { KrvnDisk d; return u.processGetVDisk(d); }},
-        {"GetVirtualDiskByScsiSn", [](KrvnCommonUtils& u) { KrvnDisk d; return u.processGetVDiskBySSN(d); }},
-        {"MakeSnapshot",
-         [](KrvnCommonUtils& u) { std::map<std::string, std::string> m{{"vd1", ""}}; return u.processCreateSnaps(m); }},
-        {"ListSnapshots", [](KrvnCommonUtils& u) { std::vector<std::string> n; return u.processGetSnapList(n); }},
-        {"DeleteSnapshot", [](KrvnCommonUtils& u) { return u.processDeleteSnap("sn1"); }},
-        {"RevertToSnapshot", [](KrvnCommonUtils& u) { return u.processRevertSnap("sn1"); }},
-        {"ListClonesForSnapshot", [](KrvnCommonUtils& u) { std::vector<std::string> n; return u.processGetCloneDetails(n); }},
-        {"CloneSnapshot", [](KrvnCommonUtils& u) { return u.processCreateClone("cl1", "sn1"); }},
+        {"Login", [](U& u) { return u.processConnectResp(); }},
+        {"ListVirtualDisks", [](U& u) { std::vector<KrvnDisk> d; return u.processGetAllVDisks(d); }},
+        {"VirtualDiskDetails", [](U& u) { KrvnDisk d; return u.processGetVDisk(d); }},
+        {"GetVirtualDiskByScsiSn", [](U& u) { KrvnDisk d; return u.processGetVDiskBySSN(d); }},
+        {"MakeSnapshot", [](U& u) { std::map<std::string, std::string> m{{"vd1", ""}}; return u.processCreateSnaps(m); }},
+        {"ListSnapshots", [](U& u) { std::vector<std::string> n; return u.processGetSnapList(n); }},
+        {"DeleteSnapshot", [](U& u) { return u.processDeleteSnap("sn1"); }},
+        {"RevertToSnapshot", [](U& u) { return u.processRevertSnap("sn1"); }},
+        {"ListClonesForSnapshot", [](U& u) { std::vector<std::string> n; return u.processGetCloneDetails(n); }},
+        {"CloneSnapshot", [](U& u) { return u.processCreateClone("cl1", "sn1"); }},
         {"ShowTarget",
-         [](KrvnCommonUtils& u) {
-             std::map<std::string, std::vector<KrvnSCSITarget>> t;
-             return u.processGetSCSITargetIQNs("sp1", t);
-         }},
-        {"AddLun", [](KrvnCommonUtils& u) { return u.processAddLUN({"vd1"}, {"sp1"}); }},
-        {"PersistACLAccess", [](KrvnCommonUtils& u) { return u.processAddHostAccessToDisks({"vd1"}, "iqn", "sp1"); }},
-        {"GetACLInformation", [](KrvnCommonUtils& u) { std::vector<KrvnAccessInfo> a; return u.processGetAccessList(a); }},
-        {"RemoveACLAccess", [](KrvnCommonUtils& u) { return u.processRemoveAccess(); }},
-        {"UnmapLun", [](KrvnCommonUtils& u) { return u.processRemoveLUN("vd1"); }},
-        {"AddVirtualDisk",
-         [](KrvnCommonUtils& u) {
-             KrvnDisk d;
-             d.vDiskName = "vd1";
-             return static_cast<unsigned int>(u.processCreateDiskResp(d));
-         }},
-        {"DeleteVDisk",
-         [](KrvnCommonUtils& u) { std::map<std::string, bool> m{{"vd1", false}}; return static_cast<unsigned int>(u.processDeleteDisk(m)); }},
-        {"ResizeDisks", [](KrvnCommonUtils& u) { KrvnDisk d; return static_cast<unsigned int>(u.processResizeDiskResp(d)); }},
-        {"GetClusterSettingInfo",
-         [](KrvnCommonUtils& u) { std::string h; return static_cast<unsigned int>(u.processGetClusterSettingInfo(h)); }},
+         [](U& u) { std::map<std::string, std::vector<KrvnSCSITarget>> t; return u.processGetSCSITargetIQNs("sp1", t); }},
+        {"AddLun", [](U& u) { return u.processAddLUN({"vd1"}, {"sp1"}); }},
+        {"PersistACLAccess", [](U& u) { return u.processAddHostAccessToDisks({"vd1"}, "iqn", "sp1"); }},
+        {"GetACLInformation", [](U& u) { std::vector<KrvnAccessInfo> a; return u.processGetAccessList(a); }},
+        {"RemoveACLAccess", [](U& u) { return u.processRemoveAccess(); }},
+        {"UnmapLun", [](U& u) { return u.processRemoveLUN("vd1"); }},
+        {"AddVirtualDisk", [](U& u) { KrvnDisk d; d.vDiskName = "vd1"; return u.processCreateDiskResp(d); }},
+        {"DeleteVDisk", [](U& u) { std::map<std::string, bool> m{{"vd1", false}}; return u.processDeleteDisk(m); }},
+        {"ResizeDisks", [](U& u) { KrvnDisk d; return u.processResizeDiskResp(d); }},
+        {"GetClusterSettingInfo", [](U& u) { std::string h; return u.processGetClusterSettingInfo(h); }},
     };
-}
-
-std::string withType(const std::string& type, const std::string& rest) {
-    return R"({"status":"ok","type":")" + type + "\"" + rest + "}";
 }
 
 TEST_F(RestTest, MalformedAnswersGiveTheirFamilysCodeAndNeverCrash) {
     enum Expect { PARSE, ENVELOPE, ANY };
-    struct Answer {
-        const char* what;
-        std::function<std::string(const std::string& type)> text;
-        Expect expect;
-    };
     const std::string longText(200000, 'n');
-    const std::vector<Answer> answers = {
-        {"not json", [](const std::string&) { return std::string("<html>busy</html>"); }, PARSE},
-        {"empty", [](const std::string&) { return std::string(); }, PARSE},
-        {"top-level array", [](const std::string&) { return std::string(R"([{"status":"ok"}])"); }, PARSE},
-        {"truncated", [](const std::string& t) { return withType(t, R"(,"result":[{"name":"a")"); }, PARSE},
-        {"number beyond 64 bits", [](const std::string& t) { return withType(t, R"(,"result":{"n":123456789012345678901234})"); },
-         PARSE},
-        {"status not a string", [](const std::string& t) { return R"({"status":true,"type":")" + t + R"(","result":[]})"; },
-         ENVELOPE},
-        {"type not a string", [](const std::string&) { return std::string(R"({"status":"ok","type":1,"result":{}})"); },
-         ENVELOPE},
-        {"wrong type", [](const std::string&) { return withType("Unexpected", R"(,"result":[])"); }, ENVELOPE},
-        {"result a string", [](const std::string& t) { return withType(t, R"(,"result":"ok")"); }, ANY},
-        {"result a number", [](const std::string& t) { return withType(t, R"(,"result":-1)"); }, ANY},
-        {"no result", [](const std::string& t) { return withType(t, ""); }, ANY},
-        {"empty array", [](const std::string& t) { return withType(t, R"(,"result":[])"); }, ANY},
-        {"empty object", [](const std::string& t) { return withType(t, R"(,"result":{})"); }, ANY},
-        {"elements of every type",
-         [](const std::string& t) {
-             return withType(t, R"(,"result":[1,"x",null,true,[],{"status":5,"name":[],"message":{},"targets":"x",)"
-                                R"("initiator":{},"host":7,"name2":null}])");
-         },
-         ANY},
-        {"members of the wrong type",
-         [](const std::string& t) {
-             return withType(t, R"(,"name":3,"result":{"disks":{"a":1},"Lun Information":{"x":1},)"
-                                R"("clusterNameHash":7,"sessionId":[],"roles":"admin","vDiskName":9,)"
-                                R"("scsiSerialNumber":"12","blockSize":1e300,"replicationFactor":-40000,)"
-                                R"("targetLocations":"sp1:3260"})");
-         },
-         ANY},
-        {"huge and negative numbers",
-         [](const std::string& t) {
-             return withType(t, R"(,"result":{"disks":[{"scsiSerialNumber":-9223372036854775808,)"
-                                R"("blockSize":18446744073709551615,"replicationFactor":1.5e10}],)"
-                                R"("Lun Information":[{"SCSI SN":"-1"},{"SCSI SN":"-"}]})");
-         },
-         ANY},
-        {"very long strings",
-         [&](const std::string& t) {
-             return withType(t, R"(,"message":")" + longText + R"(","result":[{"status":")" + longText +
-                                    R"(","name":")" + longText + R"("}])");
-         },
-         ANY},
+    // Each answer with "%T" standing for the type the half expects.
+    const std::vector<std::pair<std::string, Expect>> answers = {
+        {"<html>busy</html>", PARSE},
+        {"", PARSE},
+        {R"([{"status":"ok"}])", PARSE},
+        {R"({"status":"ok","type":"%T","result":[{"name":"a")", PARSE},
+        {R"({"status":"ok","type":"%T","result":{"n":123456789012345678901234}})", PARSE},
+        {R"({"status":true,"type":"%T","result":[]})", ENVELOPE},
+        {R"({"status":"ok","type":1,"result":{}})", ENVELOPE},
+        {R"({"status":"ok","type":"Unexpected","result":[]})", ENVELOPE},
+        {R"({"status":"ok","type":"%T","result":"ok"})", ANY},
+        {R"({"status":"ok","type":"%T","result":-1})", ANY},
+        {R"({"status":"ok","type":"%T"})", ANY},
+        {R"({"status":"ok","type":"%T","result":[]})", ANY},
+        {R"({"status":"ok","type":"%T","result":{}})", ANY},
+        {R"({"status":"ok","type":"%T","result":[1,"x",null,true,[],{"status":5,"name":[],"message":{},)"
+         R"("targets":"x","initiator":{},"host":7,"snapshotName":null}]})", ANY},
+        {R"({"status":"ok","type":"%T","name":3,"result":{"disks":{"a":1},"Lun Information":{"x":1},)"
+         R"("clusterNameHash":7,"sessionId":[],"roles":"admin","vDiskName":9,"scsiSerialNumber":"12",)"
+         R"("blockSize":1e300,"replicationFactor":-40000,"targetLocations":"sp1:3260"}})", ANY},
+        {R"({"status":"ok","type":"%T","result":{"disks":[{"scsiSerialNumber":-9223372036854775808,)"
+         R"("blockSize":18446744073709551615,"replicationFactor":1.5e10}],)"
+         R"("Lun Information":[{"SCSI SN":"-1"},{"SCSI SN":"-"}]}})", ANY},
+        {R"({"status":"ok","type":"%T","message":")" + longText + R"(","result":[{"status":")" + longText +
+             R"(","name":")" + longText + R"("}]})", ANY},
     };
     for (const Half& half : allHalves()) {
-        for (const Answer& answer : answers) {
+        for (const auto& [pattern, expect] : answers) {
+            std::string answer = pattern;
+            if (size_t at = answer.find("%T"); at != std::string::npos) answer.replace(at, 2, half.type);
+            const std::string where = std::string(half.type) + " / " + answer.substr(0, 80);
             ctx().resetError();
-            ctx().restResponse = answer.text(half.type);
-            unsigned int rc = half.run(utils());
-            const std::string where = std::string(half.type) + " / " + answer.what;
-            switch (answer.expect) {
-            case PARSE:
-                EXPECT_EQ(1u, rc) << where;
+            ctx().restResponse = answer;
+            const int rc = half.run(utils());
+            if (expect == PARSE) {
+                EXPECT_EQ(1, rc) << where;
                 EXPECT_EQ(0u, errorText().rfind("Failed to parse the REST response-[", 0)) << where;
-                break;
-            case ENVELOPE:
-                EXPECT_EQ(19u, rc) << where;
-                break;
-            case ANY:
-                break;
+            }
+            if (expect == ENVELOPE) {
+                EXPECT_EQ(19, rc) << where;
             }
             // Whatever the verdict, it is one of the family's and it is explained.
             EXPECT_TRUE(rc == 0 || rc == 1 || rc == 19 || rc == 26) << where << " gave " << rc;
             if (rc != 0 && rc != 26) {
-                EXPECT_EQ(static_cast<int>(rc), ctx().errorCode) << where;
+                EXPECT_EQ(rc, ctx().errorCode) << where;
                 EXPECT_FALSE(errorText().empty()) << where;
             }
         }

@@ -44,11 +44,6 @@ protected:
     ZYKorvanCommon::KrvnCommonUtils& utils() { return session->utils; }
     ZYKorvanCommon::KrvnCommonCtx& ctx() { return session->ctx; }
     std::string errorText() { return ctx().errorString(); }
-    // The decoded request value of the one request the test made.
-    std::string onlyRequest() {
-        EXPECT_EQ(1u, srv.requestCount());
-        return srv.lastRequest().request;
-    }
 
     QuietSettings settings;
     ScriptedServer srv;

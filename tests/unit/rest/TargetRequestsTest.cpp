@@ -7,7 +7,6 @@ using namespace krvntest;
 using namespace ZYKorvanCommon;
 
 TEST_F(RestTest, TargetRowsAreReadPerProxyWithStrictSerialAndOnlineRules) {
-    LogCapture log;
     std::map<std::string, std::vector<KrvnSCSITarget>> targets;
     targets["sp1"].resize(1);
     srv.reply(200, okAnswer("ShowTarget", R"({"Lun Information":[
@@ -21,56 +20,36 @@ TEST_F(RestTest, TargetRowsAreReadPerProxyWithStrictSerialAndOnlineRules) {
     EXPECT_EQ("lun-vd1", rows[1].lunId);
     EXPECT_EQ("iqn.t:sp1.vd1", rows[1].targetIqn);
     EXPECT_EQ(-123, rows[1].scsiSerialNumber);
-    EXPECT_TRUE(rows[1].online);
-    EXPECT_FALSE(rows[2].online);
-    EXPECT_EQ(0, rows[2].scsiSerialNumber);
-    EXPECT_EQ(0, rows[3].scsiSerialNumber);   // not a whole number
-    EXPECT_FALSE(rows[3].online);
-    EXPECT_EQ(0, rows[4].scsiSerialNumber);   // beyond 64 bits
-    EXPECT_TRUE(log.containsAt(0, "KRVN >>  Got [5] SCSI target IQNs from the cluster.."));
+    // Only an exact "Yes" is online; a serial that is not a whole 64-bit number is none.
+    EXPECT_EQ((std::vector<bool>{true, false, false, false}),
+              (std::vector<bool>{rows[1].online, rows[2].online, rows[3].online, rows[4].online}));
+    EXPECT_EQ((std::vector<int64_t>{0, 0, 0}),
+              (std::vector<int64_t>{rows[2].scsiSerialNumber, rows[3].scsiSerialNumber, rows[4].scsiSerialNumber}));
 
-    log.clear();
     srv.reply(200, okAnswer("ShowTarget", R"({"Other":[]})"));
     ASSERT_EQ(0u, utils().rest_getSCSITargetIQNs("sp2", targets));
-    EXPECT_TRUE(targets.count("sp2"));
-    EXPECT_TRUE(targets["sp2"].empty());
-    EXPECT_TRUE(log.containsAt(0, "KRVN >>  Got [0] SCSI target IQNs from the cluster.."));
-
-    srv.reply(500, "");
-    EXPECT_EQ(1u, utils().rest_getSCSITargetIQNs("sp3", targets));
-    EXPECT_EQ("Failed to get SCSI target IQN details for storage proxy-[sp3]", errorText());
+    EXPECT_TRUE(targets.count("sp2") && targets["sp2"].empty());
 }
 
 TEST_F(RestTest, AddLunAcceptsOnlyTheExactAlreadyExposedSentence) {
-    struct Row {
-        std::string result;
-        unsigned int code;
-        std::string text;
-    };
-    const std::vector<Row> rows = {
-        {R"([{"status":"ok","name":"vd1","targets":[{"status":"error","name":"sp1",
-             "message":" is already associated with the host sp1"}]}])",
-         0, ""},
-        {R"([{"status":"ok","name":"vd1","targets":[{"status":"error","name":"sp1",
-             "message":"vd1 is already associated with the host sp1"}]}])",
-         1, "Expose to storage proxy-[sp1] for disk-[vd1] failed. Error-[vd1 is already associated with the host sp1]"},
-        {R"([{"status":"ok","name":"vd1","targets":[{"status":"error","name":"sp1",
-             "message":" is already associated with the host sp2"}]}])",
-         1, "Expose to storage proxy-[sp1] for disk-[vd1] failed. Error-[ is already associated with the host sp2]"},
+    const std::string exposed = R"([{"status":"ok","name":"vd1","targets":[{"status":"error","name":"sp1","message":")";
+    const std::vector<std::tuple<std::string, unsigned int, std::string>> rows = {
+        {exposed + R"( is already associated with the host sp1"}]}])", 0, ""},
+        {exposed + R"(vd1 is already associated with the host sp1"}]}])", 1,
+         "Expose to storage proxy-[sp1] for disk-[vd1] failed. Error-[vd1 is already associated with the host sp1]"},
+        {exposed + R"( is already associated with the host sp2"}]}])", 1,
+         "Expose to storage proxy-[sp1] for disk-[vd1] failed. Error-[ is already associated with the host sp2]"},
         {R"([{"status":"ok","name":"vd1"},{"status":"error","name":"vd2","message":"no target"},
              {"status":"error","name":"vd3"}])",
          1, "Failed to expose the disk-[vd2] to one or more targets. Error-[no target]"},
         {R"([{"status":"ok","name":"vd1","targets":"sp1"}])", 0, ""},
     };
-    for (const Row& row : rows) {
+    for (const auto& [result, code, text] : rows) {
         ctx().resetError();
-        srv.reply(200, okAnswer("AddLun", row.result));
-        EXPECT_EQ(row.code, utils().rest_addLUNConnection({"vd1", "vd2"}, {"sp1", "sp2"})) << row.result;
-        EXPECT_EQ(row.text, errorText()) << row.result;
+        srv.reply(200, okAnswer("AddLun", result));
+        EXPECT_EQ(code, utils().rest_addLUNConnection({"vd1", "vd2"}, {"sp1", "sp2"})) << result;
+        EXPECT_EQ(text, errorText()) << result;
     }
-    srv.reply(500, "");
-    EXPECT_EQ(1u, utils().rest_addLUNConnection({"vd1", "vd2"}, {"sp1", "sp2"}));
-    EXPECT_EQ("Failed to expose [vd1,vd2] disks to [sp1,sp2] storage proxies", errorText());
 }
 
 TEST_F(RestTest, HostAccessIsGrantedListedAndWithdrawn) {
@@ -78,9 +57,6 @@ TEST_F(RestTest, HostAccessIsGrantedListedAndWithdrawn) {
         "message":"acl full"}])"));
     EXPECT_EQ(1u, utils().rest_addHostAccessToDisks({"vd1", "vd2"}, "iqn.h", "sp1"));
     EXPECT_EQ("Mapping disk-[vd2] to host-[iqn.h] via storage proxy-[sp1] failed. Error-[acl full]", errorText());
-    srv.replyDrop();
-    EXPECT_EQ(1u, utils().rest_addHostAccessToDisks({"vd1", "vd2"}, "iqn.h", "sp1"));
-    EXPECT_EQ("Failed to map [vd1,vd2] disks to [iqn.h] host via [sp1] storage proxy", errorText());
 
     std::vector<KrvnAccessInfo> access;
     srv.reply(200, okAnswer("GetACLInformation", R"([{"host":"sp1","initiator":[{"ip":"10.0.0.9","name":"iqn.a"},
@@ -89,11 +65,10 @@ TEST_F(RestTest, HostAccessIsGrantedListedAndWithdrawn) {
     ASSERT_EQ(2u, access.size());
     EXPECT_EQ("sp1", access[0].host);
     ASSERT_EQ(2u, access[0].initiators.size());
-    EXPECT_EQ("10.0.0.9", access[0].initiators[0].ip);
-    EXPECT_EQ("iqn.a", access[0].initiators[0].name);
-    EXPECT_EQ("", access[0].initiators[1].name);
+    EXPECT_EQ("10.0.0.9|iqn.a|", access[0].initiators[0].ip + "|" + access[0].initiators[0].name + "|" +
+                                      access[0].initiators[1].name);
     EXPECT_TRUE(access[1].initiators.empty());
-
+    // Only this disk's not-found sentence is the distinct code.
     srv.reply(200, errorAnswer("GetACLInformation", "Error: Vdisk vd1 couldn't be found."));
     EXPECT_EQ(27u, utils().rest_getAccessForDisk("vd1", access));
     EXPECT_EQ(27, ctx().errorCode);
@@ -104,29 +79,21 @@ TEST_F(RestTest, HostAccessIsGrantedListedAndWithdrawn) {
     EXPECT_EQ(0u, utils().rest_removeAccess("vd1", "sp1", "iqn.h"));
     srv.reply(200, errorAnswer("RemoveACLAccess", "nope"));
     EXPECT_EQ(19u, utils().rest_removeAccess("vd1", "sp1", "iqn.h"));
-    srv.reply(500, "");
-    EXPECT_EQ(1u, utils().rest_removeAccess("vd1", "sp1", "iqn.h"));
-    EXPECT_EQ("Failed to unmap the disk-[vd1] from host-[iqn.h]", errorText());
 }
 
-TEST_F(RestTest, UnmapLunTreatsAnAlreadyUnmappedDiskAsDone) {
+TEST_F(RestTest, UnmapLunTreatsOnlyThisDisksNotMappedSentenceAsDone) {
+    const std::string notMapped = "vDisk:vd1 is currently not mapped to any controllers(s)";
     srv.reply(200, okAnswer("UnmapLun", "{}"));
     EXPECT_EQ(0u, utils().rest_removeLUN("vd1", "tg1"));
     EXPECT_EQ(-1, ctx().errorCode);
-
-    srv.reply(200, errorAnswer("UnmapLun", "vDisk:vd1 is currently not mapped to any controllers(s)"));
+    srv.reply(200, errorAnswer("UnmapLun", notMapped));
     EXPECT_EQ(0u, utils().rest_removeLUN("vd1", "tg1"));
     EXPECT_EQ(19, ctx().errorCode);   // the envelope's verdict stays for the record
-
-    for (const std::string message : {"vDisk:vd2 is currently not mapped to any controllers(s)",
-                                      "vDisk:vd1 is currently not mapped to any controllers(s).", ""}) {
-        ctx().resetError();
+    for (const std::string& message : {std::string("vDisk:vd2 is currently not mapped to any controllers(s)"),
+                                       notMapped + ".", std::string()}) {
         srv.reply(200, errorAnswer("UnmapLun", message));
         EXPECT_EQ(19u, utils().rest_removeLUN("vd1", "tg1")) << message;
     }
-    srv.reply(500, "");
-    EXPECT_EQ(1u, utils().rest_removeLUN("vd1", "tg1"));
-    EXPECT_EQ("Failed to hide the disk-[vd1] from target-[tg1]", errorText());
 }
 
 }  // namespace

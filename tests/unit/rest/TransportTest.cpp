@@ -1,163 +1,111 @@
-// The HTTP transport on its own, against a scripted server.
-#include <gtest/gtest.h>
-
+// The HTTP transport as the session configures it, against a scripted server.
 #include "RestFixture.h"
-#include "LogCapture.h"
-#include "ScopedSettings.h"
-#include "ScriptedServer.h"
 #include "ZYSnapRESTAPI.h"
-#include "ZYSnapRESTTexts.h"
-#include "EvDebug.h"
 
 namespace {
 
 using namespace krvntest;
 using namespace ZYKorvanCommon;
 
-class TransportTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ASSERT_TRUE(srv.start());
-        logger = std::make_unique<EvDebug>(nullptr);
-        configure();
-    }
-    void configure() {
-        api.reset();
-        api.setLogger(logger.get());
-        api.setRelativeBasePath(ZY_KRVN_REST_API_BASE_EP);
-        api.setContentType(ZY_KRVN_REST_HDR_CONTENT_TYPE);
-        api.setProtocolType(ZY_KRVN_REST_CONNECTION_HTTP);
-        api.setServer("127.0.0.1:" + std::to_string(srv.port()));
-        api.setLogging(true);
-    }
-    bool connect(const std::string& body = "request={login}") {
-        srv.reply(200, R"({"status":"ok"})");
-        std::string response;
-        return api.connect("", body, response);
-    }
-
-    QuietSettings settings;
-    ScriptedServer srv;
-    std::unique_ptr<EvDebug> logger;
-    ZYSnapRESTAPI api;
-};
-
-TEST_F(TransportTest, UrlIsProtocolServerBasePathAndRelativePath) {
-    ZYSnapRESTAPI other;
-    other.setProtocolType("https");
-    other.setServer("array.example:8443");
-    other.setRelativeBasePath("rest");
+TEST_F(RestTest, UrlIsProtocolServerPortBasePathAndRelativePath) {
+    auto& configs = ctx().arrayDetails.arrayConfigs;
+    ZYSnapRESTAPI* client = ctx().restClient;
     std::string url;
-    EXPECT_TRUE(other.formURLPath("", url));
-    EXPECT_EQ("https://array.example:8443/rest/", url);
-    EXPECT_TRUE(other.formURLPath("x/y", url));
-    EXPECT_EQ("https://array.example:8443/rest/x/y", url);
+    configs.serverPort = 0;   // no port: the scheme's own
+    configs.useHttps = true;
+    ASSERT_EQ(0u, utils().rest_initializeClient());
+    EXPECT_EQ(client, ctx().restClient);   // configured afresh, not replaced
+    EXPECT_TRUE(client->formURLPath("x/y", url));
+    EXPECT_EQ("https://127.0.0.1/rest/x/y", url);
+    configs.serverPort = 8080;
+    configs.useHttps = false;
+    ASSERT_EQ(0u, utils().rest_initializeClient());
+    EXPECT_TRUE(client->formURLPath("", url));
+    EXPECT_EQ("http://127.0.0.1:8080/rest/", url);
 }
 
-TEST_F(TransportTest, EachKindTravelsAsItsMethodWithTheAcceptAndFormHeaders) {
-    ASSERT_TRUE(connect());
+TEST_F(RestTest, EachKindTravelsAsItsMethodWithItsHeadersAndAnEncodedForm) {
     using Call = bool (ZYSnapRESTAPI::*)(const std::string&, const std::string&, std::string&);
     const std::vector<std::pair<Call, std::string>> calls = {
         {&ZYSnapRESTAPI::get, "GET"},    {&ZYSnapRESTAPI::post, "POST"},  {&ZYSnapRESTAPI::put, "PUT"},
         {&ZYSnapRESTAPI::del, "DELETE"}, {&ZYSnapRESTAPI::patch, "PATCH"},
     };
+    const std::string value = "{name:'a+b%20c&d=e f/~*'}";
     for (const auto& [call, method] : calls) {
-        srv.clearRequests();
         srv.reply(200, R"({"a":1})");
         std::string response;
-        EXPECT_TRUE((api.*call)("", "request={x:1}", response)) << method;
-        ASSERT_EQ(1u, srv.requestCount()) << method;
+        EXPECT_TRUE((ctx().restClient->*call)("", "request=" + value, response)) << method;
+        EXPECT_EQ(R"({"a":1})", response);
         RecordedRequest seen = srv.lastRequest();
         EXPECT_EQ(method, seen.method);
         EXPECT_EQ("/rest/", seen.path);
         EXPECT_EQ("application/json", seen.header("Accept")) << method;
-        EXPECT_EQ(R"({"a":1})", response);
+        EXPECT_EQ("application/x-www-form-urlencoded", seen.header("Content-Type")) << method;
+        // The scripted server reads no body on a GET.
+        EXPECT_TRUE(method == "GET" || seen.request == value) << method << ": " << seen.request;
     }
-    // Every request travelled over the connection the login opened.
-    EXPECT_EQ(1u, srv.connectionCount());
+    EXPECT_EQ(calls.size(), srv.requestCount());
+    EXPECT_EQ(1u, srv.connectionCount());   // all over the connection the login opened
     std::string response;
-    EXPECT_FALSE(api.sendReq(7, "", "request={x:1}", response));
+    EXPECT_FALSE(ctx().restClient->sendReq(7, "", "request={x:1}", response));
 }
 
-TEST_F(TransportTest, RequestsBeforeConnectOrAfterResetFailAtTheGate) {
+TEST_F(RestTest, RequestsFailAtTheGateUntilALoginSucceeds) {
     LogCapture log;
+    ZYSnapRESTAPI* client = ctx().restClient;
     std::string response = "untouched";
-    EXPECT_FALSE(api.post("", "request={x:1}", response));
+    ASSERT_EQ(0u, utils().rest_initializeClient());   // a reset closes the gate
+    EXPECT_FALSE(client->post("", "request={x:1}", response));
     EXPECT_EQ("untouched", response);
-    EXPECT_EQ(0u, srv.requestCount());
     EXPECT_TRUE(log.containsAt(-1, "KRVN  Error: Connect module has to be called before making any queries."));
 
-    ASSERT_TRUE(connect());
-    configure();   // reset() closes the gate again: a new login must follow
-    EXPECT_FALSE(api.post("", "request={x:1}", response));
-    EXPECT_EQ(1u, srv.requestCount());
-
-    ASSERT_TRUE(connect());
-    srv.reply(200, "{}");
-    EXPECT_TRUE(api.disconnect("", "request={logout}", response));
-    EXPECT_FALSE(api.post("", "request={x:1}", response));
-    EXPECT_EQ(3u, srv.requestCount());
-}
-
-TEST_F(TransportTest, RejectedLoginGivesTheAuthenticationTextOnlyFor401) {
     srv.reply(401, R"({"message":"bad credentials"})");
-    std::string response;
-    EXPECT_FALSE(api.connect("", "request={login}", response));
+    EXPECT_FALSE(client->connect("", "request={login}", response));
     EXPECT_EQ("Authentication failed. Please check whether correct credentials are provided", response);
-
-    configure();
     srv.reply(503, R"({"message":"busy"})");
-    response.clear();
-    EXPECT_FALSE(api.connect("", "request={login}", response));
+    EXPECT_FALSE(client->connect("", "request={login}", response));
     EXPECT_EQ(R"({"message":"busy"})", response);
-    // A failed login leaves the gate closed.
-    EXPECT_FALSE(api.post("", "request={x:1}", response));
+    EXPECT_FALSE(client->post("", "request={x:1}", response));
     EXPECT_EQ(2u, srv.requestCount());
+
+    srv.reply(200, R"({"status":"ok"})");
+    ASSERT_TRUE(client->connect("", "request={login}", response));
+    srv.reply(200, "{}");
+    EXPECT_TRUE(client->disconnect("", "request={logout}", response));
+    EXPECT_FALSE(client->post("", "request={x:1}", response));
+    EXPECT_EQ(4u, srv.requestCount());
 }
 
-TEST_F(TransportTest, EmptyAnswerIsLoggedAndLeavesTheResponseAlone) {
-    ASSERT_TRUE(connect());
+TEST_F(RestTest, EmptyAnswerIsLoggedAndLeavesTheResponseAlone) {
     LogCapture log;
     srv.reply(200, "");
     std::string response = "previous";
-    EXPECT_TRUE(api.post("", "request={x:1}", response));
+    EXPECT_TRUE(ctx().restClient->post("", "request={x:1}", response));
     EXPECT_EQ("previous", response);
     EXPECT_TRUE(log.containsAt(-1, "KRVN  Empty response received for request. URL-[ http://127.0.0.1:"));
 }
 
-TEST_F(TransportTest, FormValueIsPercentEncodedSoReservedCharactersArriveIntact) {
-    ASSERT_TRUE(connect());
-    const std::string value = "{name:'a+b%20c&d=e f/~*'}";
-    srv.reply(200, "{}");
-    std::string response;
-    ASSERT_TRUE(api.post("", "request=" + value, response));
-    RecordedRequest seen = srv.lastRequest();
-    EXPECT_TRUE(seen.hasRequestField);
-    EXPECT_EQ(value, seen.request);
-    EXPECT_EQ(std::string::npos, seen.body.find_first_of("+&' {}", std::string("request=").size())) << seen.body;
-    EXPECT_EQ("application/x-www-form-urlencoded", seen.header("Content-Type"));
-}
-
-TEST_F(TransportTest, LogShowsRequestAndResponseMaskedAndUnencoded) {
+TEST_F(RestTest, LogShowsRequestAndResponseMaskedAndUnencoded) {
     LogCapture log;
-    ASSERT_TRUE(connect("request={params:{userName:'u', password:'pw+&1'}}"));
-    srv.reply(200, R"({"result":{"sessionId":"sid-77","x":1},"tail":"password:zz"})");
+    ctx().arrayDetails.userPswd = "pw+&1";
+    srv.reply(200, loginAnswer("sid-77"));
+    ASSERT_EQ(0u, utils().rest_connectToArray());
+    srv.reply(200, R"({"result":{"sessionId":"sid-77","x":1}})");
     std::string response;
-    ASSERT_TRUE(api.post("", "request={type:X, sessionId:'sid-77'}", response));
+    ASSERT_TRUE(ctx().restClient->post("", "request={type:X, sessionId:'sid-77'}", response));
     for (const std::string& line : log.texts()) {
         EXPECT_EQ(std::string::npos, line.find("pw+&1")) << line;
         EXPECT_EQ(std::string::npos, line.find("sid-77")) << line;
         EXPECT_EQ(std::string::npos, line.find("%27")) << line;   // never the encoded form
     }
-    EXPECT_TRUE(log.containsAt(-1, "Request-[ request={type:X, sessionId:********} ] : <<{\"result\":{\"sessionId\":********,"))
-        << log.dump();
-    EXPECT_TRUE(log.contains("password:*******}}"));
+    EXPECT_TRUE(log.containsAt(-1, "Request-[ request={type:X, sessionId:********} ] : <<{\"result\":{\"sessionId\":"
+                                   "********,")) << log.dump();
+    EXPECT_TRUE(log.contains("password:*******, cluster:"));
 
-    // With response logging off, the answer is not written at all.
     log.clear();
-    api.setLogging(false);
+    ctx().restClient->setLogging(false);
     srv.reply(200, R"({"k":"visible-only-when-logging"})");
-    ASSERT_TRUE(api.post("", "request={x:1}", response));
+    ASSERT_TRUE(ctx().restClient->post("", "request={x:1}", response));
     EXPECT_FALSE(log.contains("visible-only-when-logging"));
 }
 
