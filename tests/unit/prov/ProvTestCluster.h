@@ -19,8 +19,8 @@
 
 #include "FakeLunHost.h"
 #include "KrvnProvCtx.h"
-#include "KrvnTestSession.h"
 #include "KrvnProvUtils.h"
+#include "KrvnTestSession.h"
 #include "KrvnTextsProv.h"
 #include "LogCapture.h"
 #include "ScopedSettings.h"
@@ -39,17 +39,20 @@ inline std::string okAnswer(const std::string& type, const std::string& result =
     if (!result.empty()) body += R"(,"result":)" + result;
     return body + "}";
 }
-
 inline std::string errorAnswer(const std::string& type, const std::string& message) {
     return R"({"status":"error","type":")" + type + R"(","requestId":"r1","message":")" + message + R"("})";
+}
+
+inline ::testing::AssertionResult has(const std::string& text, const std::string& part) {
+    if (text.find(part) != std::string::npos) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "[" << part << "] not in [" << text << "]";
 }
 
 // The word after the first "type:" of a request body.
 inline std::string requestType(const RecordedRequest& r) {
     size_t at = r.request.find("type:");
     if (at == std::string::npos) return "";
-    size_t end = r.request.find_first_of(", }", at + 5);
-    return r.request.substr(at + 5, end - at - 5);
+    return r.request.substr(at + 5, r.request.find_first_of(", }", at + 5) - at - 5);
 }
 
 // The quoted names of the first "virtualDisks:[...]" of a request body.
@@ -57,8 +60,7 @@ inline std::vector<std::string> requestDisks(const RecordedRequest& r) {
     std::vector<std::string> out;
     size_t at = r.request.find("virtualDisks:[");
     if (at == std::string::npos) return out;
-    size_t end = r.request.find(']', at);
-    std::string list = r.request.substr(at + 14, end - at - 14);
+    const std::string list = r.request.substr(at + 14, r.request.find(']', at) - at - 14);
     for (size_t q = list.find('\''); q != std::string::npos; q = list.find('\'', q)) {
         size_t close = list.find('\'', q + 1);
         out.push_back(list.substr(q + 1, close - q - 1));
@@ -67,18 +69,17 @@ inline std::vector<std::string> requestDisks(const RecordedRequest& r) {
     return out;
 }
 
-// A fake iSCSI module: records logins and logouts, answers from its fields.
+// Records discovery, logins and logouts; every login succeeds.
 class FakeIscsiModule : public ZyISCSIModule {
 public:
     std::vector<std::string> calls;
-    bool loginOk = true;
     int discoverPortal(const char* portal) override {
         calls.push_back(std::string("discover:") + portal);
         return 0;
     }
     bool login(const char* portal, const char* iqn) override {
         calls.push_back(std::string("login:") + portal + ":" + iqn);
-        return loginOk;
+        return true;
     }
     bool logout(const char* portal, const char* iqn) override {
         calls.push_back(std::string("logout:") + portal + ":" + iqn);
@@ -88,13 +89,10 @@ public:
     void setJobId(long long*) override {}
 };
 
-// The engine with a fake iSCSI module already in place (the engine releases it).
+// The engine with the fake iSCSI module in place (the engine releases it).
 class TestProvUtils : public KrvnProvUtils {
 public:
-    explicit TestProvUtils(KrvnProvCtx* ctx) : KrvnProvUtils(ctx) {
-        module = new FakeIscsiModule;
-        iscsi = module;
-    }
+    explicit TestProvUtils(KrvnProvCtx* ctx) : KrvnProvUtils(ctx), module(new FakeIscsiModule) { iscsi = module; }
     FakeIscsiModule* module;
 };
 
@@ -105,12 +103,8 @@ protected:
         settings.set("Platform", "logFile", "/dev/null");   // the capture still sees every line
         ASSERT_TRUE(srv.start());
         srv.setDefault([this](const RecordedRequest& r) { return dispatch(r); });
-        warmUp();
-    }
-
-    // One connection before the test runs, so the server's listener is surely waiting in its
-    // accept loop: a server stopped before it gets there can hang its own shutdown.
-    void warmUp() {
+        // One connection first, so the listener is surely in its accept loop: a server
+        // stopped before it gets there can hang its own shutdown.
         int fd = socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in address{};
         address.sin_family = AF_INET;
@@ -130,14 +124,11 @@ protected:
         return item;
     }
 
-    // The next answer to a request type; later ones of that type get the default answer.
-    void answer(const std::string& type, const std::string& body, int status = 200) {
+    // The next answer to a request type (a dropped connection when body is empty); later
+    // requests of that type get the default answer.
+    void answer(const std::string& type, const std::string& body) {
         std::lock_guard<std::mutex> lock(mutex);
-        scripted[type].push_back({status, body});
-    }
-    void answerDrop(const std::string& type) {
-        std::lock_guard<std::mutex> lock(mutex);
-        scripted[type].push_back(ScriptedReply::dropped());
+        scripted[type].push_back(body.empty() ? ScriptedReply::dropped() : ScriptedReply{200, body});
     }
 
     std::vector<std::string> sentTypes() const {
@@ -173,6 +164,7 @@ private:
         return {200, defaultAnswer(type, r)};
     }
 
+    // Every request succeeds; group requests confirm each disk they name.
     static std::string defaultAnswer(const std::string& type, const RecordedRequest& r) {
         if (type == "Login") return loginAnswer();
         if (type == "Logout" || type == "RemoveACLAccess") return okAnswer(type);
