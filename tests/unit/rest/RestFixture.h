@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "KrvnCommonCtx.h"
 #include "KrvnCommonUtils.h"
@@ -44,6 +46,24 @@ protected:
     ZYKorvanCommon::KrvnCommonUtils& utils() { return session->utils; }
     ZYKorvanCommon::KrvnCommonCtx& ctx() { return session->ctx; }
     std::string errorText() { return ctx().errorString(); }
+
+    // One operation against one scripted answer: the code it returns and the sentence it leaves.
+    struct AnswerCase {
+        std::function<int()> operation;
+        std::string answer;
+        int code;
+        std::string text;
+        int status = 200;
+    };
+    void expectAnswers(const std::vector<AnswerCase>& cases) {
+        for (const AnswerCase& c : cases) {
+            ctx().resetError();
+            srv.reply(c.status, c.answer);
+            EXPECT_EQ(c.code, c.operation()) << c.answer;
+            EXPECT_EQ(c.code ? c.code : -1, ctx().errorCode) << c.answer;
+            EXPECT_EQ(c.text, errorText()) << c.answer;
+        }
+    }
 
     QuietSettings settings;
     ScriptedServer srv;

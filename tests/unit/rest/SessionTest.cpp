@@ -8,54 +8,42 @@ namespace {
 using namespace krvntest;
 using namespace ZYKorvanCommon;
 
-class SessionTest : public ::testing::Test {
-protected:
-    void SetUp() override { ASSERT_TRUE(srv.start()); }
-    QuietSettings settings;
-    ScriptedServer srv;
-};
-
-TEST_F(SessionTest, LoginKeepsTheSessionIdAndLogsRolesInKeyOrderWithoutThePassword) {
-    KrvnTestSession s(srv, false);
+TEST_F(RestTest, LoginKeepsTheSessionIdAndLogsRolesInKeyOrderWithoutThePassword) {
     LogCapture log;
     srv.reply(200, R"({"status":"ok","type":"Login","requestId":"r","result":{"sessionId":"sid-1","userName":"admin",)"
                    R"("primaryTenant":"tp","roles":{"zeta":"r1","alpha":"r2","mid":5}}})");
-    ASSERT_EQ(0u, s.utils.rest_connectToArray());
-    EXPECT_EQ("sid-1", s.ctx.arrayDetails.sessionId);
+    ASSERT_EQ(0u, utils().rest_connectToArray());
+    EXPECT_EQ("sid-1", ctx().arrayDetails.sessionId);
     EXPECT_EQ("POST", srv.lastRequest().method);
     EXPECT_TRUE(log.containsAt(0, "KRVN  The user-[admin] details : Roles - < Tenant #1-[alpha = r2], "
                                   "Tenant #2-[mid = ], Tenant #3-[zeta = r1] >, Primary tenant - < tp >"))
         << log.dump();
     EXPECT_FALSE(log.contains("s3cret-pw"));
-    EXPECT_EQ(-1, s.ctx.errorCode);
 }
 
-TEST_F(SessionTest, FailedLoginsReportTheirCodeAndSentenceAndKeepNoSession) {
+TEST_F(RestTest, FailedLoginsReportTheirCodeAndSentenceAndKeepNoSession) {
     const std::string connectFailed = "Connect to cluster-[clusterA] using control host-[127.0.0.1] failed.";
     const std::string noSession = "Invalid login response. The field-[sessionId] is either not present or empty.";
-    const std::vector<std::tuple<int, std::string, unsigned int, std::string>> rows = {
-        {401, R"({"message":"denied"})", 1, connectFailed},
-        {500, "", 1, connectFailed},
-        {200, "not json", 1, "Failed to parse the REST response-[not json]"},
-        {200, okAnswer("Login", R"({"userName":"admin"})"), 19, noSession},
-        {200, okAnswer("Login", R"({"sessionId":""})"), 19, noSession},
-        {200, okAnswer("Login", R"({"sessionId":12345})"), 19, noSession},
-        {200, okAnswer("Login", R"(["sid"])"), 19, "Invalid Login response. Expecting field-[result]"},
-        {200, errorAnswer("Login", "bad user"), 19, "The Login request has failed. REST Error-[bad user ]"},
+    auto login = [&] {
+        ctx().arrayDetails.sessionId.clear();
+        int rc = utils().rest_connectToArray();
+        EXPECT_EQ("", ctx().arrayDetails.sessionId);
+        return rc;
     };
     LogCapture log;
-    for (const auto& [status, answer, code, text] : rows) {
-        KrvnTestSession s(srv, false);
-        srv.reply(status, answer);
-        EXPECT_EQ(code, s.utils.rest_connectToArray()) << answer;
-        EXPECT_EQ(static_cast<int>(code), s.ctx.errorCode) << answer;
-        EXPECT_EQ(text, s.ctx.errorString()) << answer;
-        EXPECT_TRUE(s.ctx.arrayDetails.sessionId.empty()) << answer;
-    }
+    expectAnswers({
+        {login, R"({"message":"denied"})", 1, connectFailed, 401},
+        {login, "", 1, connectFailed, 500},
+        {login, "not json", 1, "Failed to parse the REST response-[not json]"},
+        {login, okAnswer("Login", R"({"userName":"admin"})"), 19, noSession},
+        {login, okAnswer("Login", R"({"sessionId":12345})"), 19, noSession},
+        {login, okAnswer("Login", R"(["sid"])"), 19, "Invalid Login response. Expecting field-[result]"},
+        {login, errorAnswer("Login", "bad user"), 19, "The Login request has failed. REST Error-[bad user ]"},
+    });
     EXPECT_FALSE(log.contains("s3cret-pw"));
 }
 
-TEST_F(SessionTest, EnvelopeIsCheckedStatusFirstThenTypeThenResultShape) {
+TEST_F(RestTest, EnvelopeIsCheckedStatusFirstThenTypeThenResultShape) {
     const std::string noResult = "Invalid X response. Expecting field-[result]";
     const std::string noMessage = "The X request has failed. REST Error-[\"message\" tag not found in REST error response]";
     // {answer, result check (0 none, 1 object, 2 array), code, sentence}
@@ -71,39 +59,36 @@ TEST_F(SessionTest, EnvelopeIsCheckedStatusFirstThenTypeThenResultShape) {
         {R"({"status":"ok","type":"X","result":[]})", 2, 0, ""},
         {R"({"status":"ok","type":"X","result":[]})", 7, 19, noResult},
     };
-    KrvnTestSession s(srv, false);
     for (const auto& [answer, check, code, text] : rows) {
-        s.ctx.resetError();
-        s.ctx.restResponse = answer;
+        ctx().resetError();
+        ctx().restResponse = answer;
         JsonDocument doc;
         ASSERT_TRUE(doc.parseObject(answer));
-        EXPECT_EQ(code, s.utils.processCommonResp(doc.root(), "X", check)) << answer;
-        EXPECT_EQ(text, s.ctx.errorString()) << answer;
-        EXPECT_EQ(code == 0 ? -1 : 19, s.ctx.errorCode) << answer;
+        EXPECT_EQ(code, utils().processCommonResp(doc.root(), "X", check)) << answer;
+        EXPECT_EQ(text, errorText()) << answer;
+        EXPECT_EQ(code == 0 ? -1 : 19, ctx().errorCode) << answer;
     }
 }
 
-TEST_F(SessionTest, LogoutSendsTheSessionAndItsFailuresLeaveTheErrorStateAlone) {
-    KrvnTestSession s(srv);
-    ASSERT_EQ(0u, s.loginResult);
-    s.ctx.errorCode = 9;
-    s.ctx.errorText << "earlier failure";
+TEST_F(RestTest, LogoutSendsTheSessionAndItsFailuresLeaveTheErrorStateAlone) {
+    ctx().errorCode = 9;
+    ctx().errorText << "earlier failure";
     for (const ScriptedReply& failure :
          {ScriptedReply{500, R"({"message":"x"})"}, ScriptedReply::dropped(), ScriptedReply{200, "garbage"},
           ScriptedReply{200, errorAnswer("Logout", "expired")}, ScriptedReply{200, okAnswer("Login")}}) {
         srv.reply(failure);
-        EXPECT_EQ(1u, s.utils.rest_disconnectArray()) << failure.body;
-        EXPECT_EQ(9, s.ctx.errorCode);
-        EXPECT_EQ("earlier failure", s.ctx.errorString());
+        EXPECT_EQ(1u, utils().rest_disconnectArray()) << failure.body;
+        EXPECT_EQ(9, ctx().errorCode);
+        EXPECT_EQ("earlier failure", errorText());
     }
     srv.reply(200, okAnswer("Logout"));
-    EXPECT_EQ(0u, s.utils.rest_disconnectArray());
+    EXPECT_EQ(0u, utils().rest_disconnectArray());
     EXPECT_EQ("{type:Logout, category:UserManagement, sessionId:'sess-0123456789'}", srv.lastRequest().request);
-    EXPECT_EQ(9, s.ctx.errorCode);
-    EXPECT_EQ(kTestSessionId, s.ctx.arrayDetails.sessionId);
+    EXPECT_EQ(9, ctx().errorCode);
+    EXPECT_EQ(kTestSessionId, ctx().arrayDetails.sessionId);
 }
 
-TEST_F(SessionTest, LoginAndLogoutOverHttpsVerifyTheCertificate) {
+TEST_F(RestTest, LoginAndLogoutOverHttpsVerifyTheCertificate) {
     const TestCert& cert = TestCert::shared();
     ASSERT_TRUE(cert.ok()) << cert.error();
     ScriptedServer tls;

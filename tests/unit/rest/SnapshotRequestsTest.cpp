@@ -68,43 +68,30 @@ TEST_F(RestTest, SnapshotListsAndCloneListsAppendEveryNameAndReportAMissingDisk)
     EXPECT_EQ((std::vector<std::string>{"c1", ""}), clones);
 }
 
-TEST_F(RestTest, DeleteAndRevertCheckTheSnapshotNameTheClusterEchoes) {
-    // {revert, answer, code, sentence}
-    const std::vector<std::tuple<bool, std::string, unsigned int, std::string>> rows = {
-        {false, R"({"status":"ok","type":"DeleteSnapshot","name":"sn1"})", 0, ""},
-        {false, R"({"status":"ok","type":"DeleteSnapshot","result":{"name":"sn1"}})", 19,
+TEST_F(RestTest, DeleteRevertAndCloneCheckWhatTheClusterEchoes) {
+    auto del = [&] { return utils().rest_deleteSnap("vd1", "sn1"); };
+    auto revert = [&] { return utils().rest_revertSnap("vd1", "sn1"); };
+    auto clone = [&] { return utils().rest_createCloneOfSnap("cl1", "sn1"); };
+    const std::string invalid = "Invalid snapshot value entered";
+    const std::string cloneFailed = "Failed to create clone-[cl1] from snapshot-[sn1]";
+    expectAnswers({
+        {del, R"({"status":"ok","type":"DeleteSnapshot","name":"sn1"})", 0, ""},
+        {del, R"({"status":"ok","type":"DeleteSnapshot","result":{"name":"sn1"}})", 19,
          "The snapshot name-[] in response doesn't match the actual request value-[sn1]"},
-        {false, R"({"status":"ok","type":"DeleteSnapshot","name":"sn2"})", 19,
+        {del, R"({"status":"ok","type":"DeleteSnapshot","name":"sn2"})", 19,
          "The snapshot name-[sn2] in response doesn't match the actual request value-[sn1]"},
-        {false, errorAnswer("DeleteSnapshot", "Invalid snapshot value entered"), 22,
-         "The DeleteSnapshot request has failed. REST Error-[Invalid snapshot value entered ]"},
-        {true, R"({"status":"ok","type":"RevertToSnapshot","name":"sn1"})", 0, ""},
-        {true, R"({"status":"ok","type":"RevertToSnapshot","name":"sn0"})", 1,
+        {del, errorAnswer("DeleteSnapshot", invalid), 22,
+         "The DeleteSnapshot request has failed. REST Error-[" + invalid + " ]"},
+        {revert, R"({"status":"ok","type":"RevertToSnapshot","name":"sn1"})", 0, ""},
+        {revert, R"({"status":"ok","type":"RevertToSnapshot","name":"sn0"})", 1,
          "Got snapshot name-[sn0] is the response - expecting-[sn1]"},
-        {true, errorAnswer("RevertToSnapshot", "Invalid snapshot value entered"), 19,
-         "The RevertToSnapshot request has failed. REST Error-[Invalid snapshot value entered ]"},
-    };
-    for (const auto& [revert, answer, code, text] : rows) {
-        ctx().resetError();
-        srv.reply(200, answer);
-        EXPECT_EQ(code, revert ? utils().rest_revertSnap("vd1", "sn1") : utils().rest_deleteSnap("vd1", "sn1"))
-            << answer;
-        EXPECT_EQ(text, errorText()) << answer;
-    }
-}
-
-TEST_F(RestTest, CloneCreationFailsOnTheFirstItemThatIsNotOk) {
-    const std::vector<std::pair<std::string, unsigned int>> rows = {
-        {R"([{"status":"ok","name":"cl1","baseDisk":"other"}])", 0},
-        {"[]", 0},
-        {R"([{"status":"ok"},{"status":"error","name":"cl1"},{"status":"x"}])", 1},
-    };
-    for (const auto& [result, code] : rows) {
-        srv.reply(200, okAnswer("CloneSnapshot", result));
-        EXPECT_EQ(code, utils().rest_createCloneOfSnap("cl1", "sn1")) << result;
-        EXPECT_EQ("PUT", srv.lastRequest().method);
-    }
-    EXPECT_EQ("Failed to create clone-[cl1] from snapshot-[sn1]", errorText());
+        {revert, errorAnswer("RevertToSnapshot", invalid), 19,
+         "The RevertToSnapshot request has failed. REST Error-[" + invalid + " ]"},
+        {clone, okAnswer("CloneSnapshot", R"([{"status":"ok","name":"cl1","baseDisk":"other"}])"), 0, ""},
+        {clone, okAnswer("CloneSnapshot", "[]"), 0, ""},
+        {clone, okAnswer("CloneSnapshot", R"([{"status":"ok"},{"status":"error","name":"cl1"},{"status":"x"}])"), 1,
+         cloneFailed},
+    });
 }
 
 }  // namespace
