@@ -10,30 +10,30 @@ const std::string kNoMoreData = "Io exception: No more data to read from socket"
 
 TEST_F(RestTest, CreateSnapshotsIsSentAgainOnlyWhileTheClusterRunsOutOfData) {
     std::map<std::string, std::string> sources = {{"vd1", ""}};
-    // Runs one creation against the replies given; answers its code and the requests it cost.
-    auto attempt = [&](int refusals, const std::vector<ScriptedReply>& then) {
+    const ScriptedReply noData{200, errorAnswer("MakeSnapshot", kNoMoreData)};
+    const ScriptedReply made{200, okAnswer("MakeSnapshot", R"([{"status":"ok","name":"vd1","snapshotName":"s1"}])")};
+    const std::string failed = "The MakeSnapshot request has failed. REST Error-[";
+    // {replies in turn (then the server's default 500), code, requests sent, sentence}
+    const std::vector<std::tuple<std::vector<ScriptedReply>, unsigned int, size_t, std::string>> rows = {
+        {{noData, noData, noData, noData, made}, 0, 5, ""},
+        {{noData, noData, noData, noData, noData}, 19, 5, failed + kNoMoreData + " ]"},   // the fifth refusal stands
+        {{{200, errorAnswer("MakeSnapshot", "quota exceeded")}}, 19, 1, failed + "quota exceeded ]"},
+        {{ScriptedReply::dropped()}, 1, 1, "Failed to create snapshot(s) of one or more source device(s) on the cluster"},
+    };
+    for (const auto& [replies, code, sent, text] : rows) {
         srv.clearRequests();
         ctx().resetError();
-        for (int i = 0; i < refusals; ++i) srv.reply(200, errorAnswer("MakeSnapshot", kNoMoreData));
-        for (const ScriptedReply& reply : then) srv.reply(reply);
-        unsigned int rc = utils().rest_createSnaps(sources);
-        return std::make_pair(rc, srv.requestCount());
-    };
-    const ScriptedReply made{200, okAnswer("MakeSnapshot", R"([{"status":"ok","name":"vd1","snapshotName":"s1"}])")};
-    EXPECT_EQ(std::make_pair(0u, size_t{5}), attempt(4, {made}));
-    EXPECT_EQ("s1", sources["vd1"]);
-    EXPECT_EQ(-1, ctx().errorCode);
-    auto requests = srv.requests();
-    for (const auto& request : requests) {
-        EXPECT_EQ("PUT", request.method);
-        EXPECT_EQ(requests[0].request, request.request);
+        for (const ScriptedReply& reply : replies) srv.reply(reply);
+        EXPECT_EQ(code, utils().rest_createSnaps(sources));
+        EXPECT_EQ(text, errorText());
+        const auto requests = srv.requests();
+        EXPECT_EQ(sent, requests.size()) << text;
+        for (const auto& request : requests) {
+            EXPECT_EQ("PUT", request.method);
+            EXPECT_EQ(requests[0].request, request.request);
+        }
     }
-    // The fifth refusal's error stands (a sixth attempt would meet the server's default 500).
-    EXPECT_EQ(std::make_pair(19u, size_t{5}), attempt(5, {}));
-    EXPECT_EQ("The MakeSnapshot request has failed. REST Error-[" + kNoMoreData + " ]", errorText());
-    // Any other refusal and a dropped exchange are final at once.
-    EXPECT_EQ(std::make_pair(19u, size_t{1}), attempt(0, {{200, errorAnswer("MakeSnapshot", "quota exceeded")}}));
-    EXPECT_EQ(std::make_pair(1u, size_t{1}), attempt(0, {ScriptedReply::dropped()}));
+    EXPECT_EQ("s1", sources["vd1"]);
 }
 
 TEST_F(RestTest, PartlyMadeSnapshotsFailWithTheNamesOfThoseMadeAndAreNotSentAgain) {
