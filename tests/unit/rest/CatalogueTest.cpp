@@ -64,7 +64,8 @@ TEST_F(RestTest, EveryTemplateIsBuiltWithItsPlaceholdersFilled) {
         {[](U& u, S& o) { return u.buildReqBodyForKorvanGetSCSITgtIQNs(o, "sp1"); },
          "request={type:ShowTarget, category:ClusterWatch, params:{host:'sp1', protocols:'block'}, " + s},
         {[](U& u, S& o) { return u.buildReqBodyForKorvanAddLUN(o, {"vd2", "vd1"}, {"sp1", "sp2"}); },
-         "request={type:AddLun, " + vdm + "params:{virtualDisks:['vd2','vd1'], targets:['sp1','sp2'], readonly:false}, " + s},
+         "request={type:AddLun, " + vdm + "params:{virtualDisks:['vd2','vd1'], targets:['sp1','sp2'], "
+         "readonly:false}, " + s},
         {[](U& u, S& o) { return u.buildReqBodyForKorvanAddHostAccessToDisks(o, {"vd1"}, "iqn.host:1", "sp1"); },
          "request={type:PersistACLAccess, " + vdm + "params:{virtualDisks:['vd1'], host:'sp1', address:'iqn.host:1', "
          "type:iqn}, " + s},

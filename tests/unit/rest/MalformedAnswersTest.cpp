@@ -33,8 +33,10 @@ TEST_F(RestTest, TransportFailuresReportTheOperationsOwnSentence) {
         {[&] { return u.rest_deleteSnap("vd1", "sn1"); }, "Failed to delete snapshot-[sn1] for source device-[vd1]"},
         {[&] { return u.rest_revertSnap("vd1", "sn1"); }, "Failed to revert source vDisk-[vd1] to snapshot-[sn1]"},
         {[&] { return u.rest_getCloneDetails("sn1", names); }, "Failed to get clone list for snapshot-[sn1]"},
-        {[&] { return u.rest_createCloneOfSnap("cl1", "sn1"); }, "Failed to create clone with name-[cl1] for snapshot-[sn1]"},
-        {[&] { return u.rest_getSCSITargetIQNs("sp3", targets); }, "Failed to get SCSI target IQN details for storage proxy-[sp3]"},
+        {[&] { return u.rest_createCloneOfSnap("cl1", "sn1"); },
+         "Failed to create clone with name-[cl1] for snapshot-[sn1]"},
+        {[&] { return u.rest_getSCSITargetIQNs("sp3", targets); },
+         "Failed to get SCSI target IQN details for storage proxy-[sp3]"},
         {[&] { return u.rest_addLUNConnection({"vd1", "vd2"}, {"sp1", "sp2"}); },
          "Failed to expose [vd1,vd2] disks to [sp1,sp2] storage proxies"},
         {[&] { return u.rest_addHostAccessToDisks({"vd1", "vd2"}, "iqn.h", "sp1"); },
@@ -131,13 +133,8 @@ TEST_F(RestTest, MalformedAnswersGiveTheirFamilysCodeAndNeverCrash) {
             ctx().resetError();
             ctx().restResponse = answer;
             const int rc = half.run(utils());
-            if (expect == PARSE) {
-                EXPECT_EQ(1, rc) << where;
-                EXPECT_EQ(0u, errorText().rfind("Failed to parse the REST response-[", 0)) << where;
-            }
-            if (expect == ENVELOPE) {
-                EXPECT_EQ(19, rc) << where;
-            }
+            EXPECT_TRUE(expect == ANY || rc == (expect == PARSE ? 1 : 19)) << where << " gave " << rc;
+            EXPECT_TRUE(expect != PARSE || errorText().rfind("Failed to parse the REST response-[", 0) == 0) << where;
             // Whatever the verdict, it is one of the family's and it is explained.
             EXPECT_TRUE(rc == 0 || rc == 1 || rc == 19 || rc == 26) << where << " gave " << rc;
             if (rc != 0 && rc != 26) {
