@@ -1,13 +1,213 @@
-// Settings for the snapshot context and entry point tests: virtual time, full debug level, and
-// the log lines kept out of the test output (LogCapture still sees every one).
+// Shared by the snapshot tests: quiet settings, readers of the requests a ScriptedServer
+// recorded, cluster answers by request type, and a snapshot context over fake host items whose
+// engine is logged in to the server and holds a scripted iSCSI module.
 #pragma once
 
-#include "ScopedSettings.h"
+#include <gtest/gtest.h>
 
-namespace krvntest {
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
 
-struct QuietSettings : ScopedSettings {
-    QuietSettings() { set("Platform", "logFile", "/dev/null"); }
+#include "../rest/RestFixture.h"
+#include "FakeSnapHost.h"
+#include "KrvnCtx.h"
+#include "KrvnTestSession.h"
+#include "KrvnUtils.h"
+#include "ScriptedIscsiModule.h"
+#include "ScriptedServer.h"
+
+namespace snaptest {
+
+using krvntest::errorAnswer;
+using krvntest::okAnswer;
+using krvntest::RecordedRequest;
+using Strings = std::vector<std::string>;
+
+constexpr const char* kClusterSerial = "A1B2C3D4E5F601";
+constexpr const char* kIqn = "iqn.1994-05.com.example:host1";
+
+// The request type of a recorded body, e.g. "ListSnapshots".
+inline std::string requestType(const RecordedRequest& r) {
+    size_t at = r.request.find("type:");
+    if (at == std::string::npos) return "";
+    at += 5;
+    return r.request.substr(at, r.request.find_first_of(",}", at) - at);
+}
+// The quoted value of one parameter ("" when absent); with an empty key, the first one.
+inline std::string requestParam(const RecordedRequest& r, const std::string& key) {
+    const size_t params = r.request.find("params:{");
+    size_t at = key.empty() ? (params == std::string::npos ? params : r.request.find('\'', params))
+                            : r.request.find(key + ":'");
+    if (at == std::string::npos) return "";
+    at = r.request.find('\'', at) + 1;
+    return r.request.substr(at, r.request.find('\'', at) - at);
+}
+
+// "iqn.2010-01.com.korvan:<proxy>:<lun>", the shape of the simulator's target names.
+inline std::string targetOf(const std::string& lun, const std::string& proxy = "sp1") {
+    return "iqn.2010-01.com.korvan:" + proxy + ":" + lun;
+}
+
+// ---- Answers ---------------------------------------------------------------------------------
+inline std::string joined(const Strings& items, const std::function<std::string(const std::string&)>& row) {
+    std::string out;
+    for (const auto& i : items) out += (out.empty() ? "" : ",") + row(i);
+    return "[" + out + "]";
+}
+inline std::string nameList(const std::string& type, const Strings& names, const std::string& extra = "") {
+    return okAnswer(type, joined(names, [&](const std::string& n) { return R"({"name":")" + n + "\"" + extra + "}"; }));
+}
+inline std::string okNames(const std::string& type, const Strings& names) {
+    return nameList(type, names, R"(,"status":"ok")");
+}
+inline std::string vdiskAnswer(const std::string& name, long long serial, bool frozen = false) {
+    return okAnswer("VirtualDiskDetails", R"({"vDiskName":")" + name + R"(","scsiSerialNumber":)" +
+                                              std::to_string(serial) + R"(,"frozen":)" + (frozen ? "true" : "false") +
+                                              R"(,"freezeReason":"cloning","targetLocations":["sp1:3260"]})");
+}
+inline std::string notFound(const std::string& type, const std::string& name) {
+    return errorAnswer(type, "Vdisk " + name + " couldn't be found");
+}
+inline std::string lunsAnswer(const Strings& luns, const std::string& proxy = "sp1") {
+    return okAnswer("ShowTarget", R"({"Lun Information":)" + joined(luns, [&](const std::string& l) {
+                                      return R"({"Lun Id":")" + l + R"(","Target":")" + targetOf(l, proxy) +
+                                             R"(","SCSI SN":"1","Online":"Yes"})";
+                                  }) + "}");
+}
+
+// ---- Answers by request type -------------------------------------------------------------------
+// Each type's answers are used in order and the last one repeats; a type with no answer is
+// refused, so an unexpected request shows up as a failure. Answers may be keyed by one
+// parameter (the vDisk, the snapshot, the clone name) and may be computed.
+class TypedCluster {
+public:
+    using Answer = std::function<std::string(const RecordedRequest&)>;
+    explicit TypedCluster(krvntest::ScriptedServer& srv) {
+        srv.setDefault([this](const RecordedRequest& r) { return answer(r); });
+    }
+    TypedCluster& on(const std::string& type, const Strings& bodies) {
+        for (const auto& b : bodies) onFn(type, [b](const RecordedRequest&) { return b; });
+        return *this;
+    }
+    TypedCluster& onParam(const std::string& type, const std::string& key, const std::string& value, const Strings& bodies) {
+        return on(type + "/" + key + "=" + value, bodies);
+    }
+    TypedCluster& onFn(const std::string& type, Answer fn) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        answers_[type].push_back(std::move(fn));
+        return *this;
+    }
+    Strings created() const {   // clone names asked of CloneSnapshot so far
+        std::lock_guard<std::mutex> lock(mutex_);
+        return created_;
+    }
+
+private:
+    krvntest::ScriptedReply answer(const RecordedRequest& r) {
+        Answer fn;
+        const std::string type = requestType(r);
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (type == "CloneSnapshot") created_.push_back(requestParam(r, "name"));
+            auto it = answers_.end();
+            for (const char* key : {"virtualDisk", "snapshotName", "name", "host"})
+                if (it == answers_.end()) it = answers_.find(type + "/" + key + "=" + requestParam(r, key));
+            if (it == answers_.end()) it = answers_.find(type);
+            if (it != answers_.end()) {
+                fn = it->second.front();
+                if (it->second.size() > 1) it->second.pop_front();
+            }
+        }
+        return {200, fn ? fn(r) : errorAnswer(type, "unscripted request")};
+    }
+    mutable std::mutex mutex_;
+    std::map<std::string, std::deque<Answer>> answers_;
+    Strings created_;
 };
 
-}  // namespace krvntest
+// ---- A run ---------------------------------------------------------------------------------------
+// One engine call against its own scripted server. Items carry snapshot metadata of vDisk
+// "vol<id>" and snapshot "snap-<id>" unless told otherwise, the storage proxy list {sp1} and two
+// retries 10 s apart. start() initialises the context, logs in and hands over the module.
+struct EngineRun {
+    krvntest::ScriptedServer srv;
+    krvntest::FakeSnapBatch batch;
+    krvntest::IscsiJournal journal;
+    std::unique_ptr<ZYSnapKrvn::KrvnCtx> ctx;
+    std::unique_ptr<krvntest::WithIscsiModule<ZYSnapKrvn::KrvnUtils>> utils;
+    std::unique_ptr<TypedCluster> typed;
+
+    EngineRun() { srv.start(); }
+    ~EngineRun() {
+        utils.reset();   // the engine borrows the context
+        ctx.reset();
+    }
+    TypedCluster& cluster() {
+        if (!typed) typed = std::make_unique<TypedCluster>(srv);
+        return *typed;
+    }
+    // id 0: the next id. An empty snapshot name leaves the metadata as preparation wrote it.
+    krvntest::FakeSnapInfo& item(long long id, const std::string& snap = "-", const std::string& vDisk = "") {
+        krvntest::FakeSnapInfo& it = batch.add(id);
+        const std::string n = std::to_string(it.snapId);
+        const std::string snapName = snap == "-" ? "snap-" + n : snap;
+        it.metadata[6] = std::string(kClusterSerial) + "**" + (vDisk.empty() ? "vol" + n : vDisk) + "**100" + n + "**" +
+                         (snapName.empty() ? "" : snapName + "**");
+        it.configLists["SMCONFIG_STORAGE_PROXY_LIST_KEY"] = {"sp1"};
+        it.configInts["SMCONFIG_NAME_SNAP_OP_RETRY_COUNT"] = 2;
+        it.configInts["SMCONFIG_NAME_SNAP_OP_RETRY_INTERVAL_IN_SEC"] = 10;
+        return it;
+    }
+    // With detailsFromDb the array record is read as preparation reads it, before the login.
+    void start(int opType, bool detailsFromDb = false) {
+        for (size_t i = 0; i < batch.size(); ++i) {
+            batch[i].configInts["SMCONFIG_NAME_SERVER_PORT"] = srv.port();
+            batch[i].arrayRecord.name = krvntest::kTestCluster;
+            batch[i].arrayRecord.user = krvntest::kTestUser;
+            batch[i].arrayRecord.encryptedPassword = krvntest::kTestPassword;
+        }
+        ctx = std::make_unique<ZYSnapKrvn::KrvnCtx>(&batch.os, 0, opType);
+        ASSERT_EQ(0, ctx->initialize(batch.data(), batch.count())) << ctx->errorString();
+        utils = std::make_unique<krvntest::WithIscsiModule<ZYSnapKrvn::KrvnUtils>>(ctx.get());
+        utils->adopt(new krvntest::ScriptedIscsiModule(journal));
+        if (detailsFromDb) {
+            ASSERT_EQ(0, utils->GetArrayDetailsFromDB());
+        }
+        srv.reply(200, krvntest::loginAnswer());
+        ASSERT_EQ(0u, utils->rest_connectToArray());
+        srv.clearRequests();
+    }
+    ZYSnapKrvn::KrvnSnapObject& object(long long id) { return *ctx->snapItems.at(id); }
+    ZYSnapKrvn::KrvnMapCtx& map() {
+        if (!ctx->mapCtx) ctx->mapCtx = new ZYSnapKrvn::KrvnMapCtx();
+        return *ctx->mapCtx;
+    }
+    std::vector<int> statuses() {
+        std::vector<int> out;
+        for (size_t i = 0; i < batch.size(); ++i) out.push_back(batch[i].status);
+        return out;
+    }
+    // Every request as "type", or as "type value" with the value of `key` ("" = the first one).
+    Strings requests(const char* key = nullptr) const {
+        Strings out;
+        for (const auto& r : srv.requests()) {
+            const std::string value = key ? requestParam(r, key) : "";
+            out.push_back(requestType(r) + (value.empty() ? "" : " " + value));
+        }
+        return out;
+    }
+    // One parameter of every request of that type, in order.
+    Strings params(const std::string& type, const std::string& key) const {
+        Strings out;
+        for (const auto& r : srv.requests())
+            if (requestType(r) == type) out.push_back(requestParam(r, key));
+        return out;
+    }
+};
+
+}  // namespace snaptest

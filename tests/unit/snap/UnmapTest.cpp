@@ -3,128 +3,126 @@
 // the fake host.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "KrvnCtx.h"
-#include "KrvnUtils.h"
-#include "MapTestCluster.h"
+#include "SnapTestSupport.h"
 
 using namespace ZYSnapKrvn;
-using namespace maptest;
+using namespace snaptest;
 
 namespace {
 
-using Script = std::vector<std::pair<std::string, std::vector<std::string>>>;
+using Script = std::map<std::string, Strings>;
 
 const std::string kClone = "ZY_snap-1_1_1700000000";
 const std::string kOtherIqn = "iqn.1994-05.com.example:host2";
+const std::string kSnaps = "ListSnapshots", kClones = "ListClonesForSnapshot", kAcl = "GetACLInformation";
 
-// What the map of item <id> left: its clone, with serial 500<id>, on sp1.
+// What the map of an item left: its clone, with serial 500<id>, on sp1, and a device.
 void mapped(krvntest::FakeSnapInfo& item, const std::string& clone) {
     item.metadata[149] = clone + "**500" + std::to_string(item.snapId) + "**sp1**";
     item.mappedDevice = "/dev/sd" + std::string(1, static_cast<char>('w' + item.snapId));
+}
+
+// One ACL entry per proxy: {proxy, initiator IQNs}.
+std::string aclAnswer(const std::vector<std::pair<std::string, Strings>>& entries) {
+    std::string out;
+    for (const auto& [proxy, iqns] : entries)
+        out += (out.empty() ? "" : ",") + std::string(R"({"host":")") + proxy + R"(","initiator":)" +
+               joined(iqns, [](const std::string& i) { return R"({"ip":")" + i + R"(","name":"x"})"; }) + "}";
+    return okAnswer(kAcl, "[" + out + "]");
 }
 
 // DeleteVDisk succeeds for every disk it names.
 std::string deleteAnswer(const RecordedRequest& r) {
     const std::string marker = "virtualDisks:['";
     const size_t at = r.request.find(marker) + marker.size();
-    return nameList("DeleteVDisk", {r.request.substr(at, r.request.find('\'', at) - at)}, true);
+    return okNames("DeleteVDisk", {r.request.substr(at, r.request.find('\'', at) - at)});
 }
 
 }  // namespace
 
-TEST_F(MapFixture, UnmapOutcomeOfEachSituation) {
+TEST(Unmap, OutcomeOfEachSituation) {
+    krvntest::QuietSettings settings;
     struct Row {
         const char* name;
         bool cloneMetadata;
-        Script script;
+        Script script;   // changes to a cluster where everything the map made is still there
         int status;
-        std::vector<std::string> requests;
+        Strings requests;
         bool rescansDevice;   // the item's device is handed to the rescan
     };
-    const std::string lists[] = {"ListSnapshots", "ListClonesForSnapshot"};
-    const std::vector<std::string> walk = {lists[0], lists[1], "VirtualDiskDetails", "ShowTarget", "GetACLInformation"};
-    auto plus = [&walk](std::vector<std::string> more) {
-        std::vector<std::string> out = walk;
+    const Strings walk = {kSnaps, kClones, "VirtualDiskDetails", "ShowTarget", kAcl};
+    auto plus = [&walk](const Strings& more) {
+        Strings out = walk;
         out.insert(out.end(), more.begin(), more.end());
         return out;
     };
-    const std::string acl = "GetACLInformation";
+    const std::string busy = "busy";
     const Row rows[] = {
-        {"source vDisk gone", true, {{lists[0], {notFound(lists[0], "vol1")}}}, 14, {lists[0]}, false},
-        {"snapshot gone", true, {{lists[0], {snapsAnswer({"snap-9"})}}}, 14, {lists[0]}, false},
-        {"snapshot list fails", true, {{lists[0], {enginetest::errorAnswer(lists[0], "busy")}}}, 15, {lists[0]}, false},
-        {"clone gone", true, {{lists[1], {clonesAnswer({"ZY_snap-1_2_1"})}}}, 14, {lists[0], lists[1]}, false},
-        {"clone list fails", true, {{lists[1], {enginetest::errorAnswer(lists[1], "busy")}}}, 15, {lists[0], lists[1]}, false},
-        {"two clones and no metadata", false,
-         {{lists[1], {clonesAnswer({"ZY_snap-1_1_1", "ZY_snap-1_1_2"})}}}, 15, {lists[0], lists[1]}, false},
+        {"source vDisk gone", true, {{kSnaps, {notFound(kSnaps, "vol1")}}}, 14, {kSnaps}, false},
+        {"snapshot gone", true, {{kSnaps, {nameList(kSnaps, {"snap-9"})}}}, 14, {kSnaps}, false},
+        {"snapshot list fails", true, {{kSnaps, {errorAnswer(kSnaps, busy)}}}, 15, {kSnaps}, false},
+        {"clone gone", true, {{kClones, {nameList(kClones, {"ZY_snap-1_2_1"})}}}, 14, {kSnaps, kClones}, false},
+        {"clone list fails", true, {{kClones, {errorAnswer(kClones, busy)}}}, 15, {kSnaps, kClones}, false},
+        {"two clones and no metadata", false, {{kClones, {nameList(kClones, {"ZY_snap-1_1_1", "ZY_snap-1_1_2"})}}}, 15,
+         {kSnaps, kClones}, false},
         {"one unused clone and no metadata", false,
-         {{lists[1], {clonesAnswer({"ZY_snap-1_1_1"})}}, {acl, {aclAnswer({})}}}, 14,
-         {lists[0], lists[1], acl, "DeleteVDisk"}, false},
+         {{kClones, {nameList(kClones, {"ZY_snap-1_1_1"})}}, {kAcl, {aclAnswer({})}}}, 14,
+         {kSnaps, kClones, kAcl, "DeleteVDisk"}, false},
         {"one clone in use and no metadata", false,
-         {{lists[1], {clonesAnswer({"ZY_snap-1_1_1"})}}, {acl, {aclAnswer({{"sp2", {kOtherIqn}}})}}}, 14,
-         {lists[0], lists[1], acl}, false},
+         {{kClones, {nameList(kClones, {"ZY_snap-1_1_1"})}}, {kAcl, {aclAnswer({{"sp2", {kOtherIqn}}})}}}, 14,
+         {kSnaps, kClones, kAcl}, false},
         {"no metadata and the delete fails", false,
-         {{lists[1], {clonesAnswer({"ZY_snap-1_1_1"})}}, {acl, {aclAnswer({})}},
-          {"DeleteVDisk", {enginetest::errorAnswer("DeleteVDisk", "busy")}}}, 15,
-         {lists[0], lists[1], acl, "DeleteVDisk"}, false},
-        {"clone details fail", true, {{"VirtualDiskDetails", {enginetest::errorAnswer("VirtualDiskDetails", "busy")}}},
-         15, {lists[0], lists[1], "VirtualDiskDetails"}, false},
-        {"LUN table fails", true, {{"ShowTarget", {enginetest::errorAnswer("ShowTarget", "busy")}}}, 15,
-         {lists[0], lists[1], "VirtualDiskDetails", "ShowTarget"}, false},
+         {{kClones, {nameList(kClones, {"ZY_snap-1_1_1"})}}, {kAcl, {aclAnswer({})}},
+          {"DeleteVDisk", {errorAnswer("DeleteVDisk", busy)}}},
+         15, {kSnaps, kClones, kAcl, "DeleteVDisk"}, false},
+        {"clone details fail", true, {{"VirtualDiskDetails", {errorAnswer("VirtualDiskDetails", busy)}}}, 15,
+         {kSnaps, kClones, "VirtualDiskDetails"}, false},
+        {"LUN table fails", true, {{"ShowTarget", {errorAnswer("ShowTarget", busy)}}}, 15,
+         {kSnaps, kClones, "VirtualDiskDetails", "ShowTarget"}, false},
         {"access removal fails", true,
-         {{acl, {aclAnswer({{"sp1", {kIqn}}})}}, {"RemoveACLAccess", {enginetest::errorAnswer("RemoveACLAccess", "busy")}}},
-         15, plus({"RemoveACLAccess"}), false},
-        {"everything removed", true, {}, 14, plus({"RemoveACLAccess", acl, "UnmapLun", acl, "DeleteVDisk"}), true},
+         {{kAcl, {aclAnswer({{"sp1", {kIqn}}})}}, {"RemoveACLAccess", {errorAnswer("RemoveACLAccess", busy)}}}, 15,
+         plus({"RemoveACLAccess"}), false},
+        {"everything removed", true, {}, 14, plus({"RemoveACLAccess", kAcl, "UnmapLun", kAcl, "DeleteVDisk"}), true},
         {"LUN already off the target", true,
-         {{"UnmapLun", {enginetest::errorAnswer("UnmapLun", "vDisk:" + kClone +
-                                                                " is currently not mapped to any controllers(s)")}}},
-         14, plus({"RemoveACLAccess", acl, "UnmapLun", acl, "DeleteVDisk"}), true},
+         {{"UnmapLun", {errorAnswer("UnmapLun", "vDisk:" + kClone + " is currently not mapped to any controllers(s)")}}},
+         14, plus({"RemoveACLAccess", kAcl, "UnmapLun", kAcl, "DeleteVDisk"}), true},
         {"another host keeps the LUN and the clone", true,
-         {{acl, {aclAnswer({{"sp1", {kIqn, kOtherIqn}}}), aclAnswer({{"sp1", {kOtherIqn}}})}}}, 14,
-         plus({"RemoveACLAccess", acl, acl}), true},
-        {"another proxy's entry is left alone", true, {{acl, {aclAnswer({{"sp2", {kIqn}}})}}}, 14,
-         plus({acl, acl}), true},
+         {{kAcl, {aclAnswer({{"sp1", {kIqn, kOtherIqn}}}), aclAnswer({{"sp1", {kOtherIqn}}})}}}, 14,
+         plus({"RemoveACLAccess", kAcl, kAcl}), true},
+        {"another proxy's entry is left alone", true, {{kAcl, {aclAnswer({{"sp2", {kIqn}}})}}}, 14, plus({kAcl, kAcl}),
+         true},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        MapRun run;
+        EngineRun run;
         krvntest::FakeSnapInfo& item = run.item(1);
         mapped(item, kClone);
         if (!row.cloneMetadata) item.metadata.erase(149);
-        // A cluster where everything the map made is still there, except what the row changes.
-        Script script = {{lists[0], {snapsAnswer({"snap-0", "snap-1"})}},
-                         {lists[1], {clonesAnswer({"ZY_snap-1_2_1", kClone})}},
+        Script script = {{kSnaps, {nameList(kSnaps, {"snap-0", "snap-1"})}},
+                         {kClones, {nameList(kClones, {"ZY_snap-1_2_1", kClone})}},
                          {"VirtualDiskDetails", {vdiskAnswer(kClone, 5001)}},
                          {"ShowTarget", {lunsAnswer({"ZY_snap-1_1_17", kClone})}},
-                         {acl, {aclAnswer({{"sp1", {kIqn}}}), aclAnswer({{"sp1", {}}}), aclAnswer({})}},
-                         {"RemoveACLAccess", {enginetest::okAnswer("RemoveACLAccess")}},
-                         {"UnmapLun", {enginetest::okAnswer("UnmapLun", "{}")}}};
-        bool deleteScripted = false;
-        for (const auto& [rowType, rowAnswers] : row.script) {
-            auto it = std::find_if(script.begin(), script.end(), [&](const auto& e) { return e.first == rowType; });
-            if (it != script.end()) it->second = rowAnswers;
-            else script.emplace_back(rowType, rowAnswers);
-            deleteScripted = deleteScripted || rowType == "DeleteVDisk";
-        }
-        for (const auto& [type, answers] : script) run.cluster->on(type, answers);
-        if (!deleteScripted) run.cluster->onFn("DeleteVDisk", deleteAnswer);
+                         {kAcl, {aclAnswer({{"sp1", {kIqn}}}), aclAnswer({{"sp1", {}}}), aclAnswer({})}},
+                         {"RemoveACLAccess", {okAnswer("RemoveACLAccess")}},
+                         {"UnmapLun", {okAnswer("UnmapLun", "{}")}}};
+        for (const auto& [type, answers] : row.script) script[type] = answers;
+        for (const auto& [type, answers] : script) run.cluster().on(type, answers);
+        if (!script.count("DeleteVDisk")) run.cluster().onFn("DeleteVDisk", deleteAnswer);
         run.start(ZY_KRVN_SNAP_OP_UNMAP);
 
-        EXPECT_EQ(row.status == 14 ? 0 : 1, run.utils().unmapSnaps());
+        EXPECT_EQ(row.status == 14 ? 0 : 1, run.utils->unmapSnaps());
         EXPECT_EQ(row.status, item.status);
-        EXPECT_EQ(row.requests, run.types());
+        EXPECT_EQ(row.requests, run.requests());
         ASSERT_EQ(1u, run.batch.os.refreshes.size());
-        EXPECT_EQ(row.rescansDevice ? std::vector<std::string>{"/dev/sdx"} : std::vector<std::string>{},
-                  run.batch.os.refreshes[0].devices);
+        EXPECT_EQ(row.rescansDevice ? Strings{"/dev/sdx"} : Strings{}, run.batch.os.refreshes[0].devices);
         // Only this host's initiator, only through the clone's own proxy, only by name.
-        for (const std::string& address : run.params("RemoveACLAccess", "host")) EXPECT_EQ("sp1", address);
+        for (const std::string& proxy : run.params("RemoveACLAccess", "host")) EXPECT_EQ("sp1", proxy);
         for (const auto& r : run.srv.requests()) {
-            const std::string type = enginetest::requestType(r);
+            const std::string type = requestType(r);
             const std::string mustHold = type == "RemoveACLAccess" ? "address:['" + std::string(kIqn) + "']"
                                          : type == "UnmapLun"      ? "target:'sp1'"
                                          : type == "DeleteVDisk"   ? (row.cloneMetadata ? kClone : "ZY_snap-1_1_1")
@@ -132,53 +130,49 @@ TEST_F(MapFixture, UnmapOutcomeOfEachSituation) {
             EXPECT_NE(std::string::npos, r.request.find(mustHold)) << r.request;
         }
         // The session goes first, whatever happens on the cluster afterwards.
-        const bool logsOut = row.requests.size() >= walk.size() && row.requests[walk.size() - 1] == acl;
-        EXPECT_EQ(logsOut ? std::vector<std::string>{"logout sp1 " + targetOf(kClone)} : std::vector<std::string>{},
-                  run.journal.calls);
+        const bool logsOut = row.requests.size() >= walk.size() && row.requests[walk.size() - 1] == kAcl;
+        EXPECT_EQ(logsOut ? Strings{"logout sp1 " + targetOf(kClone)} : Strings{}, run.journal.calls);
     }
 }
 
-TEST_F(MapFixture, UnmapListsEachVDiskAndSnapshotOnceAndKeepsGoingPastAFailedItem) {
+TEST(Unmap, ListsEachVDiskAndSnapshotOnceAndKeepsGoingPastAFailedItem) {
+    krvntest::QuietSettings settings;
+    EngineRun r;
     mapped(r.item(1, "snap-1", "vol1"), "ZY_snap-1_1_5");
     mapped(r.item(2, "snap-1", "vol1"), "ZY_snap-1_2_5");
     mapped(r.item(3, "snap-3", "vol3"), "ZY_snap-3_3_5");
-    r.cluster->onParam("ListSnapshots", "virtualDisk", "vol1", {snapsAnswer({"snap-1"})})
-        .onParam("ListSnapshots", "virtualDisk", "vol3", {snapsAnswer({"snap-3"})})
-        .onParam("ListClonesForSnapshot", "snapshotName", "snap-1", {clonesAnswer({"ZY_snap-1_1_5", "ZY_snap-1_2_5"})})
-        .onParam("ListClonesForSnapshot", "snapshotName", "snap-3", {clonesAnswer({"ZY_snap-3_3_5"})})
-        .onParam("VirtualDiskDetails", "virtualDisk", "ZY_snap-3_3_5",
-                 {enginetest::errorAnswer("VirtualDiskDetails", "busy")})
+    r.cluster()
+        .onParam(kSnaps, "virtualDisk", "vol1", {nameList(kSnaps, {"snap-1"})})
+        .onParam(kSnaps, "virtualDisk", "vol3", {nameList(kSnaps, {"snap-3"})})
+        .onParam(kClones, "snapshotName", "snap-1", {nameList(kClones, {"ZY_snap-1_1_5", "ZY_snap-1_2_5"})})
+        .onParam(kClones, "snapshotName", "snap-3", {nameList(kClones, {"ZY_snap-3_3_5"})})
+        .onParam("VirtualDiskDetails", "virtualDisk", "ZY_snap-3_3_5", {errorAnswer("VirtualDiskDetails", "busy")})
         .on("VirtualDiskDetails", {vdiskAnswer("c", 5001)})
         .on("ShowTarget", {lunsAnswer({"ZY_snap-1_1_5", "ZY_snap-1_2_5"})})
-        .on("GetACLInformation", {aclAnswer({})})
+        .on(kAcl, {aclAnswer({})})
         .onFn("DeleteVDisk", deleteAnswer);
     r.start(ZY_KRVN_SNAP_OP_UNMAP);
-    krvntest::LogCapture log;
 
-    EXPECT_EQ(1, r.utils().unmapSnaps());
-    EXPECT_EQ(14, r.batch[0].status);
-    EXPECT_EQ(14, r.batch[1].status);
-    EXPECT_EQ(15, r.batch[2].status);
-    EXPECT_EQ((std::vector<std::string>{"vol1", "vol3"}), r.params("ListSnapshots", "virtualDisk"));
-    EXPECT_EQ((std::vector<std::string>{"snap-1", "snap-3"}), r.params("ListClonesForSnapshot", "snapshotName"));
-    EXPECT_TRUE(log.contains("KRVN >>  Got [1] snapshots for vDisk-[vol1] from cache"));
-    EXPECT_TRUE(log.contains("KRVN >>  Got [2] clones for snapshot-[snap-1] from cache"));
-    EXPECT_EQ(2u, r.countOf("DeleteVDisk"));
+    EXPECT_EQ(1, r.utils->unmapSnaps());
+    EXPECT_EQ((std::vector<int>{14, 14, 15}), r.statuses());
+    EXPECT_EQ((Strings{"vol1", "vol3"}), r.params(kSnaps, "virtualDisk"));
+    EXPECT_EQ((Strings{"snap-1", "snap-3"}), r.params(kClones, "snapshotName"));
+    EXPECT_EQ(2u, r.params("DeleteVDisk", "type").size());
     ASSERT_EQ(1u, r.batch.os.refreshes.size());
-    EXPECT_EQ((std::vector<std::string>{"/dev/sdx", "/dev/sdy"}), r.batch.os.refreshes[0].devices);
+    EXPECT_EQ((Strings{"/dev/sdx", "/dev/sdy"}), r.batch.os.refreshes[0].devices);
     EXPECT_EQ(r.batch.os.hostIqns, r.batch.os.refreshes[0].initiators);
 }
 
-TEST_F(MapFixture, UnmapWithoutTheHostsInitiatorsTouchesNothing) {
+TEST(Unmap, WithoutTheHostsInitiatorsTouchesNothing) {
+    krvntest::QuietSettings settings;
+    EngineRun r;
     mapped(r.item(1), kClone);
     mapped(r.item(2), "ZY_snap-2_2_1700000000");
     r.batch.os.hostInterfacesOk = false;
     r.start(ZY_KRVN_SNAP_OP_UNMAP);
-
-    EXPECT_EQ(1, r.utils().unmapSnaps());
-    EXPECT_EQ(15, r.batch[0].status);
-    EXPECT_EQ(15, r.batch[1].status);
+    EXPECT_EQ(1, r.utils->unmapSnaps());
+    EXPECT_EQ((std::vector<int>{15, 15}), r.statuses());
     EXPECT_EQ(0u, r.srv.requestCount());
     EXPECT_FALSE(r.batch.os.called("refreshBus"));
-    EXPECT_NE(std::string::npos, r.ctx().errorString().find("Failed to get SCSI interface list"));
+    EXPECT_NE(std::string::npos, r.ctx->errorString().find("Failed to get SCSI interface list"));
 }
