@@ -14,174 +14,133 @@ namespace {
 
 const std::string kPluginPath = std::string(KRVN_BUILD_LIB_DIR) + "/libZYKorvanSnap.so";
 
-bool logHas(const HostState& state, const std::string& text) {
-    for (const auto& line : state.log)
-        if (line.text.find(text) != std::string::npos) return true;
-    return false;
-}
+// A job over the loaded plug-in, a state file and the captured SCSI fixture devices.
+struct PluginHost {
+    TempDir dir;
+    krvntest::ScopedSettings settings;
+    Plugin plugin;
+    std::unique_ptr<HostJob> job;
+    std::vector<FixtureDevice> devices;
+    std::string error;
+
+    PluginHost() {
+        devices = buildFixtureDevices(dir.file("devices"), std::string(KRVN_FIXTURE_DIR) + "/scsi", &error);
+        EXPECT_FALSE(devices.empty()) << error;
+        settings.set("Platform", "deviceBackend", "fixture");
+        settings.set("Platform", "deviceFixtureDir", dir.file("devices"));
+        settings.set("Platform", "logFile", dir.file("plugin.log"));
+        EXPECT_TRUE(plugin.load(kPluginPath, &error)) << error;
+        job = std::make_unique<HostJob>(StateFile(dir.file("state.json")), plugin);
+        EXPECT_TRUE(job->begin(&error)) << error;
+        job->setSystem(std::make_unique<LinuxHostSystem>(dir.path()));
+    }
+    void addArray(int number, const std::string& name) {
+        ArrayEntry a;
+        a.number = number;
+        a.name = name;
+        a.vendor = kKorvanVendor;
+        a.controlHost = "127.0.0.1";
+        a.user = "admin";
+        a.configInts[kCfgServerPort] = 1;   // nothing listens there
+        job->state().arrays.push_back(a);
+    }
+    SnapItem& item(long long id) { return *job->state().findSnap(id); }
+    bool logHas(const HostState& state, const std::string& text) const {
+        for (const auto& line : state.log)
+            if (line.text.find(text) != std::string::npos) return true;
+        return false;
+    }
+};
 
 }  // namespace
 
 TEST(PluginThroughHost, LoadsEveryEntryPointAndAnswersItsVersion) {
-    Plugin plugin;
-    std::string error;
-    ASSERT_TRUE(plugin.load(kPluginPath, &error)) << error;
+    PluginHost h;
     short major = 0, minor = 0, revision = 0;
-    plugin.api().version(&major, &minor, &revision);
-    EXPECT_EQ(major, 1);
-    EXPECT_EQ(minor, 1);
-    EXPECT_EQ(revision, 1);
+    h.plugin.api().version(&major, &minor, &revision);
+    EXPECT_EQ(major * 100 + minor * 10 + revision, 111);
     major = minor = revision = 0;
-    plugin.api().provVersion(&major, &minor, &revision);
+    h.plugin.api().provVersion(&major, &minor, &revision);
     EXPECT_EQ(major * 100 + minor * 10 + revision, 111);
 
     Plugin missing;
-    EXPECT_FALSE(missing.load(std::string(KRVN_BUILD_LIB_DIR) + "/libZyPlatform.so", &error));
-    EXPECT_NE(error.find("zyso_version"), std::string::npos) << error;
+    EXPECT_FALSE(missing.load(std::string(KRVN_BUILD_LIB_DIR) + "/libZyPlatform.so", &h.error));
+    EXPECT_NE(h.error.find("zyso_version"), std::string::npos) << h.error;
 }
 
 TEST(PluginThroughHost, SupportCheckOverFixtureDevicesAcceptsOnlyTheKorvanVDisk) {
-    TempDir dir;
-    std::string error;
-    std::vector<FixtureDevice> devices =
-        buildFixtureDevices(dir.file("devices"), std::string(KRVN_FIXTURE_DIR) + "/scsi", &error);
-    ASSERT_FALSE(devices.empty()) << error;
-    krvntest::ScopedSettings settings;
-    settings.set("Platform", "deviceBackend", "fixture");
-    settings.set("Platform", "deviceFixtureDir", dir.file("devices"));
-    settings.set("Platform", "logFile", dir.file("plugin.log"));
-
-    Plugin plugin;
-    ASSERT_TRUE(plugin.load(kPluginPath, &error)) << error;
-    HostJob job(StateFile(dir.file("state.json")), plugin);
-    ASSERT_TRUE(job.begin(&error)) << error;
-    job.setSystem(std::make_unique<LinuxHostSystem>(dir.path()));
-    for (const auto& d : devices) {
-        SCOPED_TRACE(d.path + ": " + d.what);
-        EXPECT_EQ(job.isSupported(d.path), d.korvan ? 0 : 1);
-    }
+    PluginHost h;
+    for (const auto& d : h.devices) EXPECT_EQ(h.job->isSupported(d.path), d.korvan ? 0 : 1) << d.path << ": " << d.what;
 }
 
 // Failures that need no cluster still cross every boundary: the item slots the plug-in calls
 // (status, array number, id, log, last error) must land where the host expects them.
 TEST(PluginThroughHost, ItemSlotsReachTheHostInOrderOnFailurePaths) {
-    TempDir dir;
-    krvntest::ScopedSettings settings;
-    settings.set("Platform", "logFile", dir.file("plugin.log"));
-    std::string error;
-    Plugin plugin;
-    ASSERT_TRUE(plugin.load(kPluginPath, &error)) << error;
-    HostJob job(StateFile(dir.file("state.json")), plugin);
-    ASSERT_TRUE(job.begin(&error)) << error;
-    job.setSystem(std::make_unique<LinuxHostSystem>(dir.path()));
-    long long first = job.addSnapItem("/dev/sdb", 0, 1);
-    long long second = job.addSnapItem("/dev/sdc", 0, 1);
-    job.state().findSnap(first)->status = 1;
-    job.state().findSnap(second)->status = 1;
+    PluginHost h;
+    long long first = h.job->addSnapItem("/dev/sdb", 0, 1);
+    long long second = h.job->addSnapItem("/dev/sdc", 0, 1);
+    h.item(first).status = h.item(second).status = 1;
 
     // Items that were never tied to an array cannot be snapped.
-    CallOutcome snap = job.runSnap(SnapOp::Snap, {first, second});
+    CallOutcome snap = h.job->runSnap(SnapOp::Snap, {first, second});
     EXPECT_EQ(snap.result, 1);
     EXPECT_EQ(snap.errorCode, 60001);
-    EXPECT_NE(snap.errorText.find("The snap-[" + std::to_string(first) + "] is not associated"),
-              std::string::npos)
+    EXPECT_NE(snap.errorText.find("The snap-[" + std::to_string(first) + "] is not associated"), std::string::npos)
         << snap.errorText;
-    EXPECT_EQ(job.state().findSnap(first)->status, 6);
-    EXPECT_EQ(job.state().findSnap(second)->status, 6);
-    EXPECT_EQ(job.state().findSnap(second)->lastErrorCode, 0) << "only the first item gets the error";
-    EXPECT_TRUE(logHas(job.state(), "KRVN  Going to create [2] snapshots.."));
-    EXPECT_TRUE(logHas(job.state(), "KRVN  Snapshot creation failed.."));
+    EXPECT_EQ(h.item(first).status, 6);
+    EXPECT_EQ(h.item(second).status, 6);
+    EXPECT_EQ(h.item(second).lastErrorCode, 0) << "only the first item gets the error";
+    EXPECT_TRUE(h.logHas(h.job->state(), "KRVN  Snapshot creation failed.."));
 
-    // Delete of items with no array marks them deleted without a cluster.
-    CallOutcome del = job.runSnap(SnapOp::Delete, {first, second});
+    // Delete of items with no array marks them deleted without a cluster; the outcome is saved.
+    CallOutcome del = h.job->runSnap(SnapOp::Delete, {first, second});
     EXPECT_EQ(del.result, 0) << del.errorText;
-    EXPECT_EQ(job.state().findSnap(first)->status, 20);
-    EXPECT_EQ(job.state().findSnap(second)->status, 20);
-
-    // The outcome was saved with the items.
     HostState saved;
-    ASSERT_TRUE(StateFile(dir.file("state.json")).load(&saved, &error)) << error;
+    ASSERT_TRUE(StateFile(h.dir.file("state.json")).load(&saved, &h.error)) << h.error;
     EXPECT_EQ(saved.findSnap(first)->status, 20);
-    EXPECT_TRUE(logHas(saved, "KRVN  Going to create [2] snapshots.."));
+    EXPECT_EQ(saved.findSnap(second)->status, 20);
+    EXPECT_TRUE(h.logHas(saved, "KRVN  Going to create [2] snapshots.."));
 
     ZYSO::SnapInfo* none[] = {nullptr};
-    EXPECT_EQ(plugin.api().unprepareDevices(none, 1, nullptr), 1);
+    EXPECT_EQ(h.plugin.api().unprepareDevices(none, 1, nullptr), 1);
 }
 
 TEST(PluginThroughHost, ItemsOfDifferentArraysGoInOneCallPerArray) {
-    TempDir dir;
-    krvntest::ScopedSettings settings;
-    settings.set("Platform", "logFile", dir.file("plugin.log"));
-    std::string error;
-    Plugin plugin;
-    ASSERT_TRUE(plugin.load(kPluginPath, &error)) << error;
-    HostJob job(StateFile(dir.file("state.json")), plugin);
-    ASSERT_TRUE(job.begin(&error)) << error;
-    job.setSystem(std::make_unique<LinuxHostSystem>(dir.path()));
-    for (int number : {1, 2}) {
-        ArrayEntry a;
-        a.number = number;
-        a.name = "array" + std::to_string(number);
-        a.controlHost = "127.0.0.1";
-        a.user = "admin";
-        job.state().arrays.push_back(a);
-    }
+    PluginHost h;
+    h.addArray(1, "array1");
+    h.addArray(2, "array2");
     std::vector<long long> ids;
     for (int array : {1, 2, 1}) {
-        ids.push_back(job.addSnapItem("/dev/sdb", 0, 1));
-        job.state().findSnap(ids.back())->arrayNumber = array;
-        job.state().findSnap(ids.back())->status = 5;
+        ids.push_back(h.job->addSnapItem("/dev/sdb", 0, 1));
+        h.item(ids.back()).arrayNumber = array;
+        h.item(ids.back()).status = 5;
     }
-
-    // Items without snapshot metadata are deleted without a cluster, one call per array.
-    CallOutcome del = job.runSnap(SnapOp::Delete, ids);
+    // Items without snapshot metadata are deleted without a cluster.
+    CallOutcome del = h.job->runSnap(SnapOp::Delete, ids);
     EXPECT_EQ(del.result, 0) << del.errorText << del.hostError;
     EXPECT_EQ(del.snapIds, (std::vector<long long>{ids[0], ids[2], ids[1]}));
-    EXPECT_TRUE(logHas(job.state(), "KRVN  Going to delete [2] snapshots.."));
-    EXPECT_TRUE(logHas(job.state(), "KRVN  Going to delete [1] snapshots.."));
-    for (long long id : ids) EXPECT_EQ(job.state().findSnap(id)->status, 20);
+    EXPECT_TRUE(h.logHas(h.job->state(), "KRVN  Going to delete [2] snapshots.."));
+    EXPECT_TRUE(h.logHas(h.job->state(), "KRVN  Going to delete [1] snapshots.."));
+    for (long long id : ids) EXPECT_EQ(h.item(id).status, 20);
 }
 
 // Prepare of a fixture vDisk reaches every Array Management slot: the host cannot place the
 // cluster serial, so the plug-in lists the vendor's arrays, reads each one's details and ties
-// the item with "name|serial"; only the login at the end fails (nothing listens on port 1).
+// the item with "name|serial"; only the login at the end fails.
 TEST(PluginThroughHost, PrepareTiesTheItemToTheArrayWhoseClusterIdMatches) {
-    TempDir dir;
-    std::string error;
-    std::vector<FixtureDevice> devices =
-        buildFixtureDevices(dir.file("devices"), std::string(KRVN_FIXTURE_DIR) + "/scsi", &error);
-    ASSERT_FALSE(devices.empty()) << error;
+    PluginHost h;
     const std::string clusterSerial = "001A2B3C4D5E6F";   // of the captured Korvan target
-    krvntest::ScopedSettings settings;
-    settings.set("Platform", "deviceBackend", "fixture");
-    settings.set("Platform", "deviceFixtureDir", dir.file("devices"));
-    settings.set("Platform", "logFile", dir.file("plugin.log"));
-    settings.set("Ovelin", "sZYKorvanClusterUniqueId_other", "FFFFFFFFFFFFFF");
-    settings.set("Ovelin", "sZYKorvanClusterUniqueId_beta", clusterSerial);
+    h.settings.set("Ovelin", "sZYKorvanClusterUniqueId_other", "FFFFFFFFFFFFFF");
+    h.settings.set("Ovelin", "sZYKorvanClusterUniqueId_beta", clusterSerial);
+    h.addArray(1, "other");
+    h.addArray(2, "beta");
+    long long id = h.job->addSnapItem(h.devices[0].path, 0, 1);
 
-    Plugin plugin;
-    ASSERT_TRUE(plugin.load(kPluginPath, &error)) << error;
-    HostJob job(StateFile(dir.file("state.json")), plugin);
-    ASSERT_TRUE(job.begin(&error)) << error;
-    job.setSystem(std::make_unique<LinuxHostSystem>(dir.path()));
-    int number = 0;
-    for (const char* name : {"other", "beta"}) {
-        ArrayEntry a;
-        a.number = ++number;
-        a.name = name;
-        a.vendor = kKorvanVendor;
-        a.controlHost = "127.0.0.1";
-        a.user = "admin";
-        a.configInts[kCfgServerPort] = 1;
-        job.state().arrays.push_back(a);
-    }
-    long long id = job.addSnapItem(devices[0].path, 0, 1);
-
-    CallOutcome prepare = job.runSnap(SnapOp::Prepare, {id});
-    EXPECT_EQ(job.state().findSnap(id)->arrayNumber, 2);
-    EXPECT_EQ(job.state().findArray("beta")->serial, clusterSerial);
-    EXPECT_EQ(job.state().findArray("other")->serial, "");
+    CallOutcome prepare = h.job->runSnap(SnapOp::Prepare, {id});
+    EXPECT_EQ(h.item(id).arrayNumber, 2);
+    EXPECT_EQ(h.job->state().findArray("beta")->serial, clusterSerial);
+    EXPECT_EQ(h.job->state().findArray("other")->serial, "");
     EXPECT_EQ(prepare.result, 1) << "no cluster listens";
     EXPECT_EQ(prepare.errorCode, 62008);
-    EXPECT_EQ(job.state().findSnap(id)->status, 2);
+    EXPECT_EQ(h.item(id).status, 2);
 }

@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "HostJob.h"
 #include "HostState.h"
 #include "HostTestDir.h"
@@ -20,9 +22,6 @@ HostState sampleState() {
     ArrayEntry a;
     a.number = 2;
     a.name = "cluster,one";
-    a.vendor = "Pellart Distributed Storage";
-    a.controlHost = "10.0.0.5";
-    a.user = "admin";
     a.storedPassword = "ZYP1:abc=";
     a.serial = "1A2B3C4D5E6F70";
     a.configInts["SMCONFIG_NAME_SNAP_OP_RETRY_COUNT"] = 2;
@@ -44,14 +43,8 @@ HostState sampleState() {
     st.snaps.push_back(s);
     LunItem l;
     l.id = 3;
-    l.diskName = "data1";
-    l.arrayName = "cluster,one";
     l.sizeBytes = 5LL << 30;
-    l.blockSize = 512;
     l.status = 9;
-    l.deviceName = "/dev/sdg";
-    l.lunName = "data1";
-    l.initiatorInfo = R"({"hosts":[]})";
     l.description = "quoted \"text\"";
     st.luns.push_back(l);
     st.settings["nZYKorvanReplicationFactor"] = "2";
@@ -64,21 +57,22 @@ HostState sampleState() {
 TEST(StateFile, SavedStateReadsBackFieldForField) {
     TempDir dir;
     StateFile file(dir.file("state.json"));
-    HostState original = sampleState();
+    const HostState original = sampleState();
     std::string error;
     ASSERT_TRUE(file.save(original, &error)) << error;
-
     HostState loaded;
     ASSERT_TRUE(file.load(&loaded, &error)) << error;
     EXPECT_EQ(stateToJsonText(loaded), stateToJsonText(original));
+    // The snapshot item is written by hand: every field must make the trip.
     ASSERT_EQ(loaded.snaps.size(), 1u);
-    EXPECT_EQ(loaded.snaps[0].metadata.at(6), original.snaps[0].metadata.at(6));
-    EXPECT_EQ(loaded.snaps[0].metadata.at(149), original.snaps[0].metadata.at(149));
-    EXPECT_EQ(loaded.snaps[0].flags, 0x8000u);
-    ASSERT_EQ(loaded.luns.size(), 1u);
-    EXPECT_EQ(loaded.luns[0].sizeBytes, 5LL << 30);
-    EXPECT_EQ(loaded.luns[0].status, 9);
-    EXPECT_EQ(loaded.arrays[0].configLists.at("SMCONFIG_STORAGE_PROXY_LIST_KEY").size(), 2u);
+    const SnapItem &in = loaded.snaps[0], &out = original.snaps[0];
+    EXPECT_TRUE(in.id == out.id && in.sourceDevice == out.sourceDevice && in.status == out.status &&
+                in.metadata == out.metadata && in.mappedDevice == out.mappedDevice && in.snapName == out.snapName &&
+                in.cloneNumber == out.cloneNumber && in.flags == out.flags && in.arrayNumber == out.arrayNumber &&
+                in.lastErrorCode == out.lastErrorCode && in.lastError == out.lastError)
+        << stateToJsonText(loaded);
+    EXPECT_EQ(loaded.luns.at(0).sizeBytes, 5LL << 30);
+    EXPECT_EQ(loaded.arrays.at(0).configLists.at("SMCONFIG_STORAGE_PROXY_LIST_KEY").size(), 2u);
     EXPECT_EQ(loaded.lastSnapId, 12);
 }
 
@@ -87,10 +81,7 @@ TEST(StateFile, MissingFileIsAnEmptyStateAndSaveFailsCleanlyWithoutADirectory) {
     HostState st = sampleState();
     std::string error;
     ASSERT_TRUE(StateFile(dir.file("absent.json")).load(&st, &error)) << error;
-    EXPECT_TRUE(st.arrays.empty());
-    EXPECT_TRUE(st.snaps.empty());
-    EXPECT_EQ(st.lastJobId, 0);
-
+    EXPECT_TRUE(st.arrays.empty() && st.snaps.empty() && st.lastJobId == 0);
     EXPECT_FALSE(StateFile(dir.file("no-such-dir/state.json")).save(sampleState(), &error));
     EXPECT_NE(error.find("no-such-dir"), std::string::npos) << error;
 }
@@ -99,19 +90,14 @@ TEST(StateFile, SaveReplacesTheFileByRenameAndLeavesNoTemporaryFiles) {
     TempDir dir;
     StateFile file(dir.file("state.json"));
     std::string error;
-    HostState first = sampleState();
-    ASSERT_TRUE(file.save(first, &error)) << error;
+    HostState state = sampleState();
+    ASSERT_TRUE(file.save(state, &error)) << error;
     const std::string before = dir.read("state.json");
     // A second name on the old file: an in-place rewrite would change what it shows.
     ASSERT_EQ(::link(dir.file("state.json").c_str(), dir.file("old-link").c_str()), 0);
-
-    HostState second = first;
-    second.snaps[0].status = 14;
-    second.snaps[0].mappedDevice.clear();
-    ASSERT_TRUE(file.save(second, &error)) << error;
-
+    state.snaps[0].status = 14;
+    ASSERT_TRUE(file.save(state, &error)) << error;
     EXPECT_EQ(dir.read("old-link"), before);
-    EXPECT_NE(dir.read("state.json"), before);
     HostState loaded;
     ASSERT_TRUE(file.load(&loaded, &error)) << error;
     EXPECT_EQ(loaded.snaps[0].status, 14);
@@ -124,32 +110,27 @@ TEST(StateFile, SaveReplacesTheFileByRenameAndLeavesNoTemporaryFiles) {
 }
 
 TEST(StateFile, CorruptedFileIsRefusedWithItsNameAndLeftUntouched) {
-    const struct {
-        const char* what;
-        std::string text;
-    } cases[] = {
-        {"not JSON", "this is not json"},
-        {"truncated", stateToJsonText(sampleState()).substr(0, 200)},
-        {"top level array", "[1,2,3]"},
-        {"unknown format", R"({"format": 99})"},
-        {"status of the wrong type", R"({"snapItems":[{"id":1,"status":"twelve"}]})"},
-        {"metadata key not a number", R"({"snapItems":[{"id":1,"metadata":{"six":"x"}}]})"},
-        {"array list not a list", R"({"arrays":{"name":"a"}})"},
-        {"empty file", ""},
+    const std::string cases[] = {
+        "this is not json",
+        stateToJsonText(sampleState()).substr(0, 200),
+        "[1,2,3]",
+        R"({"format": 99})",
+        R"({"snapItems":[{"id":1,"status":"twelve"}]})",
+        R"({"snapItems":[{"id":1,"metadata":{"six":"x"}}]})",
+        R"({"arrays":{"name":"a"}})",
+        "",
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
+    for (const auto& text : cases) {
+        SCOPED_TRACE(text);
         TempDir dir;
-        dir.write("state.json", c.text);
-        StateFile file(dir.file("state.json"));
+        dir.write("state.json", text);
         HostState st = sampleState();
         const std::string before = stateToJsonText(st);
         std::string error;
-        EXPECT_FALSE(file.load(&st, &error));
-        EXPECT_NE(error.find(dir.file("state.json")), std::string::npos) << error;
-        EXPECT_NE(error.find("corrupted"), std::string::npos) << error;
-        EXPECT_NE(error.find("left untouched"), std::string::npos) << error;
-        EXPECT_EQ(dir.read("state.json"), c.text);
+        EXPECT_FALSE(StateFile(dir.file("state.json")).load(&st, &error));
+        for (const std::string& part : {dir.file("state.json"), std::string("corrupted"), std::string("left untouched")})
+            EXPECT_NE(error.find(part), std::string::npos) << error;
+        EXPECT_EQ(dir.read("state.json"), text);
         EXPECT_EQ(stateToJsonText(st), before) << "a refused load must not half-fill the state";
         EXPECT_EQ(dir.names().size(), 1u);
     }

@@ -30,6 +30,8 @@ protected:
         ctx = std::make_unique<KrvnProvCtx>(&batch.os, 0, op);
         ASSERT_EQ(0, ctx->initialize(batch.data(), batch.count())) << ctx->errorString();
         utils = std::make_unique<TestProvUtils>(ctx.get());
+        iscsi = IscsiJournal();
+        utils->adopt(new ScriptedIscsiModule(iscsi));
         ASSERT_EQ(0u, utils->rest_connectToArray()) << ctx->errorString();
         srv.clearRequests();
     }
@@ -41,6 +43,7 @@ protected:
         return disks.add(name, serial, cluster);
     }
 
+    IscsiJournal iscsi;
     std::unique_ptr<KrvnProvCtx> ctx;
     std::unique_ptr<TestProvUtils> utils;
     FixtureDisks disks;
@@ -57,6 +60,9 @@ TEST_F(ProvEngineTest, CreateCountsAnExistingDiskAsCreatedAndNamesTheItems) {
     EXPECT_EQ(0, utils->create_vDisks()) << ctx->errorString();
     EXPECT_EQ((std::vector<short>{1, 0}), batch[0].statusHistory);   // failure first, then success
     EXPECT_EQ((std::vector<short>{0, 0}), batch.statuses());
+    EXPECT_TRUE(logs.contains("Disk - < name-[vd2] type-[BLOCK] size-[10 GB] SCSI serial-[0] block size-[512] repln "
+                              "factor-[3] isDeduped-[true] isCompressed-[true] isSCSI3pr-[false] IsEncrypted-[true] "
+                              "target IQN-[] description-[Created by Pellart] >"));
     EXPECT_EQ("vd2", batch[1].lunName);
     EXPECT_EQ("vd2", batch[1].deviceName);
     const auto bodies = sent("AddVirtualDisk");
@@ -196,8 +202,7 @@ TEST_F(ProvEngineTest, MapFindsDevicesThatAppearInALaterPass) {
     ASSERT_EQ(2u, batch.os.refreshes.size());
     EXPECT_EQ((std::vector<std::string>{"iqn.a"}), batch.os.refreshes[0].initiators);
     EXPECT_TRUE(batch.os.refreshes[0].devices.empty());
-    EXPECT_EQ((std::vector<std::string>{"discover:sp1", "login:sp1:iqn.sp1.vd1", "login:sp1:iqn.sp1.vd2"}),
-              utils->module->calls);
+    EXPECT_EQ((std::vector<std::string>{"discover sp1", "login sp1 iqn.sp1.vd1", "login sp1 iqn.sp1.vd2"}), iscsi.calls);
     // The login wait and two pass intervals, all virtual.
     EXPECT_EQ(3000u + 2 * 10000u, ZyPlatform::virtualSleptMs() - sleptBefore);
 }
@@ -228,7 +233,7 @@ TEST_F(ProvEngineTest, MapFailsWhenADiskHasNoTargetOnTheProxy) {
     answer("ShowTarget", kShowTwo);
     EXPECT_EQ(1, utils->map_vDisks());
     EXPECT_EQ("Failed to find target IQN for one or more disk. Found only [1] out of [2]", ctx->errorString());
-    EXPECT_TRUE(utils->module->calls.empty());
+    EXPECT_TRUE(iscsi.calls.empty());
 }
 
 TEST_F(ProvEngineTest, UnmapRemovesTheLunOnlyWhenNoInitiatorIsLeftOnTheProxy) {
@@ -258,7 +263,7 @@ TEST_F(ProvEngineTest, UnmapRemovesTheLunOnlyWhenNoInitiatorIsLeftOnTheProxy) {
         if (lunRemoved) {
             EXPECT_TRUE(has(sent("UnmapLun").at(0).request, "virtualDisk:'vd1', target:'sp1'"));
         }
-        EXPECT_EQ((std::vector<std::string>{"logout:sp1:iqn.sp1.vd1"}), utils->module->calls);
+        EXPECT_EQ((std::vector<std::string>{"logout sp1 iqn.sp1.vd1"}), iscsi.calls);
         ASSERT_EQ(1u, batch.os.refreshes.size());
         EXPECT_EQ((std::vector<std::string>{"iqn.a"}), batch.os.refreshes[0].initiators);
         EXPECT_EQ((std::vector<std::string>{"/dev/sdq"}), batch.os.refreshes[0].devices);

@@ -1,20 +1,13 @@
 // Shared frame of the provisioning tests: virtual time, a key file, a scripted cluster that
-// answers by request type, a batch of fake host items pointed at it, and a fake iSCSI module.
+// answers by request type, and a batch of fake host items pointed at it.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <chrono>
 #include <deque>
 #include <map>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "FakeLunHost.h"
@@ -24,8 +17,8 @@
 #include "KrvnTextsProv.h"
 #include "LogCapture.h"
 #include "ScopedSettings.h"
+#include "ScriptedIscsiModule.h"
 #include "ScriptedServer.h"
-#include "ZyISCSIModule.h"
 
 namespace provtest {
 
@@ -69,32 +62,7 @@ inline std::vector<std::string> requestDisks(const RecordedRequest& r) {
     return out;
 }
 
-// Records discovery, logins and logouts; every login succeeds.
-class FakeIscsiModule : public ZyISCSIModule {
-public:
-    std::vector<std::string> calls;
-    int discoverPortal(const char* portal) override {
-        calls.push_back(std::string("discover:") + portal);
-        return 0;
-    }
-    bool login(const char* portal, const char* iqn) override {
-        calls.push_back(std::string("login:") + portal + ":" + iqn);
-        return true;
-    }
-    bool logout(const char* portal, const char* iqn) override {
-        calls.push_back(std::string("logout:") + portal + ":" + iqn);
-        return true;
-    }
-    bool getTargetDevice(const char*, char*, unsigned long long*) override { return false; }
-    void setJobId(long long*) override {}
-};
-
-// The engine with the fake iSCSI module in place (the engine releases it).
-class TestProvUtils : public KrvnProvUtils {
-public:
-    explicit TestProvUtils(KrvnProvCtx* ctx) : KrvnProvUtils(ctx), module(new FakeIscsiModule) { iscsi = module; }
-    FakeIscsiModule* module;
-};
+using TestProvUtils = WithIscsiModule<KrvnProvUtils>;   // takes a scripted iSCSI module
 
 class ProvClusterTest : public ::testing::Test {
 protected:
@@ -103,16 +71,6 @@ protected:
         settings.set("Platform", "logFile", "/dev/null");   // the capture still sees every line
         ASSERT_TRUE(srv.start());
         srv.setDefault([this](const RecordedRequest& r) { return dispatch(r); });
-        // One connection first, so the listener is surely in its accept loop: a server
-        // stopped before it gets there can hang its own shutdown.
-        int fd = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(static_cast<uint16_t>(srv.port()));
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-        close(fd);
-        while (srv.connectionCount() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
 
     // An item pointed at the scripted cluster, with storage proxy sp1.
