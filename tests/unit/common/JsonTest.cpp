@@ -73,6 +73,8 @@ TEST(JsonHelper, IntegersAreExactInRangeTruncatedFromDoublesAndNeverWrapped) {
         {"3.9", true, 3, true, true},
         {"-3.9", true, -3, true, true},
         {"1e3", true, 1000, true, true},
+        {"40000.5", true, 40000, true, false},
+        {"3e9", true, 3000000000LL, false, false},
         {"9.3e18", false, 0, false, false},
         {"-9.3e18", false, 0, false, false},
         {"\"7\"", false, 0, false, false},
