@@ -78,10 +78,13 @@ unsigned int KrvnCommonUtils::processGetAllVDisks(std::vector<KrvnDisk>& disks) 
                                    ZY_KRVN_ERR_NO_DISKS_2,
                                ZY_KRVN_LOG_GET_ALL_VDISKS_FAILED);
         }
+        // A whole cluster's list can hold 100,000 disks: room for all of them at once, and each
+        // record moved in rather than copied.
+        disks.reserve(disks.size() + list.size());
         list.forEachElement([&](const JsonValue& element) {
             KrvnDisk disk;
             parseDiskFields(element, disk);
-            disks.push_back(disk);
+            disks.push_back(std::move(disk));
         });
         return 0;
     });
