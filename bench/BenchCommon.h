@@ -17,9 +17,10 @@ using Json = nlohmann::json;
 
 struct MicroResult {
     std::string name;
-    double nsPerOp = 0;
+    double nsPerOp = 0;      // wall time
+    double cpuNsPerOp = 0;   // CPU time: steadier on a shared machine
     long long iterations = 0;
-    double mbPerSec = 0;   // 0 when the benchmark moves no bytes
+    double mbPerSec = 0;   // per CPU second; 0 when the benchmark moves no bytes
     double peakMB = 0;     // growth of the resident set during one run; 0 when not measured
 };
 
@@ -40,6 +41,9 @@ struct ScaleRow {
     int rc = -1;           // what the entry point returned
     int itemsOk = 0;       // items left with the step's success status
     double wallMs = 0;
+    double cpuMs = 0;      // CPU time of the child (the plug-in and the host objects) during the call
+    double simCpuMs = 0;   // CPU time of the simulator (the driver's process) during the call
+    double maxGapMs = 0;   // the longest time between two cluster requests of the call
     long requests = 0;     // cluster requests (the simulator's REST counter)
     long connections = 0;  // TCP connections opened to the cluster service
     long simCalls = 0;     // SAN and host calls to the simulator, standing in for the kernel

@@ -1,5 +1,6 @@
 #include "BenchSim.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <unistd.h>
@@ -24,10 +25,21 @@ std::string tempFile(const char* pattern) {
 
 BenchSim::BenchSim(const Json& seed) {
     // Set before listening: the servers read it once.
-    std::shared_ptr<std::atomic<long>> calls = simCalls_;
-    sim_.setRequestLog([calls](const std::string& line) {
+    std::shared_ptr<Log> log = log_;
+    sim_.setRequestLog([log](const std::string& line) {
         size_t path = line.find(' ');
-        if (path != std::string::npos && line.compare(path + 1, 5, "/sim/") == 0) ++*calls;
+        if (path == std::string::npos) return;
+        std::lock_guard<std::mutex> lock(log->mutex);
+        if (line.compare(path + 1, 5, "/sim/") == 0) {
+            ++log->simCalls;
+            return;
+        }
+        auto now = std::chrono::steady_clock::now();
+        if (log->seenRest)
+            log->maxGapMs = std::max(log->maxGapMs,
+                                     std::chrono::duration<double, std::milli>(now - log->lastRest).count());
+        log->seenRest = true;
+        log->lastRest = now;
     });
     if (!sim_.loadSeed(seed, error_)) return;
     port_ = sim_.listenHttp(kLoopback, 0, error_);
@@ -62,9 +74,17 @@ BenchSim::Tally BenchSim::tally() {
     Tally t;
     t.requests = counters.value("rest", 0L);
     t.connections = counters.value("connections", 0L);
-    t.simCalls = simCalls_->load();
+    std::lock_guard<std::mutex> lock(log_->mutex);
+    t.simCalls = log_->simCalls;
+    t.maxGapMs = log_->maxGapMs;
     t.byType = counters.value("requests", Json::object());
     return t;
+}
+
+void BenchSim::restartGap() {
+    std::lock_guard<std::mutex> lock(log_->mutex);
+    log_->seenRest = false;
+    log_->maxGapMs = 0;
 }
 
 }  // namespace krvnbench

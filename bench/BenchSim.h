@@ -7,7 +7,8 @@
 // the counter less those calls.
 #pragma once
 
-#include <atomic>
+#include <chrono>
+#include <mutex>
 #include <memory>
 #include <string>
 
@@ -38,13 +39,23 @@ public:
         long connections = 0;   // every accepted TCP connection
         long simCalls = 0;      // /sim/ requests
         Json byType;            // cluster requests per type
+        double maxGapMs = 0;    // longest time between two cluster requests since restartGap()
     };
     Tally tally();
+    void restartGap();
 
 private:
     krvntest::ScopedSettings settings_;
     korvansim::Simulator sim_;
-    std::shared_ptr<std::atomic<long>> simCalls_ = std::make_shared<std::atomic<long>>(0);
+    // Shared with the request log, which the servers' threads call.
+    struct Log {
+        std::mutex mutex;
+        long simCalls = 0;
+        bool seenRest = false;
+        std::chrono::steady_clock::time_point lastRest;
+        double maxGapMs = 0;
+    };
+    std::shared_ptr<Log> log_ = std::make_shared<Log>();
     int port_ = -1;
     int httpsPort_ = -1;
     std::string caFile_;

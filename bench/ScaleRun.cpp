@@ -1,10 +1,12 @@
 // The parent side of the scale runs: one fresh simulator per size, the child process that
 // drives the plug-in, and the counters read around each of its entry calls.
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <cstdio>
 #include <sstream>
 #include <thread>
@@ -35,10 +37,21 @@ public:
         posix_spawn_file_actions_adddup2(&actions, toChild[0], STDIN_FILENO);
         posix_spawn_file_actions_adddup2(&actions, fromChild[1], STDOUT_FILENO);
         for (int fd : {toChild[0], toChild[1], fromChild[0], fromChild[1]}) posix_spawn_file_actions_addclose(&actions, fd);
+        // KRVN_BENCH_CHILD_WRAPPER runs the child under a profiler, e.g.
+        // "valgrind --tool=callgrind --callgrind-out-file=/tmp/krvn.cg".
+        std::vector<std::string> words;
+        if (const char* wrapper = std::getenv("KRVN_BENCH_CHILD_WRAPPER")) {
+            std::istringstream in(wrapper);
+            for (std::string w; in >> w;) words.push_back(w);
+        }
+        char self[4096] = {};
+        ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+        words.push_back(n > 0 ? std::string(self, static_cast<size_t>(n)) : args.front());
+        words.insert(words.end(), args.begin() + 1, args.end());
         std::vector<char*> argv;
-        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        for (const std::string& a : words) argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
-        if (posix_spawn(&pid_, "/proc/self/exe", &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+        if (posix_spawnp(&pid_, argv.front(), &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
         posix_spawn_file_actions_destroy(&actions);
         close(toChild[0]);
         close(fromChild[1]);
@@ -71,6 +84,14 @@ private:
     FILE* in_ = nullptr;
     FILE* out_ = nullptr;
 };
+
+// CPU time of this process: the simulator's threads, while the main thread waits on the child.
+double processCpuMs() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    auto ms = [](const timeval& t) { return t.tv_sec * 1000.0 + t.tv_usec / 1000.0; };
+    return ms(usage.ru_utime) + ms(usage.ru_stime);
+}
 
 // The cluster serial the simulator's devices report: the name hash without "0x", upper case.
 std::string clusterSerial() {
@@ -118,6 +139,7 @@ void runSize(int items, double floorUs, std::vector<ScaleRow>& rows) {
     std::string line;
     ScaleRow row;
     BenchSim::Tally before;
+    double simCpuBefore = 0;
     while (child.readLine(line)) {
         std::istringstream words(line);
         std::string what;
@@ -126,14 +148,18 @@ void runSize(int items, double floorUs, std::vector<ScaleRow>& rows) {
             row = ScaleRow();
             row.items = items;
             words >> row.family >> row.step;
+            sim.restartGap();
             before = sim.tally();
+            simCpuBefore = processCpuMs();
             child.say("go\n");
         } else if (what == "done") {
-            words >> row.rc >> row.itemsOk >> row.wallMs >> row.peakMB;
+            words >> row.rc >> row.itemsOk >> row.wallMs >> row.cpuMs >> row.peakMB;
             std::getline(words >> std::ws, row.error);
             std::this_thread::sleep_for(kLogSettle);
             BenchSim::Tally after = sim.tally();
+            row.simCpuMs = processCpuMs() - simCpuBefore;
             row.requests = after.requests - before.requests;
+            row.maxGapMs = after.maxGapMs;
             row.requestTypes = Json::object();
             for (const auto& [type, count] : after.byType.items()) {
                 long delta = count.get<long>() - before.byType.value(type, 0L);
@@ -143,8 +169,8 @@ void runSize(int items, double floorUs, std::vector<ScaleRow>& rows) {
             row.connections = (after.connections - before.connections) - row.simCalls;
             row.ratio = row.requests > 0 && floorUs > 0 ? row.wallMs * 1000.0 / (row.requests * floorUs) : 0;
             rows.push_back(row);
-            std::fprintf(stderr, "  %4d items  %-4s %-9s rc=%d ok=%d  %9.1f ms  %6ld requests  %ld conn  %6ld sim calls  %s\n",
-                         items, row.family.c_str(), row.step.c_str(), row.rc, row.itemsOk, row.wallMs, row.requests,
+            std::fprintf(stderr, "  %4d items  %-4s %-9s rc=%d ok=%d  %9.1f ms (cpu %7.1f, sim cpu %7.1f, gap %6.1f)  %6ld requests  %ld conn  %6ld sim calls  %s\n",
+                         items, row.family.c_str(), row.step.c_str(), row.rc, row.itemsOk, row.wallMs, row.cpuMs, row.simCpuMs, row.maxGapMs, row.requests,
                          row.connections, row.simCalls, row.requestTypes.dump().c_str());
         } else if (what == "end") {
             break;
