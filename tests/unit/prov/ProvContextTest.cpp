@@ -23,35 +23,6 @@ protected:
     std::unique_ptr<KrvnProvCtx> ctx;
 };
 
-TEST_F(ProvContextTest, ValidationRefusesEachBadInputWithItsCodeAndSentence) {
-    const std::string objects = "KRVN  Input internal object validation failed [", list = "KRVN  Input disk list validation failed [";
-    struct Case {
-        bool nullOs, nullList;
-        int nullItem;
-        short count;
-        int code;
-        std::string text, family;
-    };
-    const std::vector<Case> cases = {
-        {true, false, -1, 3, 4, "OS util is not valid. It is either NULL or not initialized", objects},
-        {false, false, -1, 0, 5, "Invalid disk count-[0]", list},
-        {false, true, -1, 3, 7, "Empty disk list passed", objects},
-        {false, false, 2, 3, 7, "Empty disk info at idx-[2] of total-[3]", objects},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.text);
-        FakeLunBatch local;
-        for (int i = 0; i < 3; ++i) local.add();
-        if (c.nullItem >= 0) local.setNull(c.nullItem);
-        KrvnProvCtx context(c.nullOs ? nullptr : &local.os, 0, ZY_KRVN_PROV_OP_CREATE);
-        EXPECT_EQ(c.code, context.initialize(c.nullList ? nullptr : local.data(), c.count));
-        EXPECT_EQ(c.text, context.errorString());
-        EXPECT_TRUE(logs.containsAt(-1, c.family + std::to_string(c.code) + ":" + c.text + "]")) << logs.dump();
-        EXPECT_TRUE(context.disks.empty());
-        for (size_t i = 0; i < local.size(); ++i) EXPECT_FALSE(local[i].called("getDiskName"));
-    }
-}
-
 TEST_F(ProvContextTest, EachItemReadThatFailsIsRefusedWithItsCodeAndSentence) {
     const std::string credential = "Failed to decrypt cluster credential";
     struct Case {

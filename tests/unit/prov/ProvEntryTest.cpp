@@ -36,7 +36,8 @@ TEST_F(ProvEntryTest, CountsBelowOneAreRefusedWithoutTouchingAnyItem) {
             logs.clear();
             EXPECT_EQ(1, provEntry(row.op, batch.data(), count, &batch.os));
             EXPECT_TRUE(batch[0].calls.empty() && batch[1].calls.empty());
-            EXPECT_TRUE(logs.contains("[5:Invalid disk count-[" + std::to_string(count) + "]]")) << logs.dump();
+            EXPECT_TRUE(logs.containsAt(-1, "KRVN  Input disk list validation failed [5:Invalid disk count-[" +
+                                                std::to_string(count) + "]].")) << logs.dump();
         }
     }
     EXPECT_EQ(0u, srv.requestCount());
@@ -53,7 +54,10 @@ TEST_F(ProvEntryTest, ANullItemFailsEveryOtherItemWithItsOperationsStatus) {
         EXPECT_EQ(70003, local[0].lastErrorCode);
         EXPECT_EQ("Empty disk info at idx-[2] of total-[3]", local[0].lastErrorMessage);
         EXPECT_EQ(0, local[1].lastErrorCalls);
+        EXPECT_FALSE(local[0].called("getDiskName"));   // nothing is read from a list with a hole
     }
+    EXPECT_TRUE(logs.containsAt(
+        -1, "KRVN  Input internal object validation failed [7:Empty disk info at idx-[2] of total-[3]]."));
 }
 
 TEST_F(ProvEntryTest, MissingOsUtilListOrOperationIsReportedWithoutACrash) {
@@ -61,8 +65,11 @@ TEST_F(ProvEntryTest, MissingOsUtilListOrOperationIsReportedWithoutACrash) {
     EXPECT_EQ(1, provEntry(ZY_KRVN_PROV_OP_CREATE, batch.data(), 1, nullptr));
     EXPECT_EQ("OS util is not valid. It is either NULL or not initialized", batch[0].lastErrorMessage);
     EXPECT_EQ(1, provEntry(ZY_KRVN_PROV_OP_DELETE, nullptr, 2, &batch.os));
-    for (int op : {int(ZY_KRVN_PROV_OP_RESOLVE), 99}) EXPECT_EQ(1, provEntry(op, batch.data(), 1, &batch.os));
-    EXPECT_EQ(1, batch[0].lastErrorCalls);   // resolve and unknown codes touch nothing
+    for (const char* line : {"object validation failed [4:OS util is not valid. It is either NULL or not initialized].",
+                             "object validation failed [7:Empty disk list passed]"})
+        EXPECT_TRUE(logs.containsAt(-1, std::string("KRVN  Input internal ") + line)) << line;
+    EXPECT_EQ(1, provEntry(99, batch.data(), 1, &batch.os));
+    EXPECT_EQ(1, batch[0].lastErrorCalls);   // an unknown code touches nothing
 }
 
 TEST_F(ProvEntryTest, ExceptionsFromTheHostBecomeAnInternalErrorOnTheFailurePath) {
