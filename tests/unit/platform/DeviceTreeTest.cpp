@@ -20,7 +20,7 @@ protected:
     FixtureDevices() {
         settings_.set("Platform", "deviceBackend", "fixture");
         settings_.set("Platform", "deviceFixtureDir", disks_.dir());
-        // sdb: short standard page, a serial page longer than an answer, no identity page.
+        // sdb: a short standard page and a serial page longer than an answer.
         Bytes longPage(300);
         for (size_t i = 0; i < longPage.size(); ++i) longPage[i] = static_cast<unsigned char>(i % 251);
         write("sdb", "page00.bin", {'a', 'b', 'c'});

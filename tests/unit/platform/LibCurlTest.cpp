@@ -3,8 +3,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <fstream>
-#include <iterator>
 #include <thread>
 
 #include "ScopedSettings.h"
@@ -20,14 +18,9 @@ using krvntest::TestCert;
 
 constexpr const char* kFormType = "Content-Type: application/x-www-form-urlencoded";
 
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 class HttpClientTest : public ::testing::Test {
 protected:
-    HttpClientTest() { ready_ = curl_.ZYLibCurlInit(kFormType, true, false, nullptr); }
+    HttpClientTest() { EXPECT_TRUE(curl_.ZYLibCurlInit(kFormType, true, false, nullptr)); }
     std::string url() const {
         return (server_.https() ? "https://127.0.0.1:" : "http://127.0.0.1:") + std::to_string(server_.port()) + "/rest/";
     }
@@ -46,22 +39,14 @@ protected:
         EXPECT_EQ(text[length], '\0');
         return std::string(text, length);
     }
-    void startHttps() {
-        const TestCert& cert = TestCert::shared();
-        ASSERT_TRUE(cert.ok()) << cert.error();
-        ASSERT_TRUE(server_.startHttps(readFile(cert.certFile()), readFile(cert.keyFile())));
-        server_.setDefault(200, "{\"status\":\"ok\"}");
-    }
 
     krvntest::ScopedSettings settings_;
     krvntest::ScriptedServer server_;
     ZYLibCurl curl_;
-    bool ready_ = false;
 };
 
 TEST_F(HttpClientTest, MethodBodyAndHeadersReachTheServerOverOneConnection) {
     ASSERT_TRUE(server_.start());
-    ASSERT_TRUE(ready_);
     const std::pair<_http_req_type_, const char*> methods[] = {
         {ZY_HTTP_REQ_GET, "GET"}, {ZY_HTTP_REQ_POST, "POST"}, {ZY_HTTP_REQ_PUT, "PUT"},
         {ZY_HTTP_REQ_DELETE, "DELETE"}, {ZY_HTTP_REQ_PATCH, "PATCH"}, {ZY_HTTP_REQ_POST, "POST"}};
@@ -131,8 +116,11 @@ TEST_F(HttpClientTest, RequestTimeOutEndsASlowExchange) {
 }
 
 TEST_F(HttpClientTest, UntrustedCertificateIsRefusedUnlessVerificationIsExplicitlyOff) {
-    ASSERT_NO_FATAL_FAILURE(startHttps());
-    settings_.set("Platform", "caFile", TestCert::shared().otherCertFile());
+    const TestCert& cert = TestCert::shared();
+    ASSERT_TRUE(cert.ok()) << cert.error();
+    ASSERT_TRUE(server_.startHttpsFiles(cert.certFile(), cert.keyFile()));
+    server_.setDefault(200, "{\"status\":\"ok\"}");
+    settings_.set("Platform", "caFile", cert.otherCertFile());
     EXPECT_FALSE(send(ZY_HTTP_REQ_POST));
     EXPECT_FALSE(curl_.GetLastError().empty());
     settings_.erase("Platform", "caFile");  // the system store does not know it either
@@ -144,7 +132,7 @@ TEST_F(HttpClientTest, UntrustedCertificateIsRefusedUnlessVerificationIsExplicit
     settings_.set("Platform", "tlsVerify", "0");
     EXPECT_TRUE(send(ZY_HTTP_REQ_POST)) << curl_.GetLastError();
     settings_.erase("Platform", "tlsVerify");
-    settings_.set("Platform", "caFile", TestCert::shared().certFile());
+    settings_.set("Platform", "caFile", cert.certFile());
     EXPECT_TRUE(send(ZY_HTTP_REQ_POST)) << curl_.GetLastError();
     EXPECT_EQ(response(), "{\"status\":\"ok\"}");
     EXPECT_EQ(server_.requestCount(), 2u);
