@@ -49,6 +49,7 @@ struct ScaleRow {
     long simCalls = 0;     // SAN and host calls to the simulator, standing in for the kernel
     double peakMB = 0;     // the child's peak resident set so far (getrusage)
     double ratio = 0;      // wall / (requests x floor)
+    double ratioWithSim = 0;   // wall / (requests x floor + sim calls x the new-connection floor)
     std::string error;     // the final error text handed to the first item, when rc != 0
     Json requestTypes;     // cluster requests per type
 };
@@ -61,7 +62,8 @@ std::vector<FloorResult> runFloor();
 
 // The end-to-end runs: for each size, a fresh simulator and a child process that takes
 // items of that size through every snapshot and provisioning step over HTTPS.
-std::vector<ScaleRow> runScale(const std::vector<int>& sizes, double floorUs);
+// restLogging 0 turns the transport's response dumps off (the array's diagnostic logging).
+std::vector<ScaleRow> runScale(const std::vector<int>& sizes, double floorUs, double freshFloorUs, bool restLogging);
 
 // The child side of runScale (krvn-bench --scale-child ...).
 int scaleChild(int argc, char** argv);

@@ -51,7 +51,7 @@ bool loadPlugin(Entries& e) {
 
 // The host's job state: the cluster in Array Management (reached over HTTPS), one snapshot
 // item per source device and one provisioning item per new disk, mapped to this host.
-bool buildState(HostState& state, SimHostSystem& system, int items, int port, std::string& error) {
+bool buildState(HostState& state, SimHostSystem& system, int items, int port, bool restLogging, std::string& error) {
     ArrayEntry array;
     array.number = 1;
     array.name = korvansim::kDefaultClusterName;
@@ -61,6 +61,7 @@ bool buildState(HostState& state, SimHostSystem& system, int items, int port, st
     if (!ZYPassword::encrypt(korvansim::kDefaultPassword, &array.storedPassword, &error)) return false;
     array.configInts[kCfgServerPort] = port;
     array.configInts[kCfgSecureConnection] = 1;
+    array.configInts[kCfgDiagnosticLogging] = restLogging ? 1 : 0;
     array.configLists[kCfgStorageProxyList] = {korvansim::kDefaultProxy};
     state.arrays.push_back(array);
 
@@ -117,8 +118,8 @@ double peakMB() {
 }  // namespace
 
 int scaleChild(int argc, char** argv) {
-    if (argc < 5) {
-        std::fprintf(stderr, "usage: krvn-bench --scale-child ITEMS HTTPS_PORT SIM_URL\n");
+    if (argc < 6) {
+        std::fprintf(stderr, "usage: krvn-bench --scale-child ITEMS HTTPS_PORT SIM_URL REST_LOGGING\n");
         return 2;
     }
     const int items = std::atoi(argv[2]);
@@ -129,7 +130,7 @@ int scaleChild(int argc, char** argv) {
     HostState state;
     SimHostSystem system(argv[4]);
     std::string error;
-    if (!buildState(state, system, items, port, error)) {
+    if (!buildState(state, system, items, port, std::atoi(argv[5]) != 0, error)) {
         std::fprintf(stderr, "krvn-bench: host state: %s\n", error.c_str());
         return 2;
     }

@@ -122,7 +122,7 @@ private:
     std::string path_;
 };
 
-void runSize(int items, double floorUs, std::vector<ScaleRow>& rows) {
+void runSize(int items, double floorUs, double freshFloorUs, bool restLogging, std::vector<ScaleRow>& rows) {
     BenchSim sim(korvansim::defaultSeed(korvansim::localHostName(), items));
     if (!sim.ok()) {
         std::fprintf(stderr, "krvn-bench: simulator for %d items: %s\n", items, sim.error().c_str());
@@ -135,7 +135,8 @@ void runSize(int items, double floorUs, std::vector<ScaleRow>& rows) {
     // administrator would.
     sim.settings().set("Ovelin", std::string("sZYKorvanClusterUniqueId_") + korvansim::kDefaultClusterName,
                        clusterSerial());
-    Child child({"krvn-bench", "--scale-child", std::to_string(items), std::to_string(sim.httpsPort()), sim.url(false)});
+    Child child({"krvn-bench", "--scale-child", std::to_string(items), std::to_string(sim.httpsPort()), sim.url(false),
+                 restLogging ? "1" : "0"});
     std::string line;
     ScaleRow row;
     BenchSim::Tally before;
@@ -168,6 +169,8 @@ void runSize(int items, double floorUs, std::vector<ScaleRow>& rows) {
             row.simCalls = after.simCalls - before.simCalls;
             row.connections = (after.connections - before.connections) - row.simCalls;
             row.ratio = row.requests > 0 && floorUs > 0 ? row.wallMs * 1000.0 / (row.requests * floorUs) : 0;
+            const double expectedUs = row.requests * floorUs + row.simCalls * freshFloorUs;
+            row.ratioWithSim = expectedUs > 0 ? row.wallMs * 1000.0 / expectedUs : 0;
             rows.push_back(row);
             std::fprintf(stderr, "  %4d items  %-4s %-9s rc=%d ok=%d  %9.1f ms (cpu %7.1f, sim cpu %7.1f, gap %6.1f)  %6ld requests  %ld conn  %6ld sim calls  %s\n",
                          items, row.family.c_str(), row.step.c_str(), row.rc, row.itemsOk, row.wallMs, row.cpuMs, row.simCpuMs, row.maxGapMs, row.requests,
@@ -180,9 +183,9 @@ void runSize(int items, double floorUs, std::vector<ScaleRow>& rows) {
 
 }  // namespace
 
-std::vector<ScaleRow> runScale(const std::vector<int>& sizes, double floorUs) {
+std::vector<ScaleRow> runScale(const std::vector<int>& sizes, double floorUs, double freshFloorUs, bool restLogging) {
     std::vector<ScaleRow> rows;
-    for (int items : sizes) runSize(items, floorUs, rows);
+    for (int items : sizes) runSize(items, floorUs, freshFloorUs, restLogging, rows);
     return rows;
 }
 
