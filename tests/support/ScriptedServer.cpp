@@ -8,6 +8,8 @@
 #include <fstream>
 #include <unistd.h>
 
+#include "SimNotation.h"
+
 namespace krvntest {
 
 namespace {
@@ -30,13 +32,6 @@ private:
     std::atomic<size_t>& counter_;
     httplib::ThreadPool pool_;
 };
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
 
 std::string writeTempFile(const std::string& text) {
     char name[] = "/tmp/krvn-scripted-XXXXXX";
@@ -80,22 +75,9 @@ ScriptedServer::~ScriptedServer() {
     if (!keyPath_.empty()) std::remove(keyPath_.c_str());
 }
 
+// The simulator's decoder, so that the test server reads bodies as the cluster stand-in does.
 std::string ScriptedServer::formDecode(const std::string& text) {
-    std::string out;
-    out.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        char c = text[i];
-        if (c == '+') {
-            out += ' ';
-        } else if (c == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 &&
-                   hexValue(text[i + 2]) >= 0) {
-            out += static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2]));
-            i += 2;
-        } else {
-            out += c;
-        }
-    }
-    return out;
+    return korvansim::formDecode(text);
 }
 
 bool ScriptedServer::start() { return startWith(false, std::string(), std::string()); }
@@ -138,18 +120,7 @@ bool ScriptedServer::startWith(bool useTls, const std::string& certFile, const s
             rec.body.append(data, length);
             return true;
         });
-        size_t start = 0;
-        while (start <= rec.body.size()) {
-            size_t end = rec.body.find('&', start);
-            if (end == std::string::npos) end = rec.body.size();
-            std::string pair = rec.body.substr(start, end - start);
-            size_t eq = pair.find('=');
-            if (formDecode(pair.substr(0, eq)) == kRequestField && !rec.hasRequestField) {
-                rec.hasRequestField = true;
-                rec.request = eq == std::string::npos ? std::string() : formDecode(pair.substr(eq + 1));
-            }
-            start = end + 1;
-        }
+        rec.hasRequestField = korvansim::formField(rec.body, kRequestField, rec.request);
         ScriptedReply out = answer(rec);
         if (out.drop) {
             // A declared length that is never delivered: the client sees a broken transfer.
