@@ -206,6 +206,8 @@ protected:
     // Sets the code, appends the sentence and logs logFormat with (arrayId, code, errorText).
     unsigned int failCluster(int code, const std::string& sentence, const char* logFormat);
     bool restErrorsContain(const std::string& text) const;
+    // False for a text that is not a JSON object (nothing in it can say what it answered).
+    static bool answerReadable(const std::string& answer);
 };
 
 }  // namespace ZYKorvanCommon

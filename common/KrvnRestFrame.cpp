@@ -23,6 +23,11 @@ bool answerRefusedWith(const std::string& answer, const char* text) {
 
 }  // namespace
 
+bool KrvnCommonUtils::answerReadable(const std::string& answer) {
+    JsonDocument doc;
+    return doc.parseObject(answer);
+}
+
 unsigned int KrvnCommonUtils::runRestOp(const KrvnRestOp& op, const KrvnBodyBuilder& build,
                                         const std::string& failureText, const KrvnResponseReader& process,
                                         const KrvnFailureClassifier& classify) {
@@ -46,6 +51,9 @@ unsigned int KrvnCommonUtils::runRestOp(const KrvnRestOp& op, const KrvnBodyBuil
             ctx->resetError();
             continue;
         }
+        // An unreadable answer (a proxy's error page, a cut body) says nothing of the request
+        // it answered: the operation's own sentence tells the host which one failed.
+        if (!answerReadable(ctx->restResponse)) ctx->errorText << failureText;
         return classify ? classify(rc) : rc;
     }
 }

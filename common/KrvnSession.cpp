@@ -38,19 +38,22 @@ unsigned int KrvnCommonUtils::rest_connectToArray() {
     if (rc != 0) return rc;
     const KrvnArrayDetails& details = ctx->arrayDetails;
     ctx->log(ZY_KRVN_LOGLVL_SNAP_OP_START, ZY_KRVN_LOG_CONNECTING, details.arrayId.c_str());
+    const std::string connectFailed = ZY_KRVN_ERR_CONNECT_1 + details.arrayId + ZY_KRVN_ERR_CONNECT_2 +
+                                      details.controlHostName + ZY_KRVN_ERR_CONNECT_3;
 
     rest_resetCtx();
     if (buildReqBodyForKorvanConnect(ctx->restRequest) != 0) return static_cast<unsigned int>(ctx->errorCode);
     if (!ctx->restClient->connect(ctx->restApi, ctx->restRequest, ctx->restResponse)) {
         ctx->logRESTDetails();
-        return static_cast<unsigned int>(ctx->failRest(
-            ZY_KRVN_ERR_OPERATION_FAILED,
-            ZY_KRVN_ERR_CONNECT_1 + details.arrayId + ZY_KRVN_ERR_CONNECT_2 + details.controlHostName +
-                ZY_KRVN_ERR_CONNECT_3,
-            ZY_KRVN_LOG_CLUSTER_OP_FAILED_REST));
+        return static_cast<unsigned int>(
+            ctx->failRest(ZY_KRVN_ERR_OPERATION_FAILED, connectFailed, ZY_KRVN_LOG_CLUSTER_OP_FAILED_REST));
     }
     rc = processConnectResp();
-    if (rc != 0) return static_cast<unsigned int>(ctx->errorCode);
+    if (rc != 0) {
+        // As for every operation: an unreadable answer gets the sentence that names the request.
+        if (!answerReadable(ctx->restResponse)) ctx->errorText << connectFailed;
+        return static_cast<unsigned int>(ctx->errorCode);
+    }
     ctx->log(ZY_KRVN_LOGLVL_SNAP_OP_END, ZY_KRVN_LOG_CONNECTING_DONE, details.arrayId.c_str());
     return 0;
 }

@@ -34,7 +34,7 @@ TEST_F(RestTest, FailedLoginsReportTheirCodeAndSentenceAndKeepNoSession) {
     expectAnswers({
         {login, R"({"message":"denied"})", 1, connectFailed, 401},
         {login, "", 1, connectFailed, 500},
-        {login, "not json", 1, "Failed to parse the REST response-[not json]"},
+        {login, "not json", 1, "Failed to parse the REST response-[not json]" + connectFailed},
         {login, okAnswer("Login", R"({"userName":"admin"})"), 19, noSession},
         {login, okAnswer("Login", R"({"sessionId":12345})"), 19, noSession},
         {login, okAnswer("Login", R"(["sid"])"), 19, "Invalid Login response. Expecting field-[result]"},
