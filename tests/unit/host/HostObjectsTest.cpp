@@ -83,22 +83,7 @@ TEST(HostOSUtil, ArrayDetailsRaiseTheSizeWhenTooSmallAndEscapeTheValues) {
     EXPECT_EQ(size, 4096);
 }
 
-TEST(LunInfo, InitiatorInfoAnswersTwoWithTheLengthNeededThenTheText) {
-    HostFixture h;
-    LunItem item;
-    item.initiatorInfo = R"({"hosts":[{"hostname":"h1","protocol":"3","endpoints":[{"endpoint":"iqn.x:h1"}]}]})";
-    HostLunInfo lun(h.state, item);
-    std::vector<char> buffer(512, 'x');
-    unsigned short length = 10;
-    EXPECT_EQ(lun.getInitiatorInfo(buffer.data(), &length), 2);
-    EXPECT_EQ(length, item.initiatorInfo.size() + 1);
-    ASSERT_EQ(lun.getInitiatorInfo(buffer.data(), &length), 0);
-    EXPECT_EQ(std::string(buffer.data()), item.initiatorInfo);
-    item.initiatorInfo.clear();
-    EXPECT_NE(lun.getInitiatorInfo(buffer.data(), &length), 0) << "no map information is no success";
-}
-
-TEST(LunInfo, ClusterDetailsAndConfigurationComeFromTheItemsArrayEntry) {
+TEST(LunInfo, ClusterDetailsConfigurationAndMapInformationFollowTheContract) {
     HostFixture h;
     h.state.arrays[0].configLists[kCfgStorageProxyList] = {"p1", "p2"};
     h.state.settings["nZYKorvanReplicationFactor"] = "2";
@@ -124,6 +109,16 @@ TEST(LunInfo, ClusterDetailsAndConfigurationComeFromTheItemsArrayEntry) {
     EXPECT_NE(lun.getSettingInt("nZYKorvanMissing", &number), 0);
     item.arrayName = "gone";
     EXPECT_NE(lun.getClusterName(buffer, &length), 0);
+
+    // The map information answers 2 with the length it needs, then the text.
+    item.initiatorInfo = R"({"hosts":[{"hostname":"h1","protocol":"3","endpoints":[{"endpoint":"iqn.x:h1"}]}]})";
+    length = 10;
+    EXPECT_EQ(lun.getInitiatorInfo(buffer, &length), 2);
+    EXPECT_EQ(length, item.initiatorInfo.size() + 1);
+    ASSERT_EQ(lun.getInitiatorInfo(buffer, &length), 0);
+    EXPECT_EQ(std::string(buffer), item.initiatorInfo);
+    item.initiatorInfo.clear();
+    EXPECT_NE(lun.getInitiatorInfo(buffer, &length), 0) << "no map information is no success";
 }
 
 TEST(SnapInfo, SetArrayInfoTakesNameAndSerialOnceThenTheSerialAlone) {

@@ -10,7 +10,7 @@
 using namespace KrvnHost;
 using krvntest::SimHarness;
 
-TEST(HostOSUtilOverSimulator, InterfacesDevicesAndRescansComeFromTheSimulatedHost) {
+TEST(HostOSUtilOverSimulator, InterfacesDevicesRescansAndMapInformationComeFromTheSimulatedHost) {
     SimHarness sim(2);
     ASSERT_TRUE(sim.ok()) << sim.error();
     std::unique_ptr<HostSystem> system = makeHostSystem();
@@ -32,11 +32,8 @@ TEST(HostOSUtilOverSimulator, InterfacesDevicesAndRescansComeFromTheSimulatedHos
     EXPECT_EQ(util.refreshBus(host.c_str(), none, none), 0);
     EXPECT_EQ(sim.state()["hosts"][0]["rescans"], 1);
     EXPECT_NE(util.refreshBus("no-such-host", none, none), 0);
-}
 
-TEST(HostOSUtilOverSimulator, MapInformationListsEachHostWithItsInitiators) {
-    SimHarness sim(1);
-    ASSERT_TRUE(sim.ok()) << sim.error();
+    // The map information of a provisioning map: each host with its initiators.
     krvnhosttest::TempDir dir;
     Plugin unloaded;
     HostJob job(StateFile(dir.file("state.json")), unloaded);
@@ -51,9 +48,9 @@ TEST(HostOSUtilOverSimulator, MapInformationListsEachHostWithItsInitiators) {
     EXPECT_EQ(info["hosts"][0]["endpoints"][0]["endpoint"], SimHarness::iqn());
     EXPECT_TRUE(job.initiatorInfoFor({"no-such-host"}, &error).empty());
     EXPECT_FALSE(error.empty());
-    CallOutcome none = job.runSnap(SnapOp::Snap, {});
-    EXPECT_EQ(none.result, 1);
-    EXPECT_FALSE(none.hostError.empty()) << "no items is the host's failure, not a call with count 0";
+    CallOutcome nothing = job.runSnap(SnapOp::Snap, {});
+    EXPECT_EQ(nothing.result, 1);
+    EXPECT_FALSE(nothing.hostError.empty()) << "no items is the host's failure, not a call with count 0";
 }
 
 // A whole snapshot cycle through the real plug-in: what the host keeps between calls is all

@@ -14,66 +14,39 @@ using krvnhosttest::TempDir;
 
 namespace {
 
+// Every field away from its default, in the form the state file writes.
+const char* const kSample = R"({"format":1,"lastJobId":7,"lastSnapId":12,"lastLunId":3,
+ "arrays":[{"number":2,"name":"cluster,one","vendor":"Pellart Distributed Storage","controlHost":"10.0.0.5",
+   "user":"admin","storedPassword":"ZYP1:abc=","serial":"1A2B3C4D5E6F70",
+   "configInts":{"SMCONFIG_NAME_SNAP_OP_RETRY_COUNT":2},"configLists":{"SMCONFIG_STORAGE_PROXY_LIST_KEY":["a","b"]}}],
+ "snapItems":[{"id":12,"sourceDevice":"/dev/sdb","status":12,"metadata":{"6":"1A2B**vol1**5678**vol1$snap$000001**",
+   "149":"ZY_vol1-snap-000001_12_1700000000**99**proxy-a**"},"mappedDevice":"/dev/sdf","snapName":"vol1$snap$000001",
+   "cloneNumber":3,"flags":32768,"arrayNumber":2,"lastErrorCode":62009,"lastError":"map failed..\nErrors-[x ]"}],
+ "lunItems":[{"id":3,"diskName":"data1","arrayName":"cluster,one","sizeBytes":5368709120,"blockSize":512,"status":9,
+   "deviceName":"/dev/sdg","lunName":"data1","initiatorInfo":"{\"hosts\":[]}","description":"quoted \"text\"",
+   "lastErrorCode":70003,"lastError":"x"}],
+ "settings":{"nZYKorvanReplicationFactor":"2"},
+ "log":[{"jobId":7,"time":1700000000,"level":1,"text":"KRVN  Going to map [1] snapshots.."}]})";
+
 HostState sampleState() {
     HostState st;
-    st.lastJobId = 7;
-    st.lastSnapId = 12;
-    st.lastLunId = 3;
-    ArrayEntry a;
-    a.number = 2;
-    a.name = "cluster,one";
-    a.storedPassword = "ZYP1:abc=";
-    a.serial = "1A2B3C4D5E6F70";
-    a.configInts["SMCONFIG_NAME_SNAP_OP_RETRY_COUNT"] = 2;
-    a.configLists["SMCONFIG_STORAGE_PROXY_LIST_KEY"] = {"proxy-a", "proxy-b"};
-    st.arrays.push_back(a);
-    SnapItem s;
-    s.id = 12;
-    s.sourceDevice = "/dev/sdb";
-    s.status = 12;
-    s.metadata[6] = "1A2B**vol1**5678**vol1$snap$000001**";
-    s.metadata[149] = "ZY_vol1-snap-000001_12_1700000000**99**proxy-a**";
-    s.mappedDevice = "/dev/sdf";
-    s.snapName = "vol1$snap$000001";
-    s.cloneNumber = 3;
-    s.flags = 0x8000;
-    s.arrayNumber = 2;
-    s.lastErrorCode = 62009;
-    s.lastError = "Snapshot map operation failed..\nErrors returned by cluster-[x ]";
-    st.snaps.push_back(s);
-    LunItem l;
-    l.id = 3;
-    l.sizeBytes = 5LL << 30;
-    l.status = 9;
-    l.description = "quoted \"text\"";
-    st.luns.push_back(l);
-    st.settings["nZYKorvanReplicationFactor"] = "2";
-    st.log.push_back(LogLine{7, 1700000000, 1, "KRVN  Going to map [1] snapshots.."});
+    std::string error;
+    EXPECT_TRUE(stateFromJsonText(kSample, &st, &error)) << error;
     return st;
 }
 
 }  // namespace
 
+// A field lost in either direction leaves it at its default, which the sample never has.
 TEST(StateFile, SavedStateReadsBackFieldForField) {
     TempDir dir;
     StateFile file(dir.file("state.json"));
-    const HostState original = sampleState();
     std::string error;
-    ASSERT_TRUE(file.save(original, &error)) << error;
+    ASSERT_TRUE(file.save(sampleState(), &error)) << error;
     HostState loaded;
     ASSERT_TRUE(file.load(&loaded, &error)) << error;
-    EXPECT_EQ(stateToJsonText(loaded), stateToJsonText(original));
-    // The snapshot item is written by hand: every field must make the trip.
-    ASSERT_EQ(loaded.snaps.size(), 1u);
-    const SnapItem &in = loaded.snaps[0], &out = original.snaps[0];
-    EXPECT_TRUE(in.id == out.id && in.sourceDevice == out.sourceDevice && in.status == out.status &&
-                in.metadata == out.metadata && in.mappedDevice == out.mappedDevice && in.snapName == out.snapName &&
-                in.cloneNumber == out.cloneNumber && in.flags == out.flags && in.arrayNumber == out.arrayNumber &&
-                in.lastErrorCode == out.lastErrorCode && in.lastError == out.lastError)
-        << stateToJsonText(loaded);
-    EXPECT_EQ(loaded.luns.at(0).sizeBytes, 5LL << 30);
-    EXPECT_EQ(loaded.arrays.at(0).configLists.at("SMCONFIG_STORAGE_PROXY_LIST_KEY").size(), 2u);
-    EXPECT_EQ(loaded.lastSnapId, 12);
+    EXPECT_EQ(nlohmann::json::parse(stateToJsonText(loaded)), nlohmann::json::parse(kSample));
+    EXPECT_EQ(loaded.snaps.at(0).metadata.at(149), "ZY_vol1-snap-000001_12_1700000000**99**proxy-a**");
 }
 
 TEST(StateFile, MissingFileIsAnEmptyStateAndSaveFailsCleanlyWithoutADirectory) {
