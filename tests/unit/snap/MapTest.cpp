@@ -123,9 +123,7 @@ TEST_F(MapFixture, MapCreatesExposesOpensAndRecognisesEachClone) {
     const Strings clones = r.cluster().created();
     ASSERT_EQ(2u, clones.size());
     EXPECT_EQ((Strings{kIqn, kIqn2}), r.params("PersistACLAccess", "address"));
-    const std::string addLun = r.srv.requests()[7].request;
-    EXPECT_NE(std::string::npos, addLun.find("'" + clones[0] + "','" + clones[1] + "'")) << addLun;
-    EXPECT_NE(std::string::npos, addLun.find("targets:['sp1']")) << addLun;
+    EXPECT_NE(std::string::npos, r.srv.requests()[7].request.find("'" + clones[0] + "','" + clones[1] + "'"));
     EXPECT_EQ((Strings{"discover sp1", "login sp1 " + targetOf(clones[0]), "login sp1 " + targetOf(clones[1])}),
               r.journal.calls);
     EXPECT_EQ((std::vector<int>{12, 12}), r.statuses());

@@ -112,8 +112,6 @@ TEST_F(PrepareFixture, InquiryStopsAtTheFirstDeviceThatIsNotAUsableKorvanVDiskOr
          "Vendor id-[IET     ] is for device-[/dev/sdc] is not matching", "device-[/dev/sdd] - EVPD-[0]"},
         {"no such device", [this] { std::filesystem::remove_all(disks.dir() + "/sdc"); }, 2,
          "Failed to get ZyDevice for device-[/dev/sdc]", "device-[/dev/sdd] - EVPD-[0]"},
-        {"wrong page answered", [this] { page("sdc", "page80.bin", 0x83); }, 3, "Skipping the device..",
-         "device-[/dev/sdd] - EVPD-[1], SCSI page code-[80h]"},
         {"empty serial", [this] { page("sdc", "page80.bin", 0x80); }, 3,
          "vDisk serial number is empty for device-[/dev/sdc]", "device-[/dev/sdd] - EVPD-[1], SCSI page code-[80h]"},
     };

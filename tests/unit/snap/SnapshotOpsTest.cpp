@@ -25,20 +25,11 @@ struct OpsFixture : ::testing::Test {
     void reply(const std::string& body) { r.srv.reply(200, body); }
 };
 
-std::string snapList(const Strings& names) {
-    return okAnswer("ListSnapshots", joined(names, [](const std::string& n) { return R"({"name":")" + n + R"(","details":{}})"; }));
-}
+std::string snapList(const Strings& names) { return nameList("ListSnapshots", names, R"(,"details":{})"); }
 
 // DeleteSnapshot and RevertToSnapshot name the snapshot at the top level of the answer.
 std::string namedAnswer(const std::string& type, const std::string& name) {
     return R"({"status":"ok","type":")" + type + R"(","requestId":"q","name":")" + name + R"("})";
-}
-
-std::string targetsOf(const Strings& vDisks) {
-    return okAnswer("ShowTarget", R"({"Lun Information":)" + joined(vDisks, [](const std::string& v) {
-                                      return R"({"Lun Id":")" + v + R"(","Target":"iqn.sp1.)" + v +
-                                             R"(","SCSI SN":"77","Online":"Yes"})";
-                                  }) + "}");
 }
 
 TEST_F(OpsFixture, SourcesOfOneVDiskShareOneKeyOfTheRequestAndItsSnapshotName) {
@@ -112,7 +103,7 @@ TEST_F(OpsFixture, DeleteFailuresFailTheStepKeepTheirReasonsAndNeverStopTheRest)
 
 TEST_F(OpsFixture, RevertLogsAllTargetsOutFirstAndBackInAfterASnapshotIsFoundMissing) {
     start(ZY_KRVN_SNAP_OP_REVERT, {{"vol1", "s1"}, {"vol2", "s2"}, {"vol1", "s3"}});
-    reply(targetsOf({"vol2", "vol1"}));
+    reply(lunsAnswer({"vol2", "vol1"}));
     reply(snapList({"s1", "s3"}));
     reply(namedAnswer("RevertToSnapshot", "s1"));
     reply(snapList({"other"}));
@@ -120,8 +111,9 @@ TEST_F(OpsFixture, RevertLogsAllTargetsOutFirstAndBackInAfterASnapshotIsFoundMis
     EXPECT_EQ(1u, r.utils->revertSnaps());
     EXPECT_EQ((Strings{"ShowTarget sp1", "ListSnapshots vol1", "RevertToSnapshot s1", "ListSnapshots vol2"}),
               r.requests(""));
-    EXPECT_EQ((Strings{"logout sp1 iqn.sp1.vol1", "logout sp1 iqn.sp1.vol2", "logout sp1 iqn.sp1.vol1", "discover sp1",
-                       "discover sp1", "login sp1 iqn.sp1.vol1", "login sp1 iqn.sp1.vol2"}),
+    const std::string vol1 = " sp1 " + targetOf("vol1"), vol2 = " sp1 " + targetOf("vol2");
+    EXPECT_EQ((Strings{"logout" + vol1, "logout" + vol2, "logout" + vol1, "discover sp1", "discover sp1", "login" + vol1,
+                       "login" + vol2}),
               r.journal.calls);
     EXPECT_EQ((std::vector<int>{22, 0, 0}), r.statuses());
     EXPECT_EQ(22, r.ctx->errorCode);
@@ -132,12 +124,12 @@ TEST_F(OpsFixture, RevertLogsAllTargetsOutFirstAndBackInAfterASnapshotIsFoundMis
 
 TEST_F(OpsFixture, RevertOfASourceWithoutTargetRevertsNothingAndStillLogsBackIn) {
     start(ZY_KRVN_SNAP_OP_REVERT, {{"vol1", "s1"}, {"volX", "s2"}});
-    reply(targetsOf({"vol1"}));
-    r.journal.failures["iqn.sp1.vol1"] = -1;   // and the host cannot get back in
+    reply(lunsAnswer({"vol1"}));
+    r.journal.failures[targetOf("vol1")] = -1;   // and the host cannot get back in
     EXPECT_EQ(1u, r.utils->revertSnaps());
     EXPECT_EQ(Strings{"ShowTarget"}, r.requests());
-    EXPECT_EQ(1u, r.journal.count("logout sp1 iqn.sp1.vol1"));
-    EXPECT_EQ(2u, r.journal.count("login sp1 iqn.sp1.vol1"));
+    EXPECT_EQ(1u, r.journal.count("logout sp1 " + targetOf("vol1")));
+    EXPECT_EQ(2u, r.journal.count("login sp1 " + targetOf("vol1")));
     EXPECT_EQ((std::vector<int>{0, 0}), r.statuses());
     EXPECT_EQ("Failed to get the SCSI target IQN for the device-[volX]Not able to do iSCSI logon for targets after "
               "repeated attempts (2 times) and hence failing the operation.",
