@@ -73,5 +73,8 @@ long residentKB();
 long peakResidentKB();
 // Starts a new peak from the current resident set; false when the kernel refuses.
 bool resetPeakResident();
+// getrusage of this process: CPU time (user and system) and the peak resident set.
+double processCpuMs();
+double processPeakMB();
 
 }  // namespace krvnbench

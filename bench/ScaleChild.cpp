@@ -5,7 +5,6 @@
 // (the parent reads the simulator's counters in between); after it, it reports the call on
 // one line.
 #include <dlfcn.h>
-#include <sys/resource.h>
 
 #include <chrono>
 #include <cstdio>
@@ -102,19 +101,6 @@ struct Step {
     int okStatus;
 };
 
-double cpuMs() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    auto ms = [](const timeval& t) { return t.tv_sec * 1000.0 + t.tv_usec / 1000.0; };
-    return ms(usage.ru_utime) + ms(usage.ru_stime);
-}
-
-double peakMB() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_maxrss) / 1024.0;
-}
-
 }  // namespace
 
 int scaleChild(int argc, char** argv) {
@@ -168,11 +154,11 @@ int scaleChild(int argc, char** argv) {
     for (const Step& step : steps) {
         std::cout << "ready " << step.family << " " << step.name << std::endl;
         if (!std::getline(std::cin, line) || line != "go") return 2;
-        const double cpuBefore = cpuMs();
+        const double cpuBefore = processCpuMs();
         auto start = std::chrono::steady_clock::now();
         int rc = step.run();
         std::chrono::duration<double, std::milli> wall = std::chrono::steady_clock::now() - start;
-        const double cpu = cpuMs() - cpuBefore;
+        const double cpu = processCpuMs() - cpuBefore;
         const bool snapStep = std::string(step.family) == "snap";
         int ok = 0;
         if (snapStep)
@@ -182,7 +168,7 @@ int scaleChild(int argc, char** argv) {
         std::string text = rc == 0 ? "" : snapStep ? state.snaps.front().lastError : state.luns.front().lastError;
         for (char& c : text)
             if (c == '\n') c = ' ';
-        std::cout << "done " << rc << " " << ok << " " << wall.count() << " " << cpu << " " << peakMB() << " " << text << std::endl;
+        std::cout << "done " << rc << " " << ok << " " << wall.count() << " " << cpu << " " << processPeakMB() << " " << text << std::endl;
         // The host forgets the job log between calls, as korvan-host bounds its own.
         state.log.clear();
     }

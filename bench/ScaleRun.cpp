@@ -1,7 +1,6 @@
 // The parent side of the scale runs: one fresh simulator per size, the child process that
 // drives the plug-in, and the counters read around each of its entry calls.
 #include <spawn.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -85,14 +84,6 @@ private:
     FILE* out_ = nullptr;
 };
 
-// CPU time of this process: the simulator's threads, while the main thread waits on the child.
-double processCpuMs() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    auto ms = [](const timeval& t) { return t.tv_sec * 1000.0 + t.tv_usec / 1000.0; };
-    return ms(usage.ru_utime) + ms(usage.ru_stime);
-}
-
 // The cluster serial the simulator's devices report: the name hash without "0x", upper case.
 std::string clusterSerial() {
     std::string hash = std::string(korvansim::kDefaultClusterHash).substr(2);
@@ -151,6 +142,7 @@ void runSize(int items, double floorUs, double freshFloorUs, bool restLogging, s
             words >> row.family >> row.step;
             sim.restartGap();
             before = sim.tally();
+            // The driver's main thread waits on the child meanwhile: this is the simulator's.
             simCpuBefore = processCpuMs();
             child.say("go\n");
         } else if (what == "done") {
