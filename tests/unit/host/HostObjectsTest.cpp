@@ -33,19 +33,12 @@ struct HostFixture {
         addArray(3, "beta", kKorvanVendor, "b");
     }
     void addArray(int number, const std::string& name, const std::string& vendor, const std::string& clear) {
-        ArrayEntry a;
-        a.number = number;
-        a.name = name;
-        a.vendor = vendor;
-        a.controlHost = "ctl-" + name;
-        a.user = "admin";
-        EXPECT_TRUE(ZYPassword::encryptWithKey(clear, kKey, &a.storedPassword));
-        state.arrays.push_back(a);
+        state.arrays.push_back({number, name, vendor, "ctl-" + name, "admin", "", "", {}, {}});
+        EXPECT_TRUE(ZYPassword::encryptWithKey(clear, kKey, &state.arrays.back().storedPassword));
     }
     SnapItem& addSnap(long long id) {
-        SnapItem s;
-        s.id = id;
-        state.snaps.push_back(s);
+        state.snaps.push_back(SnapItem{});
+        state.snaps.back().id = id;
         return state.snaps.back();
     }
 };

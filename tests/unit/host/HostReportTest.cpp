@@ -8,21 +8,12 @@ using namespace KrvnHost;
 
 TEST(HostReport, FailureShowsItemsCodeAndTextAndNoOutputShowsAPassword) {
     HostState state;
-    ArrayEntry array;
-    array.name = "krvn-cluster";
-    array.storedPassword = "ZYP1:c2VjcmV0";
-    state.arrays.push_back(array);
-    SnapItem item;
-    item.id = 4;
-    item.status = 11;
-    item.snapName = "vol1$snap$000001";
-    state.snaps.push_back(item);
-    CallOutcome outcome;
-    outcome.operation = "map";
-    outcome.result = 1;
-    outcome.errorCode = 62009;
-    outcome.errorText = "Snapshot map operation failed..";
-    outcome.snapIds = {4};
+    state.arrays.push_back({1, "krvn-cluster", "", "", "", "ZYP1:c2VjcmV0", "", {}, {}});
+    state.snaps.push_back(SnapItem{});
+    state.snaps[0].id = 4;
+    state.snaps[0].status = 11;
+    state.snaps[0].snapName = "vol1$snap$000001";
+    CallOutcome outcome{"map", 1, 62009, "Snapshot map operation failed..", "", 0, {4}, {}};
 
     std::ostringstream failure, arrays, success;
     printOutcome(failure, outcome, state);
@@ -34,7 +25,7 @@ TEST(HostReport, FailureShowsItemsCodeAndTextAndNoOutputShowsAPassword) {
 
     printArrayTable(arrays, state);
     EXPECT_EQ(arrays.str().find("ZYP1:"), std::string::npos);
-    EXPECT_EQ(arrayJson(array).dump().find("ZYP1:"), std::string::npos);
+    EXPECT_EQ(arrayJson(state.arrays[0]).dump().find("ZYP1:"), std::string::npos);
     outcome.result = 0;
     printOutcome(success, outcome, state);
     EXPECT_EQ(success.str().find("error 62009"), std::string::npos) << "no error line on success";

@@ -34,15 +34,8 @@ struct PluginHost {
         EXPECT_TRUE(job->begin(&error)) << error;
         job->setSystem(std::make_unique<LinuxHostSystem>(dir.path()));
     }
-    void addArray(int number, const std::string& name) {
-        ArrayEntry a;
-        a.number = number;
-        a.name = name;
-        a.vendor = kKorvanVendor;
-        a.controlHost = "127.0.0.1";
-        a.user = "admin";
-        a.configInts[kCfgServerPort] = 1;   // nothing listens there
-        job->state().arrays.push_back(a);
+    void addArray(int number, const std::string& name) {   // nothing listens on its port
+        job->state().arrays.push_back({number, name, kKorvanVendor, "127.0.0.1", "admin", "", "", {{kCfgServerPort, 1}}, {}});
     }
     SnapItem& item(long long id) { return *job->state().findSnap(id); }
     bool logHas(const HostState& state, const std::string& text) const {

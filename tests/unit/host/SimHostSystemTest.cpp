@@ -70,15 +70,10 @@ TEST(HostJobOverSimulator, SnapshotCycleKeepsItemsBetweenJobsAndForgetsUnmappedD
     {
         HostJob job(file, plugin);
         ASSERT_TRUE(job.begin(&error)) << error;
-        ArrayEntry a;
-        a.number = 1;
-        a.name = SimHarness::kClusterName;
-        a.controlHost = "127.0.0.1";
-        a.user = SimHarness::kUser;
-        a.serial = "1A2B3C4D5E6F70";   // known, so prepare ties the item by the serial alone
+        // The serial is known, so prepare ties the item by the serial alone.
+        ArrayEntry a{1, SimHarness::kClusterName, "", "127.0.0.1", SimHarness::kUser, "", "1A2B3C4D5E6F70",
+                     {{kCfgServerPort, sim.port()}}, {{kCfgStorageProxyList, {SimHarness::kProxy}}}};
         ASSERT_TRUE(ZYPassword::encrypt(SimHarness::kPassword, &a.storedPassword, &error)) << error;
-        a.configInts[kCfgServerPort] = sim.port();
-        a.configLists[kCfgStorageProxyList] = {SimHarness::kProxy};
         job.state().arrays.push_back(a);
         id = job.addSnapItem("/dev/sdb", 0, 1);
         CallOutcome prepare = job.runSnap(SnapOp::Prepare, {id});
