@@ -141,10 +141,12 @@ TEST_F(PrepareFixture, InquiryStopsAtTheFirstDeviceThatIsNotAUsableKorvanVDiskOr
     EXPECT_EQ("", ctx->errorString());
 }
 
-TEST_F(PrepareFixture, IdentifyingTriesEveryListedNameInOrderAndTiesTheItemToTheMatch) {
+TEST_F(PrepareFixture, IdentifyingGrowsTheListBufferAndTriesEveryListedNameInOrder) {
     auto& item = add<SerialBlindItem>(1, "sdb");
     item.arrayNumberForDetails["b|" + kSerialA] = 7;
-    os.arrayList = "a||b|";
+    const std::string longName(20000, 'x');   // fits only once the buffer has grown
+    os.arrayList = longName + "||a|b|";
+    os.arrayListResults = {1, 1, 1};
     os.arrayDetails["a"] = "{id:1,hostName:ha,hostUserName:ua,hostPassword:pa}";
     os.arrayDetails["b"] = "{id:2,hostName:hb,hostUserName:ub,hostPassword:pb}";
     // Both ids come from the settings, so no cluster is asked.
@@ -155,28 +157,15 @@ TEST_F(PrepareFixture, IdentifyingTriesEveryListedNameInOrderAndTiesTheItemToThe
     ctx->arrayDetails.arrayId = "prepared-array";
 
     ASSERT_EQ(0, utils->InquireDeviceDetails()) << ctx->errorString();
-    EXPECT_EQ((Strings{"a", "", "b"}), asked("getArrayDetailsByName", 0));
+    EXPECT_EQ((Strings{"Pellart Distributed Storage", "124", "4096"}), os.named("getArrayListByVendor").at(0).args);
+    EXPECT_EQ((Strings{"4096", "8192", "16384", "32768"}), asked("getArrayListByVendor", 2));
+    EXPECT_EQ((Strings{longName, "", "a", "b"}), asked("getArrayDetailsByName", 0));
     EXPECT_EQ((Strings{kSerialA, "b|" + kSerialA}), item.arrayInfoTexts);
     EXPECT_EQ(7, item.arrayNumber);
-    EXPECT_EQ((Strings{"Pellart Distributed Storage", "124", "4096"}), os.named("getArrayListByVendor").at(0).args);
     // The candidates' details never stay in the context.
     EXPECT_EQ("prepared-host", ctx->arrayDetails.controlHostName);
     EXPECT_EQ("prepared-array", ctx->arrayDetails.arrayId);
     EXPECT_EQ(-1, ctx->errorCode);
-}
-
-TEST_F(PrepareFixture, ATooSmallArrayListBufferIsDoubledUpToAMebibyteAndNoListFailsTheDevice) {
-    auto& item = add<SerialBlindItem>(1, "sdb");
-    item.arrayNumberForDetails["b|" + kSerialA] = 4;
-    const std::string longName(20000, 'x');
-    os.arrayList = longName + "|b";
-    os.arrayListResults = {1, 1, 1};
-    os.arrayDetails["b"] = "{id:2,hostName:hb}";
-    settings.set("Ovelin", "sZYKorvanClusterUniqueId_b", kSerialA);
-    start();
-    ASSERT_EQ(0, utils->InquireDeviceDetails()) << ctx->errorString();
-    EXPECT_EQ((Strings{"4096", "8192", "16384", "32768"}), asked("getArrayListByVendor", 2));
-    EXPECT_EQ((Strings{longName, "b"}), asked("getArrayDetailsByName", 0));
 
     // A host that never stops asking for more gets 1 MiB at most; the device's array stays
     // unknown, which fails its preparation.

@@ -80,14 +80,6 @@ TEST(SnapContext, DeleteDropsItemsThatAreGoneOrNeverHadAnArray) {
     EXPECT_EQ(ZY_KRVN_SNAP_STATUS_DELETED, f.batch[2].status);
     ASSERT_EQ(1u, f.ctx->snapItems.size());
     EXPECT_EQ(&f.batch[1], f.ctx->snapItems.at(2)->snapInfo);
-
-    // Nothing left to delete: no objects, and the host is asked for nothing more.
-    Fixture g(2);
-    g.batch[0].status = ZY_KRVN_SNAP_STATUS_DELETED;
-    g.batch[1].arrayNumber = 0;
-    ASSERT_EQ(0, g.init(ZY_KRVN_SNAP_OP_DELETE));
-    EXPECT_TRUE(g.ctx->snapItems.empty());
-    EXPECT_FALSE(g.batch[0].called("getSourceDevice") || g.batch[0].called("getArrayInfo"));
 }
 
 TEST(SnapContext, ObjectsAreKeyedBySnapIdAndTheLaterDuplicateWins) {
