@@ -53,7 +53,6 @@ void FakeLunInfo::getStatus(short* value) {
 void FakeLunInfo::setStatus(short value) {
     record("setStatus", {std::to_string(value)});
     status = value;
-    statusHistory.push_back(value);
 }
 
 void FakeLunInfo::setLastError(int code, const char* message) {
@@ -66,7 +65,6 @@ void FakeLunInfo::setLastError(int code, const char* message) {
 void FakeLunInfo::setDeviceName(const std::string& name) {
     record("setDeviceName", {name});
     deviceName = name;
-    deviceNames.push_back(name);
 }
 
 void FakeLunInfo::setLunName(const std::string& name) {

@@ -47,8 +47,6 @@ public:
 
     // ---- What the plug-in left on the item -------------------------------------------------
     std::string lunName;
-    std::vector<std::string> deviceNames;    // every setDeviceName, in order
-    std::vector<short> statusHistory;
     std::vector<unsigned short> initiatorBufferSizes;   // the length offered on each call
     int lastErrorCode = 0;
     std::string lastErrorMessage;

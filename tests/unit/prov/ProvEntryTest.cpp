@@ -24,52 +24,47 @@ const std::vector<OpRow> kRows = {
 
 class ProvEntryTest : public ProvClusterTest {};
 
-// The count is 16 bits from the host: a negative one must never be used to index the list.
-TEST_F(ProvEntryTest, CountsBelowOneAreRefusedWithoutTouchingAnyItem) {
-    addDisk();
-    addDisk();
+// Nothing is read from the items before the input is known sound. The count is 16 bits from
+// the host: a negative one must never be used to index the list.
+TEST_F(ProvEntryTest, UnsoundInputIsRefusedBeforeAnyItemIsRead) {
+    const std::string list = "KRVN  Input disk list validation failed [", objects = "KRVN  Input internal object validation failed [";
+    struct Case {
+        bool nullOs, nullList;
+        short count;
+        std::string logLine, text;   // text: what the first item is told ("": no item is touched)
+    };
+    const std::string os = "OS util is not valid. It is either NULL or not initialized", hole = "Empty disk info at idx-[2] of total-[3]";
+    const std::vector<Case> cases = {
+        {false, false, 0, list + "5:Invalid disk count-[0]].", ""},
+        {false, false, -1, list + "5:Invalid disk count-[-1]].", ""},
+        {false, false, SHRT_MIN, list + "5:Invalid disk count-[-32768]].", ""},
+        {false, true, 3, objects + "7:Empty disk list passed]", ""},
+        {true, false, 2, objects + "4:" + os + "].", os},
+        {false, false, 3, objects + "7:" + hole + "].", hole},   // the third item is null
+    };
     for (const OpRow& row : kRows) {
-        for (short count : {short(0), short(-1), short(SHRT_MIN)}) {
-            SCOPED_TRACE(std::to_string(row.op) + " count " + std::to_string(count));
-            batch[0].clear();
-            batch[1].clear();
-            logs.clear();
-            EXPECT_EQ(1, provEntry(row.op, batch.data(), count, &batch.os));
-            EXPECT_TRUE(batch[0].calls.empty() && batch[1].calls.empty());
-            EXPECT_TRUE(logs.containsAt(-1, "KRVN  Input disk list validation failed [5:Invalid disk count-[" +
-                                                std::to_string(count) + "]].")) << logs.dump();
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::to_string(row.op) + " " + c.logLine);
+            FakeLunBatch local;
+            for (int i = 0; i < 3; ++i) local.add();
+            local.setNull(2);
+            EXPECT_EQ(1, provEntry(row.op, c.nullList ? nullptr : local.data(), c.count, c.nullOs ? nullptr : &local.os));
+            EXPECT_TRUE(logs.containsAt(-1, c.logLine)) << logs.dump();
+            EXPECT_FALSE(local[0].called("getDiskName") || local[1].called("getDiskName"));
+            if (c.text.empty()) {
+                EXPECT_TRUE(local[0].calls.empty() && local[1].calls.empty());
+                continue;
+            }
+            EXPECT_EQ((std::vector<short>{row.failure, row.failure, -1}), local.statuses());
+            EXPECT_EQ(70003, local[0].lastErrorCode);
+            EXPECT_EQ(c.text, local[0].lastErrorMessage);
+            EXPECT_EQ(0, local[1].lastErrorCalls);
         }
     }
     EXPECT_EQ(0u, srv.requestCount());
-}
-
-TEST_F(ProvEntryTest, ANullItemFailsEveryOtherItemWithItsOperationsStatus) {
-    for (const OpRow& row : kRows) {
-        SCOPED_TRACE(row.op);
-        FakeLunBatch local;
-        for (int i = 0; i < 3; ++i) local.add();
-        local.setNull(2);
-        EXPECT_EQ(1, provEntry(row.op, local.data(), 3, &local.os));
-        EXPECT_EQ((std::vector<short>{row.failure, row.failure, -1}), local.statuses());
-        EXPECT_EQ(70003, local[0].lastErrorCode);
-        EXPECT_EQ("Empty disk info at idx-[2] of total-[3]", local[0].lastErrorMessage);
-        EXPECT_EQ(0, local[1].lastErrorCalls);
-        EXPECT_FALSE(local[0].called("getDiskName"));   // nothing is read from a list with a hole
-    }
-    EXPECT_TRUE(logs.containsAt(
-        -1, "KRVN  Input internal object validation failed [7:Empty disk info at idx-[2] of total-[3]]."));
-}
-
-TEST_F(ProvEntryTest, MissingOsUtilListOrOperationIsReportedWithoutACrash) {
     addDisk();
-    EXPECT_EQ(1, provEntry(ZY_KRVN_PROV_OP_CREATE, batch.data(), 1, nullptr));
-    EXPECT_EQ("OS util is not valid. It is either NULL or not initialized", batch[0].lastErrorMessage);
-    EXPECT_EQ(1, provEntry(ZY_KRVN_PROV_OP_DELETE, nullptr, 2, &batch.os));
-    for (const char* line : {"object validation failed [4:OS util is not valid. It is either NULL or not initialized].",
-                             "object validation failed [7:Empty disk list passed]"})
-        EXPECT_TRUE(logs.containsAt(-1, std::string("KRVN  Input internal ") + line)) << line;
     EXPECT_EQ(1, provEntry(99, batch.data(), 1, &batch.os));
-    EXPECT_EQ(1, batch[0].lastErrorCalls);   // an unknown code touches nothing
+    EXPECT_TRUE(batch[0].calls.empty()) << "an unknown operation touches nothing";
 }
 
 // Every host operation throwing is run through the built library elsewhere; here, the words.
