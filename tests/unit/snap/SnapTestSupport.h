@@ -1,6 +1,7 @@
-// Shared by the snapshot tests: quiet settings, readers of the requests a ScriptedServer
-// recorded, cluster answers by request type, and a snapshot context over fake host items whose
-// engine is logged in to the server and holds a scripted iSCSI module.
+// Shared by the snapshot tests: readers of the requests a ScriptedServer recorded, cluster
+// answers (written as the REST tests write them, whose quiet settings they share), answers by
+// request type, and a snapshot context over fake host items whose engine is logged in to the
+// server and holds a scripted iSCSI module.
 #pragma once
 
 #include <gtest/gtest.h>
