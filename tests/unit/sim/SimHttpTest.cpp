@@ -122,6 +122,7 @@ TEST(SimHttp, HttpsVerifiesAgainstTheGeneratedCertificate) {
     EXPECT_FALSE(stranger.Post("/rest/", login, "application/x-www-form-urlencoded"));
 }
 
+// The iSCSI routes under /sim/iscsi/ are driven by the platform's sim backend in SimBackends.
 TEST(SimHttp, ControlApiSeedsResetsAndChangesStateBehindTheClientsBack) {
     SimHarness sim(2);
     const std::string host = "/sim/hosts/" + SimHarness::hostName();
@@ -134,32 +135,19 @@ TEST(SimHttp, ControlApiSeedsResetsAndChangesStateBehindTheClientsBack) {
     ctl("GET", host + "/inquiry?path=/dev/sdq", nullptr, 404);
     EXPECT_EQ(ctl("POST", host + "/rescan", Json::object())["devices"].size(), 2u);
     EXPECT_EQ(sim.counters()["san"]["rescan"], 1);
-
-    // iSCSI over HTTP: discovery, a refused and an accepted login, the session's device, logout.
-    SimClient c(sim);
-    c.send("AddLun", "virtualDisks:['vol2'], targets:['sp1'], readonly:false");
-    const std::string target = "iqn.2020-01.com.korvan:sp1:vol2";
-    const Json session = {{"host", SimHarness::hostName()}, {"portal", "sp1"}, {"target", target}};
-    EXPECT_EQ(ctl("POST", "/sim/iscsi/discover", {{"host", session["host"]}, {"portal", "sp1"}})["targets"],
-              Json::array({target}));
-    ctl("POST", "/sim/iscsi/login", session, 403);
-    c.send("PersistACLAccess", "virtualDisks:['vol2'], host:'sp1', address:'" + SimHarness::iqn() + "', type:iqn");
-    EXPECT_EQ(ctl("POST", "/sim/iscsi/login", session)["device"], "/dev/sdd");
-    EXPECT_EQ(ctl("GET", "/sim/iscsi/device?host=" + SimHarness::hostName() + "&target=" + target)["device"], "/dev/sdd");
-    ctl("POST", "/sim/iscsi/logout", session);
-    ctl("POST", "/sim/iscsi/logout", session, 404);
     ctl("POST", "/sim/iscsi/login", {{"portal", "sp1"}}, 400);
-    EXPECT_EQ(sim.counters()["san"]["login"], 2) << "a malformed login is refused before it counts";
+    EXPECT_EQ(sim.counters()["san"].value("login", 0), 0) << "a malformed login is refused before it counts";
 
+    SimClient c(sim);
     std::string snap = c.send("MakeSnapshot", "virtualDisks:['vol1']")["result"][0]["snapshotName"];
     ctl("POST", "/sim/admin/deleteSnapshot", {{"name", snap}});
     ctl("POST", "/sim/admin/deleteSnapshot", {{"name", snap}}, 404);
+    EXPECT_TRUE(sim.vdisk("vol1")["snapshots"].empty());
     ctl("POST", "/sim/admin/markForDelete", {{"name", "vol2"}});
     EXPECT_EQ(c.send("VirtualDiskDetails", "virtualDisk:'vol2'")["message"], "VDisk is marked for delete :vol2");
     ctl("POST", "/sim/admin/deleteVDisk", {{"name", "vol1"}});
     EXPECT_EQ(c.send("VirtualDiskDetails", "virtualDisk:'vol1'")["message"], "Vdisk vol1 couldn't be found");
-    EXPECT_EQ(ctl("POST", "/sim/admin/attach", {{"host", session["host"]}, {"vdisk", "vol2"}})["device"], "/dev/sde")
-        << "sdd was the session's and is not given again";
+    EXPECT_EQ(ctl("POST", "/sim/admin/attach", {{"host", SimHarness::hostName()}, {"vdisk", "vol2"}})["device"], "/dev/sdd");
     EXPECT_EQ(ctl("GET", host + "/devices")["devices"].size(), 3u);
 
     ctl("POST", "/sim/seed", {{"cluster", {{"name", "c"}}}}, 400);
