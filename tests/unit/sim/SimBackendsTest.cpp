@@ -1,8 +1,8 @@
-#include <dlfcn.h>
 #include <sys/stat.h>
 
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 
 #include "KrvnCommonCtx.h"
 #include "KrvnCommonUtils.h"
@@ -12,36 +12,18 @@
 
 using korvansim::Json;
 using krvntest::SimHarness;
+using ZYKorvanCommon::GetZyISCSIInstance;
 
 namespace {
 
-// libZyISCSI.so loaded the way the plug-in loads it, one module per test.
-class IscsiModule {
-public:
-    IscsiModule() {
-        handle_ = dlopen((std::string(KRVN_BUILD_LIB_DIR) + "/libZyISCSI.so").c_str(), RTLD_NOW | RTLD_LOCAL);
-        auto get = handle_ ? reinterpret_cast<ZyISCSIGetInstanceFn>(dlsym(handle_, "GetInstance")) : nullptr;
-        module_ = get ? get() : nullptr;
-    }
-    ~IscsiModule() {
-        delete module_;
-        if (handle_) dlclose(handle_);
-    }
-    ZyISCSIModule* operator->() { return module_; }
-    explicit operator bool() const { return module_ != nullptr; }
-    // The device the module reports for a target ("" when not logged in); false when the query failed.
-    bool device(const std::string& target, std::string& out) {
-        char buffer[4096] = {0};
-        unsigned long long length = 4095;
-        bool ok = module_->getTargetDevice(target.c_str(), buffer, &length);
-        out = buffer;
-        return ok;
-    }
-
-private:
-    void* handle_ = nullptr;
-    ZyISCSIModule* module_ = nullptr;
-};
+// The device a module reports for a target ("" when not logged in); false when the query failed.
+bool targetDevice(ZyISCSIModule& iscsi, const std::string& target, std::string& out) {
+    char buffer[4096] = {0};
+    unsigned long long length = sizeof buffer - 1;
+    bool ok = iscsi.getTargetDevice(target.c_str(), buffer, &length);
+    out = buffer;
+    return ok;
+}
 
 TEST(SimBackends, AClonedSnapshotReachesTheHostAsAKorvanDeviceThroughThePlatform) {
     SimHarness sim(1);
@@ -59,17 +41,18 @@ TEST(SimBackends, AClonedSnapshotReachesTheHostAsAKorvanDeviceThroughThePlatform
     call("AddLun", "virtualDisks:['flowclone'], targets:['sp1'], readonly:false");
     std::string target = call("ShowTarget", "host:'sp1', protocols:'block'")["result"]["Lun Information"][0]["Target"];
 
-    IscsiModule iscsi;
-    ASSERT_TRUE(iscsi) << dlerror();
+    CWqLibrary library(true);  // loaded the way the plug-in loads it
+    std::unique_ptr<ZyISCSIModule> iscsi(GetZyISCSIInstance(library));
+    ASSERT_TRUE(iscsi);
     long long job = 42;
     iscsi->setJobId(&job);
     EXPECT_EQ(iscsi->discoverPortal("sp1"), 0);
     std::string device;
-    EXPECT_TRUE(iscsi.device(target, device) && device.empty());
+    EXPECT_TRUE(targetDevice(*iscsi, target, device) && device.empty());
     EXPECT_FALSE(iscsi->login("sp1", target.c_str())) << "no access granted yet";
     call("PersistACLAccess", "virtualDisks:['flowclone'], host:'sp1', address:'" + SimHarness::iqn() + "', type:iqn");
     ASSERT_TRUE(iscsi->login("sp1", target.c_str()));
-    ASSERT_TRUE(iscsi.device(target, device));
+    ASSERT_TRUE(targetDevice(*iscsi, target, device));
     EXPECT_EQ(device, "/dev/sdc");
 
     ZYKorvanCommon::KrvnCommonCtx ctx(nullptr);
@@ -81,7 +64,7 @@ TEST(SimBackends, AClonedSnapshotReachesTheHostAsAKorvanDeviceThroughThePlatform
 
     ASSERT_TRUE(iscsi->logout("sp1", target.c_str()));
     EXPECT_FALSE(iscsi->logout("sp1", target.c_str())) << "no session left";
-    EXPECT_TRUE(iscsi.device(target, device) && device.empty());
+    EXPECT_TRUE(targetDevice(*iscsi, target, device) && device.empty());
     CWqError error;
     EXPECT_FALSE(ZyDeviceTree::getDevice("/dev/sdc", &error));
     EXPECT_TRUE(error.IsError());
@@ -89,7 +72,7 @@ TEST(SimBackends, AClonedSnapshotReachesTheHostAsAKorvanDeviceThroughThePlatform
 
     sim.settings().set("Platform", "simulatorUrl", "http://127.0.0.1:1");
     EXPECT_FALSE(iscsi->login("sp1", target.c_str()));
-    EXPECT_FALSE(iscsi.device(target, device)) << "an unreachable simulator is a failed query";
+    EXPECT_FALSE(targetDevice(*iscsi, target, device)) << "an unreachable simulator is a failed query";
 }
 
 TEST(SimBackends, TheIscsiadmBackendDrivesOpenIscsiAndReadsItsSessionList) {
@@ -108,16 +91,17 @@ TEST(SimBackends, TheIscsiadmBackendDrivesOpenIscsiAndReadsItsSessionList) {
     krvntest::ScopedSettings settings;
     settings.set("Platform", "iscsiBackend", "iscsiadm");
     const std::string target = "iqn.2020-01.com.korvan:sp1:clone1";
-    IscsiModule iscsi;
+    CWqLibrary library(true);
+    std::unique_ptr<ZyISCSIModule> iscsi(GetZyISCSIInstance(library));
     EXPECT_TRUE(iscsi);
     if (iscsi) {
         EXPECT_EQ(iscsi->discoverPortal("sp1"), 0);
         EXPECT_TRUE(iscsi->login("sp1", target.c_str())) << "already logged in counts as logged in";
         EXPECT_FALSE(iscsi->logout("sp1", target.c_str()));
         std::string device;
-        EXPECT_TRUE(iscsi.device(target, device));
+        EXPECT_TRUE(targetDevice(*iscsi, target, device));
         EXPECT_EQ(device, "/dev/sdd");
-        EXPECT_TRUE(iscsi.device(target.substr(0, target.size() - 1), device));
+        EXPECT_TRUE(targetDevice(*iscsi, target.substr(0, target.size() - 1), device));
         EXPECT_EQ(device, "") << "a prefix of a target is another target";
         char small[4] = {0};
         unsigned long long length = sizeof small;
@@ -130,7 +114,8 @@ TEST(SimBackends, TheIscsiadmBackendDrivesOpenIscsiAndReadsItsSessionList) {
     setenv("PATH", oldPath.c_str(), 1);
     std::system(("rm -rf " + dir).c_str());
     settings.set("Platform", "iscsiBackend", "no-such-backend");
-    EXPECT_FALSE(IscsiModule()) << "an unknown backend gives no module";
+    CWqLibrary other(true);
+    EXPECT_EQ(GetZyISCSIInstance(other), nullptr) << "an unknown backend gives no module";
 }
 
 }  // namespace
