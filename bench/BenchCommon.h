@@ -48,6 +48,7 @@ struct ScaleRow {
     long connections = 0;  // TCP connections opened to the cluster service
     long simCalls = 0;     // SAN and host calls to the simulator, standing in for the kernel
     double peakMB = 0;     // the child's peak resident set so far (getrusage)
+    long logKB = 0;        // what the call wrote to the platform log
     double ratio = 0;      // wall / (requests x floor)
     double ratioWithSim = 0;   // wall / (requests x floor + sim calls x the new-connection floor)
     std::string error;     // the final error text handed to the first item, when rc != 0

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace krvnbench {
@@ -74,6 +75,8 @@ BenchSim::Tally BenchSim::tally() {
     Tally t;
     t.requests = counters.value("rest", 0L);
     t.connections = counters.value("connections", 0L);
+    struct stat info {};
+    if (!logFile_.empty() && stat(logFile_.c_str(), &info) == 0) t.logBytes = static_cast<long>(info.st_size);
     std::lock_guard<std::mutex> lock(log_->mutex);
     t.simCalls = log_->simCalls;
     t.maxGapMs = log_->maxGapMs;

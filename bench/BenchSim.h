@@ -40,6 +40,7 @@ public:
         long simCalls = 0;      // /sim/ requests
         Json byType;            // cluster requests per type
         double maxGapMs = 0;    // longest time between two cluster requests since restartGap()
+        long logBytes = 0;      // size of the platform's log file (the plug-in's log)
     };
     Tally tally();
     void restartGap();

@@ -153,6 +153,7 @@ void runSize(int items, double floorUs, double freshFloorUs, bool restLogging, s
             row.simCpuMs = processCpuMs() - simCpuBefore;
             row.requests = after.requests - before.requests;
             row.maxGapMs = after.maxGapMs;
+            row.logKB = (after.logBytes - before.logBytes) / 1024;
             row.requestTypes = Json::object();
             for (const auto& [type, count] : after.byType.items()) {
                 long delta = count.get<long>() - before.byType.value(type, 0L);
