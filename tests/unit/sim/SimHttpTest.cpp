@@ -13,7 +13,9 @@ namespace {
 // One exchange with the control API under /sim/, which must answer `status`.
 Json control(SimHarness& sim, const std::string& method, const std::string& path, const Json& body, int status) {
     httplib::Client c("127.0.0.1", sim.port());
-    auto r = method == "GET" ? c.Get(path) : method == "DELETE" ? c.Delete(path) : c.Post(path, body.dump(), "application/json");
+    auto r = method == "GET"      ? c.Get(path)
+             : method == "DELETE" ? c.Delete(path)
+                                  : c.Post(path, body.dump(), "application/json");
     EXPECT_TRUE(r && r->status == status) << method << " " << path << ": " << (r ? r->body : "no answer");
     return r ? Json::parse(r->body, nullptr, false) : Json();
 }
