@@ -200,6 +200,7 @@ const User* Cluster::authenticate(const std::string& user, const std::string& pa
 std::string Cluster::openSession(const std::string& user) {
     std::string id = randomHex(24) + std::to_string(++sessionSeq_);
     sessions_[id] = user;
+    issued_.push_back(id);
     return id;
 }
 

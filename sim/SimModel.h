@@ -120,6 +120,9 @@ public:
     const User* sessionUser(const std::string& sessionId) const;
     void closeSession(const std::string& sessionId);
     size_t sessionCount() const { return sessions_.size(); }
+    // Every session id handed out since the last load, closed ones too (tests look for them
+    // where no secret may be).
+    const std::vector<std::string>& issuedSessions() const { return issued_; }
 
     // vDisks, in name order.
     VDisk* find(const std::string& name);
@@ -155,6 +158,7 @@ private:
     uint64_t snapshotSeq_ = 0;
     int64_t nextSerial_ = 0;
     uint64_t sessionSeq_ = 0;
+    std::vector<std::string> issued_;
 };
 
 // The cluster serial a name hash stands for: leading '0's dropped (unless nothing else is

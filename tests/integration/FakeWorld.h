@@ -49,15 +49,17 @@ inline void attachHostToSim(krvntest::FakeOSUtil& os, SimHarness& sim) {
 
 // The default seed with the source vDisks exposed to this host on the storage proxy, as
 // sources reached over iSCSI are (revert logs the host out of their targets and back in).
-inline korvansim::Json exposedSourcesSeed(int vdisks) {
+inline korvansim::Json exposedSourcesSeed(int vdisks, const std::string& password = SimHarness::kPassword) {
     korvansim::Json seed = SimHarness::defaultSeed(vdisks);
+    for (auto& user : seed["cluster"]["users"]) user["password"] = password;
     for (auto& disk : seed["vdisks"])
         disk["exposures"] = {{{"proxy", SimHarness::kProxy}, {"initiators", {SimHarness::iqn()}}}};
     return seed;
 }
 
 struct SnapWorld {
-    explicit SnapWorld(int items = 1) : sim(exposedSourcesSeed(items)), batch(items) {
+    explicit SnapWorld(int items = 1, const std::string& password = SimHarness::kPassword)
+        : sim(exposedSourcesSeed(items, password)), batch(items) {
         EXPECT_TRUE(sim.ok()) << sim.error();
         sim.settings().set("Platform", "logFile", "/dev/null");
         const std::vector<std::string> devices = simDevices(sim);
@@ -67,15 +69,14 @@ struct SnapWorld {
             item.arrayRecord.name = SimHarness::kClusterName;
             item.arrayRecord.controlHost = "127.0.0.1";
             item.arrayRecord.user = SimHarness::kUser;
-            item.arrayRecord.encryptedPassword = SimHarness::kPassword;   // the fake decrypts as is
+            item.arrayRecord.encryptedPassword = password;   // the fake decrypts as is
             item.configInts["SMCONFIG_NAME_SERVER_PORT"] = sim.port();
             item.configInts["SMCONFIG_NAME_SNAP_OP_RETRY_COUNT"] = 2;
             item.configLists["SMCONFIG_STORAGE_PROXY_LIST_KEY"] = {SimHarness::kProxy};
         }
         batch.os.arrayList = SimHarness::kClusterName;
         batch.os.arrayDetails[SimHarness::kClusterName] = std::string("{id:1,hostName:127.0.0.1,hostUserName:") +
-                                                          SimHarness::kUser + ",hostPassword:" +
-                                                          SimHarness::kPassword + "}";
+                                                          SimHarness::kUser + ",hostPassword:" + password + "}";
         attachHostToSim(batch.os, sim);
     }
     int run(zyso_snap_fn entry) { return entry(batch.data(), batch.count(), &batch.os); }
@@ -85,7 +86,8 @@ struct SnapWorld {
 };
 
 struct LunWorld {
-    explicit LunWorld(int items = 1) : sim(0) {
+    explicit LunWorld(int items = 1, const std::string& password = SimHarness::kPassword)
+        : sim(exposedSourcesSeed(0, password)) {
         EXPECT_TRUE(sim.ok()) << sim.error();
         sim.settings().set("Platform", "logFile", "/dev/null");
         sim.settings().set("Platform", "keyFile", key.path());
@@ -95,7 +97,7 @@ struct LunWorld {
             item.clusterName = SimHarness::kClusterName;
             item.controlHost = "127.0.0.1";
             item.userName = SimHarness::kUser;
-            item.storedPassword = key.encrypt(SimHarness::kPassword);
+            item.storedPassword = key.encrypt(password);
             item.size = 2L << 30;
             item.configs["SMCONFIG_NAME_SERVER_PORT"] = std::to_string(sim.port());
             item.configs["SMCONFIG_NAME_SNAP_OP_RETRY_COUNT"] = "2";
