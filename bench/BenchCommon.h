@@ -47,8 +47,11 @@ struct ScaleRow {
     long requests = 0;     // cluster requests (the simulator's REST counter)
     long connections = 0;  // TCP connections opened to the cluster service
     long simCalls = 0;     // SAN and host calls to the simulator, standing in for the kernel
-    double peakMB = 0;     // the child's peak resident set so far (getrusage)
+    // The child's peak resident set so far: its VmHWM. (getrusage's ru_maxrss would carry the
+    // driver's own peak across the exec that started the child.)
+    double peakMB = 0;
     long logKB = 0;        // what the call wrote to the platform log
+    double floorUs = 0;    // the HTTPS floor measured on this run's simulator just before its calls
     double ratio = 0;      // wall / (requests x floor)
     double ratioWithSim = 0;   // wall / (requests x floor + sim calls x the new-connection floor)
     std::string error;     // the final error text handed to the first item, when rc != 0
@@ -60,11 +63,14 @@ std::vector<MicroResult> runMicro(int& argc, char** argv);
 
 // The floor of one cluster round trip against an in-process simulator.
 std::vector<FloorResult> runFloor();
+constexpr int kFloorBatches = 7;
 
 // The end-to-end runs: for each size, a fresh simulator and a child process that takes
 // items of that size through every snapshot and provisioning step over HTTPS.
-// restLogging 0 turns the transport's response dumps off (the array's diagnostic logging).
-std::vector<ScaleRow> runScale(const std::vector<int>& sizes, double floorUs, double freshFloorUs, bool restLogging);
+// restLogging 0 turns the transport's response dumps off (the array's diagnostic logging). The
+// floors are measured again on each size's simulator, so that a busier or quieter machine
+// moves both sides of the ratio.
+std::vector<ScaleRow> runScale(const std::vector<int>& sizes, bool restLogging);
 
 // The child side of runScale (krvn-bench --scale-child ...).
 int scaleChild(int argc, char** argv);
@@ -74,8 +80,7 @@ long residentKB();
 long peakResidentKB();
 // Starts a new peak from the current resident set; false when the kernel refuses.
 bool resetPeakResident();
-// getrusage of this process: CPU time (user and system) and the peak resident set.
+// CPU time (user and system) of this process, from getrusage.
 double processCpuMs();
-double processPeakMB();
 
 }  // namespace krvnbench

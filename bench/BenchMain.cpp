@@ -23,10 +23,11 @@ constexpr int kSecondLargest = 100;
 constexpr double kWallRatioTarget = 1.5;
 constexpr double kPeakTargetMB = 64;
 constexpr double kParseSpeedupTarget = 5;
-// A step that grows linearly takes ten times the CPU for ten times the items; the rest of the
-// allowance is for a shared, noisy machine. CPU time, not wall time: others' work on the same
-// cores stretches the wall clock far more.
-constexpr double kLinearGrowthAllowance = 12;
+// Growth from 100 to 1,000 items that still counts as linear. The log volume (every cluster
+// answer is dumped at the array's default) is exact; CPU time is stretched by others' work on
+// the same cores, so it gets a wide allowance.
+constexpr double kLinearTrafficAllowance = 10.5;
+constexpr double kLinearCpuAllowance = 15;
 
 long statusKB(const char* field) {
     std::ifstream status("/proc/self/status");
@@ -87,7 +88,7 @@ std::vector<Target> checkTargets(const std::vector<MicroResult>& micro, const st
 
     std::map<std::pair<std::string, std::string>, std::map<int, const ScaleRow*>> bySize;
     for (const ScaleRow& r : rows) bySize[{r.family, r.step}][r.items] = &r;
-    std::string superlinearRequests, superlinearWall, slow, heavy;
+    std::string superlinearRequests, superlinearTraffic, superlinearCpu, slow, heavy;
     double worstRatio = 0, worstPeak = 0;
     for (const auto& [step, sizes] : bySize) {
         const std::string name = step.first + " " + step.second;
@@ -102,7 +103,9 @@ std::vector<Target> checkTargets(const std::vector<MicroResult>& micro, const st
         const ScaleRow& m = *medium->second;
         double growth = static_cast<double>(kLargest) / kSecondLargest;
         if (m.requests > 0 && static_cast<double>(l.requests) > growth * m.requests) superlinearRequests += " " + name;
-        if (m.cpuMs > 0 && l.cpuMs / m.cpuMs > kLinearGrowthAllowance) superlinearWall += " " + name;
+        if (m.logKB > 0 && static_cast<double>(l.logKB) / m.logKB > kLinearTrafficAllowance)
+            superlinearTraffic += " " + name;
+        if (m.cpuMs > 0 && l.cpuMs / m.cpuMs > kLinearCpuAllowance) superlinearCpu += " " + name;
     }
     bool largest = false;
     for (const ScaleRow& r : rows) largest |= r.items == kLargest;
@@ -114,8 +117,10 @@ std::vector<Target> checkTargets(const std::vector<MicroResult>& micro, const st
     targets.push_back({"wall <= 1.5 x requests x floor at 1000 items", slow.empty(), text + none(slow)});
     std::snprintf(text, sizeof text, "worst %.1f MB; over: ", worstPeak);
     targets.push_back({"peak memory < 64 MB at 1000 items", heavy.empty(), text + none(heavy)});
-    targets.push_back({"no step's plug-in CPU time grows faster than linearly (100 -> 1000)", superlinearWall.empty(),
-                       "faster: " + none(superlinearWall)});
+    targets.push_back({"no step's traffic (answers dumped to the log) grows faster than linearly",
+                       superlinearTraffic.empty(), "faster: " + none(superlinearTraffic)});
+    targets.push_back({"no step's plug-in CPU time grows more than 15x (100 -> 1000)", superlinearCpu.empty(),
+                       "faster: " + none(superlinearCpu)});
     return targets;
 }
 
@@ -167,7 +172,7 @@ Json toJson(const std::vector<MicroResult>& micro, const std::vector<FloorResult
         out["scale"].push_back({{"family", r.family}, {"step", r.step}, {"items", r.items}, {"rc", r.rc},
                                 {"itemsOk", r.itemsOk}, {"wallMs", r.wallMs}, {"cpuMs", r.cpuMs}, {"simCpuMs", r.simCpuMs}, {"maxGapMs", r.maxGapMs}, {"requests", r.requests},
                                 {"connections", r.connections}, {"logKB", r.logKB}, {"simCalls", r.simCalls}, {"peakMB", r.peakMB},
-                                {"ratio", r.ratio}, {"ratioWithSim", r.ratioWithSim}, {"error", r.error}, {"requestTypes", r.requestTypes}});
+                                {"floorUs", r.floorUs}, {"ratio", r.ratio}, {"ratioWithSim", r.ratioWithSim}, {"error", r.error}, {"requestTypes", r.requestTypes}});
     for (const Target& t : targets) out["targets"].push_back({{"target", t.what}, {"met", t.met}, {"detail", t.detail}});
     return out;
 }
@@ -188,12 +193,6 @@ double processCpuMs() {
     getrusage(RUSAGE_SELF, &usage);
     auto ms = [](const timeval& t) { return t.tv_sec * 1000.0 + t.tv_usec / 1000.0; };
     return ms(usage.ru_utime) + ms(usage.ru_stime);
-}
-
-double processPeakMB() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_maxrss) / 1024.0;
 }
 
 }  // namespace krvnbench
@@ -231,14 +230,9 @@ int main(int argc, char** argv) {
     std::vector<ScaleRow> rows;
     if (!skip.count("micro")) micro = runMicro(restCount, rest.data());
     if (!skip.count("floor")) floors = runFloor();
-    double httpsFloor = 0, freshFloor = 0;
-    for (const FloorResult& f : floors) {
-        if (f.name == "https") httpsFloor = f.usPerRequest;
-        if (f.name == "http-fresh") freshFloor = f.usPerRequest;
-    }
     if (!skip.count("scale")) {
-        std::fprintf(stderr, "Scale runs (HTTPS floor %.1f us):\n", httpsFloor);
-        rows = runScale(sizes, httpsFloor, freshFloor, restLogging);
+        std::fprintf(stderr, "Scale runs:\n");
+        rows = runScale(sizes, restLogging);
     }
     std::remove(logFile.c_str());
 

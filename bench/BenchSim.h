@@ -64,4 +64,7 @@ private:
     std::string error_;
 };
 
+// One floor (see runFloor) on this simulator, the median of `batches` batches.
+FloorResult measureFloor(BenchSim& sim, const char* name, bool https, bool fresh, int batches);
+
 }  // namespace krvnbench

@@ -16,7 +16,6 @@ namespace krvnbench {
 namespace {
 
 constexpr int kWarmup = 50;
-constexpr int kBatches = 7;
 constexpr int kBatchRequests = 200;
 
 size_t collect(char* data, size_t size, size_t count, void* out) {
@@ -77,7 +76,9 @@ private:
     std::string caFile_;
 };
 
-FloorResult measure(BenchSim& sim, const char* name, bool https, bool fresh) {
+}  // namespace
+
+FloorResult measureFloor(BenchSim& sim, const char* name, bool https, bool fresh, int batches) {
     FloorResult result;
     result.name = name;
     RawClient client(sim.url(https), https ? sim.caFile() : "");
@@ -97,7 +98,7 @@ FloorResult measure(BenchSim& sim, const char* name, bool https, bool fresh) {
     for (int i = 0; i < kWarmup; ++i) client.send(request, answer, fresh);
 
     std::vector<double> batchMeans;
-    for (int b = 0; b < kBatches; ++b) {
+    for (int b = 0; b < batches; ++b) {
         auto start = std::chrono::steady_clock::now();
         for (int i = 0; i < kBatchRequests; ++i) {
             if (!client.send(request, answer, fresh)) {
@@ -117,8 +118,6 @@ FloorResult measure(BenchSim& sim, const char* name, bool https, bool fresh) {
     return result;
 }
 
-}  // namespace
-
 std::vector<FloorResult> runFloor() {
     curl_global_init(CURL_GLOBAL_DEFAULT);
     BenchSim sim(korvansim::defaultSeed(korvansim::localHostName(), 1));
@@ -126,8 +125,8 @@ std::vector<FloorResult> runFloor() {
         std::fprintf(stderr, "krvn-bench: simulator: %s\n", sim.error().c_str());
         return {};
     }
-    return {measure(sim, "http", false, false), measure(sim, "https", true, false),
-            measure(sim, "http-fresh", false, true)};
+    return {measureFloor(sim, "http", false, false, kFloorBatches), measureFloor(sim, "https", true, false, kFloorBatches),
+            measureFloor(sim, "http-fresh", false, true, kFloorBatches)};
 }
 
 }  // namespace krvnbench

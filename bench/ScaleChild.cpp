@@ -168,7 +168,7 @@ int scaleChild(int argc, char** argv) {
         std::string text = rc == 0 ? "" : snapStep ? state.snaps.front().lastError : state.luns.front().lastError;
         for (char& c : text)
             if (c == '\n') c = ' ';
-        std::cout << "done " << rc << " " << ok << " " << wall.count() << " " << cpu << " " << processPeakMB() << " " << text << std::endl;
+        std::cout << "done " << rc << " " << ok << " " << wall.count() << " " << cpu << " " << peakResidentKB() / 1024.0 << " " << text << std::endl;
         // The host forgets the job log between calls, as korvan-host bounds its own.
         state.log.clear();
     }

@@ -113,12 +113,17 @@ private:
     std::string path_;
 };
 
-void runSize(int items, double floorUs, double freshFloorUs, bool restLogging, std::vector<ScaleRow>& rows) {
+constexpr int kSizeFloorBatches = 3;
+
+void runSize(int items, bool restLogging, std::vector<ScaleRow>& rows) {
     BenchSim sim(korvansim::defaultSeed(korvansim::localHostName(), items));
     if (!sim.ok()) {
         std::fprintf(stderr, "krvn-bench: simulator for %d items: %s\n", items, sim.error().c_str());
         return;
     }
+    const double floorUs = measureFloor(sim, "https", true, false, kSizeFloorBatches).usPerRequest;
+    const double freshFloorUs = measureFloor(sim, "http-fresh", false, true, kSizeFloorBatches).usPerRequest;
+    std::fprintf(stderr, "  %4d items: floor %.1f us (HTTPS), %.1f us (new connection)\n", items, floorUs, freshFloorUs);
     KeyFile key;
     sim.settings().set("Platform", "keyFile", key.path());
     // Tying a device's cluster serial to the array entry asks the candidate cluster on the
@@ -140,6 +145,7 @@ void runSize(int items, double floorUs, double freshFloorUs, bool restLogging, s
             row = ScaleRow();
             row.items = items;
             words >> row.family >> row.step;
+            std::this_thread::sleep_for(kLogSettle);
             sim.restartGap();
             before = sim.tally();
             // The driver's main thread waits on the child meanwhile: this is the simulator's.
@@ -161,6 +167,7 @@ void runSize(int items, double floorUs, double freshFloorUs, bool restLogging, s
             }
             row.simCalls = after.simCalls - before.simCalls;
             row.connections = (after.connections - before.connections) - row.simCalls;
+            row.floorUs = floorUs;
             row.ratio = row.requests > 0 && floorUs > 0 ? row.wallMs * 1000.0 / (row.requests * floorUs) : 0;
             const double expectedUs = row.requests * floorUs + row.simCalls * freshFloorUs;
             row.ratioWithSim = expectedUs > 0 ? row.wallMs * 1000.0 / expectedUs : 0;
@@ -176,9 +183,9 @@ void runSize(int items, double floorUs, double freshFloorUs, bool restLogging, s
 
 }  // namespace
 
-std::vector<ScaleRow> runScale(const std::vector<int>& sizes, double floorUs, double freshFloorUs, bool restLogging) {
+std::vector<ScaleRow> runScale(const std::vector<int>& sizes, bool restLogging) {
     std::vector<ScaleRow> rows;
-    for (int items : sizes) runSize(items, floorUs, freshFloorUs, restLogging, rows);
+    for (int items : sizes) runSize(items, restLogging, rows);
     return rows;
 }
 
