@@ -5,6 +5,7 @@
 #include <climits>
 #include <functional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "ProvTestCluster.h"
@@ -101,21 +102,18 @@ TEST_F(ProvContextTest, GlobalSettingsOfTheLowestIdShapeEveryNewDisk) {
     FakeLunInfo& lowest = addDisk(1);
     lowest.description = "payroll";
     other.settingBools["bZYKorvanCreateDiskEncryptDisable"] = true;   // never read
-    struct Case {
-        bool encryptDisable;
-        int factor;
-        bool encrypted;
-        short recordFactor;
-    };
-    // 0 keeps the default; beyond the record's 16 bits is clamped, not wrapped.
-    for (const Case& c : std::vector<Case>{{false, 5, true, 5}, {true, 0, false, 3}, {false, 70000, true, SHRT_MAX}}) {
-        SCOPED_TRACE(c.factor);
-        lowest.settingBools["bZYKorvanCreateDiskEncryptDisable"] = c.encryptDisable;
-        lowest.settingInts["nZYKorvanReplicationFactor"] = c.factor;
+    // Encryption off, factor set; encrypted, factor sent. 0 keeps the default; a factor beyond the
+    // record's 16 bits is clamped, not wrapped.
+    const std::vector<std::tuple<bool, int, bool, short>> cases = {{false, 5, true, 5}, {true, 0, false, 3},
+                                                                   {false, 70000, true, SHRT_MAX}};
+    for (const auto& [disable, factor, encrypted, sent] : cases) {
+        SCOPED_TRACE(factor);
+        lowest.settingBools["bZYKorvanCreateDiskEncryptDisable"] = disable;
+        lowest.settingInts["nZYKorvanReplicationFactor"] = factor;
         ASSERT_EQ(0, init(ZY_KRVN_PROV_OP_CREATE)) << ctx->errorString();
         for (auto& entry : ctx->disks) {
-            EXPECT_EQ(c.encrypted, entry.second->isEncrypted);
-            EXPECT_EQ(c.recordFactor, ctx->getDiskParams(entry.second).replicationFactor);
+            EXPECT_EQ(encrypted, entry.second->isEncrypted);
+            EXPECT_EQ(sent, ctx->getDiskParams(entry.second).replicationFactor);
         }
     }
     EXPECT_FALSE(other.called("getSettingInt") || other.called("getSettingBool"));
@@ -124,13 +122,9 @@ TEST_F(ProvContextTest, GlobalSettingsOfTheLowestIdShapeEveryNewDisk) {
 
 TEST_F(ProvContextTest, ArrayConfigurationIsReadWithDefaultsAndTheProxyDelimiter) {
     FakeLunInfo& item = addDisk();
-    item.configs = {
-        {"SMCONFIG_NAME_ENABLE_DIAGNOSTIC_LOGGING", "0"},
-        {"SMCONFIG_NAME_SNAP_OP_RETRY_COUNT", "2"},
-        {"SMCONFIG_NAME_SNAP_OP_RETRY_INTERVAL_IN_SEC", ""},
-        {"SMCONFIG_NAME_USE_SECURE_CONNECTION", "1"},
-        {"SMCONFIG_STORAGE_PROXY_LIST_KEY", "spA|:|spB|spC|:|"},
-    };
+    item.configs = {{"SMCONFIG_NAME_ENABLE_DIAGNOSTIC_LOGGING", "0"}, {"SMCONFIG_NAME_SNAP_OP_RETRY_COUNT", "2"},
+                    {"SMCONFIG_NAME_SNAP_OP_RETRY_INTERVAL_IN_SEC", ""}, {"SMCONFIG_NAME_USE_SECURE_CONNECTION", "1"},
+                    {"SMCONFIG_STORAGE_PROXY_LIST_KEY", "spA|:|spB|spC|:|"}};
     ASSERT_EQ(0, init(ZY_KRVN_PROV_OP_DELETE));
     const auto& cfg = ctx->arrayDetails.arrayConfigs;
     EXPECT_EQ(0, cfg.restLogging);
@@ -233,27 +227,23 @@ TEST_F(ProvContextTest, InitiatorBufferGrowsToWhatTheHostAsksAndStaysInsideIt) {
 
 TEST_F(ProvContextTest, InitiatorInformationFailuresAreCode24WithTheirSentence) {
     const std::string getText = "Unable to get initiator information from disk object.";
-    struct Case {
-        const char* name;
-        std::vector<std::pair<int, unsigned short>> answers;
-        std::string sentence;
-        std::vector<unsigned short> offered;   // the buffer length of each call
+    // The host's answers in turn ({result, length}), the sentence, the buffer length of each call.
+    using Answers = std::vector<std::pair<int, unsigned short>>;
+    const std::vector<std::tuple<Answers, std::string, std::vector<unsigned short>>> cases = {
+        {{{2, 5000}, {2, 6000}, {2, 7000}, {0, 0}}, getText, {4096, 5000, 6000}},   // too small three times
+        {{{1, 4096}}, getText, {4096}},
+        {{{2, 8000}, {5, 8000}}, getText, {4096, 8000}},
+        {{{2, 0}}, "Got invalid initiator information from disk object.", {4096}},   // too small, yet no length
     };
-    const std::vector<Case> cases = {
-        {"too small three times", {{2, 5000}, {2, 6000}, {2, 7000}, {0, 0}}, getText, {4096, 5000, 6000}},
-        {"host error", {{1, 4096}}, getText, {4096}},
-        {"too small, then an error", {{2, 8000}, {5, 8000}}, getText, {4096, 8000}},
-        {"too small with a zero length", {{2, 0}}, "Got invalid initiator information from disk object.", {4096}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& [answers, sentence, offered] : cases) {
+        SCOPED_TRACE(::testing::PrintToString(answers));
         batch = FakeLunBatch();
         FakeLunInfo& item = addDisk();
         item.setIscsiHost("h1", {"iqn.h1"});
-        item.initiatorAnswers = c.answers;
+        item.initiatorAnswers = answers;
         EXPECT_EQ(24, init(ZY_KRVN_PROV_OP_MAP));
-        EXPECT_EQ(c.sentence, ctx->errorString());
-        EXPECT_EQ(c.offered, item.initiatorBufferSizes);
+        EXPECT_EQ(sentence, ctx->errorString());
+        EXPECT_EQ(offered, item.initiatorBufferSizes);
         EXPECT_FALSE(item.called("getClusterName"));   // nothing read past the failure
     }
 }
