@@ -36,14 +36,9 @@ struct Fixture {
 }  // namespace
 
 TEST(SnapContext, InvalidInputIsRefusedWithItsCodeAndSentence) {
-    struct Case {
-        int type;
-        bool nullOs, nullArray;
-        int count;     // 0 and below as given, else the batch's own
-        int broken;    // index made null (0x10 + i) or left without an array (0x20 + i)
-        int code;
-        std::string text;
-    };
+    // count: 0 and below as given, else the batch's own; broken: index made null (0x10 + i) or
+    // left without an array (0x20 + i).
+    struct Case { int type; bool nullOs, nullArray; int count, broken, code; std::string text; };
     const Case cases[] = {
         {3, true, false, 2, 0, 4, "Snap OS util is not valid. It is either NULL or not initialized"},
         {3, false, false, 0, 0, 5, "Invalid snapshot count-[0]"},
@@ -69,16 +64,6 @@ TEST(SnapContext, InvalidInputIsRefusedWithItsCodeAndSentence) {
     prepare.batch[0].arrayNumber = prepare.batch[1].arrayNumber = 0;
     EXPECT_EQ(0, prepare.init(ZY_KRVN_SNAP_OP_PREPARE));
     EXPECT_EQ(2u, prepare.ctx->snapItems.size());
-}
-
-TEST(SnapContext, DeleteDropsItemsThatAreGoneOrNeverHadAnArray) {
-    Fixture f(3);
-    f.batch[0].status = ZY_KRVN_SNAP_STATUS_DELETED;
-    f.batch[2].arrayNumber = 0;
-    ASSERT_EQ(0, f.init(ZY_KRVN_SNAP_OP_DELETE)) << f.ctx->errorString();
-    EXPECT_EQ(ZY_KRVN_SNAP_STATUS_DELETED, f.batch[2].status);
-    ASSERT_EQ(1u, f.ctx->snapItems.size());
-    EXPECT_EQ(&f.batch[1], f.ctx->snapItems.at(2)->snapInfo);
 }
 
 TEST(SnapContext, ObjectsAreKeyedBySnapIdAndTheLaterDuplicateWins) {
@@ -149,11 +134,7 @@ TEST(SnapContext, ArrayDetailsComeFromTheHostRecordWithTheClearPasswordNeverLogg
 }
 
 TEST(SnapContext, ConfigurationDefaultsAndThePortFollowingHttps) {
-    struct Case {
-        std::map<std::string, int> config;
-        int logging, retries, interval, port;
-        bool https;
-    };
+    struct Case { std::map<std::string, int> config; int logging, retries, interval, port, https; };
     const std::string secure = "SMCONFIG_NAME_USE_SECURE_CONNECTION", port = "SMCONFIG_NAME_SERVER_PORT";
     const Case cases[] = {
         {{}, 1, 6, 10, 8080, false},

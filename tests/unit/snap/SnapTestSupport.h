@@ -46,9 +46,7 @@ inline std::string requestParam(const RecordedRequest& r, const std::string& key
     return r.request.substr(at, r.request.find('\'', at) - at);
 }
 
-inline std::string targetOf(const std::string& lun, const std::string& proxy = "sp1") {
-    return "iqn.2010-01.com.korvan:" + proxy + ":" + lun;
-}
+inline std::string targetOf(const std::string& lun) { return "iqn.2010-01.com.korvan:sp1:" + lun; }
 
 inline std::string joined(const Strings& items, const std::function<std::string(const std::string&)>& row) {
     std::string out;
@@ -69,9 +67,9 @@ inline std::string vdiskAnswer(const std::string& name, long long serial, bool f
 inline std::string notFound(const std::string& type, const std::string& name) {
     return errorAnswer(type, "Vdisk " + name + " couldn't be found");
 }
-inline std::string lunsAnswer(const Strings& luns, const std::string& proxy = "sp1") {
+inline std::string lunsAnswer(const Strings& luns) {
     return okAnswer("ShowTarget", R"({"Lun Information":)" + joined(luns, [&](const std::string& l) {
-                                      return R"({"Lun Id":")" + l + R"(","Target":")" + targetOf(l, proxy) +
+                                      return R"({"Lun Id":")" + l + R"(","Target":")" + targetOf(l) +
                                              R"(","SCSI SN":"1","Online":"Yes"})";
                                   }) + "}");
 }
@@ -96,10 +94,6 @@ public:
         answers_[type].push_back(std::move(fn));
         return *this;
     }
-    Strings created() const {   // clone names asked of CloneSnapshot so far
-        std::lock_guard<std::mutex> lock(mutex_);
-        return created_;
-    }
 
 private:
     krvntest::ScriptedReply answer(const RecordedRequest& r) {
@@ -107,7 +101,6 @@ private:
         const std::string type = requestType(r);
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            if (type == "CloneSnapshot") created_.push_back(requestParam(r, "name"));
             auto it = answers_.end();
             for (const char* key : {"virtualDisk", "snapshotName", "name", "host"})
                 if (it == answers_.end()) it = answers_.find(type + "/" + key + "=" + requestParam(r, key));
@@ -121,7 +114,6 @@ private:
     }
     mutable std::mutex mutex_;
     std::map<std::string, std::deque<Answer>> answers_;
-    Strings created_;
 };
 
 // One engine call against its own scripted server. Items carry metadata of vDisk "vol<id>" and
@@ -155,7 +147,7 @@ struct EngineRun {
         it.configInts["SMCONFIG_NAME_SNAP_OP_RETRY_INTERVAL_IN_SEC"] = 10;
         return it;
     }
-    void start(int opType, bool detailsFromDb = false) {
+    void start(int opType, bool detailsFromDb = false) {   // detailsFromDb: read as preparation does
         for (size_t i = 0; i < batch.size(); ++i) {
             batch[i].configInts["SMCONFIG_NAME_SERVER_PORT"] = srv.port();
             batch[i].arrayRecord.name = krvntest::kTestCluster;
@@ -166,9 +158,7 @@ struct EngineRun {
         ASSERT_EQ(0, ctx->initialize(batch.data(), batch.count())) << ctx->errorString();
         utils = std::make_unique<krvntest::WithIscsiModule<ZYSnapKrvn::KrvnUtils>>(ctx.get());
         utils->adopt(new krvntest::ScriptedIscsiModule(journal));
-        if (detailsFromDb) {
-            ASSERT_EQ(0, utils->GetArrayDetailsFromDB());
-        }
+        ASSERT_EQ(0, detailsFromDb ? utils->GetArrayDetailsFromDB() : 0);
         srv.reply(200, krvntest::loginAnswer());
         ASSERT_EQ(0u, utils->rest_connectToArray());
         srv.clearRequests();
@@ -192,7 +182,7 @@ struct EngineRun {
         }
         return out;
     }
-    Strings params(const std::string& type, const std::string& key) const {
+    Strings params(const std::string& type, const std::string& key) const {   // in order
         Strings out;
         for (const auto& r : srv.requests())
             if (requestType(r) == type) out.push_back(requestParam(r, key));

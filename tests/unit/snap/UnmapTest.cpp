@@ -1,11 +1,6 @@
-// Snapshot unmap: the outcome of each item, the removal order, what other hosts keep, the
-// per-call lists and the final rescan, against a scripted cluster, a scripted iSCSI module and
-// the fake host.
+// Snapshot unmap: the outcome of each item, the removal order, what other hosts keep, the per-call
+// lists and the final rescan.
 #include <gtest/gtest.h>
-
-#include <string>
-#include <utility>
-#include <vector>
 
 #include "SnapTestSupport.h"
 
@@ -36,24 +31,15 @@ std::string aclAnswer(const std::vector<std::pair<std::string, Strings>>& entrie
 }
 
 // DeleteVDisk succeeds for every disk it names.
-std::string deleteAnswer(const RecordedRequest& r) {
-    const std::string marker = "virtualDisks:['";
-    const size_t at = r.request.find(marker) + marker.size();
-    return okNames("DeleteVDisk", {r.request.substr(at, r.request.find('\'', at) - at)});
-}
+std::string deleteAnswer(const RecordedRequest& r) { return okNames("DeleteVDisk", {requestParam(r, "")}); }
 
 }  // namespace
 
 TEST(Unmap, OutcomeOfEachSituation) {
     krvntest::QuietSettings settings;
-    struct Row {
-        const char* name;
-        bool cloneMetadata;
-        Script script;   // changes to a cluster where everything the map made is still there
-        int status;
-        Strings requests;
-        bool rescansDevice;   // the item's device is handed to the rescan
-    };
+    // script: changes to a cluster where everything the map made is still there;
+    // rescansDevice: the item's device is handed to the rescan.
+    struct Row { const char* name; bool cloneMetadata; Script script; int status; Strings requests; bool rescansDevice; };
     const Strings walk = {kSnaps, kClones, "VirtualDiskDetails", "ShowTarget", kAcl};
     auto plus = [&walk](const Strings& more) {
         Strings out = walk;
