@@ -31,10 +31,8 @@ constexpr const char* kClusterSerial = "A1B2C3D4E5F601";
 constexpr const char* kIqn = "iqn.1994-05.com.example:host1";
 
 inline std::string requestType(const RecordedRequest& r) {
-    size_t at = r.request.find("type:");
-    if (at == std::string::npos) return "";
-    at += 5;
-    return r.request.substr(at, r.request.find_first_of(",}", at) - at);
+    const size_t at = r.request.find("type:");
+    return at == std::string::npos ? "" : r.request.substr(at + 5, r.request.find_first_of(",}", at) - at - 5);
 }
 // The quoted value of one parameter ("" when absent); with an empty key, the first one.
 inline std::string requestParam(const RecordedRequest& r, const std::string& key) {
@@ -127,14 +125,11 @@ struct EngineRun {
     std::unique_ptr<TypedCluster> typed;
 
     EngineRun() { srv.start(); }
-    ~EngineRun() {
-        utils.reset();   // the engine borrows the context
+    ~EngineRun() {   // the engine borrows the context; both go before the script they may still call
+        utils.reset();
         ctx.reset();
     }
-    TypedCluster& cluster() {
-        if (!typed) typed = std::make_unique<TypedCluster>(srv);
-        return *typed;
-    }
+    TypedCluster& cluster() { return *(typed ? typed : typed = std::make_unique<TypedCluster>(srv)); }
     // id 0: the next id; an empty snapshot name: metadata as preparation wrote it.
     krvntest::FakeSnapInfo& item(long long id, const std::string& snap = "-", const std::string& vDisk = "") {
         krvntest::FakeSnapInfo& it = batch.add(id);
@@ -164,10 +159,7 @@ struct EngineRun {
         srv.clearRequests();
     }
     ZYSnapKrvn::KrvnSnapObject& object(long long id) { return *ctx->snapItems.at(id); }
-    ZYSnapKrvn::KrvnMapCtx& map() {
-        if (!ctx->mapCtx) ctx->mapCtx = new ZYSnapKrvn::KrvnMapCtx();
-        return *ctx->mapCtx;
-    }
+    ZYSnapKrvn::KrvnMapCtx& map() { return *(ctx->mapCtx ? ctx->mapCtx : ctx->mapCtx = new ZYSnapKrvn::KrvnMapCtx()); }
     std::vector<int> statuses() {
         std::vector<int> out;
         for (size_t i = 0; i < batch.size(); ++i) out.push_back(batch[i].status);

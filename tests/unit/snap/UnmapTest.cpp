@@ -117,29 +117,3 @@ TEST(Unmap, OutcomeOfEachSituation) {
         EXPECT_EQ(logsOut ? Strings{"logout sp1 " + targetOf(kClone)} : Strings{}, run.journal.calls);
     }
 }
-
-TEST(Unmap, ListsEachVDiskAndSnapshotOnceAndKeepsGoingPastAFailedItem) {
-    krvntest::QuietSettings settings;
-    EngineRun r;
-    mapped(r.item(1, "snap-1", "vol1"), "ZY_snap-1_1_5");
-    mapped(r.item(2, "snap-1", "vol1"), "ZY_snap-1_2_5");
-    mapped(r.item(3, "snap-3", "vol3"), "ZY_snap-3_3_5");
-    r.cluster()
-        .onParam(kSnaps, "virtualDisk", "vol1", {nameList(kSnaps, {"snap-1"})})
-        .onParam(kSnaps, "virtualDisk", "vol3", {nameList(kSnaps, {"snap-3"})})
-        .onParam(kClones, "snapshotName", "snap-1", {nameList(kClones, {"ZY_snap-1_1_5", "ZY_snap-1_2_5"})})
-        .onParam(kClones, "snapshotName", "snap-3", {nameList(kClones, {"ZY_snap-3_3_5"})})
-        .onParam("VirtualDiskDetails", "virtualDisk", "ZY_snap-3_3_5", {errorAnswer("VirtualDiskDetails", "busy")})
-        .on("VirtualDiskDetails", {vdiskAnswer("c", 5001)})
-        .on("ShowTarget", {lunsAnswer({"ZY_snap-1_1_5", "ZY_snap-1_2_5"})})
-        .on(kAcl, {aclAnswer({})})
-        .onFn("DeleteVDisk", deleteAnswer);
-    r.start(ZY_KRVN_SNAP_OP_UNMAP);
-
-    EXPECT_EQ(1, r.utils->unmapSnaps());
-    EXPECT_EQ((std::vector<int>{14, 14, 15}), r.statuses());
-    EXPECT_EQ((Strings{"vol1", "vol3"}), r.params(kSnaps, "virtualDisk"));
-    EXPECT_EQ((Strings{"snap-1", "snap-3"}), r.params(kClones, "snapshotName"));
-    ASSERT_EQ(1u, r.batch.os.refreshes.size());
-    EXPECT_EQ((Strings{"/dev/sdx", "/dev/sdy"}), r.batch.os.refreshes[0].devices);
-}
