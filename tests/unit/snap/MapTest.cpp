@@ -5,7 +5,6 @@
 #include <tuple>
 #include <unistd.h>
 
-#include "FixtureDisks.h"
 #include "SnapTestSupport.h"
 #include "WqSleep.h"
 
@@ -37,15 +36,10 @@ TypedCluster& cloning(EngineRun& run, const Strings& existing) {
         .on("CloneSnapshot", {okNames("CloneSnapshot", {"c"})});
 }
 
-// Settings with virtual time and fixture disks behind /dev/<name>; one run.
 struct MapFixture : ::testing::Test {
-    krvntest::QuietSettings settings;
-    krvntest::FixtureDisks disks;
+    DiskSettings settings;
+    krvntest::FixtureDisks& disks = settings.disks;
     EngineRun r;
-    MapFixture() {
-        settings.set("Platform", "deviceBackend", "fixture");
-        settings.set("Platform", "deviceFixtureDir", disks.dir());
-    }
 };
 
 }  // namespace
@@ -85,14 +79,10 @@ TEST(MapInterfacesTest, HostInterfacesDecideTheDataPathAndOnlyIscsiHostsCanMap) 
 }
 
 TEST_F(MapFixture, ClonesAreReusedByPrefixOrExactTestMountNameAndCreatedOtherwise) {
-    struct Row {
-        const char* name;
-        bool testMount;
-        Strings clones;
-        std::vector<std::pair<std::string, std::string>> details;   // clone -> answer
-        std::string reused;   // empty: a new clone is created, with this name when a test mount
-        Strings looked;       // VirtualDiskDetails asked, in order, before any creation
-    };
+    // details: clone -> answer; reused empty: a new clone is made; looked: VirtualDiskDetails
+    // asked, in order, before any creation.
+    struct Row { const char* name; bool testMount; Strings clones;
+                 std::map<std::string, std::string> details; std::string reused; Strings looked; };
     const std::string deleted = "ZY_snap-1_1_98", good = "ZY_snap-1_1_99", exact = "ZYClone_snap-1_2";
     const Row rows[] = {
         {"prefix match", false, {"ZY_snap-2_1_5", good}, {{good, vdiskAnswer(good, 7001)}}, good, {good}},
@@ -160,15 +150,10 @@ TEST_F(MapFixture, NewClonesOfOneMapShareOneTimeAndEachSnapshotIsListedOnce) {
 }
 
 TEST_F(MapFixture, FrozenClonesAreAwaitedInVirtualTimeUpToTheConfiguredLimit) {
-    struct Row {
-        const char* name;
-        const char* minutes;        // nZYKorvanCloneFreezeWaitTimeInMin, or null
-        std::vector<bool> frozen;   // after the one read at creation, the last repeats
-        bool firstAlreadyMapped;
-        int rc;
-        unsigned long long sleptMs;
-        const char* error;
-    };
+    // minutes: nZYKorvanCloneFreezeWaitTimeInMin or null; frozen: answers after the one read at
+    // creation, the last repeating.
+    struct Row { const char* name; const char* minutes; std::vector<bool> frozen; bool firstMapped; int rc;
+                 unsigned long long sleptMs; const char* error; };
     const Row rows[] = {
         {"unfreezes on the third check", nullptr, {true, true, false}, false, 0, 60000, ""},
         {"limit from the setting", "1", {true}, false, 1, 60000,
@@ -184,7 +169,7 @@ TEST_F(MapFixture, FrozenClonesAreAwaitedInVirtualTimeUpToTheConfiguredLimit) {
         if (row.minutes) settings.set("Ovelin", "nZYKorvanCloneFreezeWaitTimeInMin", row.minutes);
         else settings.erase("Ovelin", "nZYKorvanCloneFreezeWaitTimeInMin");
         EngineRun run;
-        if (row.firstAlreadyMapped) run.item(1).status = 12;
+        if (row.firstMapped) run.item(1).status = 12;
         run.item(2).flags.insert(0x8000);
         cloning(run, {})
             .on("VirtualDiskDetails", {notFound("VirtualDiskDetails", "ZY_snap-1_1_")})

@@ -7,7 +7,6 @@
 #include <functional>
 #include <memory>
 
-#include "FixtureDisks.h"
 #include "SnapTestSupport.h"
 
 using namespace ZYSnapKrvn;
@@ -31,8 +30,8 @@ public:
 };
 
 struct PrepareFixture : ::testing::Test {
-    krvntest::QuietSettings settings;
-    krvntest::FixtureDisks disks;
+    DiskSettings settings;
+    krvntest::FixtureDisks& disks = settings.disks;
     krvntest::FakeOSUtil os;
     std::vector<std::unique_ptr<krvntest::FakeSnapInfo>> items;
     std::vector<ZYSO::SnapInfo*> pointers;
@@ -40,10 +39,6 @@ struct PrepareFixture : ::testing::Test {
     std::unique_ptr<KrvnCtx> ctx;
     std::unique_ptr<KrvnUtils> utils;
 
-    PrepareFixture() {
-        settings.set("Platform", "deviceBackend", "fixture");
-        settings.set("Platform", "deviceFixtureDir", disks.dir());
-    }
     ~PrepareFixture() override { utils.reset(); }
     // An item on a source device, and that device as a vDisk of cluster A.
     template <class Item = krvntest::FakeSnapInfo>

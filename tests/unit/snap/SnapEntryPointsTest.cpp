@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "FixtureDisks.h"
 #include "LogCapture.h"
 #include "SnapTestSupport.h"
 #include "ZYSOExports.h"
@@ -27,15 +26,7 @@ F entry(const char* name) {
     return handle ? reinterpret_cast<F>(dlsym(handle, name)) : nullptr;
 }
 
-// Settings that keep every test away from real devices: the fixture backend over an empty
-// folder, so any SCSI inquiry finds no device.
-struct Settings : krvntest::QuietSettings {
-    krvntest::FixtureDisks disks;
-    Settings() {
-        set("Platform", "deviceBackend", "fixture");
-        set("Platform", "deviceFixtureDir", disks.dir());
-    }
-};
+using Settings = snaptest::DiskSettings;   // no test reaches a real device
 
 // Items as a working call receives them: full snapshot metadata, a storage proxy, the fake
 // array pointing at a port where nothing listens unless a test starts a server.

@@ -14,6 +14,7 @@
 
 #include "../rest/RestFixture.h"
 #include "FakeSnapHost.h"
+#include "FixtureDisks.h"
 #include "KrvnCtx.h"
 #include "KrvnTestSession.h"
 #include "KrvnUtils.h"
@@ -71,6 +72,15 @@ inline std::string lunsAnswer(const Strings& luns) {
                                              R"(","SCSI SN":"1","Online":"Yes"})";
                                   }) + "}");
 }
+
+// Quiet settings with the fixture device backend over an empty folder of its own.
+struct DiskSettings : krvntest::QuietSettings {
+    krvntest::FixtureDisks disks;
+    DiskSettings() {
+        set("Platform", "deviceBackend", "fixture");
+        set("Platform", "deviceFixtureDir", disks.dir());
+    }
+};
 
 // Answers by request type (or type and one parameter), used in order, the last one repeating; an
 // unscripted type is refused, so an unexpected request shows up as a failure.
