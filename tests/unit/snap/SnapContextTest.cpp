@@ -1,6 +1,7 @@
 // The snapshot context: input checks, per-item objects, array details and configuration.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -20,43 +21,52 @@ constexpr const char* kProxyKey = "SMCONFIG_STORAGE_PROXY_LIST_KEY";
 // A batch whose items all carry complete snapshot metadata, so every operation type gets
 // through initialize unless a test breaks something on purpose.
 struct Fixture {
-    explicit Fixture(int count = 2) : batch(count) {
+    explicit Fixture(int count = 2) : batch(count), os(&batch.os), items(batch.data()), count(count) {
         batch.setSnapMetadata("CS1", "vol1", "5678", "vol1$snap");
         for (size_t i = 0; i < batch.size(); ++i) batch[i].configLists[kProxyKey] = {"sp1", "sp2"};
     }
     int init(int type) {
-        ctx = std::make_unique<KrvnCtx>(&batch.os, 0, type);
-        return ctx->initialize(batch.data(), batch.count());
+        ctx = std::make_unique<KrvnCtx>(os, 0, type);
+        return ctx->initialize(items, count);
     }
     krvntest::QuietSettings settings;
     FakeSnapBatch batch;
+    ZYSO::ZYOSUtil* os;
+    ZYSO::SnapInfo** items;
+    int count;
     std::unique_ptr<KrvnCtx> ctx;
 };
 
 }  // namespace
 
-TEST(SnapContext, InvalidInputIsRefusedWithItsCodeAndSentence) {
-    // count: 0 and below as given, else the batch's own; broken: index made null (0x10 + i) or
-    // left without an array (0x20 + i).
-    struct Case { int type; bool nullOs, nullArray; int count, broken, code; std::string text; };
+TEST(SnapContext, InvalidInputIsRefusedWithItsCodeAndSentenceAndTheFetchStopsThere) {
+    struct Case { int type; std::function<void(Fixture&)> breakIt; int code; std::string text; };
+    const std::string noArray = "Failed to get array details for array #-[4] from the database. Please ensure the "
+                                "array details have been entered in Array Management";
     const Case cases[] = {
-        {3, true, false, 2, 0, 4, "Snap OS util is not valid. It is either NULL or not initialized"},
-        {3, false, false, 0, 0, 5, "Invalid snapshot count-[0]"},
-        {5, false, false, -3, 0, 5, "Invalid snapshot count-[-3]"},
-        {3, false, true, 2, 0, 6, "Empty snapshot list passed"},
-        {6, false, false, 2, 0x11, 6, "Empty snapshot info at idx-[1] of total-[2]"},
-        {7, false, false, 2, 0x21, 9,
+        {3, [](Fixture& f) { f.os = nullptr; }, 4, "Snap OS util is not valid. It is either NULL or not initialized"},
+        {3, [](Fixture& f) { f.count = 0; }, 5, "Invalid snapshot count-[0]"},
+        {5, [](Fixture& f) { f.count = -3; }, 5, "Invalid snapshot count-[-3]"},
+        {3, [](Fixture& f) { f.items = nullptr; }, 6, "Empty snapshot list passed"},
+        {6, [](Fixture& f) { f.batch.setNull(1); }, 6, "Empty snapshot info at idx-[1] of total-[2]"},
+        {7, [](Fixture& f) { f.batch[1].arrayNumber = 0; }, 9,
          "The snap-[2] is not associated with any array. Possibly source device discovery could have failed."},
+        {3, [](Fixture& f) { f.batch[1].sourceDeviceOk = false; }, 10, "Failed to get source device details for snap-[2]"},
+        {5, [](Fixture& f) { f.batch[0].sourceDevice.clear(); }, 11,
+         "Source device is empty. Unable to check if it is VMware or not."},
+        {3, [](Fixture& f) { f.batch[0].arrayNumber = 4, f.batch[0].arrayInfoFails = true; }, 12, noArray},
+        {3, [](Fixture& f) { f.batch[0].arrayNumber = 4, f.batch[0].arrayInfoFails = f.batch[0].arrayInfoPointerOnFailure = true; },
+         12, noArray},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
         Fixture f;
-        if (c.broken & 0x10) f.batch.setNull(c.broken & 0xf);
-        if (c.broken & 0x20) f.batch[c.broken & 0xf].arrayNumber = 0;
-        KrvnCtx ctx(c.nullOs ? nullptr : &f.batch.os, 0, c.type);
-        EXPECT_EQ(c.code, ctx.initialize(c.nullArray ? nullptr : f.batch.data(), c.count));
-        EXPECT_EQ(c.text, ctx.errorString());
-        EXPECT_TRUE(ctx.snapItems.empty());
+        c.breakIt(f);
+        EXPECT_EQ(c.code, f.init(c.type));
+        EXPECT_EQ(c.text, f.ctx->errorString());
+        EXPECT_EQ(c.code >= 10, !f.ctx->snapItems.empty());   // later checks run on built objects
+        EXPECT_TRUE(c.code != 10 || !f.batch[0].called("getArrayInfo"));
+        EXPECT_EQ(0, f.batch[0].arrayInfoOutstanding);
     }
 
     // Prepare runs before any array is known, so a missing array is no fault there.
@@ -66,17 +76,7 @@ TEST(SnapContext, InvalidInputIsRefusedWithItsCodeAndSentence) {
     EXPECT_EQ(2u, prepare.ctx->snapItems.size());
 }
 
-TEST(SnapContext, SourceDeviceProblemsStopTheFetchAndTheFirstSourceDecidesVMware) {
-    Fixture f;
-    f.batch[1].sourceDeviceOk = false;
-    EXPECT_EQ(10, f.init(ZY_KRVN_SNAP_OP_CREATE));
-    EXPECT_EQ("Failed to get source device details for snap-[2]", f.ctx->errorString());
-    EXPECT_FALSE(f.batch[0].called("getArrayInfo"));
-    Fixture g;
-    g.batch[0].sourceDevice.clear();
-    EXPECT_EQ(11, g.init(ZY_KRVN_SNAP_OP_MAP));
-    EXPECT_EQ("Source device is empty. Unable to check if it is VMware or not.", g.ctx->errorString());
-
+TEST(SnapContext, TheFirstSourceDecidesVMware) {
     struct Case { std::string first, second; bool vmware; };
     for (const Case& c : {Case{"/vmfs/a ovltype:vmware", "/dev/sdc", true}, Case{"/dev/sdb", "/vmfs/b ovltype:vmware", false},
                           Case{"/vmfs/a OVLTYPE:VMWARE", "/dev/sdc", false}}) {
@@ -105,18 +105,6 @@ TEST(SnapContext, ArrayDetailsComeFromTheHostRecordWithTheClearPasswordNeverLogg
               (Strings{d.arrayId, d.controlHostName, d.userPswd, d.scsiArrayId}));
     EXPECT_EQ(0, f.batch[0].arrayInfoOutstanding);
     EXPECT_FALSE(log.contains("clear-pw")) << log.dump();
-
-    for (bool pointerHandedOut : {false, true}) {
-        Fixture g;
-        g.batch[0].arrayNumber = 4;
-        g.batch[0].arrayInfoFails = true;
-        g.batch[0].arrayInfoPointerOnFailure = pointerHandedOut;
-        EXPECT_EQ(12, g.init(ZY_KRVN_SNAP_OP_CREATE));
-        EXPECT_EQ("Failed to get array details for array #-[4] from the database. Please ensure the array details have "
-                  "been entered in Array Management",
-                  g.ctx->errorString());
-        EXPECT_EQ(0, g.batch[0].arrayInfoOutstanding);
-    }
 }
 
 TEST(SnapContext, ConfigurationDefaultsAndThePortFollowingHttps) {
