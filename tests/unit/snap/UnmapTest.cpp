@@ -41,11 +41,7 @@ TEST(Unmap, OutcomeOfEachSituation) {
     // rescansDevice: the item's device is handed to the rescan.
     struct Row { const char* name; bool cloneMetadata; Script script; int status; Strings requests; bool rescansDevice; };
     const Strings walk = {kSnaps, kClones, "VirtualDiskDetails", "ShowTarget", kAcl};
-    auto plus = [&walk](const Strings& more) {
-        Strings out = walk;
-        out.insert(out.end(), more.begin(), more.end());
-        return out;
-    };
+    auto plus = [&walk](Strings more) { return more.insert(more.begin(), walk.begin(), walk.end()), more; };
     const std::string busy = "busy";
     const Row rows[] = {
         {"source vDisk gone", true, {{kSnaps, {notFound(kSnaps, "vol1")}}}, 14, {kSnaps}, false},
@@ -103,15 +99,11 @@ TEST(Unmap, OutcomeOfEachSituation) {
         ASSERT_EQ(1u, run.batch.os.refreshes.size());
         EXPECT_EQ(row.rescansDevice ? Strings{"/dev/sdx"} : Strings{}, run.batch.os.refreshes[0].devices);
         // Only this host's initiator, only through the clone's own proxy, only by name.
-        for (const std::string& proxy : run.params("RemoveACLAccess", "host")) EXPECT_EQ("sp1", proxy);
-        for (const auto& r : run.srv.requests()) {
-            const std::string type = requestType(r);
-            const std::string mustHold = type == "RemoveACLAccess" ? "address:['" + std::string(kIqn) + "']"
-                                         : type == "UnmapLun"      ? "target:'sp1'"
-                                         : type == "DeleteVDisk"   ? (row.cloneMetadata ? kClone : "ZY_snap-1_1_1")
-                                                                   : "";
-            EXPECT_NE(std::string::npos, r.request.find(mustHold)) << r.request;
-        }
+        const std::map<std::string, std::string> mustHold = {
+            {"RemoveACLAccess", "host:'sp1', address:['" + std::string(kIqn) + "']"}, {"UnmapLun", "target:'sp1'"},
+            {"DeleteVDisk", row.cloneMetadata ? kClone : "ZY_snap-1_1_1"}};
+        for (const auto& q : run.srv.requests())
+            EXPECT_NE(std::string::npos, q.request.find(mustHold.count(requestType(q)) ? mustHold.at(requestType(q)) : ""));
         // The session goes first, whatever happens on the cluster afterwards.
         const bool logsOut = row.requests.size() >= walk.size() && row.requests[walk.size() - 1] == kAcl;
         EXPECT_EQ(logsOut ? Strings{"logout sp1 " + targetOf(kClone)} : Strings{}, run.journal.calls);
