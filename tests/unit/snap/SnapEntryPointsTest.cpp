@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <set>
 #include <string>
 #include <vector>
@@ -150,10 +151,8 @@ TEST(SnapEntryPoints, EveryEntryPointSurvivesMissingOrEmptyInputAndUnsupportedOn
         FakeSnapBatch batch = makeBatch(2);
         EXPECT_EQ(1, fn(nullptr, 1, &batch.os));
         EXPECT_EQ(1, fn(nullptr, 0, nullptr));
-        for (int count : {0, -1}) {   // names no item, so the first pointer is never read
-            EXPECT_EQ(1, fn(batch.data(), count, &batch.os));
-            EXPECT_TRUE(!working || batch[0].calls.empty()) << batch[0].calls.front().text();
-        }
+        for (int count : {0, -1}) EXPECT_EQ(1, fn(batch.data(), count, &batch.os));
+        EXPECT_TRUE(!working || batch[0].calls.empty()) << "a count of no items reads no item";
         batch.setNull(0);
         EXPECT_EQ(1, fn(batch.data(), 2, &batch.os));
         EXPECT_EQ(0, batch[1].lastErrorCalls);
@@ -173,9 +172,7 @@ TEST(SnapEntryPoints, EveryEntryPointSurvivesMissingOrEmptyInputAndUnsupportedOn
                                                            noArray[0].logLines[0].prefix + noArray[0].logLines[0].text);
             EXPECT_TRUE(noArray[1].calls.empty() && noArray.os.calls.empty());
         } else if (op != "zyso_prepareDevices") {
-            EXPECT_EQ("The snap-[2] is not associated with any array. Possibly source device discovery could have "
-                      "failed.",
-                      noArray[0].lastErrorMessage);
+            EXPECT_NE(std::string::npos, noArray[0].lastErrorMessage.find("The snap-[2] is not associated with any array."));
         }
     }
 }
@@ -193,11 +190,10 @@ TEST(SnapEntryPoints, SupportCheckRefusesMissingArgumentsBeforeAnyInquiry) {
                           Case{"/dev/sdk", true, false, 32, 1, "Invalid error buffer passed."},
                           Case{"/dev/sdk", true, true, 0, 1, "Invalid error buffer passed."},
                           Case{"/dev/sdk", true, true, 32, 0, "Device-[/dev/sdk] belongs to Korvan storage."}}) {
-        SCOPED_TRACE(c.logged);
         krvntest::LogCapture log;
-        EXPECT_EQ(c.rc, supported(c.device, 0, c.os ? &os : nullptr, c.buffer ? buffer : nullptr, c.size));
+        EXPECT_EQ(c.rc, supported(c.device, 0, c.os ? &os : nullptr, c.buffer ? buffer : nullptr, c.size)) << c.logged;
         EXPECT_TRUE(log.contains("KRVN  " + c.logged)) << log.dump();
-        EXPECT_EQ(c.rc == 0, log.contains("SCSI Inquiry of device-[")) << log.dump();
+        EXPECT_EQ(c.rc == 0, log.contains("SCSI Inquiry of device-[")) << c.logged;
     }
     EXPECT_STREQ("untouched", buffer);
 }
@@ -214,20 +210,17 @@ TEST(SnapEntryPoints, OnlyEntryPointsAndTheTransportAreExported) {
     FILE* pipe = popen(("nm -D --defined-only -C '" + kLibrary + "' 2>&1").c_str(), "r");
     ASSERT_NE(nullptr, pipe);
     char line[4096];
-    Strings foreign;
-    std::set<std::string> entries;
+    std::set<std::string> entries, foreign;
     while (fgets(line, sizeof(line), pipe)) {
-        std::string text(line);
-        if (!text.empty() && text.back() == '\n') text.pop_back();
         // "<address> <type> <name>": the name may hold blanks once demangled.
-        const std::string symbol = text.substr(text.find(' ', text.find(' ') + 1) + 1);
+        const std::string text(line, strcspn(line, "\n")), symbol = text.substr(text.find(' ', text.find(' ') + 1) + 1);
         if (symbol.rfind("zyso_", 0) == 0) entries.insert(symbol);
-        else if (symbol.find("ZYSnapRESTAPI") == std::string::npos) foreign.push_back(text);
+        else if (symbol.find("ZYSnapRESTAPI") == std::string::npos) foreign.insert(symbol);
     }
     pclose(pipe);
     for (const char* name : {"zyso_version", "zyso_isSupported", "zyso_prepareDevices", "zyso_unprepareDevices",
                              "zyso_snapDevices", "zyso_deleteSnaps", "zyso_isMapped", "zyso_mapSnaps",
                              "zyso_unmapSnaps", "zyso_revertSnaps", "zyso_reconcileSnaps"})
         EXPECT_EQ(1u, entries.count(name)) << name;
-    EXPECT_TRUE(foreign.empty()) << foreign.size() << " other symbols, first: " << foreign.front();
+    EXPECT_EQ(std::set<std::string>{}, foreign);
 }

@@ -19,7 +19,9 @@ struct OpsFixture : ::testing::Test {
         for (const auto& [vDisk, snap] : sources) r.item(0, snap, vDisk);
         r.start(opType);
     }
-    void reply(const std::string& body) { r.srv.reply(200, body); }
+    void reply(const Strings& bodies) {
+        for (const auto& b : bodies) r.srv.reply(200, b);
+    }
 };
 
 std::string snapList(const Strings& names) { return nameList("ListSnapshots", names, R"(,"details":{})"); }
@@ -31,8 +33,8 @@ std::string namedAnswer(const std::string& type, const std::string& name) {
 
 TEST_F(OpsFixture, SourcesOfOneVDiskShareOneKeyOfTheRequestAndItsSnapshotName) {
     start(ZY_KRVN_SNAP_OP_CREATE, {{"vol1", ""}, {"vol2", ""}, {"vol1", ""}});
-    reply(okAnswer("MakeSnapshot", R"([{"status":"ok","name":"vol1","snapshotName":"vol1$s1"},
-                                      {"status":"ok","name":"vol2","snapshotName":"vol2$s9"}])"));
+    reply({okAnswer("MakeSnapshot", R"([{"status":"ok","name":"vol1","snapshotName":"vol1$s1"},
+                                       {"status":"ok","name":"vol2","snapshotName":"vol2$s9"}])")});
     EXPECT_EQ(0u, r.utils->createSnaps()) << r.ctx->errorString();
     ASSERT_EQ(1u, r.srv.requestCount());
     const std::string body = r.srv.lastRequest().request;
@@ -65,16 +67,13 @@ TEST(SnapshotOps, PartialCreationKeepsTheSnapshotsMadeAndFailsTheStep) {
 TEST_F(OpsFixture, DeleteCountsEveryGoneSnapshotAsDeletedAndKeepsEveryFailureReason) {
     start(ZY_KRVN_SNAP_OP_DELETE, {{"vol1", "s1"}, {"vol1", "s2"}, {"vol1", "s3"}, {"vol2", "s4"}, {"vol3", ""},
                                    {"vol2", "s5"}, {"vol4", "s6"}, {"vol4", "s7"}, {"vol5", "s8"}});
-    reply(snapList({"s1", "s2"}));
-    reply(namedAnswer("DeleteSnapshot", "s1"));
-    reply(errorAnswer("DeleteSnapshot", "Invalid snapshot value entered"));   // s2 went meanwhile
-    reply(notFound("ListSnapshots", "vol2"));
-    reply(notFound("ListSnapshots", "vol2"));
-    r.srv.reply(500, "");   // a failed list is not cached
-    reply(snapList({"s7"}));
-    reply(errorAnswer("DeleteSnapshot", "snapshot is busy"));
-    reply(snapList({"s8"}));
-    reply(namedAnswer("DeleteSnapshot", "s8"));
+    // s2 went meanwhile; a failed list (of vol4) is not cached.
+    reply({snapList({"s1", "s2"}), namedAnswer("DeleteSnapshot", "s1"),
+           errorAnswer("DeleteSnapshot", "Invalid snapshot value entered"), notFound("ListSnapshots", "vol2"),
+           notFound("ListSnapshots", "vol2")});
+    r.srv.reply(500, "");
+    reply({snapList({"s7"}), errorAnswer("DeleteSnapshot", "snapshot is busy"), snapList({"s8"}),
+           namedAnswer("DeleteSnapshot", "s8")});
     EXPECT_EQ(1u, r.utils->deleteSnaps());
     EXPECT_EQ((Strings{"ListSnapshots vol1", "DeleteSnapshot s1", "DeleteSnapshot s2", "ListSnapshots vol2",
                        "ListSnapshots vol2", "ListSnapshots vol4", "ListSnapshots vol4", "DeleteSnapshot s7",
@@ -89,10 +88,8 @@ TEST_F(OpsFixture, DeleteCountsEveryGoneSnapshotAsDeletedAndKeepsEveryFailureRea
 
 TEST_F(OpsFixture, RevertLogsAllTargetsOutFirstAndBackInAfterASnapshotIsFoundMissing) {
     start(ZY_KRVN_SNAP_OP_REVERT, {{"vol1", "s1"}, {"vol2", "s2"}, {"vol1", "s3"}});
-    reply(lunsAnswer({"vol2", "vol1"}));
-    reply(snapList({"s1", "s3"}));
-    reply(namedAnswer("RevertToSnapshot", "s1"));
-    reply(snapList({"other"}));
+    reply({lunsAnswer({"vol2", "vol1"}), snapList({"s1", "s3"}), namedAnswer("RevertToSnapshot", "s1"),
+           snapList({"other"})});
     const unsigned long long before = ZyPlatform::virtualSleptMs();
     EXPECT_EQ(1u, r.utils->revertSnaps());
     EXPECT_EQ((Strings{"ShowTarget sp1", "ListSnapshots vol1", "RevertToSnapshot s1", "ListSnapshots vol2"}),
@@ -111,18 +108,14 @@ TEST_F(OpsFixture, ReconcileCountsEveryOutcomeAndMarksOnlyWhatIsGone) {
           {{"vol1", "s1"}, {"vol1", "s2"}, {"vol2", "s3"}, {"vol3", "s4"}, {"vol1", "s5"}, {"vol3", "s6"}});
     r.object(5).snapName.clear();
     for (size_t i = 0; i < r.batch.size(); ++i) r.batch[i].status = 5;
-    reply(snapList({"s1", "s5"}));
-    reply(notFound("ListSnapshots", "vol2"));
-    reply(errorAnswer("ListSnapshots", "cluster busy"));
-    reply(snapList({"s6"}));
+    reply({snapList({"s1", "s5"}), notFound("ListSnapshots", "vol2"), errorAnswer("ListSnapshots", "cluster busy"),
+           snapList({"s6"})});
     krvntest::LogCapture log;
     EXPECT_EQ(0u, r.utils->reconSnaps());
     EXPECT_EQ((Strings{"ListSnapshots vol1", "ListSnapshots vol2", "ListSnapshots vol3", "ListSnapshots vol3"}),
               r.requests(""));
     EXPECT_EQ((std::vector<int>{5, 24, 24, 5, 5, 5}), r.statuses());
-    EXPECT_TRUE(log.containsAt(0, "KRVN >>  Reconcile stats Total-[6] : Found-[2] Externally Deleted-[2] Skipped-[1] "
-                                  "Failed-[1]"))
-        << log.dump();
+    EXPECT_TRUE(log.containsAt(0, "KRVN >>  Reconcile stats Total-[6] : Found-[2] Externally Deleted-[2] Skipped-[1] Failed-[1]"));
 }
 
 }  // namespace
