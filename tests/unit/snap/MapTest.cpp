@@ -65,15 +65,14 @@ TEST(MapInterfacesTest, HostInterfacesDecideTheDataPathAndOnlyIscsiHostsCanMap) 
         KrvnCtx ctx(&os, 0, ZY_KRVN_SNAP_OP_MAP);
         ctx.arrayDetails.arrayId = "clusterA";
         KrvnUtils utils(&ctx);
-        ctx.mapCtx = new KrvnMapCtx();
-        ctx.mapCtx->arrayInterfaces = row.arrayOffers;
+        (ctx.mapCtx = new KrvnMapCtx())->arrayInterfaces = row.arrayOffers;
         const int rc = utils.getHostInterfaces();
         EXPECT_EQ(row.error[0] == '\0' ? 0 : 1, rc);
         EXPECT_NE(std::string::npos, ctx.errorString().find(row.error)) << ctx.errorString();
-        EXPECT_EQ(row.host, ctx.mapCtx->hostInterfaces);
         EXPECT_EQ((Strings{host, "clusterA"}), os.named("getHostSCSIInterfaces").at(0).args);
         if (rc == 0) utils.decideMapConnectionType();
-        EXPECT_EQ(row.chosen, rc == 0 ? ctx.mapCtx->connectionType : row.chosen);
+        EXPECT_EQ((std::vector<int>{row.host, row.chosen}),
+                  (std::vector<int>{ctx.mapCtx->hostInterfaces, rc == 0 ? ctx.mapCtx->connectionType : row.chosen}));
         EXPECT_TRUE(!row.hostAnswers || row.wwpns.empty() || ctx.mapCtx->hostWwpns == Strings{"21:00:00:e0:8b:05:05:0a"});
     }
 }
@@ -117,9 +116,9 @@ TEST_F(MapFixture, ClonesAreReusedByPrefixOrExactTestMountNameAndCreatedOtherwis
             looked.pop_back();
         }
         EXPECT_EQ(row.looked, looked);
-        EXPECT_EQ(row.reused.empty() ? made[0] : row.reused, obj.mountCloneName);
-        EXPECT_EQ(row.reused.empty() ? 7002 : 7001, obj.cloneScsiSerial);
-        EXPECT_EQ(obj.mountCloneName + "**" + std::to_string(obj.cloneScsiSerial) + "**sp1**", item.metadata[149]);
+        const std::string clone = (row.reused.empty() ? made[0] : row.reused) + (row.reused.empty() ? "**7002" : "**7001");
+        EXPECT_EQ(clone, obj.mountCloneName + "**" + std::to_string(obj.cloneScsiSerial));
+        EXPECT_EQ(clone + "**sp1**", item.metadata[149]);
     }
 }
 
@@ -127,24 +126,18 @@ TEST_F(MapFixture, NewClonesOfOneMapShareOneTimeAndEachSnapshotIsListedOnce) {
     r.item(1, "snap-7");
     r.item(2, "snap-7");
     r.item(3, "snap-8");
-    // The clock moves on while the first clone is made: the names must not follow it.
-    bool first = true;
+    // The clock moves on while a clone is made: the names must not follow it.
     r.cluster()
         .on("ListClonesForSnapshot", {clonesAnswer({})})
-        .onFn("CloneSnapshot", [&first](const RecordedRequest&) {
-            if (first) WQSLEEP(5000);
-            first = false;
-            return okNames("CloneSnapshot", {"c"});
-        })
+        .onFn("CloneSnapshot", [](const RecordedRequest&) { return WQSLEEP(5000), okNames("CloneSnapshot", {"c"}); })
         .on("VirtualDiskDetails", {vdiskAnswer("c", 7001)});
     r.start(ZY_KRVN_SNAP_OP_MAP);
     const long long before = ZyPlatform::clockNowSeconds();
 
     ASSERT_EQ(0, r.utils->checkCreateCloneOfSnaps()) << r.ctx->errorString();
     const Strings made = r.params("CloneSnapshot", "name");
-    ASSERT_EQ(3u, made.size());
-    EXPECT_TRUE(stampedAt(made[0], "ZY_snap-7_1_", before)) << made[0];
-    const std::string t = made[0].substr(std::string("ZY_snap-7_1_").size());
+    ASSERT_TRUE(!made.empty() && stampedAt(made[0], "ZY_snap-7_1_", before)) << made.size();
+    const std::string t = made[0].substr(12);
     EXPECT_EQ((Strings{"ZY_snap-7_1_" + t, "ZY_snap-7_2_" + t, "ZY_snap-8_3_" + t}), made);
     EXPECT_EQ((Strings{"snap-7", "snap-8"}), r.params("ListClonesForSnapshot", "snapshotName"));
 }

@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "LogCapture.h"
 #include "SnapTestSupport.h"
 
 using namespace ZYSnapKrvn;
@@ -88,23 +87,6 @@ TEST(SnapContext, TheFirstSourceDecidesVMware) {
         EXPECT_EQ(c.vmware, h.ctx->sourceIsVMware);
         for (const auto& entry : h.ctx->snapItems) EXPECT_EQ(c.vmware, entry.second->isVMware);
     }
-}
-
-TEST(SnapContext, ArrayDetailsComeFromTheHostRecordWithTheClearPasswordNeverLogged) {
-    Fixture f;
-    auto& record = f.batch[0].arrayRecord;
-    record.name = "clusterB";
-    record.controlHost = "10.0.0.9";
-    record.encryptedPassword = "ZYP1:cipher";
-    f.batch[0].decrypt = [](const std::string& s) { return s == "ZYP1:cipher" ? std::string("clear-pw") : std::string(); };
-    krvntest::LogCapture log;
-    ASSERT_EQ(0, f.init(ZY_KRVN_SNAP_OP_REVERT)) << f.ctx->errorString();
-    const auto& d = f.ctx->arrayDetails;
-    // The cluster serial comes from the metadata and survives the reset of the details.
-    EXPECT_EQ((Strings{"clusterB", "10.0.0.9", "clear-pw", "CS1"}),
-              (Strings{d.arrayId, d.controlHostName, d.userPswd, d.scsiArrayId}));
-    EXPECT_EQ(0, f.batch[0].arrayInfoOutstanding);
-    EXPECT_FALSE(log.contains("clear-pw")) << log.dump();
 }
 
 TEST(SnapContext, ConfigurationDefaultsAndThePortFollowingHttps) {
