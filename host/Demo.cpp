@@ -226,7 +226,7 @@ bool DemoRun::writeSettings(std::string* error) {
     for (auto& c : key) c = static_cast<char>(rd() & 0xFF);
     std::ofstream(work_ + "/secret.key", std::ios::binary) << key;
     Section platform = {
-        {"virtualTime", "0"},           {"deviceBackend", "sim"},         {"iscsiBackend", "sim"},
+        {"virtualTime", options_.virtualTime ? "1" : "0"},           {"deviceBackend", "sim"},         {"iscsiBackend", "sim"},
         {"simulatorUrl", sim_.url()},    {"logFile", pluginLog_},          {"debugLevel", "3"},
         {"keyFile", work_ + "/secret.key"},
     };

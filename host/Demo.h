@@ -18,6 +18,7 @@ struct DemoOptions {
     std::string simPath;      // korvan-sim; empty: next to the running executable
     std::string pluginPath;   // empty: the default plug-in path
     bool verbose = false;
+    bool virtualTime = false; // the plug-in's fixed waits cost nothing (tests)
 };
 
 int runDemo(const DemoOptions& options, std::ostream& out);

@@ -475,6 +475,7 @@ void HostCli::addTools(CLI::App& app) {
     auto* demo = app.add_subcommand("demo", "Start korvan-sim and run the whole life cycle against it");
     demo->add_option("--sim", demo_.simPath, "Path of korvan-sim (default: next to this program)");
     demo->add_flag("--verbose", demo_.verbose, "Print the item tables of every step");
+    demo->add_flag("--virtual-time", demo_.virtualTime, "Run the plug-in's fixed waits on virtual time");
     demo->callback([this] {
         action_ = [this] {
             demo_.pluginPath = pluginPath_;
