@@ -4,6 +4,7 @@
 
 #include <fstream>
 #include <memory>
+#include <tuple>
 
 #include "SnapTestSupport.h"
 
@@ -13,7 +14,6 @@ using namespace snaptest;
 namespace {
 
 const std::string kSerialA = kClusterSerial;
-const std::string kSerialB = "B1B2C3D4E5F602";
 
 // A host item that, like a host without the serial in its Array Management, cannot tie itself
 // to an array from the cluster serial alone: only "name|serial" texts are accepted.
@@ -85,20 +85,18 @@ TEST_F(PrepareFixture, IdentifyingGrowsTheListBufferAndTriesEveryListedNameInOrd
     const std::string longName(20000, 'x');   // fits only once the buffer has grown
     os.arrayList = longName + "||a|b|";
     os.arrayListResults = {1, 1, 1};
-    os.arrayDetails["a"] = "{id:1,hostName:ha,hostUserName:ua,hostPassword:pa}";
-    os.arrayDetails["b"] = "{id:2,hostName:hb,hostUserName:ub,hostPassword:pb}";
+    for (const std::string name : {"a", "b"}) os.arrayDetails[name] = "{id:1,hostName:h" + name + ",hostUserName:u,hostPassword:p}";
     // Both ids come from the settings, so no cluster is asked.
     settings.set("Ovelin", "sZYKorvanClusterUniqueId_a", "FFFFFFFFFFFFFF");
     settings.set("Ovelin", "sZYKorvanClusterUniqueId_b", kSerialA);
     start();
-    ctx->arrayDetails.controlHostName = "prepared-host";
-    ctx->arrayDetails.arrayId = "prepared-array";
+    std::tie(ctx->arrayDetails.controlHostName, ctx->arrayDetails.arrayId) = std::make_pair("prepared-host", "prepared-array");
 
     ASSERT_EQ(0, utils->InquireDeviceDetails()) << ctx->errorString();
     EXPECT_EQ((Strings{"Pellart Distributed Storage", "124", "4096"}), os.named("getArrayListByVendor").at(0).args);
     EXPECT_EQ((Strings{"4096", "8192", "16384", "32768"}), asked("getArrayListByVendor", 2));
     EXPECT_EQ((Strings{longName, "", "a", "b"}), asked("getArrayDetailsByName", 0));
-    EXPECT_EQ((Strings{kSerialA, "b|" + kSerialA}), item.arrayInfoTexts);
+    EXPECT_EQ((Strings{kSerialA, "b|" + kSerialA}), item.arrayInfoTexts);   // the serial first, then name|serial
     EXPECT_EQ(7, item.arrayNumber);
     // The candidates' details never stay in the context.
     EXPECT_EQ("prepared-host prepared-array", ctx->arrayDetails.controlHostName + " " + ctx->arrayDetails.arrayId);
@@ -127,11 +125,10 @@ TEST_F(PrepareFixture, MatchingAsksEachCandidateClusterForItsIdAndLogsOutOfEvery
         os.arrayDetails[name] = "{id:9,hostName:" + host + ",hostUserName:admin,hostPassword:pw-" + name + "}";
     const std::string setting = "GetClusterSettingInfo";
     int session = 0;
-    for (const std::string& answer : {errorAnswer(setting, "cluster busy"),
-                                      okAnswer(setting, R"({"clusterNameHash":"0x00000000000001"})"),
-                                      okAnswer(setting, R"({"clusterNameHash":"0x)" + kSerialA + R"("})")}) {
+    for (const std::string& hash : {std::string(), std::string("00000000000001"), kSerialA}) {
         srv.reply(200, krvntest::loginAnswer("sess-" + std::to_string(++session)));
-        srv.reply(200, answer);
+        srv.reply(200, hash.empty() ? errorAnswer(setting, "cluster busy")
+                                    : okAnswer(setting, R"({"clusterNameHash":"0x)" + hash + R"("})"));
         srv.reply(200, okAnswer("Logout"));
     }
     start();
@@ -160,8 +157,7 @@ TEST_F(PrepareFixture, ArrayDetailsTextIsCutAtCommasAndUnescaped) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
         ZYKorvanCommon::KrvnArrayDetails details;
-        details.userName = "keep-user";
-        details.userPswd = "keep-pw";
+        std::tie(details.userName, details.userPswd) = std::make_pair("keep-user", "keep-pw");
         const int rc = utils->parseArrayDetails(c.text, details);
         EXPECT_EQ((Strings{std::to_string(c.result), c.host, c.user, c.password}),
                   (Strings{std::to_string(rc), details.controlHostName, details.userName, details.userPswd}));

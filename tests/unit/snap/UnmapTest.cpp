@@ -42,38 +42,32 @@ TEST(Unmap, OutcomeOfEachSituation) {
     struct Row { const char* name; bool cloneMetadata; Script script; int status; Strings requests; bool rescansDevice; };
     const Strings walk = {kSnaps, kClones, "VirtualDiskDetails", "ShowTarget", kAcl};
     auto plus = [&walk](Strings more) { return more.insert(more.begin(), walk.begin(), walk.end()), more; };
-    const std::string busy = "busy";
+    const auto fails = [](const std::string& type) { return Script::value_type{type, {errorAnswer(type, "busy")}}; };
+    const Script::value_type oneClone = {kClones, {nameList(kClones, {"ZY_snap-1_1_1"})}}, noAcl = {kAcl, {aclAnswer({})}};
+    const Strings all = plus({"RemoveACLAccess", kAcl, "UnmapLun", kAcl, "DeleteVDisk"});
     const Row rows[] = {
         {"source vDisk gone", true, {{kSnaps, {notFound(kSnaps, "vol1")}}}, 14, {kSnaps}, false},
         {"snapshot gone", true, {{kSnaps, {nameList(kSnaps, {"snap-9"})}}}, 14, {kSnaps}, false},
-        {"snapshot list fails", true, {{kSnaps, {errorAnswer(kSnaps, busy)}}}, 15, {kSnaps}, false},
+        {"snapshot list fails", true, {fails(kSnaps)}, 15, {kSnaps}, false},
         {"clone gone", true, {{kClones, {nameList(kClones, {"ZY_snap-1_2_1"})}}}, 14, {kSnaps, kClones}, false},
         {"two clones and no metadata", false, {{kClones, {nameList(kClones, {"ZY_snap-1_1_1", "ZY_snap-1_1_2"})}}}, 15,
          {kSnaps, kClones}, false},
-        {"one unused clone and no metadata", false,
-         {{kClones, {nameList(kClones, {"ZY_snap-1_1_1"})}}, {kAcl, {aclAnswer({})}}}, 14,
-         {kSnaps, kClones, kAcl, "DeleteVDisk"}, false},
-        {"one clone in use and no metadata", false,
-         {{kClones, {nameList(kClones, {"ZY_snap-1_1_1"})}}, {kAcl, {aclAnswer({{"sp2", {kOtherIqn}}})}}}, 14,
+        {"one unused clone and no metadata", false, {oneClone, noAcl}, 14, {kSnaps, kClones, kAcl, "DeleteVDisk"}, false},
+        {"one clone in use and no metadata", false, {oneClone, {kAcl, {aclAnswer({{"sp2", {kOtherIqn}}})}}}, 14,
          {kSnaps, kClones, kAcl}, false},
-        {"no metadata and the delete fails", false,
-         {{kClones, {nameList(kClones, {"ZY_snap-1_1_1"})}}, {kAcl, {aclAnswer({})}},
-          {"DeleteVDisk", {errorAnswer("DeleteVDisk", busy)}}},
-         15, {kSnaps, kClones, kAcl, "DeleteVDisk"}, false},
-        {"LUN table fails", true, {{"ShowTarget", {errorAnswer("ShowTarget", busy)}}}, 15,
-         {kSnaps, kClones, "VirtualDiskDetails", "ShowTarget"}, false},
-        {"access removal fails", true,
-         {{kAcl, {aclAnswer({{"sp1", {kIqn}}})}}, {"RemoveACLAccess", {errorAnswer("RemoveACLAccess", busy)}}}, 15,
+        {"no metadata and the delete fails", false, {oneClone, noAcl, fails("DeleteVDisk")}, 15,
+         {kSnaps, kClones, kAcl, "DeleteVDisk"}, false},
+        {"LUN table fails", true, {fails("ShowTarget")}, 15, {kSnaps, kClones, "VirtualDiskDetails", "ShowTarget"}, false},
+        {"access removal fails", true, {{kAcl, {aclAnswer({{"sp1", {kIqn}}})}}, fails("RemoveACLAccess")}, 15,
          plus({"RemoveACLAccess"}), false},
-        {"everything removed", true, {}, 14, plus({"RemoveACLAccess", kAcl, "UnmapLun", kAcl, "DeleteVDisk"}), true},
+        {"everything removed", true, {}, 14, all, true},
         {"LUN already off the target", true,
          {{"UnmapLun", {errorAnswer("UnmapLun", "vDisk:" + kClone + " is currently not mapped to any controllers(s)")}}},
-         14, plus({"RemoveACLAccess", kAcl, "UnmapLun", kAcl, "DeleteVDisk"}), true},
+         14, all, true},
         {"another host keeps the LUN and the clone", true,
          {{kAcl, {aclAnswer({{"sp1", {kIqn, kOtherIqn}}}), aclAnswer({{"sp1", {kOtherIqn}}})}}}, 14,
          plus({"RemoveACLAccess", kAcl, kAcl}), true},
-        {"another proxy's entry is left alone", true, {{kAcl, {aclAnswer({{"sp2", {kIqn}}})}}}, 14, plus({kAcl, kAcl}),
-         true},
+        {"another proxy's entry is left alone", true, {{kAcl, {aclAnswer({{"sp2", {kIqn}}})}}}, 14, plus({kAcl, kAcl}), true},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
