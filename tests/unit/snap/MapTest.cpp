@@ -100,7 +100,7 @@ TEST_F(MapFixture, ClonesAreReusedByPrefixOrExactTestMountNameAndCreatedOtherwis
         item.cloneNumber = 2;
         if (row.testMount) item.flags.insert(0x8000);
         cloning(run, row.clones).on("VirtualDiskDetails", {vdiskAnswer("new", 7002)});
-        for (const auto& [clone, answer] : row.details) run.cluster().onParam("VirtualDiskDetails", "virtualDisk", clone, {answer});
+        for (const auto& [clone, answer] : row.details) run.cluster().onDisk("VirtualDiskDetails", clone, {answer});
         run.start(ZY_KRVN_SNAP_OP_MAP);
         const long long before = ZyPlatform::clockNowSeconds();
 
@@ -166,9 +166,9 @@ TEST_F(MapFixture, FrozenClonesAreAwaitedInVirtualTimeUpToTheConfiguredLimit) {
         run.item(2).flags.insert(0x8000);
         cloning(run, {})
             .on("VirtualDiskDetails", {notFound("VirtualDiskDetails", "ZY_snap-1_1_")})
-            .onParam("VirtualDiskDetails", "virtualDisk", clone, {vdiskAnswer(clone, 7001, true)});
+            .onDisk("VirtualDiskDetails", clone, {vdiskAnswer(clone, 7001, true)});
         for (bool frozen : row.frozen)
-            run.cluster().onParam("VirtualDiskDetails", "virtualDisk", clone, {vdiskAnswer(clone, 7001, frozen)});
+            run.cluster().onDisk("VirtualDiskDetails", clone, {vdiskAnswer(clone, 7001, frozen)});
         run.start(ZY_KRVN_SNAP_OP_MAP);
         const unsigned long long slept = ZyPlatform::virtualSleptMs();
 

@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "../rest/RestFixture.h"
@@ -82,7 +83,7 @@ struct DiskSettings : krvntest::QuietSettings {
     }
 };
 
-// Answers by request type (or type and one parameter), used in order, the last one repeating; an
+// Answers by request type (or type and vDisk), used in order, the last one repeating; an
 // unscripted type is refused, so an unexpected request shows up as a failure.
 class TypedCluster {
 public:
@@ -94,8 +95,8 @@ public:
         for (const auto& b : bodies) onFn(type, [b](const RecordedRequest&) { return b; });
         return *this;
     }
-    TypedCluster& onParam(const std::string& type, const std::string& key, const std::string& value, const Strings& bodies) {
-        return on(type + "/" + key + "=" + value, bodies);
+    TypedCluster& onDisk(const std::string& type, const std::string& vDisk, const Strings& bodies) {
+        return on(type + "/" + vDisk, bodies);
     }
     TypedCluster& onFn(const std::string& type, Answer fn) {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -109,9 +110,7 @@ private:
         const std::string type = requestType(r);
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            auto it = answers_.end();
-            for (const char* key : {"virtualDisk", "snapshotName", "name", "host"})
-                if (it == answers_.end()) it = answers_.find(type + "/" + key + "=" + requestParam(r, key));
+            auto it = answers_.find(type + "/" + requestParam(r, "virtualDisk"));
             if (it == answers_.end()) it = answers_.find(type);
             if (it != answers_.end()) {
                 fn = it->second.front();
@@ -143,8 +142,7 @@ struct EngineRun {
     // id 0: the next id; an empty snapshot name: metadata as preparation wrote it.
     krvntest::FakeSnapInfo& item(long long id, const std::string& snap = "-", const std::string& vDisk = "") {
         krvntest::FakeSnapInfo& it = batch.add(id);
-        const std::string n = std::to_string(it.snapId);
-        const std::string snapName = snap == "-" ? "snap-" + n : snap;
+        const std::string n = std::to_string(it.snapId), snapName = snap == "-" ? "snap-" + n : snap;
         it.metadata[6] = std::string(kClusterSerial) + "**" + (vDisk.empty() ? "vol" + n : vDisk) + "**100" + n + "**" +
                          (snapName.empty() ? "" : snapName + "**");
         it.configLists["SMCONFIG_STORAGE_PROXY_LIST_KEY"] = {"sp1"};
@@ -155,9 +153,8 @@ struct EngineRun {
     void start(int opType, bool detailsFromDb = false) {   // detailsFromDb: read as preparation does
         for (size_t i = 0; i < batch.size(); ++i) {
             batch[i].configInts["SMCONFIG_NAME_SERVER_PORT"] = srv.port();
-            batch[i].arrayRecord.name = krvntest::kTestCluster;
-            batch[i].arrayRecord.user = krvntest::kTestUser;
-            batch[i].arrayRecord.encryptedPassword = krvntest::kTestPassword;
+            std::tie(batch[i].arrayRecord.name, batch[i].arrayRecord.user, batch[i].arrayRecord.encryptedPassword) =
+                std::make_tuple(krvntest::kTestCluster, krvntest::kTestUser, krvntest::kTestPassword);
         }
         ctx = std::make_unique<ZYSnapKrvn::KrvnCtx>(&batch.os, 0, opType);
         ASSERT_EQ(0, ctx->initialize(batch.data(), batch.count())) << ctx->errorString();
@@ -171,8 +168,8 @@ struct EngineRun {
     ZYSnapKrvn::KrvnSnapObject& object(long long id) { return *ctx->snapItems.at(id); }
     ZYSnapKrvn::KrvnMapCtx& map() { return *(ctx->mapCtx ? ctx->mapCtx : ctx->mapCtx = new ZYSnapKrvn::KrvnMapCtx()); }
     std::vector<int> statuses() {
-        std::vector<int> out;
-        for (size_t i = 0; i < batch.size(); ++i) out.push_back(batch[i].status);
+        std::vector<int> out(batch.size());
+        for (size_t i = 0; i < out.size(); ++i) out[i] = batch[i].status;
         return out;
     }
     // Every request as "type", or "type value" with the value of `key` ("" = the first one).
