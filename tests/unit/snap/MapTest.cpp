@@ -55,7 +55,6 @@ TEST(MapInterfacesTest, HostInterfacesDecideTheDataPathAndOnlyIscsiHostsCanMap) 
         {"FC and iSCSI", {wwpn}, {kIqn}, true, 1, 3, 1, ""},
         {"FC preferred when both remain", {wwpn}, {kIqn}, true, 3, 3, 2, ""},
         {"FC only", {wwpn}, {}, true, 1, 2, 0, noIscsi.c_str()},
-        {"nothing", {}, {}, true, 1, 1, 1, noIscsi.c_str()},
         {"host refuses", {}, {kIqn}, false, 1, 0, 0, "Failed to get SCSI interface list (wwpn & iqn) for host ["},
     };
     for (const Row& row : rows) {

@@ -86,8 +86,8 @@ TEST(SnapEntryPoints, FailureKeepsFinishedItemsAndReportsOnTheFirstItem) {
                                         batch[1].lastErrorCalls + batch[2].lastErrorCalls}));
             EXPECT_EQ(fault.text, batch[0].lastErrorMessage);
             ASSERT_GE(batch[0].logLines.size(), 2u);
-            EXPECT_EQ("KRVN  " + row.start, batch[0].logLines.front().prefix + batch[0].logLines.front().text);
-            EXPECT_EQ(row.failure, batch[0].logLines.back().text);
+            EXPECT_EQ("KRVN  " + row.start + " / " + row.failure,
+                      batch[0].logLines.front().prefix + batch[0].logLines.front().text + " / " + batch[0].logLines.back().text);
             EXPECT_FALSE(batch[0].called("getArrayInfo")) << "the fetch stops at the failing item";
         }
     }
