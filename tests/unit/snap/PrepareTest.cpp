@@ -171,18 +171,13 @@ TEST(Discovery, BruteForceQueriesOnlyPlainDisksAndStopsOnceAllSourcesAreFound) {
     r.batch.add(2);
     r.start(ZY_KRVN_SNAP_OP_PREPARE, true);
     r.ctx->arrayDetails.scsiArrayId = kSerialA;
-    r.object(1).sourceVDiskId = "1001";
-    r.object(2).sourceVDiskId = "1002";
+    for (long long id : {1, 2}) r.object(id).sourceVDiskId = "100" + std::to_string(id);
     settings.set("Ovelin", "nZYKorvanEnableBruteForceDiscovery", "1");
     r.batch[1].status = 1;   // prepared by an earlier run: still to be found again
-    r.srv.reply(200, okAnswer("ListVirtualDisks", R"({"disks":[
-        {"vDiskName":"clone1","isClone":true,"scsiSerialNumber":1001},
-        {"vDiskName":"nfs1","diskType":"NFS_MASTER_DISK","scsiSerialNumber":1002},
-        {"vDiskName":"other","scsiSerialNumber":9},
-        {"vDiskName":"vol2","scsiSerialNumber":1002},
-        {"vDiskName":"gone","scsiSerialNumber":5},
-        {"vDiskName":"vol1","scsiSerialNumber":1001},
-        {"vDiskName":"never","scsiSerialNumber":1001}]})"));
+    r.srv.reply(200, okAnswer("ListVirtualDisks", R"({"disks":[{"vDiskName":"clone1","isClone":true,"scsiSerialNumber":1001},
+        {"vDiskName":"nfs1","diskType":"NFS_MASTER_DISK","scsiSerialNumber":1002}, {"vDiskName":"other","scsiSerialNumber":9},
+        {"vDiskName":"vol2","scsiSerialNumber":1002}, {"vDiskName":"gone","scsiSerialNumber":5},
+        {"vDiskName":"vol1","scsiSerialNumber":1001}, {"vDiskName":"never","scsiSerialNumber":1001}]})"));
     for (const auto& answer : {vdiskAnswer("other", 9), vdiskAnswer("vol2", 1002), notFound("VirtualDiskDetails", "gone"),
                                vdiskAnswer("vol1", 1001)})
         r.srv.reply(200, answer);
