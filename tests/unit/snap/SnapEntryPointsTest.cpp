@@ -107,9 +107,8 @@ TEST(SnapEntryPoints, EveryEntryPointSurvivesMissingOrEmptyInputAndUnsupportedOn
         auto fn = entry<zyso_snap_fn>(name);
         ASSERT_NE(nullptr, fn);
         FakeSnapBatch batch = makeBatch(2);
-        EXPECT_EQ(1, fn(nullptr, 1, &batch.os));
-        EXPECT_EQ(1, fn(nullptr, 0, nullptr));
-        for (int count : {0, -1}) EXPECT_EQ(1, fn(batch.data(), count, &batch.os));
+        EXPECT_EQ((std::vector<int>{1, 1, 1, 1}), (std::vector<int>{fn(nullptr, 1, &batch.os), fn(nullptr, 0, nullptr),
+                                                                    fn(batch.data(), 0, &batch.os), fn(batch.data(), -1, &batch.os)}));
         EXPECT_TRUE(!working || batch[0].calls.empty()) << "a count of no items reads no item";
         batch.setNull(0);
         EXPECT_EQ(1, fn(batch.data(), 2, &batch.os));
@@ -122,12 +121,11 @@ TEST(SnapEntryPoints, EveryEntryPointSurvivesMissingOrEmptyInputAndUnsupportedOn
         noArray[1].arrayNumber = 0;
         EXPECT_EQ(del ? 0 : 1, fn(noArray.data(), 2, &noArray.os));
         if (del) {
-            EXPECT_EQ(20, noArray[1].status);
-            EXPECT_TRUE(noArray[0].hasLog("No snapshots require deletion."));
+            EXPECT_TRUE(noArray[1].status == 20 && noArray[0].hasLog("No snapshots require deletion."));
         } else if (!working) {
             ASSERT_EQ(1u, noArray[0].logLines.size());
-            EXPECT_EQ("2KRVN  " + unsupported.at(op), std::to_string(noArray[0].logLines[0].level) +
-                                                           noArray[0].logLines[0].prefix + noArray[0].logLines[0].text);
+            const auto& line = noArray[0].logLines[0];
+            EXPECT_EQ("2KRVN  " + unsupported.at(op), std::to_string(line.level) + line.prefix + line.text);
             EXPECT_TRUE(noArray[1].calls.empty() && noArray.os.calls.empty());
         } else if (op != "zyso_prepareDevices") {
             EXPECT_NE(std::string::npos, noArray[0].lastErrorMessage.find("The snap-[2] is not associated with any array."));
