@@ -62,9 +62,7 @@ struct PrepareFixture : ::testing::Test {
 };
 
 TEST_F(PrepareFixture, InquiryStopsAtTheFirstDeviceOfAnotherVendorAndPreparesNoVMwareSource) {
-    add(1, "sdb");
-    add(2, "sdc", "1002");
-    add(3, "sdd", "1003");
+    for (int id : {1, 2, 3}) add(id, std::string("sd") + char('a' + id), "100" + std::to_string(id));
     std::string page(255, '\0');   // standard inquiry of another vendor
     std::ofstream(disks.dir() + "/sdc/page00.bin", std::ios::binary) << page.replace(8, 20, "IET     VIRTUAL-DISK");
     start();

@@ -15,12 +15,6 @@ const std::string kClone = "ZY_snap-1_1_1700000000";
 const std::string kOtherIqn = "iqn.1994-05.com.example:host2";
 const std::string kSnaps = "ListSnapshots", kClones = "ListClonesForSnapshot", kAcl = "GetACLInformation";
 
-// What the map of an item left: its clone, with serial 500<id>, on sp1, and a device.
-void mapped(krvntest::FakeSnapInfo& item, const std::string& clone) {
-    item.metadata[149] = clone + "**500" + std::to_string(item.snapId) + "**sp1**";
-    item.mappedDevice = "/dev/sd" + std::string(1, static_cast<char>('w' + item.snapId));
-}
-
 // One ACL entry per proxy: {proxy, initiator IQNs}.
 std::string aclAnswer(const std::vector<std::pair<std::string, Strings>>& entries) {
     std::string out;
@@ -72,9 +66,9 @@ TEST(Unmap, OutcomeOfEachSituation) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         EngineRun run;
-        krvntest::FakeSnapInfo& item = run.item(1);
-        mapped(item, kClone);
-        if (!row.cloneMetadata) item.metadata.erase(149);
+        krvntest::FakeSnapInfo& item = run.item(1);   // as the map left it: clone metadata and a device
+        item.mappedDevice = "/dev/sdx";
+        if (row.cloneMetadata) item.metadata[149] = kClone + "**5001**sp1**";
         Script script = {{kSnaps, {nameList(kSnaps, {"snap-0", "snap-1"})}},
                          {kClones, {nameList(kClones, {"ZY_snap-1_2_1", kClone})}},
                          {"VirtualDiskDetails", {vdiskAnswer(kClone, 5001)}},
