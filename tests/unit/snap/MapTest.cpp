@@ -17,8 +17,7 @@ const std::string kIqn2 = "iqn.1994-05.com.example:host1b";
 
 std::string localHostName() {
     char name[256] = {};
-    gethostname(name, sizeof(name) - 1);
-    return name;
+    return gethostname(name, sizeof(name) - 1), std::string(name);
 }
 
 // True when name is prefix followed by a time (seconds) within a second after `from`.

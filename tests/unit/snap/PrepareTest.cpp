@@ -1,5 +1,4 @@
-// Source preparation: device inquiry, identifying and matching the array, the array details text
-// and the brute-force discovery (discovery by serial runs against the simulator).
+// Source preparation: inquiry, identifying and matching the array, its details text, brute-force discovery.
 #include <gtest/gtest.h>
 
 #include <fstream>

@@ -18,8 +18,7 @@ namespace {
 
 constexpr const char* kProxyKey = "SMCONFIG_STORAGE_PROXY_LIST_KEY";
 
-// A batch whose items all carry complete snapshot metadata, so every operation type gets
-// through initialize unless a test breaks something on purpose.
+// Items with complete snapshot metadata: every operation gets through initialize unless a test breaks it.
 struct Fixture {
     explicit Fixture(int count = 2) : batch(count), os(&batch.os), items(batch.data()), count(count) {
         batch.setSnapMetadata("CS1", "vol1", "5678", "vol1$snap");

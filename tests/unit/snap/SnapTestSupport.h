@@ -56,9 +56,7 @@ inline std::string joined(const Strings& items, const std::function<std::string(
 inline std::string nameList(const std::string& type, const Strings& names, const std::string& extra = "") {
     return okAnswer(type, joined(names, [&](const std::string& n) { return R"({"name":")" + n + "\"" + extra + "}"; }));
 }
-inline std::string okNames(const std::string& type, const Strings& names) {
-    return nameList(type, names, R"(,"status":"ok")");
-}
+inline std::string okNames(const std::string& type, const Strings& names) { return nameList(type, names, R"(,"status":"ok")"); }
 inline std::string vdiskAnswer(const std::string& name, long long serial, bool frozen = false) {
     return okAnswer("VirtualDiskDetails", R"({"vDiskName":")" + name + R"(","scsiSerialNumber":)" +
                                               std::to_string(serial) + R"(,"frozen":)" + (frozen ? "true" : "false") +

@@ -1,5 +1,4 @@
-// Snapshot create, delete, revert and reconcile: which requests go out, in which order, and what
-// each item ends with.
+// Snapshot create, delete, revert and reconcile: the requests, their order, and each item's end state.
 #include <gtest/gtest.h>
 
 #include "LogCapture.h"
@@ -19,9 +18,7 @@ struct OpsFixture : ::testing::Test {
         for (const auto& [vDisk, snap] : sources) r.item(0, snap, vDisk);
         r.start(opType);
     }
-    void reply(const Strings& bodies) {
-        for (const auto& b : bodies) r.srv.reply(200, b);
-    }
+    void reply(const Strings& bodies) { for (const auto& b : bodies) r.srv.reply(200, b); }
 };
 
 std::string snapList(const Strings& names) { return nameList("ListSnapshots", names, R"(,"details":{})"); }

@@ -1,5 +1,4 @@
-// Snapshot unmap: the outcome of each item, the removal order, what other hosts keep, the per-call
-// lists and the final rescan.
+// Snapshot unmap: each item's outcome, the removal order, what other hosts keep, the final rescan.
 #include <gtest/gtest.h>
 
 #include "SnapTestSupport.h"
