@@ -56,13 +56,6 @@ inline constexpr const char ZY_KRVN_ERR_INTERNAL[] = "Internal error-[";
 inline constexpr const char ZY_KRVN_ERR_INTERNAL_UNKNOWN[] = "unknown";
 inline constexpr const char ZY_KRVN_LOG_OP_FAILED_DASH[] = "KRVN  Snapshot operation failed - [%d:%s]";
 
-// ---- Engine steps not built into this library ---------------------------------------------
-inline constexpr const char ZY_KRVN_ERR_PREPARE_UNAVAILABLE[] =
-    "Snapshot preparation is not available in this build";
-inline constexpr const char ZY_KRVN_ERR_SNAP_OPS_UNAVAILABLE[] =
-    "Snapshot create, delete, revert and reconcile are not available in this build";
-inline constexpr const char ZY_KRVN_ERR_MAP_UNAVAILABLE[] = "Snapshot map is not available in this build";
-inline constexpr const char ZY_KRVN_ERR_UNMAP_UNAVAILABLE[] = "Snapshot unmap is not available in this build";
 
 // ---- Context: initialize and validation ---------------------------------------------------
 inline constexpr const char ZY_KRVN_LOG_INIT_CTX[] = "KRVN  Initializing context object...";
