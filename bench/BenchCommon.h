@@ -15,6 +15,14 @@ namespace krvnbench {
 
 using Json = nlohmann::json;
 
+// The list readers run at these element counts (and at a tenth of the larger one).
+constexpr int kElementsSmall = 1000;
+constexpr int kElementsLarge = 100000;
+// Per-element CPU time at the larger count over that at the smaller. A 100,000-element answer
+// (about 10 MB) no longer fits the caches, which costs up to about 2.5x per element on this
+// kind of machine; a reader that walked to element i from the start would cost about 100x.
+constexpr double kElementGrowthAllowance = 4.0;
+
 struct MicroResult {
     std::string name;
     double nsPerOp = 0;      // wall time

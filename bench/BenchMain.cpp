@@ -68,6 +68,22 @@ std::vector<Target> checkTargets(const std::vector<MicroResult>& micro, const st
         std::snprintf(text, sizeof text, "%.1fx (%.0f vs %.0f MB/s)", speedup, ours->mbPerSec, base->mbPerSec);
         targets.push_back({"100k-disk answer read >= 5x the nlohmann baseline (CPU)", speedup >= kParseSpeedupTarget, text});
     }
+    std::string quadratic, measured;
+    for (const MicroResult& small : micro) {
+        const std::string suffix = "/" + std::to_string(kElementsSmall);
+        if (small.name.size() <= suffix.size() || small.name.compare(small.name.size() - suffix.size(), suffix.size(), suffix))
+            continue;
+        const std::string reader = small.name.substr(0, small.name.size() - suffix.size());
+        const MicroResult* large = findMicro(micro, reader + "/" + std::to_string(kElementsLarge));
+        if (!large || small.cpuNsPerOp <= 0) continue;
+        const double growth = (large->cpuNsPerOp / kElementsLarge) / (small.cpuNsPerOp / kElementsSmall);
+        std::snprintf(text, sizeof text, " %s %.2f", reader.c_str(), growth);
+        measured += text;
+        if (growth > kElementGrowthAllowance) quadratic += " " + reader;
+    }
+    if (!measured.empty())
+        targets.push_back({"list readers linear from 1,000 to 100,000 elements (per-element CPU growth <= 4, quadratic ~100)",
+                           quadratic.empty(), "growth:" + measured});
     if (rows.empty()) return targets;
     int extraConnections = 0;
     for (const ScaleRow& r : rows)

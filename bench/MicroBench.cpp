@@ -1,6 +1,7 @@
 // Micro benchmarks of the plug-in's hot paths: secret masking, every request builder, the
 // reading of a whole-cluster vDisk list (with an nlohmann/json reader of the same answer as
-// the baseline) and the three SCSI page readers.
+// the baseline), the readers of the other lists from 1,000 to 100,000 elements, and the three
+// SCSI page readers.
 #include <benchmark/benchmark.h>
 #include <malloc.h>
 
@@ -208,6 +209,93 @@ void benchListReader(benchmark::State& state, const ListReader& read) {
     state.counters["answer_MB"] = static_cast<double>(text.size()) / kMB;
 }
 
+// ---- The readers of the other lists: every element touched once -------------------------------
+
+std::string elements(int count, const std::function<std::string(const std::string& i)>& element) {
+    std::string out;
+    for (int i = 0; i < count; ++i) out += (i ? "," : "") + element(std::to_string(i));
+    return out;
+}
+
+std::string envelope(const char* type, const std::string& result) {
+    return std::string(R"({"status":"ok","type":")") + type + R"(","requestId":"q","message":"","result":)" + result +
+           "}";
+}
+
+struct ElementReader {
+    const char* name;
+    std::function<std::string(int count)> answer;
+    std::function<unsigned int()> read;
+};
+
+const ElementReader kElementReaders[] = {
+    {"processGetSCSITargetIQNs",
+     [](int n) {
+         return envelope("ShowTarget", R"({"Lun Information":[)" + elements(n, [](const std::string& i) {
+                             return R"({"Lun Id":"vd)" + i + R"(","Target":"iqn.2020-01.com.korvan:sp1:vd)" + i +
+                                    R"(","SCSI SN":"46116860184273879)" + i.substr(0, 2) + R"(","Online":"Yes"})";
+                         }) + "]}");
+     },
+     [] {
+         std::map<std::string, std::vector<KrvnSCSITarget>> targets;
+         return plugin().utils.processGetSCSITargetIQNs("sp1", targets);
+     }},
+    {"processAddLUN",
+     [](int n) {
+         return envelope("AddLun", "[" + elements(n, [](const std::string& i) {
+                             return R"({"status":"ok","name":"vd)" + i +
+                                    R"(","message":"","targets":[{"status":"ok","name":"sp1","message":""}]})";
+                         }) + "]");
+     },
+     [] { return plugin().utils.processAddLUN({}, {}); }},
+    {"processAddHostAccessToDisks",
+     [](int n) {
+         return envelope("PersistACLAccess", "[" + elements(n, [](const std::string& i) {
+                             return R"({"status":"ok","name":"vd)" + i + R"(","message":""})";
+                         }) + "]");
+     },
+     [] { return plugin().utils.processAddHostAccessToDisks({}, "iqn.1994-05.com.example:h1", "sp1"); }},
+    {"processGetAccessList",
+     [](int n) {
+         return envelope("GetACLInformation", "[" + elements(n, [](const std::string& i) {
+                             return R"({"host":"sp)" + i + R"(","initiator":[{"ip":"iqn.h)" + i + R"(","name":"h"}]})";
+                         }) + "]");
+     },
+     [] {
+         std::vector<KrvnAccessInfo> access;
+         return plugin().utils.processGetAccessList(access);
+     }},
+    {"processGetSnapList",
+     [](int n) {
+         return envelope("ListSnapshots", "[" + elements(n, [](const std::string& i) {
+                             return R"({"name":"vol1$snap$)" + i + R"(","details":{"vDiskName":"vol1"}})";
+                         }) + "]");
+     },
+     [] {
+         std::vector<std::string> names;
+         return plugin().utils.processGetSnapList(names);
+     }},
+    {"processCreateClone",
+     [](int n) {
+         return envelope("CloneSnapshot", "[" + elements(n, [](const std::string& i) {
+                             return R"({"status":"ok","name":"c)" + i + R"(","message":"","baseDisk":"vol1"})";
+                         }) + "]");
+     },
+     [] { return plugin().utils.processCreateClone("c0", "vol1$snap$1"); }},
+};
+
+// Time per element must not grow with the list: a reader that reached element i by walking
+// from the start each time would be quadratic.
+void benchElementReader(benchmark::State& state, const ElementReader& reader) {
+    const std::string text = reader.answer(static_cast<int>(state.range(0)));
+    plugin().ctx.restResponse = text;
+    for (auto _ : state) {
+        if (reader.read() != 0) return state.SkipWithError("list not read");
+    }
+    state.SetComplexityN(state.range(0));
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(text.size()));
+}
+
 // ---- Masking and the request catalogue ----------------------------------------------------------
 
 // A MakeSnapshot body of about 4 KB with the session id at its end, as the transport logs it.
@@ -382,6 +470,13 @@ void registerAll() {
         benchmark::RegisterBenchmark(bench.name, benchPageReader, bench);
     for (const auto& [name, read] : kListReaders)
         benchmark::RegisterBenchmark(name, benchListReader, read)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+    for (const ElementReader& reader : kElementReaders)
+        benchmark::RegisterBenchmark(reader.name, benchElementReader, reader)
+            ->Arg(kElementsSmall)
+            ->Arg(kElementsLarge / 10)
+            ->Arg(kElementsLarge)
+            ->Complexity(benchmark::oN)
+            ->Unit(benchmark::kMicrosecond);
 }
 
 }  // namespace

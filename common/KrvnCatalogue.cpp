@@ -34,7 +34,7 @@ struct BodyArg {
 
 BodyArg plain(const CWqString& text) { return BodyArg{text, {}, nullptr}; }
 BodyArg quoted(const std::string& value) { return BodyArg{value, {value}, nullptr}; }
-BodyArg secret(const std::string& value) { return BodyArg{value, {value}, ZY_KRVN_UNSAFE_VALUE_PSWD_SHOWN}; }
+BodyArg secret(const std::string& value) { return BodyArg{value, {value}, ZY_KRVN_UNSAFE_VALUE_SECRET_SHOWN}; }
 BodyArg boolean(bool value) { return plain(value ? ZY_KRVN_REST_BOOL_TRUE : ZY_KRVN_REST_BOOL_FALSE); }
 
 std::string quotedName(const std::string& name) { return ZY_KRVN_REST_LIST_QUOTE + name + ZY_KRVN_REST_LIST_QUOTE; }
@@ -59,7 +59,7 @@ BodyArg keyList(const std::map<std::string, Value>& names) {
 int fillBody(KrvnCommonCtx* ctx, std::string& out, const char* tmpl, std::vector<BodyArg> args,
              bool withSession = true) {
     out.clear();
-    if (withSession) args.push_back(quoted(ctx->arrayDetails.sessionId));
+    if (withSession) args.push_back(secret(ctx->arrayDetails.sessionId));
     std::vector<CWqString> texts;
     for (const BodyArg& arg : args) {
         for (const std::string& value : arg.quoted) {

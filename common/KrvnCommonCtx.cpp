@@ -1,42 +1,10 @@
 #include "KrvnCommonCtx.h"
 
-#include <algorithm>
-
 #include "KrvnJson.h"
 #include "KrvnTextsCommon.h"
 #include "ZYSnapRESTAPI.h"
 
 namespace ZYKorvanCommon {
-
-const char* const ZY_KRVN_MASK_VAL_KEY_SESS_ID = "sessionId";
-const char* const ZY_KRVN_MASK_VAL_KEY_PSWD = "password";
-
-namespace {
-
-// Masks the value after every occurrence of key. A value runs to the next "," (or, when
-// there is none, the next "}"); with neither it runs to the end of the text, so a secret
-// at the very end of a truncated body is hidden too.
-void maskKey(std::string& text, const std::string& key) {
-    size_t pos = text.find(key);
-    while (pos != std::string::npos) {
-        size_t colon = text.find(':', pos);
-        size_t start = colon != std::string::npos ? colon + 1 : pos + key.size() + ZY_KRVN_MASK_VALUE_GAP;
-        if (start >= text.size()) return;
-        size_t end = text.find(',', start);
-        if (end == std::string::npos) end = text.find('}', start);
-        if (end == std::string::npos) end = text.size();
-        text.replace(start, end - start, end - start, ZY_KRVN_MASK_CHAR);
-        pos = text.find(key, std::max(end, pos + key.size()));
-    }
-}
-
-}  // namespace
-
-void maskSecrets(const std::string& in, std::string& out) {
-    out = in;
-    maskKey(out, ZY_KRVN_MASK_VAL_KEY_SESS_ID);
-    maskKey(out, ZY_KRVN_MASK_VAL_KEY_PSWD);
-}
 
 KrvnCommonCtx::KrvnCommonCtx(ZYSO::ZYOSUtil* util) : logger(new EvDebug(nullptr)), osUtil(util) {
     if (!osUtil) return;
@@ -88,6 +56,23 @@ int KrvnCommonCtx::failRest(int code, const std::string& sentence, const char* l
     return errorCode;
 }
 
+void KrvnKeptFailures::keep(const KrvnCommonCtx& ctx) {
+    ++count_;
+    code_ = ctx.errorCode;
+    text_ += ctx.errorString();
+    clusterErrors_ = ctx.restErrors.str();
+}
+
+void KrvnKeptFailures::restore(KrvnCommonCtx& ctx) const {
+    ctx.errorCode = code_ > 0 ? code_ : ZY_KRVN_ERR_OPERATION_FAILED;
+    ctx.errorText.str(text_);
+    ctx.errorText.clear();
+    ctx.errorText.seekp(0, std::ios_base::end);
+    ctx.restErrors.str(clusterErrors_);
+    ctx.restErrors.clear();
+    ctx.restErrors.seekp(0, std::ios_base::end);
+}
+
 void KrvnCommonCtx::log(int level, const char* format, ...) {
     if (!logger) return;
     va_list args;
@@ -106,10 +91,8 @@ void KrvnCommonCtx::printArrayDetails() {
 }
 
 void KrvnCommonCtx::logRESTDetails() {
-    std::string request;
-    std::string response;
-    maskSecrets(restRequest, request);
-    maskSecrets(restResponse, response);
+    const std::string request = maskedForLog(restRequest);
+    const std::string response = maskedForLog(restResponse);
     log(ZY_KRVN_LOGLVL_ERROR, ZY_KRVN_LOG_REST_DETAILS, restApi.c_str(), request.c_str(), response.c_str());
 }
 
@@ -118,10 +101,20 @@ void KrvnCommonCtx::extractRESTErrorMsgs() {
     restErrors.clear();
     JsonDocument doc;
     std::string message;
+    const bool isObject = doc.parseObject(restResponse);
     // A "message" that is not a string (number, object, null) carries no sentence we could
     // hand to the host, so it counts as missing.
-    if (doc.parseObject(restResponse) && doc.root().getString(ZY_KRVN_REST_RESP_KEY_MESSAGE, message)) {
-        restErrors << message << ZY_KRVN_REST_ERROR_SEPARATOR;
+    if (isObject && doc.root().getString(ZY_KRVN_REST_RESP_KEY_MESSAGE, message)) {
+        restErrors << maskedForError(message) << ZY_KRVN_REST_ERROR_SEPARATOR;
+        return;
+    }
+    // A text that does not even try to be JSON is the transport's own reason (a refused login,
+    // a refused connection, an answer over the size limit) or a proxy's page: it is the only
+    // account of the failure there is, so the host gets it, masked and bounded like any
+    // cluster text. A broken or foreign JSON answer has no message to give.
+    const size_t first = restResponse.find_first_not_of(" \t\r\n");
+    if (!isObject && first != std::string::npos && restResponse[first] != '{' && restResponse[first] != '[') {
+        restErrors << maskedForError(restResponse) << ZY_KRVN_REST_ERROR_SEPARATOR;
         return;
     }
     restErrors << ZY_KRVN_ERR_MESSAGE_TAG_NOT_FOUND;

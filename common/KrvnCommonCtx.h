@@ -12,6 +12,8 @@
 #include <string>
 
 #include "EvDebug.h"
+#include "KrvnLogLevels.h"
+#include "KrvnMasking.h"
 #include "KrvnRecords.h"
 #include "ZYSOHost.h"
 
@@ -51,26 +53,28 @@ enum KrvnErrorCode : int {
     ZY_KRVN_ERR_DISK_NOT_FOUND = 27,
 };
 
-// Log levels.
-enum KrvnLogLevel : int {
-    ZY_KRVN_LOGLVL_ERROR = -1,
-    ZY_KRVN_LOGLVL_DETAIL = 0,
-    ZY_KRVN_LOGLVL_ENTRY = 1,
-    ZY_KRVN_LOGLVL_SNAP_OP_START = 2,
-    ZY_KRVN_LOGLVL_SNAP_OP_END = 3,
-    ZY_KRVN_LOGLVL_ARRAY_DUMP = 5,
-    ZY_KRVN_LOGLVL_HEX_DUMP = 7,
-    ZY_KRVN_LOGLVL_HEX_ASCII_DUMP = 8,
-};
-
 constexpr long long ZY_KRVN_JOB_ID_UNSET = -123456;
-extern const char* const ZY_KRVN_MASK_VAL_KEY_SESS_ID;   // "sessionId"
-extern const char* const ZY_KRVN_MASK_VAL_KEY_PSWD;      // "password"
+class KrvnCommonCtx;
 
-// The masking rule shared by the context and the transport: the value after every
-// "sessionId" and "password" becomes asterisks, up to the next "," or "}", or to the end of
-// the text when neither follows. Length is kept.
-void maskSecrets(const std::string& in, std::string& out);
+// Failures of items that a step carries on past. Every cluster request starts from an empty
+// error text, so a later item's request (even one whose failure is tolerated) would wipe or
+// replace what the host must be told about an earlier failed item; the step keeps each
+// failure here and puts them back when it ends.
+class KrvnKeptFailures {
+public:
+    // Takes the context's current failure: its code, its sentence, the cluster's messages.
+    void keep(const KrvnCommonCtx& ctx);
+    int count() const { return count_; }
+    // errorCode = the last kept code (1 when that was none), errorText = every kept sentence
+    // in order, restErrors = the cluster's messages of the last kept failure.
+    void restore(KrvnCommonCtx& ctx) const;
+
+private:
+    int count_ = 0;
+    int code_ = -1;
+    std::string text_;
+    std::string clusterErrors_;
+};
 
 class KrvnCommonCtx {
 public:

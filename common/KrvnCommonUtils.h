@@ -94,6 +94,8 @@ public:
     unsigned int rest_disconnectArray();
     unsigned int processLogout();
     void rest_resetCtx();
+    // True from a successful login until the logout that follows it was tried.
+    bool sessionOpen() const { return sessionOpen_; }
 
     // ---- Request catalogue ----------------------------------------------------------------
     // Each builder empties and fills `out`. A value that cannot travel inside the cluster's
@@ -182,10 +184,14 @@ public:
 
     KrvnCommonCtx* context() const { return ctx; }
     ZyISCSIModule* iscsiModule() const { return iscsi; }
+    // Deletes the loaded module instance, if any. Its code lives in the library that loaded
+    // it: call this while that library is still loaded (KrvnIscsiModuleScope does).
+    void releaseIscsiModule();
 
 protected:
     KrvnCommonCtx* ctx;                 // not owned
     ZyISCSIModule* iscsi = nullptr;     // owned once loaded
+    bool sessionOpen_ = false;
 
     // ---- Private helpers of the cluster-operation frame (REST family adds them here) -------
     using KrvnBodyBuilder = std::function<int(std::string& body)>;
@@ -206,8 +212,24 @@ protected:
     // Sets the code, appends the sentence and logs logFormat with (arrayId, code, errorText).
     unsigned int failCluster(int code, const std::string& sentence, const char* logFormat);
     bool restErrorsContain(const std::string& text) const;
-    // False for a text that is not a JSON object (nothing in it can say what it answered).
-    static bool answerReadable(const std::string& answer);
+};
+
+// The iSCSI module for as long as a step (or an engine) needs it: the library that holds its
+// code and the utilities' instance of it. However the scope is left, normally or by a throw,
+// the instance is deleted first and the library unloaded after, never the other way round.
+class KrvnIscsiModuleScope {
+public:
+    explicit KrvnIscsiModuleScope(KrvnCommonUtils& utils) : utils_(utils) {}
+    ~KrvnIscsiModuleScope() { utils_.releaseIscsiModule(); }   // library_ dies after this body
+    KrvnIscsiModuleScope(const KrvnIscsiModuleScope&) = delete;
+    KrvnIscsiModuleScope& operator=(const KrvnIscsiModuleScope&) = delete;
+
+    // Loads the module unless it is loaded already: 0, or the context's error code.
+    int load() { return utils_.initializeZYiSCSIModule(&library_); }
+
+private:
+    KrvnCommonUtils& utils_;
+    CWqLibrary library_{true};
 };
 
 }  // namespace ZYKorvanCommon

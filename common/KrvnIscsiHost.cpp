@@ -9,20 +9,13 @@
 
 #include "EvDebug.h"
 #include "KrvnCommonUtils.h"
+#include "KrvnNumbers.h"
 #include "KrvnTextsIscsi.h"
 #include "WqSleep.h"
 
 namespace ZYKorvanCommon {
 
 namespace {
-
-// The retry interval comes from the host's configuration; a negative or huge value must not
-// turn into a wait of weeks.
-unsigned int retrySleepMs(int seconds) {
-    if (seconds <= 0) return 0;
-    unsigned long long ms = static_cast<unsigned long long>(seconds) * 1000ULL;
-    return ms > UINT_MAX ? UINT_MAX : static_cast<unsigned int>(ms);
-}
 
 std::string joinTexts(const std::vector<std::string>& items) {
     std::string out;
@@ -126,7 +119,7 @@ int KrvnCommonUtils::tryiSCSITargetLogin(std::vector<std::pair<std::string, std:
             ctx->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_ISCSI_LOGIN_DONE, target.c_str());
         }
         if (successes == targets.size()) break;
-        WQSLEEP(retrySleepMs(configs.sleepInterval));
+        WQSLEEP(waitMs(configs.sleepInterval, ZY_KRVN_MS_PER_SECOND));
         discoveredPortals.clear();
         ++pass;
     }
@@ -142,7 +135,7 @@ int KrvnCommonUtils::tryiSCSITargetLogout(const std::string& portal, const std::
     for (int attempt = 0; iscsi != nullptr && attempt < configs.maxRetryCount; ++attempt) {
         if (iscsi->logout(portal.c_str(), target.c_str())) break;
         ctx->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_ISCSI_LOGOUT_RETRY, target.c_str());
-        WQSLEEP(retrySleepMs(configs.sleepInterval));
+        WQSLEEP(waitMs(configs.sleepInterval, ZY_KRVN_MS_PER_SECOND));
     }
     ctx->log(ZY_KRVN_LOGLVL_SNAP_OP_END, "%s", ZY_KRVN_ISCSI_LOGOUT_DONE);
     return 0;

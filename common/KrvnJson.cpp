@@ -157,20 +157,20 @@ size_t JsonValue::size() const {
     return arr.size();
 }
 
-JsonValue JsonValue::at(size_t index) const {
-    if (!isArray()) return JsonValue();
-    dom::array arr;
-    if (elementOf(*this).get_array().get(arr) != simdjson::SUCCESS) return JsonValue();
-    dom::element e;
-    if (arr.at(index).get(e) != simdjson::SUCCESS) return JsonValue();
-    return valueOf(e);
+void JsonValue::forEachElement(const std::function<void(const JsonValue&)>& fn) const {
+    forEachElementWhile([&fn](const JsonValue& e) {
+        fn(e);
+        return true;
+    });
 }
 
-void JsonValue::forEachElement(const std::function<void(const JsonValue&)>& fn) const {
-    if (!isArray()) return;
+bool JsonValue::forEachElementWhile(const std::function<bool(const JsonValue&)>& fn) const {
+    if (!isArray()) return true;
     dom::array arr;
-    if (elementOf(*this).get_array().get(arr) != simdjson::SUCCESS) return;
-    for (dom::element e : arr) fn(valueOf(e));
+    if (elementOf(*this).get_array().get(arr) != simdjson::SUCCESS) return true;
+    for (dom::element e : arr)
+        if (!fn(valueOf(e))) return false;
+    return true;
 }
 
 void JsonValue::forEachMemberSorted(

@@ -42,10 +42,12 @@ public:
     bool asBool(bool& out) const;
     bool asInt64(int64_t& out) const;
 
-    // Arrays: element count (0 when not an array) and element i (absent when out of range).
+    // Arrays: element count (0 when not an array) and the elements in order, each touched
+    // once (simdjson arrays have no index: reaching element i walks the i before it).
     size_t size() const;
-    JsonValue at(size_t index) const;
     void forEachElement(const std::function<void(const JsonValue&)>& fn) const;
+    // The same while fn answers true; false when fn stopped the walk.
+    bool forEachElementWhile(const std::function<bool(const JsonValue&)>& fn) const;
 
     // Objects: members in ascending byte-wise key order.
     void forEachMemberSorted(const std::function<void(const std::string& key, const JsonValue&)>& fn) const;

@@ -23,11 +23,6 @@ bool answerRefusedWith(const std::string& answer, const char* text) {
 
 }  // namespace
 
-bool KrvnCommonUtils::answerReadable(const std::string& answer) {
-    JsonDocument doc;
-    return doc.parseObject(answer);
-}
-
 unsigned int KrvnCommonUtils::runRestOp(const KrvnRestOp& op, const KrvnBodyBuilder& build,
                                         const std::string& failureText, const KrvnResponseReader& process,
                                         const KrvnFailureClassifier& classify) {
@@ -51,17 +46,14 @@ unsigned int KrvnCommonUtils::runRestOp(const KrvnRestOp& op, const KrvnBodyBuil
             ctx->resetError();
             continue;
         }
-        // An unreadable answer (a proxy's error page, a cut body) says nothing of the request
-        // it answered: the operation's own sentence tells the host which one failed.
-        if (!answerReadable(ctx->restResponse)) ctx->errorText << failureText;
         return classify ? classify(rc) : rc;
     }
 }
 
 bool KrvnCommonUtils::parseRestResp(JsonDocument& doc, const char* logFormat) {
     if (doc.parseObject(ctx->restResponse)) return true;
-    failCluster(ZY_KRVN_ERR_OPERATION_FAILED, ZY_KRVN_ERR_PARSE_RESPONSE + ctx->restResponse + ZY_KRVN_ERR_CLOSE,
-                logFormat);
+    failCluster(ZY_KRVN_ERR_OPERATION_FAILED,
+                ZY_KRVN_ERR_PARSE_RESPONSE + maskedForError(ctx->restResponse) + ZY_KRVN_ERR_CLOSE, logFormat);
     return false;
 }
 

@@ -49,11 +49,8 @@ unsigned int KrvnCommonUtils::rest_connectToArray() {
             ctx->failRest(ZY_KRVN_ERR_OPERATION_FAILED, connectFailed, ZY_KRVN_LOG_CLUSTER_OP_FAILED_REST));
     }
     rc = processConnectResp();
-    if (rc != 0) {
-        // As for every operation: an unreadable answer gets the sentence that names the request.
-        if (!answerReadable(ctx->restResponse)) ctx->errorText << connectFailed;
-        return static_cast<unsigned int>(ctx->errorCode);
-    }
+    if (rc != 0) return static_cast<unsigned int>(ctx->errorCode);
+    sessionOpen_ = true;
     ctx->log(ZY_KRVN_LOGLVL_SNAP_OP_END, ZY_KRVN_LOG_CONNECTING_DONE, details.arrayId.c_str());
     return 0;
 }
@@ -114,7 +111,7 @@ unsigned int KrvnCommonUtils::processCommonResp(const JsonValue& response, const
     if (type != expectedType) {
         ctx->logRESTDetails();
         return failCluster(ZY_KRVN_ERR_REST_CONTENT,
-                           ZY_KRVN_ERR_WRONG_TYPE_1 + type + ZY_KRVN_ERR_WRONG_TYPE_2 + expectedType + ZY_KRVN_ERR_CLOSE,
+                           ZY_KRVN_ERR_WRONG_TYPE_1 + maskedForError(type) + ZY_KRVN_ERR_WRONG_TYPE_2 + expectedType + ZY_KRVN_ERR_CLOSE,
                            ZY_KRVN_LOG_CLUSTER_OP_ERROR);
     }
     if (checkResult == ZY_KRVN_CHECK_RESULT_FIELD_NONE) return 0;
@@ -130,6 +127,7 @@ unsigned int KrvnCommonUtils::processCommonResp(const JsonValue& response, const
 }
 
 unsigned int KrvnCommonUtils::rest_disconnectArray() {
+    sessionOpen_ = false;   // one attempt: a refused logout is not sent again
     const char* cluster = ctx->arrayDetails.arrayId.c_str();
     ctx->restRequest.clear();
     ctx->restResponse.clear();
@@ -157,7 +155,7 @@ unsigned int KrvnCommonUtils::rest_disconnectArray() {
 unsigned int KrvnCommonUtils::processLogout() {
     JsonDocument doc;
     if (!doc.parseObject(ctx->restResponse)) {
-        ctx->log(ZY_KRVN_LOGLVL_ERROR, ZY_KRVN_LOG_LOGOUT_PARSE_FAILED, ctx->restResponse.c_str());
+        ctx->log(ZY_KRVN_LOGLVL_ERROR, ZY_KRVN_LOG_LOGOUT_PARSE_FAILED, maskedForError(ctx->restResponse).c_str());
         return 1;
     }
     const JsonValue response = doc.root();

@@ -140,16 +140,15 @@ unsigned int KrvnCommonUtils::rest_createCloneOfSnap(const std::string& cloneNam
 
 unsigned int KrvnCommonUtils::processCreateClone(const std::string& cloneName, const std::string& snapName) {
     return processRestResp(kCreateClone, [&](const JsonValue& response) -> unsigned int {
-        const JsonValue result = response.member(ZY_KRVN_REST_CMN_FIELD_RESULT);
-        for (size_t i = 0; i < result.size(); ++i) {
-            // "name" and "baseDisk" are answered too; only the status decides.
-            if (jsonText(result.at(i), ZY_KRVN_REST_CREATE_CLONE_FIELD_STATUS) == ZY_KRVN_REST_CMN_VALUE_STATUS_OK) continue;
-            return static_cast<unsigned int>(ctx->fail(
-                ZY_KRVN_ERR_OPERATION_FAILED,
-                ZY_KRVN_ERR_CLONE_FAILED_1 + cloneName + ZY_KRVN_ERR_CLONE_FAILED_2 + snapName + ZY_KRVN_ERR_CLOSE,
-                ZY_KRVN_LOG_CLUSTER_OP_FAILED));
-        }
-        return 0;
+        // "name" and "baseDisk" are answered too; only the status decides.
+        const bool allOk = response.member(ZY_KRVN_REST_CMN_FIELD_RESULT).forEachElementWhile([](const JsonValue& clone) {
+            return jsonText(clone, ZY_KRVN_REST_CREATE_CLONE_FIELD_STATUS) == ZY_KRVN_REST_CMN_VALUE_STATUS_OK;
+        });
+        if (allOk) return 0;
+        return static_cast<unsigned int>(ctx->fail(
+            ZY_KRVN_ERR_OPERATION_FAILED,
+            ZY_KRVN_ERR_CLONE_FAILED_1 + cloneName + ZY_KRVN_ERR_CLONE_FAILED_2 + snapName + ZY_KRVN_ERR_CLOSE,
+            ZY_KRVN_LOG_CLUSTER_OP_FAILED));
     });
 }
 

@@ -1,9 +1,9 @@
 // Target, LUN and access requests: which storage proxies expose a vDisk and which host
 // initiators may reach it.
-#include <charconv>
 
 #include "CWqString.h"
 #include "KrvnCommonUtils.h"
+#include "KrvnNumbers.h"
 #include "KrvnRestFrame.h"
 #include "KrvnTextsRest.h"
 
@@ -24,15 +24,6 @@ std::string joined(const std::vector<std::string>& names) {
     for (const std::string& name : names) out += name + ZY_KRVN_REST_LIST_SEP;
     if (!out.empty()) out.pop_back();
     return out;
-}
-
-// The whole text must be a base-10 signed 64-bit number; anything else leaves the serial
-// alone rather than matching a device against a wrong one.
-void readSerial(const std::string& value, int64_t& serial) {
-    int64_t parsed = 0;
-    const char* end = value.data() + value.size();
-    auto [ptr, ec] = std::from_chars(value.data(), end, parsed, 10);
-    if (ec == std::errc() && ptr == end && !value.empty()) serial = parsed;
 }
 
 }  // namespace
@@ -59,7 +50,7 @@ unsigned int KrvnCommonUtils::processGetSCSITargetIQNs(const std::string& storag
             KrvnSCSITarget target;
             row.getString(ZY_KRVN_REST_GET_SCSI_TGT_FIELD_LUN_ID, target.lunId);
             row.getString(ZY_KRVN_REST_GET_SCSI_TGT_FIELD_LUN_TARGET, target.targetIqn);
-            readSerial(jsonText(row, ZY_KRVN_REST_GET_SCSI_TGT_FIELD_SCSI_SERIAL), target.scsiSerialNumber);
+            parseScsiSerial(jsonText(row, ZY_KRVN_REST_GET_SCSI_TGT_FIELD_SCSI_SERIAL), target.scsiSerialNumber);
             target.online = jsonText(row, ZY_KRVN_REST_GET_SCSI_TGT_FIELD_ONLINE) == ZY_KRVN_REST_GET_SCSI_TGT_VALUE_ONLINE;
             list.push_back(target);
         });
@@ -77,33 +68,35 @@ unsigned int KrvnCommonUtils::rest_addLUNConnection(const std::vector<std::strin
 
 unsigned int KrvnCommonUtils::processAddLUN(const std::vector<std::string>&, const std::vector<std::string>&) {
     return processRestResp(kAddLun, [&](const JsonValue& response) -> unsigned int {
-        const JsonValue result = response.member(ZY_KRVN_REST_CMN_FIELD_RESULT);
-        for (size_t i = 0; i < result.size(); ++i) {
-            const JsonValue disk = result.at(i);
+        unsigned int rc = 0;
+        response.member(ZY_KRVN_REST_CMN_FIELD_RESULT).forEachElementWhile([&](const JsonValue& disk) {
             const std::string name = jsonText(disk, ZY_KRVN_REST_ADD_LUN_FIELD_NAME);
-            if (jsonText(disk, ZY_KRVN_REST_ADD_LUN_FIELD_STATUS) != ZY_KRVN_REST_CMN_VALUE_STATUS_OK)
-                return static_cast<unsigned int>(ctx->fail(
+            if (jsonText(disk, ZY_KRVN_REST_ADD_LUN_FIELD_STATUS) != ZY_KRVN_REST_CMN_VALUE_STATUS_OK) {
+                rc = static_cast<unsigned int>(ctx->fail(
                     ZY_KRVN_ERR_OPERATION_FAILED,
                     ZY_KRVN_ERR_EXPOSE_DISK_1 + name + ZY_KRVN_ERR_EXPOSE_DISK_2 +
-                        jsonText(disk, ZY_KRVN_REST_ADD_LUN_FIELD_MESSAGE) + ZY_KRVN_ERR_CLOSE,
+                        maskedForError(jsonText(disk, ZY_KRVN_REST_ADD_LUN_FIELD_MESSAGE)) + ZY_KRVN_ERR_CLOSE,
                     ZY_KRVN_LOG_CLUSTER_OP_FAILED));
+                return false;
+            }
             JsonValue proxies;
             disk.getArray(ZY_KRVN_REST_ADD_LUN_FIELD_TARGETS, proxies);
-            for (size_t t = 0; t < proxies.size(); ++t) {
-                const JsonValue proxy = proxies.at(t);
+            return proxies.forEachElementWhile([&](const JsonValue& proxy) {
                 const std::string proxyName = jsonText(proxy, ZY_KRVN_REST_ADD_LUN_FIELD_TARGET_NAME);
                 const std::string message = jsonText(proxy, ZY_KRVN_REST_ADD_LUN_FIELD_TARGET_MESSAGE);
                 if (jsonText(proxy, ZY_KRVN_REST_ADD_LUN_FIELD_TARGET_STATUS) == ZY_KRVN_REST_CMN_VALUE_STATUS_OK ||
                     message == FXString::Format(ZY_KRVN_LUN_ALREADY_EXPOSED, proxyName))
-                    continue;
-                return static_cast<unsigned int>(ctx->fail(ZY_KRVN_ERR_OPERATION_FAILED,
-                                                           ZY_KRVN_ERR_EXPOSE_TARGET_1 + proxyName +
-                                                               ZY_KRVN_ERR_EXPOSE_TARGET_2 + name +
-                                                               ZY_KRVN_ERR_EXPOSE_TARGET_3 + message + ZY_KRVN_ERR_CLOSE,
-                                                           ZY_KRVN_LOG_CLUSTER_OP_FAILED));
-            }
-        }
-        return 0;
+                    return true;
+                rc = static_cast<unsigned int>(ctx->fail(ZY_KRVN_ERR_OPERATION_FAILED,
+                                                         ZY_KRVN_ERR_EXPOSE_TARGET_1 + proxyName +
+                                                             ZY_KRVN_ERR_EXPOSE_TARGET_2 + name +
+                                                             ZY_KRVN_ERR_EXPOSE_TARGET_3 + maskedForError(message) +
+                                                             ZY_KRVN_ERR_CLOSE,
+                                                         ZY_KRVN_LOG_CLUSTER_OP_FAILED));
+                return false;
+            });
+        });
+        return rc;
     });
 }
 
@@ -121,18 +114,18 @@ unsigned int KrvnCommonUtils::processAddHostAccessToDisks(const std::vector<std:
                                                           const std::string& hostAddress,
                                                           const std::string& storageProxy) {
     return processRestResp(kAddAccess, [&](const JsonValue& response) -> unsigned int {
-        const JsonValue result = response.member(ZY_KRVN_REST_CMN_FIELD_RESULT);
-        for (size_t i = 0; i < result.size(); ++i) {
-            const JsonValue disk = result.at(i);
-            if (jsonText(disk, ZY_KRVN_REST_ADD_ACCESS_FIELD_STATUS) == ZY_KRVN_REST_CMN_VALUE_STATUS_OK) continue;
-            return static_cast<unsigned int>(ctx->fail(
+        unsigned int rc = 0;
+        response.member(ZY_KRVN_REST_CMN_FIELD_RESULT).forEachElementWhile([&](const JsonValue& disk) {
+            if (jsonText(disk, ZY_KRVN_REST_ADD_ACCESS_FIELD_STATUS) == ZY_KRVN_REST_CMN_VALUE_STATUS_OK) return true;
+            rc = static_cast<unsigned int>(ctx->fail(
                 ZY_KRVN_ERR_OPERATION_FAILED,
                 ZY_KRVN_ERR_MAP_DISK_1 + jsonText(disk, ZY_KRVN_REST_ADD_ACCESS_FIELD_NAME) + ZY_KRVN_ERR_MAP_DISK_2 +
                     hostAddress + ZY_KRVN_ERR_MAP_DISK_3 + storageProxy + ZY_KRVN_ERR_MAP_DISK_4 +
-                    jsonText(disk, ZY_KRVN_REST_ADD_ACCESS_FIELD_MESSAGE) + ZY_KRVN_ERR_CLOSE,
+                    maskedForError(jsonText(disk, ZY_KRVN_REST_ADD_ACCESS_FIELD_MESSAGE)) + ZY_KRVN_ERR_CLOSE,
                 ZY_KRVN_LOG_CLUSTER_OP_FAILED));
-        }
-        return 0;
+            return false;
+        });
+        return rc;
     });
 }
 

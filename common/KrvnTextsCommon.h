@@ -13,8 +13,4 @@ const char* const ZY_KRVN_REST_ERROR_SEPARATOR = " ";
 const char* const ZY_KRVN_FINAL_ERR_CLUSTER_ERRORS = "\nErrors returned by cluster-[";
 const char* const ZY_KRVN_FINAL_ERR_CLUSTER_ERRORS_END = "]";
 
-// Where the value of a masked key starts when no ":" follows it: past the key and a quote.
-constexpr size_t ZY_KRVN_MASK_VALUE_GAP = 2;
-const char ZY_KRVN_MASK_CHAR = '*';
-
 }  // namespace ZYKorvanCommon

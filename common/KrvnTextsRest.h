@@ -136,7 +136,7 @@ const char* const ZY_KRVN_REST_LIST_SEP = ",";
 const char* const ZY_KRVN_REST_BOOL_TRUE = "true";
 const char* const ZY_KRVN_REST_BOOL_FALSE = "false";
 const char* const ZY_KRVN_ERR_UNSAFE_VALUE = "Refusing to send a request with an unsafe value-[";
-const char* const ZY_KRVN_UNSAFE_VALUE_PSWD_SHOWN = "******";
+const char* const ZY_KRVN_UNSAFE_VALUE_SECRET_SHOWN = "******";
 
 // ---- Virtual disk queries ---------------------------------------------------------------------
 const char* const ZY_KRVN_REST_GET_ALL_VDISKS_FIELD_DISKS = "disks";

@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <sstream>
 
 #include "CWqString.h"
@@ -94,9 +95,12 @@ int KrvnProvCtx::initialize(ZYSO::LUNInfo** items, short count) {
         log(ZY_KRVN_LOGLVL_SNAP_OP_START, "%s", ZY_KRVN_PROV_LOG_CREATE_OBJS);
         for (short i = 0; i < count; ++i) {
             const long id = items[i]->getLunId();
+            // Made before the slot is touched: if making it throws, the map still owns only
+            // live objects. The later item of a repeated id wins.
+            auto disk = std::make_unique<KrvnDiskObject>(items[i]);
             KrvnDiskObject*& slot = disks[id];
-            delete slot;   // the later item of a repeated id wins
-            slot = new KrvnDiskObject(items[i]);
+            delete slot;
+            slot = disk.release();
         }
         rc = fetchAndFillDiskInfo();
         if (rc == 0) log(ZY_KRVN_LOGLVL_SNAP_OP_END, "%s", ZY_KRVN_PROV_LOG_CREATE_OBJS_DONE);

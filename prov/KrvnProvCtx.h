@@ -46,6 +46,9 @@ public:
     int16_t opType = 0;
     std::string localHostName;
     std::map<std::string, std::vector<ZYKorvanCommon::KrvnSCSITarget>> scsiTargets;
+    // The last status this call wrote to each host item (the engine writes them all through
+    // KrvnProvUtils::setItemStatus): a failed call tells completed items from the others.
+    std::map<const ZYSO::LUNInfo*, short> statusesSet;
 
 private:
     ZYSO::LUNInfo* firstItem() const;

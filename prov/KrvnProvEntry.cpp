@@ -1,9 +1,10 @@
 #include "KrvnProvEntry.h"
 
-#include <exception>
+#include <memory>
 #include <string>
 
 #include "EvDebug.h"
+#include "KrvnEntryGuard.h"
 #include "KrvnProvCtx.h"
 #include "KrvnProvUtils.h"
 #include "KrvnTextsProv.h"
@@ -26,36 +27,17 @@ const KrvnProvOperation kOperations[] = {
      ZY_KRVN_PROV_STATUS_UNMAP_FAILED},
 };
 
-std::string internalError(const char* what) {
-    return std::string(ZY_KRVN_PROV_ERR_INTERNAL) + (what ? what : ZY_KRVN_PROV_ERR_INTERNAL_UNKNOWN) + "]";
-}
-
-// Steps 2 to 5 of the sequence; an exception becomes code 1 in the context.
-int runSteps(const KrvnProvOperation& op, KrvnProvCtx& ctx, KrvnProvUtils& engine, ZYSO::LUNInfo** luns,
-             short count) {
-    try {
-        if (ctx.initialize(luns, count) != 0) return 1;
-        if (engine.rest_connectToArray() != 0) return 1;
-        if ((engine.*op.step)() != 0) return 1;
-        engine.rest_disconnectArray();
-        return 0;
-    } catch (const std::exception& e) {
-        ctx.fail(ZY_KRVN_ERR_OPERATION_FAILED, internalError(e.what()), ZY_KRVN_PROV_LOG_OP_FAILED_ERROR);
-    } catch (...) {
-        ctx.fail(ZY_KRVN_ERR_OPERATION_FAILED, internalError(nullptr), ZY_KRVN_PROV_LOG_OP_FAILED_ERROR);
-    }
-    return 1;
-}
-
-// Step 6. A host item that throws while being told of the failure cannot be told more.
-void reportFailure(const KrvnProvOperation& op, ZYSO::LUNInfo** luns, short count, const std::string& text) {
-    try {
-        setProvStatus(op.successStatus, op.failureStatus, luns, count);
+// Step 6. Only an item this call completed keeps the success status: one already at it
+// before the call (create's success status is 0, where a host may start its items) was not
+// completed by a call that failed.
+void reportFailure(const KrvnProvOperation& op, ZYSO::LUNInfo** luns, short count, const std::string& text,
+                   const KrvnProvCtx* ctx) {
+    bestEffort([&] {
+        setProvStatus(op.successStatus, op.failureStatus, luns, count, ctx ? &ctx->statusesSet : nullptr);
         if (luns != nullptr && count >= 1 && luns[0] != nullptr) {
             luns[0]->setLastError(ZY_KRVN_PROV_HOST_ERROR_CODE, text.c_str());
         }
-    } catch (...) {
-    }
+    });
 }
 
 }  // namespace
@@ -67,31 +49,44 @@ const KrvnProvOperation* findProvOperation(int opType) {
     return nullptr;
 }
 
-void setProvStatus(short successStatus, short failureStatus, ZYSO::LUNInfo** luns, short count) {
+void setProvStatus(short successStatus, short failureStatus, ZYSO::LUNInfo** luns, short count,
+                   const std::map<const ZYSO::LUNInfo*, short>* statusesSet) {
     if (count < 1 || luns == nullptr) return;
     for (short i = 0; i < count; ++i) {
         if (luns[i] == nullptr) continue;
         short status = -1;
         luns[i]->getStatus(&status);
-        if (status != successStatus) luns[i]->setStatus(failureStatus);
+        bool completed = status == successStatus;
+        if (completed && statusesSet != nullptr) {
+            auto set = statusesSet->find(luns[i]);
+            completed = set != statusesSet->end() && set->second == successStatus;
+        }
+        if (!completed) luns[i]->setStatus(failureStatus);
     }
 }
 
 int provEntry(int opType, ZYSO::LUNInfo** luns, short count, ZYSO::ZYOSUtil* osUtil) {
     const KrvnProvOperation* op = findProvOperation(opType);
     if (op == nullptr) return 1;
-    std::string finalError;
-    try {
-        KrvnProvCtx ctx(osUtil, 0, opType);
-        KrvnProvUtils engine(&ctx);
-        if (runSteps(*op, ctx, engine, luns, count) == 0) return 0;
-        finalError = ctx.getFinalErrorStr();
-    } catch (const std::exception& e) {
-        finalError = internalError(e.what());
-    } catch (...) {
-        finalError = internalError(nullptr);
+    std::unique_ptr<KrvnProvCtx> ctx;
+    std::string internalError;
+    const int rc = runGuarded(
+        [&] {
+            ctx = std::make_unique<KrvnProvCtx>(osUtil, 0, opType);
+            KrvnProvUtils engine(ctx.get());
+            KrvnSessionGuard session(engine);
+            if (ctx->initialize(luns, count) != 0) return 1;
+            if (engine.rest_connectToArray() != 0) return 1;
+            if ((engine.*op->step)() != 0) return 1;
+            engine.rest_disconnectArray();
+            return 0;
+        },
+        internalError);
+    if (rc == 0) return 0;
+    if (!internalError.empty() && ctx) {
+        ctx->fail(ZY_KRVN_ERR_OPERATION_FAILED, internalError, ZY_KRVN_PROV_LOG_OP_FAILED_ERROR);
     }
-    reportFailure(*op, luns, count, finalError);
+    reportFailure(*op, luns, count, ctx ? ctx->getFinalErrorStr() : internalError, ctx.get());
     return 1;
 }
 
@@ -100,11 +95,10 @@ void provVersion(short* major, short* minor, short* revision) {
     *major = ZY_KRVN_PROV_VERSION_MAJOR;
     *minor = ZY_KRVN_PROV_VERSION_MINOR;
     *revision = ZY_KRVN_PROV_VERSION_REVISION;
-    try {
+    bestEffort([&] {
         EvDebug logger(nullptr);
         logger.debugLvl(ZY_KRVN_LOGLVL_SNAP_OP_END, ZY_KRVN_PROV_LOG_VERSION, *major, *minor, *revision);
-    } catch (...) {
-    }
+    });
 }
 
 }  // namespace ZYProvKorvan

@@ -7,6 +7,8 @@
 // error text to the first item. Nothing thrown below it gets past it.
 #pragma once
 
+#include <map>
+
 #include "ZYSOHost.h"
 
 namespace ZYProvKorvan {
@@ -27,8 +29,10 @@ const KrvnProvOperation* findProvOperation(int opType);
 int provEntry(int opType, ZYSO::LUNInfo** luns, short count, ZYSO::ZYOSUtil* osUtil);
 
 // Items not at the success status get the failure status; nothing for a null array or a
-// count below 1.
-void setProvStatus(short successStatus, short failureStatus, ZYSO::LUNInfo** luns, short count);
+// count below 1. With statusesSet (the last status this call wrote to each item), an item at
+// the success status keeps it only when this call wrote it.
+void setProvStatus(short successStatus, short failureStatus, ZYSO::LUNInfo** luns, short count,
+                   const std::map<const ZYSO::LUNInfo*, short>* statusesSet = nullptr);
 
 // Writes the interface version (all three or nothing) and logs it.
 void provVersion(short* major, short* minor, short* revision);

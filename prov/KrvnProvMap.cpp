@@ -1,11 +1,10 @@
 // Map and unmap of provisioned disks: cluster access on one side, the host's iSCSI sessions
 // and block devices on the other.
 #include <algorithm>
-#include <cerrno>
 #include <climits>
-#include <cstdlib>
 #include <sstream>
 
+#include "KrvnNumbers.h"
 #include "KrvnProvUtils.h"
 #include "KrvnTextsProv.h"
 #include "WqSleep.h"
@@ -28,23 +27,10 @@ const KrvnSCSITarget* findTarget(const std::vector<KrvnSCSITarget>& targets, con
     return nullptr;
 }
 
-// The device's serial text as the whole base-10 number it must be; anything else matches no disk.
-bool serialNumber(const std::string& text, int64_t& out) {
-    if (text.empty()) return false;
-    errno = 0;
-    char* end = nullptr;
-    long long value = std::strtoll(text.c_str(), &end, 10);
-    if (errno != 0 || end == nullptr || *end != '\0') return false;
-    out = value;
-    return true;
-}
-
 }  // namespace
 
 void KrvnProvUtils::sleepRetryInterval() {
-    // A negative interval from the configuration must not turn into a wait of weeks.
-    const long long ms = std::max<long long>(0, prov->arrayDetails.arrayConfigs.sleepInterval) * 1000LL;
-    WQSLEEP(static_cast<unsigned int>(std::min<long long>(ms, UINT_MAX)));
+    WQSLEEP(waitMs(prov->arrayDetails.arrayConfigs.sleepInterval, ZY_KRVN_MS_PER_SECOND));
 }
 
 int KrvnProvUtils::checkMapInfo(const KrvnMapInfo& host) {
@@ -75,7 +61,7 @@ int KrvnProvUtils::map_vDisks() {
         if (mapDisk(*entry.second, initiators) != 0) return prov->errorCode;
     }
     if (getTargetIQNs() != 0) return prov->errorCode;
-    if (initializeZYiSCSIModule(&iscsiLibrary) != 0) return prov->errorCode;
+    if (moduleScope.load() != 0) return prov->errorCode;
 
     const std::string& proxy = prov->arrayDetails.storageProxy;
     std::vector<std::pair<std::string, std::string>> logins;
@@ -189,7 +175,7 @@ int KrvnProvUtils::checkForMappedDevices(const std::vector<std::string>& devices
             continue;
         }
         int64_t serial = 0;
-        const bool hasSerial = serialNumber(serialText, serial);
+        const bool hasSerial = parseScsiSerial(serialText, serial);
         KrvnDiskObject* match = nullptr;
         for (auto& entry : prov->disks) {
             KrvnDiskObject& disk = *entry.second;
@@ -346,7 +332,7 @@ int KrvnProvUtils::unmapInitiator(KrvnDiskObject& disk, const std::string& initi
         prov->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_PROV_LOG_UNMAP_FOUND_IQN, target->targetIqn.c_str(),
                   disk.diskName.c_str());
         // Without the module only the logout is skipped; the cluster side is still cleaned.
-        if (initializeZYiSCSIModule(&iscsiLibrary) == 0) {
+        if (moduleScope.load() == 0) {
             tryiSCSITargetLogout(proxy, target->targetIqn);
         } else {
             prov->resetError();

@@ -8,12 +8,7 @@ using namespace ZYKorvanCommon;
 
 KrvnProvUtils::KrvnProvUtils(KrvnProvCtx* ctx) : KrvnCommonUtils(ctx), prov(ctx) {}
 
-KrvnProvUtils::~KrvnProvUtils() {
-    // The module's code lives in iscsiLibrary, which dies before the base class would release
-    // the instance: release it here while its library is still loaded.
-    delete iscsi;
-    iscsi = nullptr;
-}
+KrvnProvUtils::~KrvnProvUtils() = default;
 
 short KrvnProvUtils::itemStatus(const KrvnDiskObject& disk) {
     short status = -1;
@@ -23,6 +18,7 @@ short KrvnProvUtils::itemStatus(const KrvnDiskObject& disk) {
 
 void KrvnProvUtils::setItemStatus(const KrvnDiskObject& disk, short status) {
     disk.lunInfo->setStatus(status);
+    prov->statusesSet[disk.lunInfo] = status;
 }
 
 int KrvnProvUtils::walkDisks(const DiskWalk& walk) {
@@ -104,7 +100,7 @@ int KrvnProvUtils::delete_vDisks() {
 // for on its own; a missing disk is as good as deleted.
 int KrvnProvUtils::deleteOneByOne(const std::map<std::string, bool>& group) {
     prov->log(ZY_KRVN_LOGLVL_DETAIL, "%s", ZY_KRVN_PROV_LOG_DELETE_GROUP_FAILED);
-    int failures = 0;
+    KrvnKeptFailures failures;
     for (auto& entry : prov->disks) {
         KrvnDiskObject& disk = *entry.second;
         auto inGroup = group.find(disk.diskName);
@@ -122,14 +118,16 @@ int KrvnProvUtils::deleteOneByOne(const std::map<std::string, bool>& group) {
             prov->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_PROV_LOG_DELETE_ONE_OK, disk.diskName.c_str());
             setItemStatus(disk, ZY_KRVN_PROV_STATUS_DELETE_OK);
         } else {
-            ++failures;
+            failures.keep(*prov);   // a later "not found" answer must not replace this disk's reason
+            prov->resetError();
         }
     }
-    if (failures > 0) {
+    if (failures.count() > 0) {
+        failures.restore(*prov);
         prov->failAt(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_ERR_OPERATION_FAILED, ZY_KRVN_PROV_ERR_DELETE_SOME,
                      ZY_KRVN_PROV_LOG_ERROR);
     }
-    return failures;
+    return failures.count();
 }
 
 }  // namespace ZYProvKorvan

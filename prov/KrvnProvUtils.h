@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "CWqLibrary.h"
 #include "KrvnCommonUtils.h"
 #include "KrvnProvCtx.h"
 
@@ -65,10 +64,10 @@ protected:
     void sleepRetryInterval();
 
     static short itemStatus(const KrvnDiskObject& disk);
-    static void setItemStatus(const KrvnDiskObject& disk, short status);
+    void setItemStatus(const KrvnDiskObject& disk, short status);
 
     KrvnProvCtx* prov;                                   // not owned
-    CWqLibrary iscsiLibrary{true};                       // keeps the iSCSI module loaded
+    ZYKorvanCommon::KrvnIscsiModuleScope moduleScope{*this};   // loaded by map and unmap
     std::map<std::string, std::vector<ZYKorvanCommon::KrvnSCSITarget>> targetCache;   // unmap
 };
 

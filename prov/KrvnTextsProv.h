@@ -40,8 +40,6 @@ constexpr short ZY_KRVN_PROV_VERSION_REVISION = 1;
 constexpr int ZY_KRVN_PROV_HOST_ERROR_CODE = 70003;
 
 inline constexpr char ZY_KRVN_PROV_LOG_VERSION[] = "KRVN  Version: major-[%d] minor-[%d] revision-[%d]";
-inline constexpr char ZY_KRVN_PROV_ERR_INTERNAL[] = "Internal error-[";
-inline constexpr char ZY_KRVN_PROV_ERR_INTERNAL_UNKNOWN[] = "unknown";
 
 // ---- Input validation ----------------------------------------------------------------------
 inline constexpr char ZY_KRVN_PROV_LOG_VALIDATING[] = "KRVN  Validating inputs for provioning operation.";

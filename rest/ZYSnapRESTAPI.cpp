@@ -1,7 +1,8 @@
 #include "ZYSnapRESTAPI.h"
 
 #include "EvDebug.h"
-#include "KrvnCommonCtx.h"
+#include "KrvnLogLevels.h"
+#include "KrvnMasking.h"
 #include "ZYLibCurl.h"
 #include "ZYSnapRESTTexts.h"
 
@@ -163,8 +164,8 @@ bool ZYSnapRESTAPI::sendReq(int kind, const std::string& relURL, const std::stri
     std::string url;
     formURLPath(relURL, url);
     setCommonCurlHeaders();  // a missing Accept header is logged; the cluster answers JSON anyway
-    std::string maskedRequest;
-    maskSensitiveDetails(body, maskedRequest);
+    // Only what a log line shows is masked and cut; the full body goes on the wire.
+    const std::string maskedRequest = maskedForLog(body);
 
     _http_req_type_ type;
     if (!wrapperTypeOf(kind, type)) {
@@ -191,8 +192,7 @@ bool ZYSnapRESTAPI::sendReq(int kind, const std::string& relURL, const std::stri
     }
 
     if (logging && logger) {
-        std::string maskedResponse;
-        maskSensitiveDetails(response, maskedResponse);
+        const std::string maskedResponse = maskedForLog(response);
         logger->debugLvl(ZY_KRVN_LOGLVL_ERROR, ZY_KRVN_LOG_REST_RESPONSE, url.c_str(), maskedRequest.c_str(),
                          maskedResponse.c_str());
     }

@@ -59,7 +59,11 @@ KrvnCtx::~KrvnCtx() {
 int KrvnCtx::initialize(ZYSO::SnapInfo** items, int count) {
     log(ZY_KRVN_LOGLVL_SNAP_OP_START, ZY_KRVN_LOG_INIT_CTX);
     StepEndLine done(*this, ZY_KRVN_LOG_INIT_CTX_DONE);
-    if (opType == ZY_KRVN_SNAP_OP_SUPPORT_CHECK) return 0;
+    if (opType == ZY_KRVN_SNAP_OP_SUPPORT_CHECK) {
+        // Nothing to validate or create, but the step ends the way every initialisation does.
+        log(ZY_KRVN_LOGLVL_SNAP_OP_END, ZY_KRVN_LOG_CREATE_OBJECTS_DONE);
+        return 0;
+    }
 
     int rc = validateInputParams(items, count);
     if (rc != 0) return rc;

@@ -3,14 +3,13 @@
 // storage proxy, opened to the host's initiators and logged in to; the new device is then
 // recognised by the clone's SCSI serial number.
 #include <algorithm>
-#include <charconv>
 #include <climits>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "CWqLibrary.h"
 #include "KrvnMapSteps.h"
+#include "KrvnNumbers.h"
 #include "KrvnTextsMap.h"
 #include "KrvnTextsSnap.h"
 #include "KrvnUtils.h"
@@ -31,15 +30,6 @@ bool isCloneOf(KrvnSnapObject* obj, const std::string& name) {
     return !obj->snapInfo->isFlagSet(ZY_KRVN_TEST_MOUNT_FLAG) || name == obj->mountCloneName;
 }
 
-bool parseScsiSerial(const std::string& text, int64_t& serial) {
-    int64_t parsed = 0;
-    const char* end = text.data() + text.size();
-    auto [ptr, ec] = std::from_chars(text.data(), end, parsed, 10);
-    if (text.empty() || ec != std::errc() || ptr != end) return false;
-    serial = parsed;
-    return true;
-}
-
 unsigned int KrvnNameListCache::lookup(const std::string& key, const std::vector<std::string>*& names) {
     auto hit = lists_.find(key);
     if (hit != lists_.end()) {
@@ -58,14 +48,6 @@ unsigned int KrvnNameListCache::lookup(const std::string& key, const std::vector
 namespace {
 
 bool isMapped(KrvnSnapObject* obj) { return obj->snapInfo->getStatus() == ZY_KRVN_SNAP_STATUS_MAPPED; }
-
-// Retry intervals and waits come from configuration: a negative value must not wait, and a
-// huge one must not wrap around into a short wait.
-unsigned int clampedMs(long long count, long long msPerUnit) {
-    if (count <= 0) return 0;
-    if (count > static_cast<long long>(UINT_MAX) / msPerUnit) return UINT_MAX;
-    return static_cast<unsigned int>(count * msPerUnit);
-}
 
 // A number setting of the plug-in; false when it is not set.
 bool mapSetting(const char* key, long long& value) {
@@ -160,8 +142,7 @@ unsigned int reuseClone(KrvnUtils& utils, KrvnSnapObject* obj, const std::vector
 }  // namespace
 
 int KrvnUtils::mapSnaps() {
-    CWqLibrary library(true);
-    KrvnModuleRelease release(iscsi);
+    KrvnIscsiModuleScope iscsiScope(*this);
     kctx->log(ZY_KRVN_LOGLVL_SNAP_OP_START, "%s", ZY_KRVN_MAP_START);
     KrvnMapCtx* map = mapContextOf(kctx);
 
@@ -172,7 +153,7 @@ int KrvnUtils::mapSnaps() {
 
     const bool overIscsi = map->connectionType == ZY_KRVN_SCSI_CONN_TYPE_ISCSI;
     if (overIscsi) {
-        if (initializeZYiSCSIModule(&library) != 0) return kctx->errorCode;
+        if (iscsiScope.load() != 0) return kctx->errorCode;
         bool allMapped = false;
         checkAndTryiSCSITargetLogon(allMapped);
         if (allMapped) return 0;
@@ -367,7 +348,8 @@ int KrvnUtils::waitForClonesToUnfreeze() {
     if (mapSetting(ZY_KRVN_REG_KEY_CLONE_FREEZE_WAIT_TIME_IN_MIN, minutes)) {
         kctx->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_MAP_SETTING_FOUND, ZY_KRVN_REG_KEY_CLONE_FREEZE_WAIT_TIME_IN_MIN,
                   asLogInt(minutes));
-        if (minutes > 0) limit = minutes * 60;
+        // Bounded as every configured wait is: a huge setting must not wrap into no wait at all.
+        if (minutes > 0) limit = waitMs(minutes, ZY_KRVN_MS_PER_MINUTE) / ZY_KRVN_MS_PER_SECOND;
     }
     const size_t count = kctx->snapItems.size();
     logBanner(kctx, ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_MAP_UNFREEZE_WAIT, count);
@@ -469,10 +451,11 @@ int KrvnUtils::refreshArrayInterfaces() {
         ++found;
     }
     if (found == kctx->snapItems.size()) return 0;
-    return kctx->fail(ZY_KRVN_ERR_OPERATION_FAILED,
-                      ZY_KRVN_MAP_IQNS_MISSING_1 + std::to_string(found) + ZY_KRVN_MAP_IQNS_MISSING_2 +
-                          std::to_string(kctx->snapItems.size()) + ZY_KRVN_MAP_IQNS_MISSING_3,
-                      ZY_KRVN_MAP_FAILED_ERROR);
+    // The step only records the failure; the map that called it reports it.
+    kctx->errorCode = ZY_KRVN_ERR_OPERATION_FAILED;
+    kctx->errorText << ZY_KRVN_MAP_IQNS_MISSING_1 << found << ZY_KRVN_MAP_IQNS_MISSING_2 << kctx->snapItems.size()
+                    << ZY_KRVN_MAP_IQNS_MISSING_3;
+    return 1;
 }
 
 int KrvnUtils::performPostMapSteps() {
@@ -495,7 +478,7 @@ int KrvnUtils::performPostMapSteps() {
 
     const KrvnArrayConfigs& configs = kctx->arrayDetails.arrayConfigs;
     for (int retry = 0; found != count && retry < configs.maxRetryCount; ++retry) {
-        WQSLEEP(clampedMs(configs.sleepInterval, 1000));
+        WQSLEEP(waitMs(configs.sleepInterval, ZY_KRVN_MS_PER_SECOND));
         kctx->resetError();
         map->devicesAfter.clear();
         rescan();
@@ -509,7 +492,7 @@ int KrvnUtils::performPostMapSteps() {
                   asLogInt(minutes));
         if (minutes > 0) {
             kctx->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_MAP_POST_WAIT_SLEEP, asLogInt(minutes));
-            WQSLEEP(clampedMs(minutes, 60000));
+            WQSLEEP(waitMs(minutes, ZY_KRVN_MS_PER_MINUTE));
         }
     }
     if (found == count) return 0;

@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "KrvnCtx.h"
-#include "ZyISCSIModule.h"
 
 namespace ZYSnapKrvn {
 
@@ -18,10 +17,6 @@ KrvnMapCtx* mapContextOf(KrvnCtx* ctx);
 // True when `name` can be the object's clone: it contains mountCloneName (the clone name or
 // its prefix) and, for a test mount, is exactly that name.
 bool isCloneOf(KrvnSnapObject* obj, const std::string& name);
-
-// The whole text as a base-10 signed 64-bit number. False (serial untouched) otherwise, so a
-// device is never tied to an item by a partly read serial.
-bool parseScsiSerial(const std::string& text, int64_t& serial);
 
 // Name lists per key (snapshots per vDisk, clones per snapshot), fetched from the cluster at
 // most once per step. A failed fetch is not cached and leaves its error state in the context.
@@ -41,22 +36,6 @@ private:
     const char* cachedText_;
     const char* fetchedText_;
     std::map<std::string, std::vector<std::string>> lists_;
-};
-
-// Deletes the loaded iSCSI module when the step ends. The module's code lives in the library
-// that loaded it, so declare the guard after that library: the instance must go first.
-class KrvnModuleRelease {
-public:
-    explicit KrvnModuleRelease(ZyISCSIModule*& module) : module_(module) {}
-    ~KrvnModuleRelease() {
-        delete module_;
-        module_ = nullptr;
-    }
-    KrvnModuleRelease(const KrvnModuleRelease&) = delete;
-    KrvnModuleRelease& operator=(const KrvnModuleRelease&) = delete;
-
-private:
-    ZyISCSIModule*& module_;
 };
 
 }  // namespace ZYSnapKrvn

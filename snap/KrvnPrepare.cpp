@@ -1,13 +1,13 @@
 // Source preparation and discovery: prove by SCSI inquiry that every source is a Korvan vDisk,
 // tie each host item to the Array Management entry of its cluster, and find each source vDisk
 // on the cluster so that its name and a snapshot identifier land in the item's metadata.
-#include <charconv>
 #include <cstdint>
 #include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "KrvnNumbers.h"
 #include "KrvnTextsPrepare.h"
 #include "KrvnTextsSnap.h"
 #include "KrvnUtils.h"
@@ -22,14 +22,6 @@ namespace {
 constexpr int kPageStandard = 0x00;
 constexpr int kPageUnitSerial = 0x80;
 constexpr int kPageDeviceId = 0x83;
-
-// A vDisk serial as the cluster writes it: decimal digits of a signed 64-bit number, nothing
-// else. Anything that does not read whole can name no vDisk.
-bool readSerial(const std::string& text, int64_t& serial) {
-    const char* end = text.data() + text.size();
-    auto [ptr, ec] = std::from_chars(text.data(), end, serial);
-    return ec == std::errc() && ptr == end && !text.empty();
-}
 
 // The array names of the host's list: split at every vertical bar; an empty piece between two
 // bars is a name of its own, a trailing bar adds none.
@@ -319,7 +311,7 @@ int KrvnUtils::discoverArrayVDiskDetails() {
     for (auto& [id, obj] : kctx->snapItems) {
         KrvnDisk disk;
         // A serial that is not a number names no vDisk; asking the cluster for it is pointless.
-        if (!readSerial(obj->sourceVDiskId, disk.scsiSerialNumber)) continue;
+        if (!parseScsiSerial(obj->sourceVDiskId, disk.scsiSerialNumber)) continue;
         if (rest_getVDiskDetailsBySSN(disk) != 0) {
             kctx->resetError();
             continue;
@@ -351,7 +343,7 @@ int KrvnUtils::discoverArrayVDiskDetailsBruteForce() {
         }
         for (auto& [id, obj] : kctx->snapItems) {
             int64_t serial = 0;
-            if (foundIds.count(id) != 0 || !readSerial(obj->sourceVDiskId, serial) ||
+            if (foundIds.count(id) != 0 || !parseScsiSerial(obj->sourceVDiskId, serial) ||
                 serial != disk.scsiSerialNumber)
                 continue;
             recordDiscoveredSource(kctx, obj, disk);

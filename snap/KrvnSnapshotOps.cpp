@@ -2,12 +2,13 @@
 // snapshot objects against the logged-in cluster and write each item's outcome to the host.
 #include <algorithm>
 #include <map>
+#include <set>
 #include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "CWqLibrary.h"
+#include "CWqString.h"
 #include "KrvnTextsSnapshotOps.h"
 #include "KrvnUtils.h"
 #include "WqSleep.h"
@@ -61,29 +62,6 @@ private:
 bool listed(const std::vector<std::string>& names, const std::string& name) {
     return std::find(names.begin(), names.end(), name) != names.end();
 }
-
-// Each request of the delete step starts from a clean error state, so the reasons of the
-// snapshots that could not be deleted are kept aside and handed back at the end.
-class DeleteFailures {
-public:
-    void add(KrvnCtx* ctx) {
-        ++count_;
-        code_ = ctx->errorCode;
-        text_ += ctx->errorString();
-    }
-    int count() const { return count_; }
-    void report(KrvnCtx* ctx) const {
-        ctx->errorCode = code_ > 0 ? code_ : ZY_KRVN_ERR_OPERATION_FAILED;
-        ctx->errorText.str("");
-        ctx->errorText.clear();
-        ctx->errorText << text_;
-    }
-
-private:
-    int count_ = 0;
-    int code_ = ZY_KRVN_ERR_NONE;
-    std::string text_;
-};
 
 // Reverts one source vDisk to the object's snapshot once the cluster confirms it still has it.
 int revertOne(KrvnUtils& utils, KrvnSnapObject* obj, SnapListCache& cache) {
@@ -154,14 +132,21 @@ int revertLoggedOut(KrvnUtils& utils, const std::vector<KrvnSCSITarget>& luns) {
 
 unsigned int KrvnUtils::createSnaps() {
     kctx->log(ZY_KRVN_LOGLVL_SNAP_OP_START, "%s", ZY_KRVN_OPS_CREATE);
+    // An item whose metadata names a snapshot already would get a second name, and its later
+    // delete would remove only the first: such an item is refused and left as it is.
+    std::set<const KrvnSnapObject*> holding;
     // One MakeSnapshot for all distinct sources: objects of the same vDisk share its snapshot.
     std::map<std::string, std::string> sources;
-    for (const auto& [id, obj] : kctx->snapItems) sources.emplace(obj->sourceVDiskName, std::string());
-    const unsigned int rc = rest_createSnaps(sources);
+    for (const auto& [id, obj] : kctx->snapItems) {
+        if (!obj->snapName.empty()) holding.insert(obj);
+        else sources.emplace(obj->sourceVDiskName, std::string());
+    }
+    const unsigned int rc = sources.empty() ? 0 : rest_createSnaps(sources);
 
     size_t created = 0;
     int metadataRc = 0;
     for (auto& [id, obj] : kctx->snapItems) {
+        if (holding.count(obj) != 0) continue;
         auto made = sources.find(obj->sourceVDiskName);
         if (made == sources.end() || made->second.empty()) continue;
         ++created;
@@ -173,18 +158,26 @@ unsigned int KrvnUtils::createSnaps() {
         else
             metadataRc = updated;
     }
+    for (const auto& [id, obj] : kctx->snapItems) {
+        if (holding.count(obj) == 0) continue;
+        kctx->fail(ZY_KRVN_ERR_ITEM_ARRAY,
+                   CWqString::Format(ZY_KRVN_OPS_ALREADY_HOLDS, {CWqString(static_cast<long long>(id)), obj->snapName}),
+                   ZY_KRVN_OPS_CREATE_FAILED);
+    }
     if (rc != 0) {
         kctx->log(ZY_KRVN_LOGLVL_ERROR, ZY_KRVN_OPS_CREATE_FAILED, kctx->errorCode, kctx->errorString().c_str());
         return rc;
     }
     if (metadataRc != 0) return static_cast<unsigned int>(metadataRc);
-    if (created < kctx->snapItems.size()) {
+    const size_t wanted = kctx->snapItems.size() - holding.size();
+    if (created < wanted) {
         std::ostringstream sentence;
-        sentence << ZY_KRVN_OPS_CREATED_ONLY << created << ZY_KRVN_OPS_CREATED_OUT_OF << kctx->snapItems.size()
+        sentence << ZY_KRVN_OPS_CREATED_ONLY << created << ZY_KRVN_OPS_CREATED_OUT_OF << wanted
                  << ZY_KRVN_OPS_CREATED_ON_ARRAY << kctx->arrayDetails.arrayId << ZY_KRVN_OPS_CREATED_END;
         return static_cast<unsigned int>(
             kctx->fail(ZY_KRVN_ERR_NOT_ALL_CREATED, sentence.str(), ZY_KRVN_OPS_CREATE_FAILED));
     }
+    if (!holding.empty()) return static_cast<unsigned int>(kctx->errorCode);
     kctx->log(ZY_KRVN_LOGLVL_SNAP_OP_END, "%s", ZY_KRVN_OPS_CREATE_DONE);
     return 0;
 }
@@ -192,7 +185,7 @@ unsigned int KrvnUtils::createSnaps() {
 unsigned int KrvnUtils::deleteSnaps() {
     kctx->log(ZY_KRVN_LOGLVL_SNAP_OP_START, "%s", ZY_KRVN_OPS_DELETE);
     SnapListCache cache(*this, kDeleteListTexts);
-    DeleteFailures failures;
+    KrvnKeptFailures failures;
     for (auto& [id, obj] : kctx->snapItems) {
         ZYSO::SnapInfo* item = obj->snapInfo;
         if (item->getStatus() == ZY_KRVN_SNAP_STATUS_DELETED) continue;
@@ -217,7 +210,7 @@ unsigned int KrvnUtils::deleteSnaps() {
             continue;
         }
         if (rc != 0) {
-            failures.add(kctx);
+            failures.keep(*kctx);
             kctx->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_OPS_DELETE_NO_LIST, vDisk.c_str());
             continue;
         }
@@ -236,12 +229,12 @@ unsigned int KrvnUtils::deleteSnaps() {
             kctx->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_OPS_DELETE_UNKNOWN, snap.c_str());
             item->setStatus(ZY_KRVN_SNAP_STATUS_DELETED);
         } else {
-            failures.add(kctx);   // the item keeps its status; the entry point marks it failed
+            failures.keep(*kctx);   // the item keeps its status; the entry point marks it failed
         }
     }
     kctx->log(ZY_KRVN_LOGLVL_SNAP_OP_END, "%s", ZY_KRVN_OPS_DELETE_DONE);
     if (failures.count() == 0) return 0;
-    failures.report(kctx);
+    failures.restore(*kctx);
     return 1;
 }
 
@@ -251,12 +244,9 @@ unsigned int KrvnUtils::revertSnaps() {
     std::map<std::string, std::vector<KrvnSCSITarget>> targets;
     if (rest_getSCSITargetIQNs(proxy, targets) != 0) return static_cast<unsigned int>(kctx->errorCode);
 
-    CWqLibrary library(true);
-    if (initializeZYiSCSIModule(&library) != 0) return static_cast<unsigned int>(kctx->errorCode);
+    KrvnIscsiModuleScope iscsiScope(*this);
+    if (iscsiScope.load() != 0) return static_cast<unsigned int>(kctx->errorCode);
     bool failed = revertLoggedOut(*this, targets[proxy]) != 0;
-    // The module's code lives in the library: its instance must go before the library does.
-    delete iscsi;
-    iscsi = nullptr;
     kctx->log(ZY_KRVN_LOGLVL_SNAP_OP_END, "%s", ZY_KRVN_OPS_REVERT_DONE);
     return failed ? 1 : 0;
 }

@@ -141,6 +141,9 @@ inline constexpr char ZY_KRVN_UNMAP_CLONE_GONE[] =
     "KRVN >>  Clone-[%s] not found - may be deleted externally and hence marking it as unmapped successfully.";
 inline constexpr char ZY_KRVN_UNMAP_CLONE_AMBIGUOUS[] =
     "KRVN >>  Snapshot-[%s] has [%zu] clones with prefix name-[%s]. Not able to choose the right clone for cleanup..";
+// The host's sentence for the same refusal: {1} snapshot, {2} count, {3} clone name or prefix.
+inline constexpr char ZY_KRVN_UNMAP_ERR_CLONE_AMBIGUOUS[] =
+    "Snapshot-[{1}] has [{2}] clones with prefix name-[{3}]. Not able to choose the right clone for cleanup..";
 inline constexpr char ZY_KRVN_UNMAP_GOT_CLONE[] = "KRVN >>  Got clone-[%s] for snapshot-[%s]...";
 inline constexpr char ZY_KRVN_UNMAP_NO_PROXY[] =
     "KRVN >>  Unable to unmap as storage proxy is not present in clone metadata. Will try to delete the clone...";

@@ -52,8 +52,6 @@ constexpr int ZY_KRVN_ERR_CODE_REVERT = 60005;
 constexpr int ZY_KRVN_ERR_CODE_RECON = 60039;
 
 // What an exception that reached an entry point becomes.
-inline constexpr const char ZY_KRVN_ERR_INTERNAL[] = "Internal error-[";
-inline constexpr const char ZY_KRVN_ERR_INTERNAL_UNKNOWN[] = "unknown";
 inline constexpr const char ZY_KRVN_LOG_OP_FAILED_DASH[] = "KRVN  Snapshot operation failed - [%d:%s]";
 
 

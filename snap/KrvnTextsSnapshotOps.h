@@ -12,6 +12,9 @@ inline constexpr char ZY_KRVN_OPS_CREATED_ONLY[] = "Created snapshots for only [
 inline constexpr char ZY_KRVN_OPS_CREATED_OUT_OF[] = "] devices out of [";
 inline constexpr char ZY_KRVN_OPS_CREATED_ON_ARRAY[] = "] on the array-[";
 inline constexpr char ZY_KRVN_OPS_CREATED_END[] = "]. ";
+// {1} the item's id, {2} the snapshot its metadata already names.
+inline constexpr char ZY_KRVN_OPS_ALREADY_HOLDS[] =
+    "The snap-[{1}] already holds snapshot-[{2}]. A new snapshot needs a new snap item.";
 
 // Delete.
 inline constexpr char ZY_KRVN_OPS_DELETE[] = "KRVN  Deleting snapshots...";

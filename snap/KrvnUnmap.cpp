@@ -6,8 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "CWqLibrary.h"
+#include "CWqString.h"
 #include "KrvnMapSteps.h"
+#include "KrvnNumbers.h"
 #include "KrvnTextsMap.h"
 #include "KrvnUtils.h"
 
@@ -64,10 +65,10 @@ bool hasInitiator(const KrvnAccessInfo& entry, const std::string& iqn) {
 // One item's walk. True when the item ends unmapped.
 class UnmapWalk {
 public:
-    UnmapWalk(KrvnUtils& utils, CWqLibrary& library)
+    UnmapWalk(KrvnUtils& utils, KrvnIscsiModuleScope& module)
         : utils_(utils),
           ctx_(utils.snapCtx()),
-          library_(library),
+          module_(module),
           snapshots_(ctx_,
                      [&utils](const std::string& vDisk, std::vector<std::string>& names) {
                          return utils.rest_getSnapListForSource(vDisk, names);
@@ -133,6 +134,10 @@ private:
             // Removing the wrong one could take another map's device away from under it.
             ctx_->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_UNMAP_CLONE_AMBIGUOUS, obj->snapName.c_str(), candidates.size(),
                       obj->mountCloneName.c_str());
+            ctx_->resetError();
+            ctx_->errorCode = ZY_KRVN_ERR_OPERATION_FAILED;
+            ctx_->errorText << CWqString::Format(ZY_KRVN_UNMAP_ERR_CLONE_AMBIGUOUS,
+                                                 {obj->snapName, CWqString(candidates.size()), obj->mountCloneName});
             return false;
         }
         obj->mountCloneName = candidates.front();
@@ -176,7 +181,7 @@ private:
     // A session that cannot be closed does not stop the clean-up on the cluster.
     void logout(KrvnSnapObject* obj) {
         if (mapContextOf(ctx_)->connectionType != ZY_KRVN_SCSI_CONN_TYPE_ISCSI || obj->snapTarget.empty()) return;
-        if (utils_.initializeZYiSCSIModule(&library_) != 0) {
+        if (module_.load() != 0) {
             ctx_->resetError();
             return;
         }
@@ -185,7 +190,7 @@ private:
 
     KrvnUtils& utils_;
     KrvnCtx* ctx_;
-    CWqLibrary& library_;
+    KrvnIscsiModuleScope& module_;
     KrvnNameListCache snapshots_;
     KrvnNameListCache clones_;
 };
@@ -193,8 +198,7 @@ private:
 }  // namespace
 
 int KrvnUtils::unmapSnaps() {
-    CWqLibrary library(true);
-    KrvnModuleRelease release(iscsi);
+    KrvnIscsiModuleScope iscsiScope(*this);
     kctx->log(ZY_KRVN_LOGLVL_SNAP_OP_START, "%s", ZY_KRVN_UNMAP_START);
     KrvnMapCtx* map = mapContextOf(kctx);
     for (auto& [id, obj] : kctx->snapItems) obj->snapInfo->setStatus(ZY_KRVN_SNAP_STATUS_UNMAP_FAILED);
@@ -204,17 +208,21 @@ int KrvnUtils::unmapSnaps() {
     if (getHostInterfaces() != 0) return kctx->errorCode;
     decideMapConnectionType();
 
-    UnmapWalk walk(*this, library);
-    size_t unmapped = 0;
+    UnmapWalk walk(*this, iscsiScope);
+    KrvnKeptFailures failures;
     for (auto& [id, obj] : kctx->snapItems) {
         const bool done = walk.unmap(obj);
         obj->snapInfo->setStatus(done ? ZY_KRVN_SNAP_STATUS_UNMAPPED : ZY_KRVN_SNAP_STATUS_UNMAP_FAILED);
-        unmapped += done ? 1 : 0;
+        if (done) continue;
+        failures.keep(*kctx);
+        kctx->resetError();   // the next item's failure must not repeat this one's sentence
     }
 
     refreshSystemBus(map->hostName, map->hostIqns, map->mappedDevices);
     kctx->log(ZY_KRVN_LOGLVL_SNAP_OP_END, "%s", ZY_KRVN_UNMAP_DONE);
-    return unmapped == kctx->snapItems.size() ? 0 : 1;
+    if (failures.count() == 0) return 0;
+    failures.restore(*kctx);
+    return 1;
 }
 
 int KrvnUtils::checkAndRemoveAccessFromClone(KrvnSnapObject* obj) {

@@ -13,6 +13,10 @@ namespace ZyIscsi {
 
 class IscsiBase : public ZyISCSIModule {
 public:
+    IscsiBase();
+    ~IscsiBase() override;
+    IscsiBase(const IscsiBase&) = delete;
+    IscsiBase& operator=(const IscsiBase&) = delete;
     void setJobId(long long* jobId) override { jobId_ = jobId ? *jobId : 0; }
     long long jobId() const { return jobId_; }
 

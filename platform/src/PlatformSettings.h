@@ -44,12 +44,14 @@ constexpr const char* kTlsVerify = "tlsVerify";
 constexpr const char* kConnectTimeoutSec = "connectTimeoutSec";
 constexpr const char* kRequestTimeoutSec = "requestTimeoutSec";
 constexpr const char* kKeyFile = "keyFile";
+constexpr const char* kMaxResponseMB = "maxResponseMB";
 }  // namespace Setting
 
 namespace Default {
 constexpr long kDebugLevel = 2;
 constexpr long kConnectTimeoutSec = 30;
 constexpr long kRequestTimeoutSec = 300;
+constexpr long kMaxResponseMB = 256;
 constexpr const char* kSettingsPath = "/etc/zykorvan/settings.ini";
 constexpr const char* kSettingsEnv = "ZY_SETTINGS_FILE";
 constexpr const char* kKeyFile = "/etc/zykorvan/secret.key";

@@ -3,6 +3,7 @@
 
 #include <curl/curl.h>
 
+#include <cstdint>
 #include <mutex>
 
 #include "PlatformSettings.h"
@@ -44,9 +45,27 @@ bool knownType(_http_req_type_ type) {
     return false;
 }
 
-size_t appendToString(char* data, size_t size, size_t count, void* user) {
-    static_cast<std::string*>(user)->append(data, size * count);
-    return size * count;
+constexpr const char* kTooLargePrefix = "The answer is larger than the limit of ";
+constexpr const char* kTooLargeSuffix = " MB ([Platform] maxResponseMB); it was not read further";
+constexpr long kBytesPerMB = 1024L * 1024L;
+
+// The answer buffer of one request, bounded: a peer that sends without end must not grow the
+// host process without end. Past the limit the transfer is aborted and the connection closed.
+struct BoundedBody {
+    std::string* text;
+    size_t limit;
+    bool exceeded = false;
+};
+
+size_t appendBounded(char* data, size_t size, size_t count, void* user) {
+    auto* body = static_cast<BoundedBody*>(user);
+    const size_t bytes = size * count;
+    if (body->text->size() + bytes > body->limit) {
+        body->exceeded = true;
+        return 0;   // anything but `bytes` makes libcurl stop with a write error
+    }
+    body->text->append(data, bytes);
+    return bytes;
 }
 
 struct HeaderList {
@@ -125,16 +144,21 @@ bool ZYLibCurl::ZYLibCurlSendHttpReq(_http_req_type_ type, const char* url, cons
     namespace S = ZyPlatform::Setting;
     namespace D = ZyPlatform::Default;
     // To libcurl 0 means "wait for ever" and a negative value is refused (leaving no limit at
-    // all): neither is what a time-out setting asks for, so both fall back to the default.
-    auto seconds = [&settings](const char* key, long fallback) {
+    // all): neither is what a time-out or size setting asks for, so both fall back to the default.
+    auto positive = [&settings](const char* key, long fallback) {
         long value = settings.platformInteger(key, fallback);
         return value > 0 ? value : fallback;
     };
-    long connectTimeout = seconds(S::kConnectTimeoutSec, D::kConnectTimeoutSec);
-    long requestTimeout = seconds(S::kRequestTimeoutSec, D::kRequestTimeoutSec);
+    long connectTimeout = positive(S::kConnectTimeoutSec, D::kConnectTimeoutSec);
+    long requestTimeout = positive(S::kRequestTimeoutSec, D::kRequestTimeoutSec);
     std::string caFile = settings.platformText(S::kCaFile, "");
     // Only an explicit 0 turns verification off; a missing or unreadable value keeps it on.
     bool verify = settings.platformInteger(S::kTlsVerify, 1) != 0;
+    const long maxMB = positive(S::kMaxResponseMB, D::kMaxResponseMB);
+    const size_t maxBytes = static_cast<size_t>(maxMB) > SIZE_MAX / kBytesPerMB
+                                ? SIZE_MAX
+                                : static_cast<size_t>(maxMB) * static_cast<size_t>(kBytesPerMB);
+    BoundedBody bounded{&response_, maxBytes};
 
     char errorText[CURL_ERROR_SIZE] = {};
     curl_easy_setopt(curl, CURLOPT_URL, url);
@@ -149,8 +173,8 @@ bool ZYLibCurl::ZYLibCurlSendHttpReq(_http_req_type_ type, const char* url, cons
         curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, callback_);
         curl_easy_setopt(curl, CURLOPT_WRITEDATA, this);
     } else {
-        curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, appendToString);
-        curl_easy_setopt(curl, CURLOPT_WRITEDATA, &response_);
+        curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, appendBounded);
+        curl_easy_setopt(curl, CURLOPT_WRITEDATA, &bounded);
     }
 
     const char* body = data ? data : "";
@@ -185,8 +209,19 @@ bool ZYLibCurl::ZYLibCurlSendHttpReq(_http_req_type_ type, const char* url, cons
     // The header list dies with this call: the handle must not keep pointing at it.
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, nullptr);
+    if (bounded.exceeded) {
+        // What was read is of no use and may be huge: the sentence takes its place, so the
+        // caller reads it wherever it would read the answer.
+        std::string().swap(response_);
+        response_ = kTooLargePrefix + std::to_string(maxMB) + kTooLargeSuffix;
+        lastError_ = response_;
+        return false;
+    }
     if (result != CURLE_OK) {
-        return fail(errorText[0] ? errorText : curl_easy_strerror(result));
+        fail(errorText[0] ? errorText : curl_easy_strerror(result));
+        // Without an answer, the transport's reason is the only text the caller can show.
+        if (response_.empty()) response_ = lastError_;
+        return false;
     }
     if (httpCode_ >= 400) {
         lastError_ = kHttpStatusPrefix + std::to_string(httpCode_);

@@ -2,8 +2,9 @@
 // or a network can: connection dropped, HTTP 500, a text that is not JSON, the wrong type,
 // the wrong result shape, and (on a sample of types, since it costs real seconds) an answer
 // slower than the request time-out. The entry point that sent it fails with its failure
-// statuses and a final error naming the request, and once the fault is gone the same call
-// on the same items converges to the success statuses.
+// statuses and a final error naming the request (or, for a text that is not JSON, quoting
+// it), every session it opened is closed again, and once the fault is gone the same call on
+// the same items converges to the success statuses.
 #include <gtest/gtest.h>
 
 #include <cctype>
@@ -150,6 +151,12 @@ const std::vector<FaultKind>& faultKinds() {
     return kinds;
 }
 
+size_t openSessions(SimHarness& sim) {
+    size_t open = 0;
+    sim.sim().withState([&](korvansim::Cluster& cluster, korvansim::SanBackend&) { open = cluster.sessionCount(); });
+    return open;
+}
+
 bool containsNoCase(std::string text, std::string part) {
     for (auto* s : {&text, &part})
         for (char& c : *s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -181,7 +188,10 @@ TEST(FaultMatrix, EveryRequestFailsItsEntryCleanlyAndTheRetryConverges) {
             } else {
                 EXPECT_EQ(rc, 1) << what;
                 EXPECT_EQ(s->lastErrorCode(), row.failureCode) << what;
-                EXPECT_TRUE(containsNoCase(s->lastError(), row.type) || containsNoCase(s->lastError(), row.namedAs))
+                const bool quotesTheText = kind.fault["kind"] == "notjson" &&
+                                           s->lastError().rfind("Failed to parse the REST response-[", 0) == 0;
+                EXPECT_TRUE(quotesTheText || containsNoCase(s->lastError(), row.type) ||
+                            containsNoCase(s->lastError(), row.namedAs))
                     << what << ": the final error does not name the request: " << s->lastError();
                 const std::vector<int> statuses = s->statuses();
                 EXPECT_EQ(statuses.front(), row.failedStatus) << what;
@@ -189,10 +199,18 @@ TEST(FaultMatrix, EveryRequestFailsItsEntryCleanlyAndTheRetryConverges) {
                     EXPECT_TRUE(status == row.failedStatus || status == row.okStatus) << what << ": status " << status;
             }
 
+            // A Login answered late or spoiled after the cluster opened the session never hands
+            // the plug-in a usable id, so that one session cannot be closed. Every other is.
+            const std::string faultKind = kind.fault["kind"];
+            const size_t orphans =
+                std::string(row.type) == "Login" && faultKind != "drop" && faultKind != "status" && faultKind != "notjson";
+            EXPECT_EQ(openSessions(s->sim()), orphans) << what << ": a failed call left its session open";
+
             s->sim().clearFaults();
             s->sim().settings().erase("Platform", "requestTimeoutSec");
             EXPECT_EQ(s->run(), 0) << what << ": no convergence once the fault is gone: " << s->lastError();
             for (int status : s->statuses()) EXPECT_EQ(status, row.okStatus) << what << " after the fault";
+            EXPECT_EQ(openSessions(s->sim()), orphans) << what;
         }
     }
 }

@@ -1,8 +1,11 @@
 // The whole life cycle at the highest debug level, with the plug-in's log in a file and the
-// host's job log kept: neither the cluster password nor any session id the cluster issued
-// may appear in a single line of either.
+// host's job log kept: neither the cluster password (one that holds every character that ends
+// or escapes a value somewhere: notation, JSON, forms, shells) nor any session id the cluster
+// issued may appear, whole or in part, in a single line of either, in a final error text or in
+// any metadata.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -17,7 +20,22 @@ using harden::LunWorld;
 using harden::SnapWorld;
 using KrvnHost::PluginApi;
 
-constexpr const char* kPassword = "Kv7-pw-93qZ";
+constexpr const char* kPassword = "Qz7,Kx9}Vw2{Jm4:Rb6=Tn8%Hc3+Ly5&Gd1$Fp0 Ws4";
+
+// The password and each of its pieces between the special characters.
+std::vector<std::string> passwordAndPieces() {
+    std::vector<std::string> out = {kPassword};
+    std::string piece;
+    for (const char* c = kPassword;; ++c) {
+        if (*c && std::isalnum(static_cast<unsigned char>(*c))) {
+            piece += *c;
+            continue;
+        }
+        if (!piece.empty()) out.push_back(piece);
+        piece.clear();
+        if (!*c) return out;
+    }
+}
 
 std::vector<std::string> issuedSessions(krvntest::SimHarness& sim) {
     std::vector<std::string> ids;
@@ -64,7 +82,7 @@ TEST(Secrets, NoPasswordOrSessionIdInAnyLogLineOfTheWholeLifeCycle) {
     const PluginApi& api = harden::plugin();
     LogFile log;
     Sink sink;
-    std::vector<std::string> secrets = {kPassword};
+    std::vector<std::string> secrets = passwordAndPieces();
     size_t logLines = 0;
 
     {
@@ -77,6 +95,12 @@ TEST(Secrets, NoPasswordOrSessionIdInAnyLogLineOfTheWholeLifeCycle) {
             {"unmap", api.unmapSnaps},       {"revert", api.revertSnaps},   {"reconcile", api.reconcileSnaps},
             {"delete", api.deleteSnaps}};
         for (const auto& [name, entry] : cycle) EXPECT_EQ(w.run(entry), 0) << name << ": " << w.batch[0].lastErrorMessage;
+        // And a call that fails after its login, so that a final error text is written too.
+        for (size_t i = 0; i < w.batch.size(); ++i) w.batch[i].status = 0;
+        EXPECT_EQ(w.run(api.prepareDevices), 0) << w.batch[0].lastErrorMessage;
+        ASSERT_TRUE(w.sim.fault({{"type", "MakeSnapshot"}, {"kind", "status"}, {"status", 500}, {"count", -1}}));
+        EXPECT_EQ(w.run(api.snapDevices), 1);
+        EXPECT_FALSE(w.batch[0].lastErrorMessage.empty());
         for (size_t i = 0; i < w.batch.size(); ++i) {
             for (const auto& line : w.batch[i].logLines) sink.add("job log", {line.prefix + line.text});
             sink.add("last error", {w.batch[i].lastErrorMessage});

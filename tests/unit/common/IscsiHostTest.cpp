@@ -98,10 +98,9 @@ TEST_F(IscsiFixture, TheModuleIsLoadedOnceByItsBareNameAndAMissingLibraryFailsTh
     if (access(KRVN_BUILD_LIB_DIR "/libZyISCSI.so", F_OK) != 0) GTEST_SKIP() << "iSCSI module not built";
     settings.set("Platform", "iscsiBackend", "sim");
     KrvnCommonUtils loaded(&ctx);
-    CWqLibrary library(true);
-    ASSERT_EQ(0, loaded.initializeZYiSCSIModule(&library)) << ctx.errorString();
+    KrvnIscsiModuleScope scope(loaded);   // the instance goes before its library does
+    ASSERT_EQ(0, scope.load()) << ctx.errorString();
     EXPECT_NE(nullptr, loaded.iscsiModule());
-    EXPECT_TRUE(library.IsLoaded());
 }
 
 TEST_F(IscsiFixture, HostNameDeviceListAndBusRescanComeFromTheMachineAndTheHost) {

@@ -37,13 +37,12 @@ TEST(JsonHelper, EachAccessorTakesOnlyItsOwnTypeAndLeavesTheTargetOtherwise) {
     EXPECT_TRUE(o.getString("inner", s));
     EXPECT_EQ("x", s);
     ASSERT_EQ(3u, a.size());
-    EXPECT_TRUE(a.at(1).asString(s));
-    EXPECT_EQ("two", s);
-    EXPECT_TRUE(a.at(2).isBool());
-    EXPECT_FALSE(a.at(3).isPresent());
+    std::vector<std::string> seen;
+    a.forEachElement([&](const JsonValue& e) { seen.push_back(e.isBool() ? "bool" : e.asString(s) ? s : "other"); });
+    EXPECT_EQ((std::vector<std::string>{"other", "two", "bool"}), seen);
     size_t visited = 0;
-    a.forEachElement([&](const JsonValue&) { ++visited; });
-    EXPECT_EQ(3u, visited);
+    EXPECT_FALSE(a.forEachElementWhile([&](const JsonValue&) { return ++visited < 2; }));
+    EXPECT_EQ(2u, visited) << "the walk stops where the callback says";
     // Object accessors on non-objects and array accessors on non-arrays answer absent.
     EXPECT_FALSE(a.member("x").isPresent());
     EXPECT_EQ(0u, o.size());

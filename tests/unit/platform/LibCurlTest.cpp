@@ -84,17 +84,33 @@ TEST_F(HttpClientTest, ErrorStatusFailsWithTheBodyKeptAndTransportErrorsCarryCur
     EXPECT_TRUE(send(ZY_HTTP_REQ_POST));
     EXPECT_EQ(response(), "<none>");
 
+    // Without an answer, the reason stands where the answer would.
     server_.replyDrop();
     EXPECT_FALSE(send(ZY_HTTP_REQ_POST));
     EXPECT_FALSE(curl_.GetLastError().empty());
+    EXPECT_EQ(response(), curl_.GetLastError());
     const std::string closedPort = url();
     server_.stop();
     EXPECT_FALSE(send(ZY_HTTP_REQ_POST, "request=x", closedPort));
     EXPECT_NE(curl_.GetLastError().find("onnect"), std::string::npos) << curl_.GetLastError();
+    EXPECT_EQ(response(), curl_.GetLastError());
 
     ZYLibCurl uninitialised;
     EXPECT_FALSE(uninitialised.ZYLibCurlSendHttpReq(ZY_HTTP_REQ_GET, closedPort.c_str(), nullptr, 0, false, nullptr));
     EXPECT_FALSE(uninitialised.GetLastError().empty());
+}
+
+TEST_F(HttpClientTest, AnAnswerPastTheSizeLimitIsNotReadAndTheSentenceNamesTheLimit) {
+    ASSERT_TRUE(server_.start());
+    settings_.set("Platform", "maxResponseMB", "1");
+    server_.reply(200, std::string(3 << 20, 'a'));
+    EXPECT_FALSE(send(ZY_HTTP_REQ_POST));
+    EXPECT_EQ("The answer is larger than the limit of 1 MB ([Platform] maxResponseMB); it was not read further",
+              response());
+    EXPECT_EQ(response(), curl_.GetLastError());
+    server_.reply(200, std::string(1 << 20, 'b'));   // the limit itself is still read
+    EXPECT_TRUE(send(ZY_HTTP_REQ_POST)) << curl_.GetLastError();
+    EXPECT_EQ(size_t{1} << 20, response().size());
 }
 
 TEST_F(HttpClientTest, RequestTimeOutEndsASlowExchange) {

@@ -108,6 +108,11 @@ TEST_F(ProvEngineTest, DeleteTakesTheGroupAnswerOrFallsBackToOneByOne) {
         {"one by one, one refused", {"vd1", "vd2", "vd3"},
          {missing, group(vd1ok), missing, group(R"({"status":"error","name":"vd3","message":"locked"})")}, 1,
          {20, 20, 21}, {{"vd1", "vd2", "vd3"}, {"vd1"}, {"vd2"}, {"vd3"}}, 1, "One or more disks failed to delete"},
+        {"one by one, a disk found gone later keeps the refused one's reason", {"vd1", "vd2", "vd3"},
+         {missing, group(R"({"status":"error","name":"vd1","message":"locked"})"), missing,
+          group(R"({"status":"ok","name":"vd3"})")},
+         1, {21, 20, 20}, {{"vd1", "vd2", "vd3"}, {"vd1"}, {"vd2"}, {"vd3"}}, 1,
+         "Disk-[vd1] deletion failed. Error-[locked]Deletion for disks-[vd1] failed.One or more disks failed to delete"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -96,13 +96,17 @@ TEST_F(ProvEntryTest, EachPathLeavesItsStatusesRequestsAndFinalErrorText) {
         {ZY_KRVN_PROV_OP_CREATE, {1, 2, 3},
          {{"AddVirtualDisk", okAnswer("AddVirtualDisk", R"([{"status":"ok","name":"vd1"}])")},
           {"AddVirtualDisk", okAnswer("AddVirtualDisk", R"([{"status":"error","name":"vd2","message":"no space"}])")}},
-         1, {0, 1, 1}, {"Login", "AddVirtualDisk", "AddVirtualDisk"}, "Disk-[vd2] creation failed. Error-[no space]"},
+         1, {0, 1, 1}, {"Login", "AddVirtualDisk", "AddVirtualDisk", "Logout"},
+         "Disk-[vd2] creation failed. Error-[no space]"},
+        // Items start at 0, create's success status: none was created, so none may say so.
+        {ZY_KRVN_PROV_OP_CREATE, {1, 2}, {{"Login", errorAnswer("Login", "bad credentials")}}, 1, {1, 1}, {"Login"},
+         "\nErrors returned by cluster-[bad credentials ]"},
         {ZY_KRVN_PROV_OP_DELETE, {1}, {{"Login", errorAnswer("Login", "bad credentials")}}, 1, {21}, {"Login"},
          "\nErrors returned by cluster-[bad credentials ]"},
         {ZY_KRVN_PROV_OP_DELETE, {5, 3}, {}, 0, {20, 20}, {"Login", "DeleteVDisk", "Logout"}, ""},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.sent.back());
+        SCOPED_TRACE(std::to_string(c.op) + " " + c.sent.back());
         batch = FakeLunBatch();
         srv.clearRequests();
         for (long id : c.ids) addDisk(id);

@@ -110,7 +110,7 @@ TEST_F(RestTest, UnsafeValuesAreRefusedBeforeAnythingIsSent) {
         {[&] { return utils().rest_addLUNConnection({"vd1"}, {"sp\n1"}); }, "sp\n1"},
         {[&] { return utils().rest_removeAccess("vd1", "sp1", "iqn'x"); }, "iqn'x"},
         {[&] { ctx().arrayDetails.userPswd = "pa'ss"; return utils().rest_connectToArray(); }, "******"},
-        {[&] { ctx().arrayDetails.sessionId = "s'1"; return utils().rest_getSnapListForSource("vd1", names); }, "s'1"},
+        {[&] { ctx().arrayDetails.sessionId = "s'1"; return utils().rest_getSnapListForSource("vd1", names); }, "******"},
     };
     for (const auto& [operation, shown] : rows) {
         ctx().resetError();
@@ -118,7 +118,7 @@ TEST_F(RestTest, UnsafeValuesAreRefusedBeforeAnythingIsSent) {
         EXPECT_EQ(1, ctx().errorCode) << shown;
         EXPECT_EQ("Refusing to send a request with an unsafe value-[" + shown + "]", errorText());
     }
-    EXPECT_FALSE(log.contains("pa'ss"));
+    EXPECT_FALSE(log.contains("pa'ss") || log.contains("s'1"));
     EXPECT_EQ(0u, srv.requestCount());
 }
 

@@ -65,6 +65,23 @@ TEST_F(RestTest, TransportFailuresReportTheOperationsOwnSentence) {
     EXPECT_EQ(rows.size(), srv.requestCount());   // none of them is retried
 }
 
+TEST_F(RestTest, TheTransportsOwnReasonReachesTheFinalTextAsTheClustersWordsWould) {
+    settings.set("Platform", "maxResponseMB", "1");
+    std::vector<KrvnDisk> disks;
+    const std::string failed = "Failed to get all vDisk details from the cluster\nErrors returned by cluster-[";
+    srv.reply(200, okAnswer("ListVirtualDisks", R"({"disks":[)" + std::string(2 << 20, ' ') + "]}"));
+    EXPECT_EQ(1, utils().rest_getAllVDiskDetails(disks));
+    EXPECT_EQ(1, ctx().errorCode);
+    EXPECT_EQ(failed + "The answer is larger than the limit of 1 MB ([Platform] maxResponseMB); it was not read "
+                       "further ]",
+              ctx().getFinalErrorStr());
+    ctx().resetError();
+    srv.replyDrop();
+    EXPECT_EQ(1, utils().rest_getAllVDiskDetails(disks));
+    const std::string dropped = ctx().getFinalErrorStr();
+    EXPECT_EQ(0u, dropped.find(failed + "transfer closed")) << "libcurl's words: " << dropped;
+}
+
 struct Half {
     const char* type;
     std::function<int(KrvnCommonUtils&)> run;

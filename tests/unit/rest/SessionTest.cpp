@@ -24,6 +24,7 @@ TEST_F(RestTest, LoginKeepsTheSessionIdAndLogsRolesInKeyOrderWithoutThePassword)
 TEST_F(RestTest, FailedLoginsReportTheirCodeAndSentenceAndKeepNoSession) {
     const std::string connectFailed = "Connect to cluster-[clusterA] using control host-[127.0.0.1] failed.";
     const std::string noSession = "Invalid login response. The field-[sessionId] is either not present or empty.";
+    const std::string page = "oops password:'pw' " + std::string(5000, 'z');
     auto login = [&] {
         ctx().arrayDetails.sessionId.clear();
         int rc = utils().rest_connectToArray();
@@ -34,7 +35,9 @@ TEST_F(RestTest, FailedLoginsReportTheirCodeAndSentenceAndKeepNoSession) {
     expectAnswers({
         {login, R"({"message":"denied"})", 1, connectFailed, 401},
         {login, "", 1, connectFailed, 500},
-        {login, "not json", 1, "Failed to parse the REST response-[not json]" + connectFailed},
+        {login, "not json", 1, "Failed to parse the REST response-[not json]"},
+        // A page that is no JSON reaches the host masked and cut, and names nothing else.
+        {login, page, 1, "Failed to parse the REST response-[oops password:**** " + std::string(4096 - 19, 'z') + "...]"},
         {login, okAnswer("Login", R"({"userName":"admin"})"), 19, noSession},
         {login, okAnswer("Login", R"({"sessionId":12345})"), 19, noSession},
         {login, okAnswer("Login", R"(["sid"])"), 19, "Invalid Login response. Expecting field-[result]"},
@@ -73,14 +76,22 @@ TEST_F(RestTest, EnvelopeIsCheckedStatusFirstThenTypeThenResultShape) {
 TEST_F(RestTest, LogoutSendsTheSessionAndItsFailuresLeaveTheErrorStateAlone) {
     ctx().errorCode = 9;
     ctx().errorText << "earlier failure";
+    LogCapture log;
+    const std::string garbage = "garbage sessionId:'sess-0123456789' " + std::string(5000, 'g');
     for (const ScriptedReply& failure :
-         {ScriptedReply{500, R"({"message":"x"})"}, ScriptedReply::dropped(), ScriptedReply{200, "garbage"},
+         {ScriptedReply{500, R"({"message":"x"})"}, ScriptedReply::dropped(), ScriptedReply{200, garbage},
           ScriptedReply{200, errorAnswer("Logout", "expired")}, ScriptedReply{200, okAnswer("Login")}}) {
         srv.reply(failure);
         EXPECT_EQ(1u, utils().rest_disconnectArray()) << failure.body;
         EXPECT_EQ(9, ctx().errorCode);
         EXPECT_EQ("earlier failure", errorText());
     }
+    // An answer that is no JSON is logged like any other: masked and cut.
+    const std::string masked = "garbage sessionId:" + std::string(17, '*') + " ";
+    EXPECT_TRUE(log.containsAt(-1, "KRVN  Failed to parse REST response-[" + masked +
+                                       std::string(4096 - masked.size(), 'g') + "...]"))
+        << log.dump().substr(0, 2000);
+    EXPECT_FALSE(log.contains("sess-0123456789"));
     srv.reply(200, okAnswer("Logout"));
     EXPECT_EQ(0u, utils().rest_disconnectArray());
     EXPECT_EQ("{type:Logout, category:UserManagement, sessionId:'sess-0123456789'}", srv.lastRequest().request);

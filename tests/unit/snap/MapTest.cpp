@@ -5,6 +5,7 @@
 #include <tuple>
 #include <unistd.h>
 
+#include "LogCapture.h"
 #include "SnapTestSupport.h"
 #include "WqSleep.h"
 
@@ -149,6 +150,7 @@ TEST_F(MapFixture, FrozenClonesAreAwaitedInVirtualTimeUpToTheConfiguredLimit) {
         {"limit from the setting", "1", {true}, false, 1, 60},
         {"default limit", nullptr, {true}, false, 1, 3600},
         {"items already mapped are not awaited", "1", {true, true, false}, true, 0, 30},
+        {"a huge limit is clamped, never wrapped into none", "9223372036854775807", {true, true, false}, false, 0, 30},
     };
     // A test-mount name tells the new clone's answers apart from the mapped item's prefix.
     const std::string clone = "ZYClone_snap-2_1";
@@ -213,6 +215,18 @@ TEST_F(MapFixture, DevicesThatShowUpOnlyOnARetryAreFoundAndMissingOnesFailWithAR
         EXPECT_EQ(appears ? -1 : 1, run.ctx->errorCode);
         EXPECT_EQ(appears ? "" : "Not all devices are found. Total - [1], Found - [0]", run.ctx->errorString());
     }
+}
+
+TEST_F(MapFixture, ClonesWithoutATargetAreRecordedForTheMapToReportAndNotLoggedHere) {
+    r.item(1);
+    r.item(2);
+    r.cluster().on("ShowTarget", {lunsAnswer({"ZY_snap-1_1_5", "ZY_snap-9_9_1"})});
+    r.start(ZY_KRVN_SNAP_OP_MAP);
+    krvntest::LogCapture log;
+    EXPECT_EQ(1, r.utils->refreshArrayInterfaces());
+    EXPECT_EQ(1, r.ctx->errorCode);
+    EXPECT_EQ("Failed to find target IQN for one or more clones. Found only [1] out of [2]...", r.ctx->errorString());
+    EXPECT_FALSE(log.contains("Failed to find target IQN")) << log.dump();
 }
 
 TEST_F(MapFixture, ExposeAndAccessCarryOnlyClonesNotYetOnTheHostAndNeverAnEmptyList) {

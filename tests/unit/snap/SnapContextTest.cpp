@@ -1,6 +1,7 @@
 // The snapshot context: input checks, VMware detection, configuration and the status helper.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <memory>
@@ -8,6 +9,8 @@
 #include <tuple>
 #include <vector>
 
+#include "KrvnSnapEntry.h"
+#include "LogCapture.h"
 #include "SnapTestSupport.h"
 
 using namespace ZYSnapKrvn;
@@ -150,4 +153,22 @@ TEST(SnapContext, StatusHelpersMarkEveryUnfinishedItemWhateverTheCount) {
     EXPECT_FALSE(batch[0].called("setStatus"));
 
     setSnapStatus(5, 6, nullptr, 3);
+}
+
+TEST(SnapContext, TheSupportCheckEndsItsInitialisationAsEveryCallDoes) {
+    snaptest::DiskSettings settings;
+    settings.disks.add("sdk", "1001", snaptest::kClusterSerial);
+    krvntest::FakeOSUtil os;
+    char buffer[8] = {};
+    krvntest::LogCapture log;
+    EXPECT_EQ(0, snapIsSupported("/dev/sdk", &os, buffer, sizeof buffer));
+    const Strings texts = log.texts();
+    Strings initialisation;
+    std::copy_if(texts.begin(), texts.end(), std::back_inserter(initialisation), [](const std::string& t) {
+        return t.find("Initializing context object") != std::string::npos ||
+               t.find("Creating internal objects") != std::string::npos;
+    });
+    EXPECT_EQ((Strings{"KRVN  Initializing context object...", "KRVN  Creating internal objects... - done",
+                       "KRVN  Initializing context object... - done"}),
+              initialisation);
 }

@@ -54,24 +54,44 @@ TEST(SnapshotOps, CreationAsksOnceForSourcesOfOneVDiskAndKeepsTheSnapshotsMadeWh
 
 TEST_F(OpsFixture, DeleteCountsEveryGoneSnapshotAsDeletedAndKeepsEveryFailureReason) {
     start(ZY_KRVN_SNAP_OP_DELETE, {{"vol1", "s1"}, {"vol1", "s2"}, {"vol1", "s3"}, {"vol2", "s4"}, {"vol3", ""},
-                                   {"vol2", "s5"}, {"vol4", "s6"}, {"vol4", "s7"}, {"vol5", "s8"}});
+                                   {"vol2", "s5"}, {"vol4", "s6"}, {"vol4", "s7"}, {"vol5", "s8"}, {"vol5", "s9"}});
     // s2 went meanwhile; a failed list (of vol4) is not cached.
     reply({snapList({"s1", "s2"}), namedAnswer("DeleteSnapshot", "s1"),
            errorAnswer("DeleteSnapshot", "Invalid snapshot value entered"), notFound("ListSnapshots", "vol2"),
            notFound("ListSnapshots", "vol2")});
     r.srv.reply(500, "");
-    reply({snapList({"s7"}), errorAnswer("DeleteSnapshot", "snapshot is busy"), snapList({"s8"}),
-           namedAnswer("DeleteSnapshot", "s8")});
+    // s9 went meanwhile too: that cluster message comes after the failures and must not
+    // stand for them.
+    reply({snapList({"s7"}), errorAnswer("DeleteSnapshot", "snapshot is busy"), snapList({"s8", "s9"}),
+           namedAnswer("DeleteSnapshot", "s8"), errorAnswer("DeleteSnapshot", "Invalid snapshot value entered")});
     EXPECT_EQ(1u, r.utils->deleteSnaps());
     EXPECT_EQ((Strings{"ListSnapshots vol1", "DeleteSnapshot s1", "DeleteSnapshot s2", "ListSnapshots vol2",
                        "ListSnapshots vol2", "ListSnapshots vol4", "ListSnapshots vol4", "DeleteSnapshot s7",
-                       "ListSnapshots vol5", "DeleteSnapshot s8"}),
+                       "ListSnapshots vol5", "DeleteSnapshot s8", "DeleteSnapshot s9"}),
               r.requests(""));
-    EXPECT_EQ((std::vector<int>{20, 20, 20, 20, 20, 20, 0, 0, 20}), r.statuses());
+    EXPECT_EQ((std::vector<int>{20, 20, 20, 20, 20, 20, 0, 0, 20, 20}), r.statuses());
     // The last success does not wipe what the host is told about the two failures.
     EXPECT_EQ(19, r.ctx->errorCode);
     EXPECT_NE(std::string::npos, r.ctx->errorString().find("Failed to get snapshot list for source device-[vol4]"));
     EXPECT_NE(std::string::npos, r.ctx->errorString().find("snapshot is busy"));
+    EXPECT_EQ("snapshot is busy ", r.ctx->restErrors.str());
+}
+
+TEST(SnapshotOps, CreationRefusesAnItemThatHoldsASnapshotAlreadyAndLeavesItAsItIs) {
+    krvntest::QuietSettings settings;
+    EngineRun r;
+    r.item(1, "", "vol1");
+    const std::string held = r.item(2, "vol2$s1", "vol2").metadata[6];
+    r.start(ZY_KRVN_SNAP_OP_CREATE);
+    r.srv.reply(200, okAnswer("MakeSnapshot", R"([{"status":"ok","name":"vol1","snapshotName":"vol1$s2"}])"));
+    EXPECT_EQ(9u, r.utils->createSnaps());
+    EXPECT_EQ("The snap-[2] already holds snapshot-[vol2$s1]. A new snapshot needs a new snap item.",
+              r.ctx->errorString());
+    ASSERT_EQ(1u, r.srv.requestCount());
+    EXPECT_EQ(std::string::npos, r.srv.lastRequest().request.find("vol2")) << "no second snapshot for it";
+    EXPECT_EQ((std::vector<int>{5, 0}), r.statuses());
+    EXPECT_EQ(held, r.batch[1].metadata[6]);
+    EXPECT_FALSE(r.batch[1].called("setSnapName"));
 }
 
 TEST_F(OpsFixture, RevertLogsAllTargetsOutFirstAndBackInAfterASnapshotIsFoundMissing) {

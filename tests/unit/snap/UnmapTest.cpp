@@ -96,3 +96,24 @@ TEST(Unmap, OutcomeOfEachSituation) {
         EXPECT_EQ(logsOut ? Strings{"logout sp1 " + targetOf(kClone)} : Strings{}, run.journal.calls);
     }
 }
+
+TEST(Unmap, TheHostLearnsWhyItemsFailedWhateverTheItemsAfterThemDid) {
+    krvntest::QuietSettings settings;
+    EngineRun run;
+    for (int id : {1, 2, 3}) run.item(id);   // vol<id>, snap-<id>, no clone metadata
+    // 1: its snapshot list fails; 2: two clones fit its name; 3: its source is gone, which the
+    // cluster says in a message of its own that must not stand for the failures before it.
+    run.cluster()
+        .onDisk(kSnaps, "vol1", {errorAnswer(kSnaps, "busy")})
+        .onDisk(kSnaps, "vol2", {nameList(kSnaps, {"snap-2"})})
+        .on(kClones, {nameList(kClones, {"ZY_snap-2_2_1", "ZY_snap-2_2_2"})})
+        .onDisk(kSnaps, "vol3", {notFound(kSnaps, "vol3")});
+    run.start(ZY_KRVN_SNAP_OP_UNMAP);
+    EXPECT_EQ(1, run.utils->unmapSnaps());
+    EXPECT_EQ((std::vector<int>{15, 15, 14}), run.statuses());
+    EXPECT_EQ(1, run.ctx->errorCode);
+    EXPECT_EQ("The ListSnapshots request has failed. REST Error-[busy ]"
+              "Snapshot-[snap-2] has [2] clones with prefix name-[ZY_snap-2_2_]. Not able to choose the right clone "
+              "for cleanup..\nErrors returned by cluster-[busy ]",
+              run.ctx->getFinalErrorStr());
+}
