@@ -17,7 +17,7 @@
 
 #include "BenchCommon.h"
 #include "KrvnCommonUtils.h"
-#include "KrvnTextsRest.h"
+#include "KrvnTextsCluster.h"
 #include "SimSan.h"
 #include "SimSeed.h"
 #include "Simulator.h"

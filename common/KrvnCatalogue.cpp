@@ -9,7 +9,7 @@
 
 #include "CWqString.h"
 #include "KrvnCommonUtils.h"
-#include "KrvnTextsRest.h"
+#include "KrvnTextsCluster.h"
 
 namespace ZYKorvanCommon {
 
@@ -65,8 +65,7 @@ int fillBody(KrvnCommonCtx* ctx, std::string& out, const char* tmpl, std::vector
         for (const std::string& value : arg.quoted) {
             if (isUnsafeValue(value))
                 return ctx->fail(ZY_KRVN_ERR_OPERATION_FAILED,
-                                 ZY_KRVN_ERR_UNSAFE_VALUE + (arg.shownAs ? std::string(arg.shownAs) : value) +
-                                     ZY_KRVN_ERR_CLOSE,
+                                 CWqString::Format(ZY_KRVN_ERR_UNSAFE_VALUE, {arg.shownAs ? arg.shownAs : value}),
                                  ZY_KRVN_LOG_CLUSTER_OP_FAILED);
         }
         texts.push_back(arg.text);

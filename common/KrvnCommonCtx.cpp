@@ -1,3 +1,4 @@
+#include "CWqString.h"
 #include "KrvnCommonCtx.h"
 
 #include "KrvnJson.h"
@@ -34,43 +35,54 @@ void KrvnCommonCtx::resetError() {
 std::string KrvnCommonCtx::getFinalErrorStr() {
     std::string clusterErrors = restErrors.str();
     if (!clusterErrors.empty())
-        errorText << ZY_KRVN_FINAL_ERR_CLUSTER_ERRORS << clusterErrors << ZY_KRVN_FINAL_ERR_CLUSTER_ERRORS_END;
+        errorText << CWqString::Format(ZY_KRVN_FINAL_ERR_CLUSTER_ERRORS, {clusterErrors});
     return errorText.str();
 }
 
-int KrvnCommonCtx::fail(int code, const std::string& sentence, const char* logFormat) {
-    return failAt(ZY_KRVN_LOGLVL_ERROR, code, sentence, logFormat);
-}
-
-int KrvnCommonCtx::failAt(int level, int code, const std::string& sentence, const char* logFormat) {
+int KrvnCommonCtx::fail(int code, const std::string& sentence, const KrvnFailLog& how) {
     errorCode = code;
     errorText << sentence;
-    log(level, logFormat, errorCode, errorText.str().c_str());
+    if (!how.format) return errorCode;
+    const std::string text = errorText.str();
+    switch (how.args) {
+        case KrvnLogArgs::CodeText: log(how.level, how.format, errorCode, text.c_str()); break;
+        case KrvnLogArgs::CodeTextClusterErrors:
+            log(how.level, how.format, errorCode, text.c_str(), restErrors.str().c_str());
+            break;
+        case KrvnLogArgs::SubjectCodeText: log(how.level, how.format, how.subject.c_str(), errorCode, text.c_str()); break;
+        case KrvnLogArgs::SubjectDetailCodeText:
+            log(how.level, how.format, how.subject.c_str(), how.detail.c_str(), errorCode, text.c_str());
+            break;
+        case KrvnLogArgs::Text: log(how.level, how.format, text.c_str()); break;
+    }
     return errorCode;
 }
 
-int KrvnCommonCtx::failRest(int code, const std::string& sentence, const char* logFormat) {
-    errorCode = code;
-    errorText << sentence;
-    log(ZY_KRVN_LOGLVL_ERROR, logFormat, errorCode, errorText.str().c_str(), restErrors.str().c_str());
-    return errorCode;
+int KrvnCommonCtx::recode(int code) { return errorCode = code; }
+
+KrvnErrorState KrvnCommonCtx::errorState() const { return {errorCode, errorText.str(), restErrors.str()}; }
+
+void KrvnCommonCtx::restoreErrorState(const KrvnErrorState& state) {
+    errorCode = state.code;
+    errorText.str(state.text);
+    errorText.clear();
+    errorText.seekp(0, std::ios_base::end);
+    restErrors.str(state.clusterErrors);
+    restErrors.clear();
+    restErrors.seekp(0, std::ios_base::end);
 }
 
 void KrvnKeptFailures::keep(const KrvnCommonCtx& ctx) {
     ++count_;
-    code_ = ctx.errorCode;
-    text_ += ctx.errorString();
-    clusterErrors_ = ctx.restErrors.str();
+    kept_.code = ctx.errorCode;
+    kept_.text += ctx.errorString();
+    kept_.clusterErrors = ctx.restErrors.str();
 }
 
 void KrvnKeptFailures::restore(KrvnCommonCtx& ctx) const {
-    ctx.errorCode = code_ > 0 ? code_ : ZY_KRVN_ERR_OPERATION_FAILED;
-    ctx.errorText.str(text_);
-    ctx.errorText.clear();
-    ctx.errorText.seekp(0, std::ios_base::end);
-    ctx.restErrors.str(clusterErrors_);
-    ctx.restErrors.clear();
-    ctx.restErrors.seekp(0, std::ios_base::end);
+    KrvnErrorState state = kept_;
+    if (state.code <= 0) state.code = ZY_KRVN_ERR_OPERATION_FAILED;
+    ctx.restoreErrorState(state);
 }
 
 void KrvnCommonCtx::log(int level, const char* format, ...) {

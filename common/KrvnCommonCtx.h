@@ -54,6 +54,48 @@ enum KrvnErrorCode : int {
 };
 
 constexpr long long ZY_KRVN_JOB_ID_UNSET = -123456;
+
+// Which values a failure's log line takes, in the order its format names them.
+enum class KrvnLogArgs {
+    CodeText,               // (errorCode, errorText)
+    CodeTextClusterErrors,  // (errorCode, errorText, restErrors)
+    SubjectCodeText,        // (subject, errorCode, errorText): the cluster, a device, a request type
+    SubjectDetailCodeText,  // (subject, detail, errorCode, errorText): the cluster and the status it sent
+    Text,                   // (errorText)
+};
+
+// How a failure is logged. A bare format is logged at the error level with (code, text).
+struct KrvnFailLog {
+    KrvnFailLog(const char* logFormat, KrvnLogArgs logArgs = KrvnLogArgs::CodeText, int logLevel = ZY_KRVN_LOGLVL_ERROR)
+        : format(logFormat), args(logArgs), level(logLevel) {}
+    static KrvnFailLog about(const std::string& subject, const char* logFormat, int logLevel = ZY_KRVN_LOGLVL_ERROR) {
+        KrvnFailLog log(logFormat, KrvnLogArgs::SubjectCodeText, logLevel);
+        log.subject = subject;
+        return log;
+    }
+    static KrvnFailLog about(const std::string& subject, const std::string& detail, const char* logFormat) {
+        KrvnFailLog log(logFormat, KrvnLogArgs::SubjectDetailCodeText);
+        log.subject = subject;
+        log.detail = detail;
+        return log;
+    }
+    const char* format;   // null: the failure is only recorded, for the caller to report
+    KrvnLogArgs args;
+    int level;
+    std::string subject;
+    std::string detail;
+};
+
+// A failure recorded for the caller to report: no line of its own.
+inline const KrvnFailLog ZY_KRVN_NOT_LOGGED{nullptr};
+
+// The whole error state, for a step that must leave it as it found it.
+struct KrvnErrorState {
+    int code = -1;
+    std::string text;
+    std::string clusterErrors;
+};
+
 class KrvnCommonCtx;
 
 // Failures of items that a step carries on past. Every cluster request starts from an empty
@@ -71,9 +113,7 @@ public:
 
 private:
     int count_ = 0;
-    int code_ = -1;
-    std::string text_;
-    std::string clusterErrors_;
+    KrvnErrorState kept_;
 };
 
 class KrvnCommonCtx {
@@ -83,18 +123,21 @@ public:
     KrvnCommonCtx(const KrvnCommonCtx&) = delete;
     KrvnCommonCtx& operator=(const KrvnCommonCtx&) = delete;
 
-    // Error state.
+    // ---- Error state ------------------------------------------------------------------------
+    // The one verb of a failing step: sets errorCode, appends the sentence to errorText and
+    // logs the composed text as `log` says. Returns the code.
+    int fail(int code, const std::string& sentence, const KrvnFailLog& log);
+    // A failure just reported is of a more precise kind (a cluster sentence that means "gone"):
+    // only the code changes. Returns it.
+    int recode(int code);
+    // The failure just reported is expected here and the step carries on: code -1 and an
+    // empty text; the cluster's messages stay (they belong in a later final text).
+    void tolerate() { resetError(); }
     void resetError();                        // errorCode -1, errorText emptied; restErrors kept
     std::string getFinalErrorStr();           // appends the cluster's messages to errorText once per call
     std::string errorString() const { return errorText.str(); }
-
-    // Sets errorCode, appends the sentence to errorText and logs logFormat at the error level
-    // with (errorCode, errorText). Returns the code.
-    int fail(int code, const std::string& sentence, const char* logFormat);
-    // The same, logged with (errorCode, errorText, restErrors).
-    int failRest(int code, const std::string& sentence, const char* logFormat);
-    // The same, logged at the given level.
-    int failAt(int level, int code, const std::string& sentence, const char* logFormat);
+    KrvnErrorState errorState() const;
+    void restoreErrorState(const KrvnErrorState& state);
 
     // Logging through the context's logger with its job id.
     void log(int level, const char* format, ...) __attribute__((format(printf, 3, 4)));

@@ -71,10 +71,9 @@ public:
     int checkArrayIdInfoForKorvan(const std::string& device, const std::string& clusterSerial);
     int inquireDevice(const std::string& device, std::string& vDiskSerial, std::string& clusterSerial);
     void dumpHexBuf(const unsigned char* buffer, int length);
-    // The page-mismatch sentence ("... Skipping the device..") shared by inquiry and discovery.
-    // Code 3. logFormat takes (errorCode, errorText), or errorText alone when it has no "%d".
-    int failPageMismatch(const std::string& device, unsigned char returned, int requested,
-                         const char* logFormat);
+    // The page-mismatch failure ("... Skipping the device..", code 3) of inquiry and discovery,
+    // each logging it its own way.
+    int refuseMismatchedPage(const std::string& device, unsigned char returned, int requested, const KrvnFailLog& log);
 
     // ---- iSCSI sessions and host devices --------------------------------------------------
     int initializeZYiSCSIModule(CWqLibrary* library);
@@ -86,13 +85,13 @@ public:
                          const std::vector<std::string>& devices);
 
     // ---- Cluster session and envelope -----------------------------------------------------
-    unsigned int rest_initializeClient();
-    unsigned int rest_connectToArray();
-    unsigned int processConnectResp();
-    unsigned int processCommonResp(const JsonValue& response, const std::string& expectedType,
+    int rest_initializeClient();
+    int rest_connectToArray();
+    int processConnectResp();
+    int processCommonResp(const JsonValue& response, const std::string& expectedType,
                                    int checkResult);
-    unsigned int rest_disconnectArray();
-    unsigned int processLogout();
+    int rest_disconnectArray();
+    int processLogout();
     void rest_resetCtx();
     // True from a successful login until the logout that follows it was tried.
     bool sessionOpen() const { return sessionOpen_; }
@@ -129,48 +128,48 @@ public:
     int buildReqBodyForKorvanResizeDisk(std::string& out, const KrvnDisk& disk);
 
     // ---- Virtual disk queries -------------------------------------------------------------
-    unsigned int rest_getAllVDiskDetails(std::vector<KrvnDisk>& disks);
-    unsigned int rest_getVDiskDetails(KrvnDisk& disk);
-    unsigned int rest_getVDiskDetailsBySSN(KrvnDisk& disk);
-    unsigned int processGetAllVDisks(std::vector<KrvnDisk>& disks);
-    unsigned int processGetVDisk(KrvnDisk& disk);
-    unsigned int processGetVDiskBySSN(KrvnDisk& disk);
+    int rest_getAllVDiskDetails(std::vector<KrvnDisk>& disks);
+    int rest_getVDiskDetails(KrvnDisk& disk);
+    int rest_getVDiskDetailsBySSN(KrvnDisk& disk);
+    int processGetAllVDisks(std::vector<KrvnDisk>& disks);
+    int processGetVDisk(KrvnDisk& disk);
+    int processGetVDiskBySSN(KrvnDisk& disk);
     void parseDiskFields(const JsonValue& item, KrvnDisk& disk);
 
     // ---- Snapshot and clone requests ------------------------------------------------------
-    unsigned int rest_createSnaps(std::map<std::string, std::string>& sources);
-    unsigned int rest_getSnapListForSource(const std::string& vDisk, std::vector<std::string>& snapNames);
-    unsigned int rest_deleteSnap(const std::string& vDisk, const std::string& snapName);
-    unsigned int rest_revertSnap(const std::string& vDisk, const std::string& snapName);
-    unsigned int rest_getCloneDetails(const std::string& snapName, std::vector<std::string>& cloneNames);
-    unsigned int rest_createCloneOfSnap(const std::string& cloneName, const std::string& snapName);
-    unsigned int processCreateSnaps(std::map<std::string, std::string>& sources);
-    unsigned int processGetSnapList(std::vector<std::string>& snapNames);
-    unsigned int processDeleteSnap(const std::string& snapName);
-    unsigned int processRevertSnap(const std::string& snapName);
-    unsigned int processGetCloneDetails(std::vector<std::string>& cloneNames);
-    unsigned int processCreateClone(const std::string& cloneName, const std::string& snapName);
+    int rest_createSnaps(std::map<std::string, std::string>& sources);
+    int rest_getSnapListForSource(const std::string& vDisk, std::vector<std::string>& snapNames);
+    int rest_deleteSnap(const std::string& vDisk, const std::string& snapName);
+    int rest_revertSnap(const std::string& vDisk, const std::string& snapName);
+    int rest_getCloneDetails(const std::string& snapName, std::vector<std::string>& cloneNames);
+    int rest_createCloneOfSnap(const std::string& cloneName, const std::string& snapName);
+    int processCreateSnaps(std::map<std::string, std::string>& sources);
+    int processGetSnapList(std::vector<std::string>& snapNames);
+    int processDeleteSnap(const std::string& snapName);
+    int processRevertSnap(const std::string& snapName);
+    int processGetCloneDetails(std::vector<std::string>& cloneNames);
+    int processCreateClone(const std::string& cloneName, const std::string& snapName);
 
     // ---- Target, LUN and access requests --------------------------------------------------
-    unsigned int rest_getSCSITargetIQNs(const std::string& storageProxy,
+    int rest_getSCSITargetIQNs(const std::string& storageProxy,
                                         std::map<std::string, std::vector<KrvnSCSITarget>>& targets);
-    unsigned int rest_addLUNConnection(const std::vector<std::string>& vDisks,
+    int rest_addLUNConnection(const std::vector<std::string>& vDisks,
                                        const std::vector<std::string>& storageProxies);
-    unsigned int rest_addHostAccessToDisks(const std::vector<std::string>& vDisks,
+    int rest_addHostAccessToDisks(const std::vector<std::string>& vDisks,
                                            const std::string& hostAddress, const std::string& storageProxy);
-    unsigned int rest_getAccessForDisk(const std::string& vDisk, std::vector<KrvnAccessInfo>& access);
-    unsigned int rest_removeAccess(const std::string& vDisk, const std::string& storageProxy,
+    int rest_getAccessForDisk(const std::string& vDisk, std::vector<KrvnAccessInfo>& access);
+    int rest_removeAccess(const std::string& vDisk, const std::string& storageProxy,
                                    const std::string& hostAddress);
-    unsigned int rest_removeLUN(const std::string& vDisk, const std::string& target);
-    unsigned int processGetSCSITargetIQNs(const std::string& storageProxy,
+    int rest_removeLUN(const std::string& vDisk, const std::string& target);
+    int processGetSCSITargetIQNs(const std::string& storageProxy,
                                           std::map<std::string, std::vector<KrvnSCSITarget>>& targets);
-    unsigned int processAddLUN(const std::vector<std::string>& vDisks,
+    int processAddLUN(const std::vector<std::string>& vDisks,
                                const std::vector<std::string>& storageProxies);
-    unsigned int processAddHostAccessToDisks(const std::vector<std::string>& vDisks,
+    int processAddHostAccessToDisks(const std::vector<std::string>& vDisks,
                                              const std::string& hostAddress, const std::string& storageProxy);
-    unsigned int processGetAccessList(std::vector<KrvnAccessInfo>& access);
-    unsigned int processRemoveAccess();
-    unsigned int processRemoveLUN(const std::string& vDisk);
+    int processGetAccessList(std::vector<KrvnAccessInfo>& access);
+    int processRemoveAccess();
+    int processRemoveLUN(const std::string& vDisk);
 
     // ---- Disk administration requests -----------------------------------------------------
     int rest_createDisk(const KrvnDisk& disk);
@@ -195,22 +194,20 @@ protected:
 
     // ---- Private helpers of the cluster-operation frame (REST family adds them here) -------
     using KrvnBodyBuilder = std::function<int(std::string& body)>;
-    using KrvnResponseReader = std::function<unsigned int()>;
-    using KrvnFailureClassifier = std::function<unsigned int(unsigned int code)>;
-    using KrvnPayloadReader = std::function<unsigned int(const JsonValue& response)>;
-    using KrvnEnvelopeFallback = std::function<unsigned int(const JsonValue& response, unsigned int code)>;
+    using KrvnResponseReader = std::function<int()>;
+    using KrvnFailureClassifier = std::function<int(int code)>;
+    using KrvnPayloadReader = std::function<int(const JsonValue& response)>;
+    using KrvnEnvelopeFallback = std::function<int(const JsonValue& response, int code)>;
 
     // reset, build (a refused value sends nothing), send, report a failed exchange with
     // failureText, else process; classify sees a failed process result and may refine it.
-    unsigned int runRestOp(const KrvnRestOp& op, const KrvnBodyBuilder& build, const std::string& failureText,
+    int runRestOp(const KrvnRestOp& op, const KrvnBodyBuilder& build, const std::string& failureText,
                            const KrvnResponseReader& process, const KrvnFailureClassifier& classify = nullptr);
     // parse restResponse, check the envelope, read the payload; onEnvelopeFailure, when given,
     // decides the result of a failed envelope check.
-    unsigned int processRestResp(const KrvnRestOp& op, const KrvnPayloadReader& payload,
+    int processRestResp(const KrvnRestOp& op, const KrvnPayloadReader& payload,
                                  const KrvnEnvelopeFallback& onEnvelopeFailure = nullptr);
     bool parseRestResp(JsonDocument& doc, const char* logFormat);
-    // Sets the code, appends the sentence and logs logFormat with (arrayId, code, errorText).
-    unsigned int failCluster(int code, const std::string& sentence, const char* logFormat);
     bool restErrorsContain(const std::string& text) const;
 };
 

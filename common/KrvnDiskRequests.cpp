@@ -3,7 +3,7 @@
 
 #include "CWqString.h"
 #include "KrvnCommonUtils.h"
-#include "KrvnTextsRest.h"
+#include "KrvnTextsCluster.h"
 
 namespace ZYKorvanCommon {
 
@@ -53,53 +53,49 @@ std::string normaliseClusterHash(std::string hash) {
 }  // namespace
 
 int KrvnCommonUtils::rest_createDisk(const KrvnDisk& disk) {
-    unsigned int rc = runRestOp(
+    int rc = runRestOp(
         kCreateDisk, [&](std::string& body) { return buildReqBodyForKorvanCreateDisk(body, disk); },
-        ZY_KRVN_ERR_CREATE_DISK_1 + disk.vDiskName + ZY_KRVN_ERR_CREATE_DISK_2 + ctx->arrayDetails.arrayId +
-            ZY_KRVN_ERR_CLOSE,
-        [&] { return static_cast<unsigned int>(processCreateDiskResp(disk)); });
+        CWqString::Format(ZY_KRVN_ERR_CREATE_DISK, {disk.vDiskName, ctx->arrayDetails.arrayId}),
+        [&] { return processCreateDiskResp(disk); });
     // A disk that already exists counts as created.
     if (rc == 0 || rc == ZY_KRVN_ERR_DISK_EXISTS) return 0;
     return ctx->errorCode;
 }
 
 int KrvnCommonUtils::processCreateDiskResp(const KrvnDisk& disk) {
-    return static_cast<int>(processRestResp(kCreateDisk, [&](const JsonValue& response) -> unsigned int {
+    return processRestResp(kCreateDisk, [&](const JsonValue& response) -> int {
         for (const DiskOutcome& outcome : outcomesOf(response)) {
             if (outcome.ok()) continue;
             if (outcome.message == FXString::Format(ZY_KRVN_DISK_ALREADY_CREATED, disk.vDiskName))
                 return ZY_KRVN_ERR_DISK_EXISTS;
-            ctx->errorCode = ZY_KRVN_ERR_REST_CONTENT;
-            ctx->errorText << ZY_KRVN_ERR_DISK_CREATION_1 << outcome.name << ZY_KRVN_ERR_DISK_CREATION_2
-                           << outcome.message << ZY_KRVN_ERR_CLOSE;
-            ctx->log(ZY_KRVN_LOGLVL_ERROR, ZY_KRVN_LOG_CLUSTER_NAMED_OP_FAILED, ZY_KRVN_REST_CMN_VALUE_TYPE_CREATE_DISK,
-                     ctx->errorCode, ctx->errorString().c_str());
-            return ZY_KRVN_ERR_REST_CONTENT;
+            return ctx->fail(ZY_KRVN_ERR_REST_CONTENT,
+                             CWqString::Format(ZY_KRVN_ERR_DISK_CREATION, {outcome.name, maskedForError(outcome.message)}),
+                             KrvnFailLog::about(ZY_KRVN_REST_CMN_VALUE_TYPE_CREATE_DISK, ZY_KRVN_LOG_CLUSTER_NAMED_OP_FAILED));
         }
         return 0;
-    }));
+    });
 }
 
 int KrvnCommonUtils::rest_deleteDisk(std::map<std::string, bool>& disks) {
-    return static_cast<int>(runRestOp(
+    return runRestOp(
         kDeleteDisk, [&](std::string& body) { return buildReqBodyForKorvanDeleteDisk(body, disks); },
-        ZY_KRVN_ERR_DELETE_DISKS + ctx->arrayDetails.arrayId + ZY_KRVN_ERR_CLOSE,
-        [&] { return static_cast<unsigned int>(processDeleteDisk(disks)); }));
+        CWqString::Format(ZY_KRVN_ERR_DELETE_DISKS, {ctx->arrayDetails.arrayId}),
+        [&] { return processDeleteDisk(disks); });
 }
 
 int KrvnCommonUtils::processDeleteDisk(std::map<std::string, bool>& disks) {
-    auto onRefusal = [&](const JsonValue&, unsigned int code) -> unsigned int {
+    auto onRefusal = [&](const JsonValue&, int code) -> int {
         // The whole request refused because one of its disks does not exist.
         for (const auto& entry : disks) {
             if (restErrorsContain(notFoundText(entry.first))) {
-                ctx->errorCode = ZY_KRVN_ERR_DISK_NOT_FOUND;
-                return ZY_KRVN_ERR_DISK_NOT_FOUND;
+                return ctx->recode(ZY_KRVN_ERR_DISK_NOT_FOUND);
             }
         }
         return code;
     };
-    auto perDisk = [&](const JsonValue& response) -> unsigned int {
+    auto perDisk = [&](const JsonValue& response) -> int {
         std::string failed;
+        std::string sentences;
         for (const DiskOutcome& outcome : outcomesOf(response)) {
             const bool gone = !outcome.ok() && outcome.message.find(notFoundText(outcome.name)) != std::string::npos;
             if (gone) ctx->log(ZY_KRVN_LOGLVL_ERROR, ZY_KRVN_LOG_DISK_NOT_FOUND_ON_DELETE, outcome.name.c_str());
@@ -108,32 +104,26 @@ int KrvnCommonUtils::processDeleteDisk(std::map<std::string, bool>& disks) {
                 if (entry != disks.end()) entry->second = true;
                 continue;
             }
-            ctx->errorCode = ZY_KRVN_ERR_OPERATION_FAILED;
-            ctx->errorText << ZY_KRVN_ERR_DISK_DELETION_1 << outcome.name << ZY_KRVN_ERR_DISK_DELETION_2
-                           << outcome.message << ZY_KRVN_ERR_CLOSE;
+            sentences += CWqString::Format(ZY_KRVN_ERR_DISK_DELETION, {outcome.name, maskedForError(outcome.message)});
             failed += outcome.name + ZY_KRVN_REST_LIST_SEP;
         }
         if (failed.empty()) return 0;
         failed.pop_back();
-        ctx->errorCode = ZY_KRVN_ERR_REST_CONTENT;
-        ctx->errorText << ZY_KRVN_ERR_DELETION_SUMMARY_1 << failed << ZY_KRVN_ERR_DELETION_SUMMARY_2;
-        ctx->log(ZY_KRVN_LOGLVL_ERROR, ZY_KRVN_LOG_CLUSTER_NAMED_OP_FAILED, ZY_KRVN_REST_CMN_VALUE_TYPE_DELETE_DISK,
-                 ctx->errorCode, ctx->errorString().c_str());
-        return ZY_KRVN_ERR_REST_CONTENT;
+        return ctx->fail(ZY_KRVN_ERR_REST_CONTENT, sentences + CWqString::Format(ZY_KRVN_ERR_DELETION_SUMMARY, {failed}),
+                         KrvnFailLog::about(ZY_KRVN_REST_CMN_VALUE_TYPE_DELETE_DISK, ZY_KRVN_LOG_CLUSTER_NAMED_OP_FAILED));
     };
-    return static_cast<int>(processRestResp(kDeleteDisk, perDisk, onRefusal));
+    return processRestResp(kDeleteDisk, perDisk, onRefusal);
 }
 
 int KrvnCommonUtils::rest_resizeDisk(const KrvnDisk& disk) {
-    return static_cast<int>(runRestOp(
+    return runRestOp(
         kResizeDisk, [&](std::string& body) { return buildReqBodyForKorvanResizeDisk(body, disk); },
-        ZY_KRVN_ERR_RESIZE_DISK_1 + disk.vDiskName + ZY_KRVN_ERR_RESIZE_DISK_2 + ctx->arrayDetails.arrayId +
-            ZY_KRVN_ERR_CLOSE,
-        [&] { return static_cast<unsigned int>(processResizeDiskResp(disk)); }));
+        CWqString::Format(ZY_KRVN_ERR_RESIZE_DISK, {disk.vDiskName, ctx->arrayDetails.arrayId}),
+        [&] { return processResizeDiskResp(disk); });
 }
 
 int KrvnCommonUtils::processResizeDiskResp(const KrvnDisk&) {
-    return static_cast<int>(processRestResp(kResizeDisk, [&](const JsonValue& response) -> unsigned int {
+    return processRestResp(kResizeDisk, [&](const JsonValue& response) -> int {
         for (const DiskOutcome& outcome : outcomesOf(response)) {
             if (outcome.ok()) continue;
             // A smaller size is refused by the cluster; the disk keeps the size it has.
@@ -141,34 +131,30 @@ int KrvnCommonUtils::processResizeDiskResp(const KrvnDisk&) {
                 ctx->log(ZY_KRVN_LOGLVL_ERROR, ZY_KRVN_LOG_RESIZE_SHRINK, outcome.name.c_str());
                 continue;
             }
-            ctx->errorCode = ZY_KRVN_ERR_REST_CONTENT;
-            ctx->errorText << ZY_KRVN_ERR_RESIZE_FAILED_1 << outcome.name << ZY_KRVN_ERR_RESIZE_FAILED_2
-                           << outcome.message << ZY_KRVN_ERR_CLOSE;
-            ctx->log(ZY_KRVN_LOGLVL_ERROR, ZY_KRVN_LOG_CLUSTER_NAMED_OP_FAILED, ZY_KRVN_REST_CMN_VALUE_TYPE_RESIZE_DISK,
-                     ctx->errorCode, ctx->errorString().c_str());
-            return ZY_KRVN_ERR_REST_CONTENT;
+            return ctx->fail(ZY_KRVN_ERR_REST_CONTENT,
+                             CWqString::Format(ZY_KRVN_ERR_RESIZE_FAILED, {outcome.name, maskedForError(outcome.message)}),
+                             KrvnFailLog::about(ZY_KRVN_REST_CMN_VALUE_TYPE_RESIZE_DISK, ZY_KRVN_LOG_CLUSTER_NAMED_OP_FAILED));
         }
         return 0;
-    }));
+    });
 }
 
 int KrvnCommonUtils::rest_getClusterSettingInfo() {
-    return static_cast<int>(runRestOp(
+    return runRestOp(
         kClusterInfo, [&](std::string& body) { return buildReqBodyForKorvanGetClusterSettingInfo(body); },
-        ZY_KRVN_ERR_CLUS_INFO + ctx->arrayDetails.arrayId + ZY_KRVN_ERR_CLOSE,
-        [&] { return static_cast<unsigned int>(processGetClusterSettingInfo(ctx->arrayDetails.clusterUniqueId)); }));
+        CWqString::Format(ZY_KRVN_ERR_CLUS_INFO, {ctx->arrayDetails.arrayId}),
+        [&] { return processGetClusterSettingInfo(ctx->arrayDetails.clusterUniqueId); });
 }
 
 int KrvnCommonUtils::processGetClusterSettingInfo(std::string& hash) {
-    return static_cast<int>(processRestResp(kClusterInfo, [&](const JsonValue& response) -> unsigned int {
+    return processRestResp(kClusterInfo, [&](const JsonValue& response) -> int {
         std::string value;
         response.member(ZY_KRVN_REST_CMN_FIELD_RESULT).getString(ZY_KRVN_REST_CLUS_INFO_FIELD_HASH, value);
         if (value.empty())
-            return static_cast<unsigned int>(
-                ctx->fail(ZY_KRVN_ERR_REST_CONTENT, ZY_KRVN_ERR_NO_CLUSTER_HASH, ZY_KRVN_LOG_CLUSTER_OP_FAILED));
+            return ctx->fail(ZY_KRVN_ERR_REST_CONTENT, ZY_KRVN_ERR_NO_CLUSTER_HASH, ZY_KRVN_LOG_CLUSTER_OP_FAILED);
         hash = normaliseClusterHash(value);
         return 0;
-    }));
+    });
 }
 
 }  // namespace ZYKorvanCommon

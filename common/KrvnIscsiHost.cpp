@@ -7,6 +7,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "CWqString.h"
 #include "EvDebug.h"
 #include "KrvnCommonUtils.h"
 #include "KrvnNumbers.h"
@@ -125,7 +126,7 @@ int KrvnCommonUtils::tryiSCSITargetLogin(std::vector<std::pair<std::string, std:
     }
     if (successes == targets.size()) return 0;
     return ctx->fail(ZY_KRVN_ERR_OPERATION_FAILED,
-                     ZY_KRVN_ISCSI_LOGIN_FAILED_PRE + std::to_string(pass) + ZY_KRVN_ISCSI_LOGIN_FAILED_POST,
+                     CWqString::Format(ZY_KRVN_ISCSI_LOGIN_FAILED, {pass}),
                      ZY_KRVN_ISCSI_LOGIN_FAILED_LOG);
 }
 
@@ -150,7 +151,7 @@ int KrvnCommonUtils::getLocalHostName(std::string& name) {
         return 0;
     }
     return ctx->fail(ZY_KRVN_ERR_OPERATION_FAILED,
-                     ZY_KRVN_HOST_NAME_FAILED + std::to_string(errno) + "]",
+                     CWqString::Format(ZY_KRVN_HOST_NAME_FAILED, {errno}),
                      ZY_KRVN_HOST_OP_FAILED_LOG);
 }
 
@@ -158,7 +159,7 @@ int KrvnCommonUtils::getDeviceList(const std::string& host, std::vector<std::str
     ctx->log(ZY_KRVN_LOGLVL_SNAP_OP_START, ZY_KRVN_DEVICE_LIST, host.c_str());
     std::vector<std::string> list;
     if (ctx->osUtil == nullptr || !ctx->osUtil->getDeviceList(host.c_str(), "", list))
-        return ctx->fail(ZY_KRVN_ERR_OPERATION_FAILED, ZY_KRVN_DEVICE_LIST_FAILED + host + "].",
+        return ctx->fail(ZY_KRVN_ERR_OPERATION_FAILED, CWqString::Format(ZY_KRVN_DEVICE_LIST_FAILED, {host}),
                          ZY_KRVN_HOST_OP_FAILED_LOG);
     devices.swap(list);
     ctx->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_DEVICE_LIST_COUNT, devices.size());

@@ -1,53 +1,31 @@
 // Printable forms of the records: they are part of the log format, byte for byte.
 #include "KrvnRecords.h"
 
-#include <sstream>
+#include "CWqString.h"
 
 namespace ZYKorvanCommon {
 
 namespace {
-const char* const ZY_KRVN_DUMP_HEADER = "Dump of ArrayDetails object: ";
-const char* const ZY_KRVN_DUMP_ARRAY_NUMBER = "Array # [";
-const char* const ZY_KRVN_DUMP_ARRAY_ID = "ArrayId [";
-const char* const ZY_KRVN_DUMP_SCSI_ARRAY_ID = "SCSI ArrayId [";
-const char* const ZY_KRVN_DUMP_CONTROL_HOST = "ControlHostName [";
-const char* const ZY_KRVN_DUMP_USER_NAME = "UserName[";
-const char* const ZY_KRVN_DUMP_USER_PSWD = "UserPswd [";
-const char* const ZY_KRVN_DUMP_SESSION = "Session [";
-const char* const ZY_KRVN_DUMP_HIDDEN = "******";
-const char* const ZY_KRVN_DUMP_FIELD_END = "] ";
-const char* const ZY_KRVN_DUMP_LAST_FIELD_END = "]";
-
-const char* const ZY_KRVN_CONFIGS_HEADER = "The array configurations - < ";
-const char* const ZY_KRVN_CONFIGS_HTTPS = "Use HTTPS-[";
-const char* const ZY_KRVN_CONFIGS_PORT = "Server port-[";
-const char* const ZY_KRVN_CONFIGS_REST_LOGGING = "REST Logging-[";
-const char* const ZY_KRVN_CONFIGS_RETRY_COUNT = "Max retry count-[";
-const char* const ZY_KRVN_CONFIGS_SLEEP_INTERVAL = "Sleep interval-[";
-const char* const ZY_KRVN_CONFIGS_STORAGE_PROXY = "Storage proxy-[";
-const char* const ZY_KRVN_CONFIGS_PROXY_SEPARATOR = ", ";
-const char* const ZY_KRVN_CONFIGS_FIELD_END = "] ";
-const char* const ZY_KRVN_CONFIGS_TRAILER = "> ";
+// {1} HTTPS, {2} port, {3} REST logging, {4} retry count, {5} sleep interval, {6} proxies.
+inline constexpr char ZY_KRVN_CONFIGS_PRINT[] =
+    "The array configurations - < Use HTTPS-[{1}] Server port-[{2}] REST Logging-[{3}] Max retry count-[{4}] "
+    "Sleep interval-[{5}] Storage proxy-[{6}] > ";
+inline constexpr char ZY_KRVN_CONFIGS_PROXY_SEPARATOR[] = ", ";
+// {1} number, {2} id, {3} SCSI id, {4} control host, {5} user, {6} password, {7} session.
+inline constexpr char ZY_KRVN_DUMP_ARRAY_DETAILS[] =
+    "Dump of ArrayDetails object: Array # [{1}] ArrayId [{2}] SCSI ArrayId [{3}] ControlHostName [{4}] UserName[{5}] "
+    "UserPswd [{6}] Session [{7}]";
+inline constexpr char ZY_KRVN_DUMP_HIDDEN[] = "******";
 
 // Secrets are shown only as present or absent.
 const char* hidden(const std::string& secret) { return secret.empty() ? "" : ZY_KRVN_DUMP_HIDDEN; }
 }  // namespace
 
 std::string KrvnArrayConfigs::getPrintString() const {
-    std::ostringstream out;
-    out << ZY_KRVN_CONFIGS_HEADER
-        << ZY_KRVN_CONFIGS_HTTPS << (useHttps ? "true" : "false") << ZY_KRVN_CONFIGS_FIELD_END
-        << ZY_KRVN_CONFIGS_PORT << serverPort << ZY_KRVN_CONFIGS_FIELD_END
-        << ZY_KRVN_CONFIGS_REST_LOGGING << restLogging << ZY_KRVN_CONFIGS_FIELD_END
-        << ZY_KRVN_CONFIGS_RETRY_COUNT << maxRetryCount << ZY_KRVN_CONFIGS_FIELD_END
-        << ZY_KRVN_CONFIGS_SLEEP_INTERVAL << sleepInterval << ZY_KRVN_CONFIGS_FIELD_END
-        << ZY_KRVN_CONFIGS_STORAGE_PROXY;
-    for (size_t i = 0; i < storageProxyList.size(); ++i) {
-        if (i > 0) out << ZY_KRVN_CONFIGS_PROXY_SEPARATOR;
-        out << storageProxyList[i];
-    }
-    out << ZY_KRVN_CONFIGS_FIELD_END << ZY_KRVN_CONFIGS_TRAILER;
-    return out.str();
+    std::string proxies;
+    for (const std::string& proxy : storageProxyList) proxies += (proxies.empty() ? "" : ZY_KRVN_CONFIGS_PROXY_SEPARATOR) + proxy;
+    return CWqString::Format(ZY_KRVN_CONFIGS_PRINT,
+                             {useHttps ? "true" : "false", serverPort, restLogging, maxRetryCount, sleepInterval, proxies});
 }
 
 void KrvnArrayDetails::reset() {
@@ -57,16 +35,8 @@ void KrvnArrayDetails::reset() {
 }
 
 void KrvnArrayDetails::dump(std::string& out) const {
-    std::ostringstream text;
-    text << ZY_KRVN_DUMP_HEADER
-         << ZY_KRVN_DUMP_ARRAY_NUMBER << arrayNumber << ZY_KRVN_DUMP_FIELD_END
-         << ZY_KRVN_DUMP_ARRAY_ID << arrayId << ZY_KRVN_DUMP_FIELD_END
-         << ZY_KRVN_DUMP_SCSI_ARRAY_ID << scsiArrayId << ZY_KRVN_DUMP_FIELD_END
-         << ZY_KRVN_DUMP_CONTROL_HOST << controlHostName << ZY_KRVN_DUMP_FIELD_END
-         << ZY_KRVN_DUMP_USER_NAME << userName << ZY_KRVN_DUMP_FIELD_END
-         << ZY_KRVN_DUMP_USER_PSWD << hidden(userPswd) << ZY_KRVN_DUMP_FIELD_END
-         << ZY_KRVN_DUMP_SESSION << hidden(sessionId) << ZY_KRVN_DUMP_LAST_FIELD_END;
-    out = text.str();
+    out = CWqString::Format(ZY_KRVN_DUMP_ARRAY_DETAILS, {arrayNumber, arrayId, scsiArrayId, controlHostName, userName,
+                                                         hidden(userPswd), hidden(sessionId)});
 }
 
 }  // namespace ZYKorvanCommon

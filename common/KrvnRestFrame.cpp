@@ -1,7 +1,8 @@
 // The one frame every cluster operation runs through. Each operation brings its descriptor
 // (type, method, result shape), its body builder, its failure sentence and its payload reader.
+#include "CWqString.h"
 #include "KrvnCommonUtils.h"
-#include "KrvnTextsRest.h"
+#include "KrvnTextsCluster.h"
 #include "ZYSnapRESTAPI.h"
 
 namespace ZYKorvanCommon {
@@ -23,11 +24,11 @@ bool answerRefusedWith(const std::string& answer, const char* text) {
 
 }  // namespace
 
-unsigned int KrvnCommonUtils::runRestOp(const KrvnRestOp& op, const KrvnBodyBuilder& build,
+int KrvnCommonUtils::runRestOp(const KrvnRestOp& op, const KrvnBodyBuilder& build,
                                         const std::string& failureText, const KrvnResponseReader& process,
                                         const KrvnFailureClassifier& classify) {
     rest_resetCtx();
-    if (build(ctx->restRequest) != 0) return static_cast<unsigned int>(ctx->errorCode);
+    if (build(ctx->restRequest) != 0) return ctx->errorCode;
     for (int attempt = 1;; ++attempt) {
         // The transport leaves the text alone on an empty answer: never read a stale one.
         ctx->restResponse.clear();
@@ -37,13 +38,13 @@ unsigned int KrvnCommonUtils::runRestOp(const KrvnRestOp& op, const KrvnBodyBuil
         if (!sent) {
             ctx->logRESTDetails();
             ctx->extractRESTErrorMsgs();
-            return static_cast<unsigned int>(
-                ctx->failRest(ZY_KRVN_ERR_OPERATION_FAILED, failureText, ZY_KRVN_LOG_CLUSTER_OP_FAILED_REST));
+            return 
+                ctx->fail(ZY_KRVN_ERR_OPERATION_FAILED, failureText, {ZY_KRVN_LOG_CLUSTER_OP_FAILED_REST, KrvnLogArgs::CodeTextClusterErrors});
         }
-        unsigned int rc = process();
+        int rc = process();
         if (rc == 0) return 0;
         if (op.retryOn && attempt < op.attempts && answerRefusedWith(ctx->restResponse, op.retryOn)) {
-            ctx->resetError();
+            ctx->tolerate();
             continue;
         }
         return classify ? classify(rc) : rc;
@@ -52,27 +53,19 @@ unsigned int KrvnCommonUtils::runRestOp(const KrvnRestOp& op, const KrvnBodyBuil
 
 bool KrvnCommonUtils::parseRestResp(JsonDocument& doc, const char* logFormat) {
     if (doc.parseObject(ctx->restResponse)) return true;
-    failCluster(ZY_KRVN_ERR_OPERATION_FAILED,
-                ZY_KRVN_ERR_PARSE_RESPONSE + maskedForError(ctx->restResponse) + ZY_KRVN_ERR_CLOSE, logFormat);
+    ctx->fail(ZY_KRVN_ERR_OPERATION_FAILED, CWqString::Format(ZY_KRVN_ERR_PARSE_RESPONSE, {maskedForError(ctx->restResponse)}),
+              KrvnFailLog::about(ctx->arrayDetails.arrayId, logFormat));
     return false;
 }
 
-unsigned int KrvnCommonUtils::processRestResp(const KrvnRestOp& op, const KrvnPayloadReader& payload,
+int KrvnCommonUtils::processRestResp(const KrvnRestOp& op, const KrvnPayloadReader& payload,
                                               const KrvnEnvelopeFallback& onEnvelopeFailure) {
     JsonDocument doc;
-    if (!parseRestResp(doc, ZY_KRVN_LOG_OP_STATUS_UNKNOWN)) return static_cast<unsigned int>(ctx->errorCode);
+    if (!parseRestResp(doc, ZY_KRVN_LOG_OP_STATUS_UNKNOWN)) return ctx->errorCode;
     const JsonValue response = doc.root();
-    unsigned int rc = processCommonResp(response, op.type, op.resultCheck);
+    int rc = processCommonResp(response, op.type, op.resultCheck);
     if (rc != 0) return onEnvelopeFailure ? onEnvelopeFailure(response, rc) : rc;
     return payload(response);
-}
-
-unsigned int KrvnCommonUtils::failCluster(int code, const std::string& sentence, const char* logFormat) {
-    ctx->errorCode = code;
-    ctx->errorText << sentence;
-    ctx->log(ZY_KRVN_LOGLVL_ERROR, logFormat, ctx->arrayDetails.arrayId.c_str(), ctx->errorCode,
-             ctx->errorText.str().c_str());
-    return static_cast<unsigned int>(code);
 }
 
 bool KrvnCommonUtils::restErrorsContain(const std::string& text) const {

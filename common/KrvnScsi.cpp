@@ -5,6 +5,7 @@
 #include <cstring>
 #include <sstream>
 
+#include "CWqString.h"
 #include "KrvnCommonUtils.h"
 #include "KrvnTextsScsi.h"
 #include "ZyDeviceTree.h"
@@ -54,25 +55,21 @@ int KrvnCommonUtils::doSCSIInquiry(const std::string& device, const unsigned cha
     CWqError error;
     SP<ZyDevice> dev = ZyDeviceTree::getDevice(device.c_str(), &error);
     if (!dev) {
-        std::ostringstream sentence;
-        sentence << ZY_KRVN_ERR_SCSI_NO_DEVICE << device << ZY_KRVN_ERR_SCSI_NO_DEVICE_ERROR << error.AsString()
-                 << ZY_KRVN_ERR_SCSI_END;
-        return ctx->fail(ZY_KRVN_ERR_SCSI_DEVICE, sentence.str(), ZY_KRVN_LOG_SCSI_INQUIRY_FAILED);
+        return ctx->fail(ZY_KRVN_ERR_SCSI_DEVICE, CWqString::Format(ZY_KRVN_ERR_SCSI_NO_DEVICE, {device, error.AsString()}),
+                         ZY_KRVN_LOG_SCSI_INQUIRY_FAILED);
     }
     auto* scsi = static_cast<ZyDeviceScsiIface*>(dev->GetInterface(ZY_KRVN_SCSI_SCSI_IFACE_NAME));
     if (!scsi) {
-        return ctx->fail(ZY_KRVN_ERR_SCSI_DEVICE, dev->GetName() + ZY_KRVN_ERR_SCSI_NOT_SCSI,
+        return ctx->fail(ZY_KRVN_ERR_SCSI_DEVICE, CWqString::Format(ZY_KRVN_ERR_SCSI_NOT_SCSI, {dev->GetName()}),
                          ZY_KRVN_LOG_SCSI_INQUIRY_FAILED);
     }
     std::memset(response, 0, ZY_KRVN_SCSI_RESP_LEN);
     error.Clear();
     if (scsi->SendCdb(cdb, ZY_KRVN_SCSI_CDB_LEN, response, ZY_KRVN_SCSI_RESP_LEN, ZY_KRVN_SCSI_TIMEOUT_SEC,
                       &error) == -1) {
-        std::ostringstream sentence;
-        sentence << ZY_KRVN_ERR_SCSI_INQUIRY << device << ZY_KRVN_ERR_SCSI_INQUIRY_ERROR << error.AsString()
-                 << ZY_KRVN_ERR_SCSI_INQUIRY_EVPD << evpd << ZY_KRVN_ERR_SCSI_INQUIRY_PAGE << byteHex(page)
-                 << ZY_KRVN_ERR_SCSI_END;
-        return ctx->fail(ZY_KRVN_ERR_SCSI_DEVICE, sentence.str(), ZY_KRVN_LOG_SCSI_INQUIRY_FAILED);
+        return ctx->fail(ZY_KRVN_ERR_SCSI_DEVICE,
+                         CWqString::Format(ZY_KRVN_ERR_SCSI_INQUIRY, {device, error.AsString(), evpd, byteHex(page)}),
+                         ZY_KRVN_LOG_SCSI_INQUIRY_FAILED);
     }
     return 0;
 }
@@ -112,50 +109,36 @@ void KrvnCommonUtils::getArrayIdFromSCSIResp(const unsigned char* response, std:
 
 int KrvnCommonUtils::checkStdPageInfoForKorvan(const std::string& device, const std::string& vendor,
                                                const std::string& product, const std::string& /*revision*/) {
-    std::ostringstream sentence;
-    if (vendor.empty()) {
-        sentence << ZY_KRVN_ERR_SCSI_VENDOR_EMPTY << device << ZY_KRVN_ERR_SCSI_EXPECTED_VENDOR
-                 << ZY_KRVN_SCSI_KORVAN_VENDOR << ZY_KRVN_ERR_SCSI_END;
-    } else if (product.empty()) {
-        sentence << ZY_KRVN_ERR_SCSI_PRODUCT_EMPTY << device << ZY_KRVN_ERR_SCSI_EXPECTED_PRODUCT
-                 << ZY_KRVN_SCSI_KORVAN_PRODUCT << ZY_KRVN_ERR_SCSI_END;
-    } else if (vendor != ZY_KRVN_SCSI_KORVAN_VENDOR) {
-        sentence << ZY_KRVN_ERR_SCSI_VENDOR_MISMATCH << vendor << ZY_KRVN_ERR_SCSI_VENDOR_MISMATCH_DEVICE << device
-                 << ZY_KRVN_ERR_SCSI_NOT_MATCHING_VENDOR << ZY_KRVN_SCSI_KORVAN_VENDOR << ZY_KRVN_ERR_SCSI_END;
-    } else if (product != ZY_KRVN_SCSI_KORVAN_PRODUCT) {
-        sentence << ZY_KRVN_ERR_SCSI_PRODUCT_MISMATCH << product << ZY_KRVN_ERR_SCSI_PRODUCT_MISMATCH_DEVICE
-                 << device << ZY_KRVN_ERR_SCSI_NOT_MATCHING_PRODUCT << ZY_KRVN_SCSI_KORVAN_PRODUCT
-                 << ZY_KRVN_ERR_SCSI_END;
-    } else {
+    std::string sentence;
+    if (vendor.empty())
+        sentence = CWqString::Format(ZY_KRVN_ERR_SCSI_VENDOR_EMPTY, {device, ZY_KRVN_SCSI_KORVAN_VENDOR});
+    else if (product.empty())
+        sentence = CWqString::Format(ZY_KRVN_ERR_SCSI_PRODUCT_EMPTY, {device, ZY_KRVN_SCSI_KORVAN_PRODUCT});
+    else if (vendor != ZY_KRVN_SCSI_KORVAN_VENDOR)
+        sentence = CWqString::Format(ZY_KRVN_ERR_SCSI_VENDOR_MISMATCH, {vendor, device, ZY_KRVN_SCSI_KORVAN_VENDOR});
+    else if (product != ZY_KRVN_SCSI_KORVAN_PRODUCT)
+        sentence = CWqString::Format(ZY_KRVN_ERR_SCSI_PRODUCT_MISMATCH, {product, device, ZY_KRVN_SCSI_KORVAN_PRODUCT});
+    else
         return 0;
-    }
-    return ctx->fail(ZY_KRVN_ERR_SCSI_DATA, sentence.str(), ZY_KRVN_LOG_SCSI_CHECK_FAILED);
+    return ctx->fail(ZY_KRVN_ERR_SCSI_DATA, sentence, ZY_KRVN_LOG_SCSI_CHECK_FAILED);
 }
 
 int KrvnCommonUtils::checkDiskIdInfoForKorvan(const std::string& device, const std::string& serial) {
     if (!serial.empty()) return 0;
-    return ctx->fail(ZY_KRVN_ERR_SCSI_DATA, ZY_KRVN_ERR_SCSI_SERIAL_EMPTY + device + ZY_KRVN_ERR_SCSI_END,
+    return ctx->fail(ZY_KRVN_ERR_SCSI_DATA, CWqString::Format(ZY_KRVN_ERR_SCSI_SERIAL_EMPTY, {device}),
                      ZY_KRVN_LOG_SCSI_INVALID_DETAILS);
 }
 
 int KrvnCommonUtils::checkArrayIdInfoForKorvan(const std::string& device, const std::string& clusterSerial) {
     if (!clusterSerial.empty()) return 0;
-    return ctx->fail(ZY_KRVN_ERR_SCSI_DATA, ZY_KRVN_ERR_SCSI_CLUSTER_SERIAL_EMPTY + device + ZY_KRVN_ERR_SCSI_END,
+    return ctx->fail(ZY_KRVN_ERR_SCSI_DATA, CWqString::Format(ZY_KRVN_ERR_SCSI_CLUSTER_SERIAL_EMPTY, {device}),
                      ZY_KRVN_LOG_SCSI_INVALID_DETAILS);
 }
 
-int KrvnCommonUtils::failPageMismatch(const std::string& device, unsigned char returned, int requested,
-                                      const char* logFormat) {
-    std::ostringstream sentence;
-    sentence << ZY_KRVN_ERR_SCSI_PAGE_MISMATCH << byteHex(returned) << ZY_KRVN_ERR_SCSI_PAGE_MISMATCH_REQUESTED
-             << requested << ZY_KRVN_ERR_SCSI_PAGE_MISMATCH_DEVICE << device << ZY_KRVN_ERR_SCSI_PAGE_MISMATCH_END;
-    // Discovery logs the usual (code, text) pair; the inquiry's own line carries the text only.
-    if (std::strstr(logFormat, "%d") != nullptr)
-        return ctx->fail(ZY_KRVN_ERR_SCSI_DATA, sentence.str(), logFormat);
-    ctx->errorCode = ZY_KRVN_ERR_SCSI_DATA;
-    ctx->errorText << sentence.str();
-    ctx->log(ZY_KRVN_LOGLVL_ERROR, logFormat, ctx->errorText.str().c_str());
-    return ctx->errorCode;
+int KrvnCommonUtils::refuseMismatchedPage(const std::string& device, unsigned char returned, int requested,
+                                      const KrvnFailLog& log) {
+    return ctx->fail(ZY_KRVN_ERR_SCSI_DATA,
+                     CWqString::Format(ZY_KRVN_ERR_SCSI_PAGE_MISMATCH, {byteHex(returned), requested, device}), log);
 }
 
 int KrvnCommonUtils::inquireDevice(const std::string& device, std::string& vDiskSerial, std::string& clusterSerial) {
@@ -176,8 +159,8 @@ int KrvnCommonUtils::inquireDevice(const std::string& device, std::string& vDisk
         if (rc != 0) return rc;
         dumpHexBuf(response, ZY_KRVN_SCSI_RESP_LEN);
         if (response[ZY_KRVN_SCSI_RESP_PAGE_OFFSET] != page)
-            return failPageMismatch(device, response[ZY_KRVN_SCSI_RESP_PAGE_OFFSET], page,
-                                    ZY_KRVN_LOG_SCSI_PAGE_MISMATCH);
+            return refuseMismatchedPage(device, response[ZY_KRVN_SCSI_RESP_PAGE_OFFSET], page,
+                                    {ZY_KRVN_LOG_SCSI_PAGE_MISMATCH, KrvnLogArgs::Text});
         switch (page) {
             case ZY_KRVN_SCSI_PAGE_STD: {
                 std::string vendor, product, revision;

@@ -3,13 +3,13 @@
 #include "CWqString.h"
 #include "KrvnCommonUtils.h"
 #include "KrvnRestFrame.h"
-#include "KrvnTextsRest.h"
+#include "KrvnTextsCluster.h"
 #include "ZYSnapRESTAPI.h"
 #include "ZYSnapRESTTexts.h"
 
 namespace ZYKorvanCommon {
 
-unsigned int KrvnCommonUtils::rest_initializeClient() {
+int KrvnCommonUtils::rest_initializeClient() {
     if (!ctx->restClient) {
         ctx->restClient = new ZYSnapRESTAPI();
         ctx->restClient->setLogger(ctx->logger);
@@ -33,33 +33,32 @@ unsigned int KrvnCommonUtils::rest_initializeClient() {
     return 0;
 }
 
-unsigned int KrvnCommonUtils::rest_connectToArray() {
-    unsigned int rc = rest_initializeClient();
+int KrvnCommonUtils::rest_connectToArray() {
+    int rc = rest_initializeClient();
     if (rc != 0) return rc;
     const KrvnArrayDetails& details = ctx->arrayDetails;
     ctx->log(ZY_KRVN_LOGLVL_SNAP_OP_START, ZY_KRVN_LOG_CONNECTING, details.arrayId.c_str());
-    const std::string connectFailed = ZY_KRVN_ERR_CONNECT_1 + details.arrayId + ZY_KRVN_ERR_CONNECT_2 +
-                                      details.controlHostName + ZY_KRVN_ERR_CONNECT_3;
 
     rest_resetCtx();
-    if (buildReqBodyForKorvanConnect(ctx->restRequest) != 0) return static_cast<unsigned int>(ctx->errorCode);
+    if (buildReqBodyForKorvanConnect(ctx->restRequest) != 0) return ctx->errorCode;
     if (!ctx->restClient->connect(ctx->restApi, ctx->restRequest, ctx->restResponse)) {
         ctx->logRESTDetails();
-        return static_cast<unsigned int>(
-            ctx->failRest(ZY_KRVN_ERR_OPERATION_FAILED, connectFailed, ZY_KRVN_LOG_CLUSTER_OP_FAILED_REST));
+        return ctx->fail(ZY_KRVN_ERR_OPERATION_FAILED,
+                         CWqString::Format(ZY_KRVN_ERR_CONNECT, {details.arrayId, details.controlHostName}),
+                         {ZY_KRVN_LOG_CLUSTER_OP_FAILED_REST, KrvnLogArgs::CodeTextClusterErrors});
     }
     rc = processConnectResp();
-    if (rc != 0) return static_cast<unsigned int>(ctx->errorCode);
+    if (rc != 0) return ctx->errorCode;
     sessionOpen_ = true;
     ctx->log(ZY_KRVN_LOGLVL_SNAP_OP_END, ZY_KRVN_LOG_CONNECTING_DONE, details.arrayId.c_str());
     return 0;
 }
 
-unsigned int KrvnCommonUtils::processConnectResp() {
+int KrvnCommonUtils::processConnectResp() {
     JsonDocument doc;
-    if (!parseRestResp(doc, ZY_KRVN_LOG_CONNECT_STATUS_UNKNOWN)) return static_cast<unsigned int>(ctx->errorCode);
+    if (!parseRestResp(doc, ZY_KRVN_LOG_CONNECT_STATUS_UNKNOWN)) return ctx->errorCode;
     const JsonValue response = doc.root();
-    unsigned int rc = processCommonResp(response, ZY_KRVN_REST_CMN_VALUE_TYPE_LOGIN, ZY_KRVN_CHECK_RESULT_FIELD_OBJECT);
+    int rc = processCommonResp(response, ZY_KRVN_REST_CMN_VALUE_TYPE_LOGIN, ZY_KRVN_CHECK_RESULT_FIELD_OBJECT);
     if (rc != 0) return rc;
 
     const JsonValue result = response.member(ZY_KRVN_REST_CMN_FIELD_RESULT);
@@ -67,10 +66,9 @@ unsigned int KrvnCommonUtils::processConnectResp() {
     const std::string userName = jsonText(result, ZY_KRVN_REST_LOGIN_FIELD_USERNAME);
     if (sessionId.empty()) {
         ctx->logRESTDetails();
-        return failCluster(ZY_KRVN_ERR_REST_CONTENT,
-                           std::string(ZY_KRVN_ERR_INVALID_LOGIN_1) + ZY_KRVN_REST_LOGIN_FIELD_SSN_ID +
-                               ZY_KRVN_ERR_INVALID_LOGIN_2,
-                           ZY_KRVN_LOG_CONNECT_FAILED);
+        return ctx->fail(ZY_KRVN_ERR_REST_CONTENT,
+                         CWqString::Format(ZY_KRVN_ERR_INVALID_LOGIN, {ZY_KRVN_REST_LOGIN_FIELD_SSN_ID}),
+                         KrvnFailLog::about(ctx->arrayDetails.arrayId, ZY_KRVN_LOG_CONNECT_FAILED));
     }
     const std::string primaryTenant = jsonText(result, ZY_KRVN_REST_LOGIN_FIELD_PRIM_TENANT);
     std::string roles;
@@ -91,7 +89,7 @@ unsigned int KrvnCommonUtils::processConnectResp() {
     return 0;
 }
 
-unsigned int KrvnCommonUtils::processCommonResp(const JsonValue& response, const std::string& expectedType,
+int KrvnCommonUtils::processCommonResp(const JsonValue& response, const std::string& expectedType,
                                                 int checkResult) {
     const std::string status = jsonText(response, ZY_KRVN_REST_CMN_FIELD_STATUS);
     const std::string type = jsonText(response, ZY_KRVN_REST_CMN_FIELD_TYPE);
@@ -101,18 +99,15 @@ unsigned int KrvnCommonUtils::processCommonResp(const JsonValue& response, const
     if (status != ZY_KRVN_REST_CMN_VALUE_STATUS_OK) {
         ctx->logRESTDetails();
         ctx->extractRESTErrorMsgs();
-        ctx->errorCode = ZY_KRVN_ERR_REST_CONTENT;
-        ctx->errorText << ZY_KRVN_ERR_REQUEST_FAILED_1 << expectedType << ZY_KRVN_ERR_REQUEST_FAILED_2
-                       << ctx->restErrors.str() << ZY_KRVN_ERR_CLOSE;
-        ctx->log(ZY_KRVN_LOGLVL_ERROR, ZY_KRVN_LOG_CLUSTER_STATUS_FAILED, ctx->arrayDetails.arrayId.c_str(),
-                 status.c_str(), ctx->errorCode, ctx->errorText.str().c_str());
-        return ZY_KRVN_ERR_REST_CONTENT;
+        return ctx->fail(ZY_KRVN_ERR_REST_CONTENT,
+                         CWqString::Format(ZY_KRVN_ERR_REQUEST_FAILED, {expectedType, ctx->restErrors.str()}),
+                         KrvnFailLog::about(ctx->arrayDetails.arrayId, maskedForError(status), ZY_KRVN_LOG_CLUSTER_STATUS_FAILED));
     }
     if (type != expectedType) {
         ctx->logRESTDetails();
-        return failCluster(ZY_KRVN_ERR_REST_CONTENT,
-                           ZY_KRVN_ERR_WRONG_TYPE_1 + maskedForError(type) + ZY_KRVN_ERR_WRONG_TYPE_2 + expectedType + ZY_KRVN_ERR_CLOSE,
-                           ZY_KRVN_LOG_CLUSTER_OP_ERROR);
+        return ctx->fail(ZY_KRVN_ERR_REST_CONTENT,
+                         CWqString::Format(ZY_KRVN_ERR_WRONG_TYPE, {maskedForError(type), expectedType}),
+                         KrvnFailLog::about(ctx->arrayDetails.arrayId, ZY_KRVN_LOG_CLUSTER_OP_ERROR));
     }
     if (checkResult == ZY_KRVN_CHECK_RESULT_FIELD_NONE) return 0;
     const JsonValue result = response.member(ZY_KRVN_REST_CMN_FIELD_RESULT);
@@ -120,25 +115,21 @@ unsigned int KrvnCommonUtils::processCommonResp(const JsonValue& response, const
         (checkResult == ZY_KRVN_CHECK_RESULT_FIELD_ARRAY && result.isArray()))
         return 0;
     ctx->logRESTDetails();
-    return failCluster(ZY_KRVN_ERR_REST_CONTENT,
-                       ZY_KRVN_ERR_NO_RESULT_1 + expectedType + ZY_KRVN_ERR_NO_RESULT_2 + ZY_KRVN_REST_CMN_FIELD_RESULT +
-                           ZY_KRVN_ERR_CLOSE,
-                       ZY_KRVN_LOG_CLUSTER_OP_ERROR);
+    return ctx->fail(ZY_KRVN_ERR_REST_CONTENT,
+                     CWqString::Format(ZY_KRVN_ERR_NO_RESULT, {expectedType, ZY_KRVN_REST_CMN_FIELD_RESULT}),
+                     KrvnFailLog::about(ctx->arrayDetails.arrayId, ZY_KRVN_LOG_CLUSTER_OP_ERROR));
 }
 
-unsigned int KrvnCommonUtils::rest_disconnectArray() {
+int KrvnCommonUtils::rest_disconnectArray() {
     sessionOpen_ = false;   // one attempt: a refused logout is not sent again
     const char* cluster = ctx->arrayDetails.arrayId.c_str();
     ctx->restRequest.clear();
     ctx->restResponse.clear();
     // A failed logout must not change what the host is told about the operation, so a
     // refused session id leaves the error state exactly as it was.
-    const int savedCode = ctx->errorCode;
-    const std::string savedText = ctx->errorText.str();
+    const KrvnErrorState before = ctx->errorState();
     if (buildReqBodyForKorvanDisconnect(ctx->restRequest) != 0) {
-        ctx->errorCode = savedCode;
-        ctx->errorText.str(savedText);
-        ctx->errorText.seekp(0, std::ios_base::end);
+        ctx->restoreErrorState(before);
         ctx->log(ZY_KRVN_LOGLVL_ERROR, ZY_KRVN_LOG_LOGOUT_FAILED, cluster);
         return 1;
     }
@@ -152,7 +143,7 @@ unsigned int KrvnCommonUtils::rest_disconnectArray() {
     return 0;
 }
 
-unsigned int KrvnCommonUtils::processLogout() {
+int KrvnCommonUtils::processLogout() {
     JsonDocument doc;
     if (!doc.parseObject(ctx->restResponse)) {
         ctx->log(ZY_KRVN_LOGLVL_ERROR, ZY_KRVN_LOG_LOGOUT_PARSE_FAILED, maskedForError(ctx->restResponse).c_str());

@@ -3,7 +3,7 @@
 #include "CWqString.h"
 #include "KrvnCommonUtils.h"
 #include "KrvnRestFrame.h"
-#include "KrvnTextsRest.h"
+#include "KrvnTextsCluster.h"
 
 namespace ZYKorvanCommon {
 
@@ -28,14 +28,14 @@ void appendNames(const JsonValue& response, const char* key, std::vector<std::st
 
 }  // namespace
 
-unsigned int KrvnCommonUtils::rest_createSnaps(std::map<std::string, std::string>& sources) {
+int KrvnCommonUtils::rest_createSnaps(std::map<std::string, std::string>& sources) {
     return runRestOp(
         kCreateSnaps, [&](std::string& body) { return buildReqBodyForKorvanCreateSnaps(body, sources); },
         ZY_KRVN_ERR_CREATE_SNAPS, [&] { return processCreateSnaps(sources); });
 }
 
-unsigned int KrvnCommonUtils::processCreateSnaps(std::map<std::string, std::string>& sources) {
-    return processRestResp(kCreateSnaps, [&](const JsonValue& response) -> unsigned int {
+int KrvnCommonUtils::processCreateSnaps(std::map<std::string, std::string>& sources) {
+    return processRestResp(kCreateSnaps, [&](const JsonValue& response) -> int {
         std::string failures;
         response.member(ZY_KRVN_REST_CMN_FIELD_RESULT).forEachElement([&](const JsonValue& element) {
             const std::string status = jsonText(element, ZY_KRVN_REST_CREATE_SNAPS_FIELD_STATUS);
@@ -43,8 +43,7 @@ unsigned int KrvnCommonUtils::processCreateSnaps(std::map<std::string, std::stri
             const std::string snapName = jsonText(element, ZY_KRVN_REST_CREATE_SNAPS_FIELD_SNAP_NAME);
             const std::string message = jsonText(element, ZY_KRVN_REST_CREATE_SNAPS_FIELD_MESSAGE);
             if (status != ZY_KRVN_REST_CMN_VALUE_STATUS_OK) {
-                failures += ZY_KRVN_SNAP_FAIL_ITEM_1 + name + ZY_KRVN_SNAP_FAIL_ITEM_2 + status +
-                            ZY_KRVN_SNAP_FAIL_ITEM_3 + message + ZY_KRVN_SNAP_FAIL_ITEM_4;
+                failures += CWqString::Format(ZY_KRVN_SNAP_FAIL_ITEM, {name, status, maskedForError(message)});
                 ctx->log(ZY_KRVN_LOGLVL_ERROR, ZY_KRVN_LOG_SNAP_ITEM_FAILED, name.c_str(), status.c_str(),
                          message.c_str());
                 return;
@@ -54,101 +53,98 @@ unsigned int KrvnCommonUtils::processCreateSnaps(std::map<std::string, std::stri
         });
         if (failures.empty()) return 0;
         failures.resize(failures.size() - ZY_KRVN_SNAP_FAIL_ITEM_TRAILER_LEN);
-        return static_cast<unsigned int>(ctx->fail(ZY_KRVN_ERR_OPERATION_FAILED,
-                                                   ZY_KRVN_ERR_SNAP_CREATION_FAILED + failures,
-                                                   ZY_KRVN_LOG_CLUSTER_OP_FAILED));
+        return ctx->fail(ZY_KRVN_ERR_OPERATION_FAILED, ZY_KRVN_ERR_SNAP_CREATION_FAILED + failures,
+                         ZY_KRVN_LOG_CLUSTER_OP_FAILED);
     });
 }
 
-unsigned int KrvnCommonUtils::rest_getSnapListForSource(const std::string& vDisk, std::vector<std::string>& snapNames) {
+int KrvnCommonUtils::rest_getSnapListForSource(const std::string& vDisk, std::vector<std::string>& snapNames) {
     return runRestOp(
         kGetSnapList, [&](std::string& body) { return buildReqBodyForKorvanGetSnapList(body, vDisk); },
-        ZY_KRVN_ERR_GET_SNAP_LIST + vDisk + ZY_KRVN_ERR_CLOSE, [&] { return processGetSnapList(snapNames); },
-        [&](unsigned int code) -> unsigned int {
+        CWqString::Format(ZY_KRVN_ERR_GET_SNAP_LIST, {vDisk}), [&] { return processGetSnapList(snapNames); },
+        [&](int code) -> int {
             if (!restErrorsContain(FXString::Format(ZY_KRVN_DISK_NOT_FOUND, vDisk))) return code;
-            ctx->errorCode = ZY_KRVN_ERR_NOT_FOUND;
-            return ZY_KRVN_ERR_NOT_FOUND;
+            return ctx->recode(ZY_KRVN_ERR_NOT_FOUND);
         });
 }
 
-unsigned int KrvnCommonUtils::processGetSnapList(std::vector<std::string>& snapNames) {
-    return processRestResp(kGetSnapList, [&](const JsonValue& response) -> unsigned int {
+int KrvnCommonUtils::processGetSnapList(std::vector<std::string>& snapNames) {
+    return processRestResp(kGetSnapList, [&](const JsonValue& response) -> int {
         appendNames(response, ZY_KRVN_REST_GET_SNAP_LIST_FIELD_NAME, snapNames);
         return 0;
     });
 }
 
-unsigned int KrvnCommonUtils::rest_deleteSnap(const std::string& vDisk, const std::string& snapName) {
+int KrvnCommonUtils::rest_deleteSnap(const std::string& vDisk, const std::string& snapName) {
     return runRestOp(
         kDeleteSnap, [&](std::string& body) { return buildReqBodyForKorvanDeleteSnap(body, snapName); },
-        ZY_KRVN_ERR_DELETE_SNAP_1 + snapName + ZY_KRVN_ERR_DELETE_SNAP_2 + vDisk + ZY_KRVN_ERR_CLOSE,
+        CWqString::Format(ZY_KRVN_ERR_DELETE_SNAP, {snapName, vDisk}),
         [&] { return processDeleteSnap(snapName); },
-        [&](unsigned int code) -> unsigned int {
+        [&](int code) -> int {
             if (!restErrorsContain(ZY_KRVN_DELETE_SNAP_NOT_EXIST)) return code;
-            ctx->errorCode = ZY_KRVN_ERR_SNAP_NOT_FOUND;
-            return ZY_KRVN_ERR_SNAP_NOT_FOUND;
+            return ctx->recode(ZY_KRVN_ERR_SNAP_NOT_FOUND);
         });
 }
 
-unsigned int KrvnCommonUtils::processDeleteSnap(const std::string& snapName) {
-    return processRestResp(kDeleteSnap, [&](const JsonValue& response) -> unsigned int {
+int KrvnCommonUtils::processDeleteSnap(const std::string& snapName) {
+    return processRestResp(kDeleteSnap, [&](const JsonValue& response) -> int {
         const std::string name = jsonText(response, ZY_KRVN_REST_DELETE_SNAP_FIELD_NAME);
         if (name == snapName) return 0;
         ctx->logRESTDetails();
-        return static_cast<unsigned int>(ctx->fail(
-            ZY_KRVN_ERR_REST_CONTENT, ZY_KRVN_ERR_DELETE_NAME_1 + name + ZY_KRVN_ERR_DELETE_NAME_2 + snapName + ZY_KRVN_ERR_CLOSE,
-            ZY_KRVN_LOG_DELETE_SUSPICIOUS));
+        return ctx->fail(
+            ZY_KRVN_ERR_REST_CONTENT, CWqString::Format(ZY_KRVN_ERR_DELETE_NAME, {name, snapName}),
+            ZY_KRVN_LOG_DELETE_SUSPICIOUS);
     });
 }
 
-unsigned int KrvnCommonUtils::rest_revertSnap(const std::string& vDisk, const std::string& snapName) {
+int KrvnCommonUtils::rest_revertSnap(const std::string& vDisk, const std::string& snapName) {
     return runRestOp(
         kRevertSnap, [&](std::string& body) { return buildReqBodyForKorvanRevert(body, snapName); },
-        ZY_KRVN_ERR_REVERT_1 + vDisk + ZY_KRVN_ERR_REVERT_2 + snapName + ZY_KRVN_ERR_CLOSE,
+        CWqString::Format(ZY_KRVN_ERR_REVERT, {vDisk, snapName}),
         [&] { return processRevertSnap(snapName); });
 }
 
-unsigned int KrvnCommonUtils::processRevertSnap(const std::string& snapName) {
-    return processRestResp(kRevertSnap, [&](const JsonValue& response) -> unsigned int {
+int KrvnCommonUtils::processRevertSnap(const std::string& snapName) {
+    return processRestResp(kRevertSnap, [&](const JsonValue& response) -> int {
         const std::string name = jsonText(response, ZY_KRVN_REST_REVERT_SNAP_FIELD_INIT_NAME);
         if (name == snapName) return 0;
-        return static_cast<unsigned int>(ctx->fail(
-            ZY_KRVN_ERR_OPERATION_FAILED, ZY_KRVN_ERR_REVERT_NAME_1 + name + ZY_KRVN_ERR_REVERT_NAME_2 + snapName + ZY_KRVN_ERR_CLOSE,
-            ZY_KRVN_LOG_CLUSTER_OP_FAILED));
+        return ctx->fail(
+            ZY_KRVN_ERR_OPERATION_FAILED, CWqString::Format(ZY_KRVN_ERR_REVERT_NAME, {name, snapName}),
+            ZY_KRVN_LOG_CLUSTER_OP_FAILED);
     });
 }
 
-unsigned int KrvnCommonUtils::rest_getCloneDetails(const std::string& snapName, std::vector<std::string>& cloneNames) {
+int KrvnCommonUtils::rest_getCloneDetails(const std::string& snapName, std::vector<std::string>& cloneNames) {
     return runRestOp(
         kGetClones, [&](std::string& body) { return buildReqBodyForKorvanGetCloneDetails(body, snapName); },
-        ZY_KRVN_ERR_GET_CLONES + snapName + ZY_KRVN_ERR_CLOSE, [&] { return processGetCloneDetails(cloneNames); });
+        CWqString::Format(ZY_KRVN_ERR_GET_CLONES, {snapName}), [&] { return processGetCloneDetails(cloneNames); });
 }
 
-unsigned int KrvnCommonUtils::processGetCloneDetails(std::vector<std::string>& cloneNames) {
-    return processRestResp(kGetClones, [&](const JsonValue& response) -> unsigned int {
+int KrvnCommonUtils::processGetCloneDetails(std::vector<std::string>& cloneNames) {
+    return processRestResp(kGetClones, [&](const JsonValue& response) -> int {
         appendNames(response, ZY_KRVN_REST_GET_SNAP_CLONES_FIELD_NAME, cloneNames);
         return 0;
     });
 }
 
-unsigned int KrvnCommonUtils::rest_createCloneOfSnap(const std::string& cloneName, const std::string& snapName) {
+int KrvnCommonUtils::rest_createCloneOfSnap(const std::string& cloneName, const std::string& snapName) {
     return runRestOp(
         kCreateClone, [&](std::string& body) { return buildReqBodyForKorvanCreateClone(body, cloneName, snapName); },
-        ZY_KRVN_ERR_CREATE_CLONE_1 + cloneName + ZY_KRVN_ERR_CREATE_CLONE_2 + snapName + ZY_KRVN_ERR_CLOSE,
+        CWqString::Format(ZY_KRVN_ERR_CREATE_CLONE, {cloneName, snapName}),
         [&] { return processCreateClone(cloneName, snapName); });
 }
 
-unsigned int KrvnCommonUtils::processCreateClone(const std::string& cloneName, const std::string& snapName) {
-    return processRestResp(kCreateClone, [&](const JsonValue& response) -> unsigned int {
+int KrvnCommonUtils::processCreateClone(const std::string& cloneName, const std::string& snapName) {
+    return processRestResp(kCreateClone, [&](const JsonValue& response) -> int {
         // "name" and "baseDisk" are answered too; only the status decides.
         const bool allOk = response.member(ZY_KRVN_REST_CMN_FIELD_RESULT).forEachElementWhile([](const JsonValue& clone) {
             return jsonText(clone, ZY_KRVN_REST_CREATE_CLONE_FIELD_STATUS) == ZY_KRVN_REST_CMN_VALUE_STATUS_OK;
         });
         if (allOk) return 0;
-        return static_cast<unsigned int>(ctx->fail(
+        return ctx->fail(
             ZY_KRVN_ERR_OPERATION_FAILED,
-            ZY_KRVN_ERR_CLONE_FAILED_1 + cloneName + ZY_KRVN_ERR_CLONE_FAILED_2 + snapName + ZY_KRVN_ERR_CLOSE,
-            ZY_KRVN_LOG_CLUSTER_OP_FAILED));
+            CWqString::Format(ZY_KRVN_ERR_CLONE_FAILED, {cloneName, snapName}),
+            ZY_KRVN_LOG_CLUSTER_OP_FAILED);
     });
 }
 

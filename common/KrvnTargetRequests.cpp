@@ -5,7 +5,7 @@
 #include "KrvnCommonUtils.h"
 #include "KrvnNumbers.h"
 #include "KrvnRestFrame.h"
-#include "KrvnTextsRest.h"
+#include "KrvnTextsCluster.h"
 
 namespace ZYKorvanCommon {
 
@@ -28,20 +28,20 @@ std::string joined(const std::vector<std::string>& names) {
 
 }  // namespace
 
-unsigned int KrvnCommonUtils::rest_getSCSITargetIQNs(const std::string& storageProxy,
+int KrvnCommonUtils::rest_getSCSITargetIQNs(const std::string& storageProxy,
                                                      std::map<std::string, std::vector<KrvnSCSITarget>>& targets) {
-    unsigned int rc = runRestOp(
+    int rc = runRestOp(
         kGetTargets, [&](std::string& body) { return buildReqBodyForKorvanGetSCSITgtIQNs(body, storageProxy); },
-        ZY_KRVN_ERR_GET_TARGETS + storageProxy + ZY_KRVN_ERR_CLOSE,
+        CWqString::Format(ZY_KRVN_ERR_GET_TARGETS, {storageProxy}),
         [&] { return processGetSCSITargetIQNs(storageProxy, targets); });
     if (rc != 0) return rc;
     ctx->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_LOG_GOT_TARGETS, targets[storageProxy].size());
     return 0;
 }
 
-unsigned int KrvnCommonUtils::processGetSCSITargetIQNs(const std::string& storageProxy,
+int KrvnCommonUtils::processGetSCSITargetIQNs(const std::string& storageProxy,
                                                        std::map<std::string, std::vector<KrvnSCSITarget>>& targets) {
-    return processRestResp(kGetTargets, [&](const JsonValue& response) -> unsigned int {
+    return processRestResp(kGetTargets, [&](const JsonValue& response) -> int {
         JsonValue rows;
         if (!response.member(ZY_KRVN_REST_CMN_FIELD_RESULT).getArray(ZY_KRVN_REST_GET_SCSI_TGT_FIELD_LUN_INFO, rows))
             return 0;
@@ -58,25 +58,25 @@ unsigned int KrvnCommonUtils::processGetSCSITargetIQNs(const std::string& storag
     });
 }
 
-unsigned int KrvnCommonUtils::rest_addLUNConnection(const std::vector<std::string>& vDisks,
+int KrvnCommonUtils::rest_addLUNConnection(const std::vector<std::string>& vDisks,
                                                     const std::vector<std::string>& storageProxies) {
     return runRestOp(
         kAddLun, [&](std::string& body) { return buildReqBodyForKorvanAddLUN(body, vDisks, storageProxies); },
-        ZY_KRVN_ERR_ADD_LUN_1 + joined(vDisks) + ZY_KRVN_ERR_ADD_LUN_2 + joined(storageProxies) + ZY_KRVN_ERR_ADD_LUN_3,
+        CWqString::Format(ZY_KRVN_ERR_ADD_LUN, {joined(vDisks), joined(storageProxies)}),
         [&] { return processAddLUN(vDisks, storageProxies); });
 }
 
-unsigned int KrvnCommonUtils::processAddLUN(const std::vector<std::string>&, const std::vector<std::string>&) {
-    return processRestResp(kAddLun, [&](const JsonValue& response) -> unsigned int {
-        unsigned int rc = 0;
+int KrvnCommonUtils::processAddLUN(const std::vector<std::string>&, const std::vector<std::string>&) {
+    return processRestResp(kAddLun, [&](const JsonValue& response) -> int {
+        int rc = 0;
         response.member(ZY_KRVN_REST_CMN_FIELD_RESULT).forEachElementWhile([&](const JsonValue& disk) {
             const std::string name = jsonText(disk, ZY_KRVN_REST_ADD_LUN_FIELD_NAME);
             if (jsonText(disk, ZY_KRVN_REST_ADD_LUN_FIELD_STATUS) != ZY_KRVN_REST_CMN_VALUE_STATUS_OK) {
-                rc = static_cast<unsigned int>(ctx->fail(
+                rc = ctx->fail(
                     ZY_KRVN_ERR_OPERATION_FAILED,
-                    ZY_KRVN_ERR_EXPOSE_DISK_1 + name + ZY_KRVN_ERR_EXPOSE_DISK_2 +
-                        maskedForError(jsonText(disk, ZY_KRVN_REST_ADD_LUN_FIELD_MESSAGE)) + ZY_KRVN_ERR_CLOSE,
-                    ZY_KRVN_LOG_CLUSTER_OP_FAILED));
+                    CWqString::Format(ZY_KRVN_ERR_EXPOSE_DISK,
+                                      {name, maskedForError(jsonText(disk, ZY_KRVN_REST_ADD_LUN_FIELD_MESSAGE))}),
+                    ZY_KRVN_LOG_CLUSTER_OP_FAILED);
                 return false;
             }
             JsonValue proxies;
@@ -87,12 +87,10 @@ unsigned int KrvnCommonUtils::processAddLUN(const std::vector<std::string>&, con
                 if (jsonText(proxy, ZY_KRVN_REST_ADD_LUN_FIELD_TARGET_STATUS) == ZY_KRVN_REST_CMN_VALUE_STATUS_OK ||
                     message == FXString::Format(ZY_KRVN_LUN_ALREADY_EXPOSED, proxyName))
                     return true;
-                rc = static_cast<unsigned int>(ctx->fail(ZY_KRVN_ERR_OPERATION_FAILED,
-                                                         ZY_KRVN_ERR_EXPOSE_TARGET_1 + proxyName +
-                                                             ZY_KRVN_ERR_EXPOSE_TARGET_2 + name +
-                                                             ZY_KRVN_ERR_EXPOSE_TARGET_3 + maskedForError(message) +
-                                                             ZY_KRVN_ERR_CLOSE,
-                                                         ZY_KRVN_LOG_CLUSTER_OP_FAILED));
+                rc = ctx->fail(ZY_KRVN_ERR_OPERATION_FAILED,
+                                                         CWqString::Format(ZY_KRVN_ERR_EXPOSE_TARGET,
+                                                                           {proxyName, name, maskedForError(message)}),
+                                                         ZY_KRVN_LOG_CLUSTER_OP_FAILED);
                 return false;
             });
         });
@@ -100,50 +98,48 @@ unsigned int KrvnCommonUtils::processAddLUN(const std::vector<std::string>&, con
     });
 }
 
-unsigned int KrvnCommonUtils::rest_addHostAccessToDisks(const std::vector<std::string>& vDisks,
+int KrvnCommonUtils::rest_addHostAccessToDisks(const std::vector<std::string>& vDisks,
                                                         const std::string& hostAddress, const std::string& storageProxy) {
     return runRestOp(
         kAddAccess,
         [&](std::string& body) { return buildReqBodyForKorvanAddHostAccessToDisks(body, vDisks, hostAddress, storageProxy); },
-        ZY_KRVN_ERR_ADD_ACCESS_1 + joined(vDisks) + ZY_KRVN_ERR_ADD_ACCESS_2 + hostAddress + ZY_KRVN_ERR_ADD_ACCESS_3 +
-            storageProxy + ZY_KRVN_ERR_ADD_ACCESS_4,
+        CWqString::Format(ZY_KRVN_ERR_ADD_ACCESS, {joined(vDisks), hostAddress, storageProxy}),
         [&] { return processAddHostAccessToDisks(vDisks, hostAddress, storageProxy); });
 }
 
-unsigned int KrvnCommonUtils::processAddHostAccessToDisks(const std::vector<std::string>&,
+int KrvnCommonUtils::processAddHostAccessToDisks(const std::vector<std::string>&,
                                                           const std::string& hostAddress,
                                                           const std::string& storageProxy) {
-    return processRestResp(kAddAccess, [&](const JsonValue& response) -> unsigned int {
-        unsigned int rc = 0;
+    return processRestResp(kAddAccess, [&](const JsonValue& response) -> int {
+        int rc = 0;
         response.member(ZY_KRVN_REST_CMN_FIELD_RESULT).forEachElementWhile([&](const JsonValue& disk) {
             if (jsonText(disk, ZY_KRVN_REST_ADD_ACCESS_FIELD_STATUS) == ZY_KRVN_REST_CMN_VALUE_STATUS_OK) return true;
-            rc = static_cast<unsigned int>(ctx->fail(
+            rc = ctx->fail(
                 ZY_KRVN_ERR_OPERATION_FAILED,
-                ZY_KRVN_ERR_MAP_DISK_1 + jsonText(disk, ZY_KRVN_REST_ADD_ACCESS_FIELD_NAME) + ZY_KRVN_ERR_MAP_DISK_2 +
-                    hostAddress + ZY_KRVN_ERR_MAP_DISK_3 + storageProxy + ZY_KRVN_ERR_MAP_DISK_4 +
-                    maskedForError(jsonText(disk, ZY_KRVN_REST_ADD_ACCESS_FIELD_MESSAGE)) + ZY_KRVN_ERR_CLOSE,
-                ZY_KRVN_LOG_CLUSTER_OP_FAILED));
+                CWqString::Format(ZY_KRVN_ERR_MAP_DISK,
+                                  {jsonText(disk, ZY_KRVN_REST_ADD_ACCESS_FIELD_NAME), hostAddress, storageProxy,
+                                   maskedForError(jsonText(disk, ZY_KRVN_REST_ADD_ACCESS_FIELD_MESSAGE))}),
+                ZY_KRVN_LOG_CLUSTER_OP_FAILED);
             return false;
         });
         return rc;
     });
 }
 
-unsigned int KrvnCommonUtils::rest_getAccessForDisk(const std::string& vDisk, std::vector<KrvnAccessInfo>& access) {
+int KrvnCommonUtils::rest_getAccessForDisk(const std::string& vDisk, std::vector<KrvnAccessInfo>& access) {
     return runRestOp(
         kGetAccess, [&](std::string& body) { return buildReqBodyForKorvanGetAccessList(body, vDisk); },
-        ZY_KRVN_ERR_GET_ACCESS + vDisk + ZY_KRVN_ERR_CLOSE, [&] { return processGetAccessList(access); },
-        [&](unsigned int code) -> unsigned int {
+        CWqString::Format(ZY_KRVN_ERR_GET_ACCESS, {vDisk}), [&] { return processGetAccessList(access); },
+        [&](int code) -> int {
             // The envelope check has already put the cluster's message into the error text.
             if (ctx->errorString().find(FXString::Format(ZY_KRVN_DISK_NOT_FOUND, vDisk)) == std::string::npos)
                 return code;
-            ctx->errorCode = ZY_KRVN_ERR_DISK_NOT_FOUND;
-            return ZY_KRVN_ERR_DISK_NOT_FOUND;
+            return ctx->recode(ZY_KRVN_ERR_DISK_NOT_FOUND);
         });
 }
 
-unsigned int KrvnCommonUtils::processGetAccessList(std::vector<KrvnAccessInfo>& access) {
-    return processRestResp(kGetAccess, [&](const JsonValue& response) -> unsigned int {
+int KrvnCommonUtils::processGetAccessList(std::vector<KrvnAccessInfo>& access) {
+    return processRestResp(kGetAccess, [&](const JsonValue& response) -> int {
         response.member(ZY_KRVN_REST_CMN_FIELD_RESULT).forEachElement([&](const JsonValue& element) {
             KrvnAccessInfo info;
             element.getString(ZY_KRVN_REST_GET_ACCESS_LIST_FIELD_HOST, info.host);
@@ -161,30 +157,30 @@ unsigned int KrvnCommonUtils::processGetAccessList(std::vector<KrvnAccessInfo>& 
     });
 }
 
-unsigned int KrvnCommonUtils::rest_removeAccess(const std::string& vDisk, const std::string& storageProxy,
+int KrvnCommonUtils::rest_removeAccess(const std::string& vDisk, const std::string& storageProxy,
                                                 const std::string& hostAddress) {
     return runRestOp(
         kRemoveAccess,
         [&](std::string& body) { return buildReqBodyForKorvanRemoveAccess(body, vDisk, storageProxy, hostAddress); },
-        ZY_KRVN_ERR_REMOVE_ACCESS_1 + vDisk + ZY_KRVN_ERR_REMOVE_ACCESS_2 + hostAddress + ZY_KRVN_ERR_CLOSE,
+        CWqString::Format(ZY_KRVN_ERR_REMOVE_ACCESS, {vDisk, hostAddress}),
         [&] { return processRemoveAccess(); });
 }
 
-unsigned int KrvnCommonUtils::processRemoveAccess() {
-    return processRestResp(kRemoveAccess, [](const JsonValue&) -> unsigned int { return 0; });
+int KrvnCommonUtils::processRemoveAccess() {
+    return processRestResp(kRemoveAccess, [](const JsonValue&) -> int { return 0; });
 }
 
-unsigned int KrvnCommonUtils::rest_removeLUN(const std::string& vDisk, const std::string& target) {
+int KrvnCommonUtils::rest_removeLUN(const std::string& vDisk, const std::string& target) {
     return runRestOp(
         kRemoveLun, [&](std::string& body) { return buildReqBodyForKorvanRemoveLUN(body, vDisk, target); },
-        ZY_KRVN_ERR_REMOVE_LUN_1 + vDisk + ZY_KRVN_ERR_REMOVE_LUN_2 + target + ZY_KRVN_ERR_CLOSE,
+        CWqString::Format(ZY_KRVN_ERR_REMOVE_LUN, {vDisk, target}),
         [&] { return processRemoveLUN(vDisk); });
 }
 
-unsigned int KrvnCommonUtils::processRemoveLUN(const std::string& vDisk) {
+int KrvnCommonUtils::processRemoveLUN(const std::string& vDisk) {
     return processRestResp(
-        kRemoveLun, [](const JsonValue&) -> unsigned int { return 0; },
-        [&](const JsonValue& response, unsigned int code) -> unsigned int {
+        kRemoveLun, [](const JsonValue&) -> int { return 0; },
+        [&](const JsonValue& response, int code) -> int {
             // Already off the target: the goal is reached. The envelope's error state stays.
             if (jsonText(response, ZY_KRVN_REST_CMN_FIELD_MSG) == FXString::Format(ZY_KRVN_LUN_ALREADY_REMOVED, vDisk))
                 return 0;

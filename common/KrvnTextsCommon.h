@@ -3,14 +3,16 @@
 
 namespace ZYKorvanCommon {
 
-const char* const ZY_KRVN_LOG_ARRAY_DETAILS = "KRVN >>  %s";
-const char* const ZY_KRVN_LOG_REST_DETAILS = "KRVN  REST API-<<[%s]>> Request-<<[%s]>> Response-<<[%s]>>";
-const char* const ZY_KRVN_LOG_INVALID_REST_ERROR_RESP = "KRVN  Invalid REST error response. %s";
+inline constexpr char ZY_KRVN_LOG_ARRAY_DETAILS[] = "KRVN >>  %s";
+inline constexpr char ZY_KRVN_LOG_REST_DETAILS[] = "KRVN  REST API-<<[%s]>> Request-<<[%s]>> Response-<<[%s]>>";
+inline constexpr char ZY_KRVN_LOG_INVALID_REST_ERROR_RESP[] = "KRVN  Invalid REST error response. %s";
 
-const char* const ZY_KRVN_REST_RESP_KEY_MESSAGE = "message";
-const char* const ZY_KRVN_ERR_MESSAGE_TAG_NOT_FOUND = "\"message\" tag not found in REST error response";
-const char* const ZY_KRVN_REST_ERROR_SEPARATOR = " ";
-const char* const ZY_KRVN_FINAL_ERR_CLUSTER_ERRORS = "\nErrors returned by cluster-[";
-const char* const ZY_KRVN_FINAL_ERR_CLUSTER_ERRORS_END = "]";
+inline constexpr char ZY_KRVN_REST_RESP_KEY_MESSAGE[] = "message";
+inline constexpr char ZY_KRVN_ERR_MESSAGE_TAG_NOT_FOUND[] = "\"message\" tag not found in REST error response";
+inline constexpr char ZY_KRVN_REST_ERROR_SEPARATOR[] = " ";
+inline constexpr char ZY_KRVN_FINAL_ERR_CLUSTER_ERRORS[] = "\nErrors returned by cluster-[{1}]";
+
+// Both maps end with it when a device never showed up: {1} devices wanted, {2} found.
+inline constexpr char ZY_KRVN_ERR_NOT_ALL_DEVICES[] = "Not all devices are found. Total - [{1}], Found - [{2}]";
 
 }  // namespace ZYKorvanCommon

@@ -23,8 +23,7 @@ inline constexpr unsigned int ZY_KRVN_ISCSI_PRE_LOGIN_WAIT_MS = 3000;
 inline constexpr char ZY_KRVN_ISCSI_LOGIN_RETRY[] =
     "KRVN  Not able to do iSCSI logon for target [%s] - will reattempt if retries are not exhausted...";
 inline constexpr char ZY_KRVN_ISCSI_LOGIN_DONE[] = "KRVN >>  iSCSI logon done for target [%s]";
-inline constexpr char ZY_KRVN_ISCSI_LOGIN_FAILED_PRE[] = "Not able to do iSCSI logon for targets after repeated attempts (";
-inline constexpr char ZY_KRVN_ISCSI_LOGIN_FAILED_POST[] = " times) and hence failing the operation.";
+inline constexpr char ZY_KRVN_ISCSI_LOGIN_FAILED[] = "Not able to do iSCSI logon for targets after repeated attempts ({1} times) and hence failing the operation.";
 inline constexpr char ZY_KRVN_ISCSI_LOGIN_FAILED_LOG[] = "KRVN  iSCSI logon operation failed. Err-[%d:%s]";
 
 // Logging out.
@@ -35,11 +34,11 @@ inline constexpr char ZY_KRVN_ISCSI_LOGOUT_RETRY[] =
 
 // The host: name, devices, bus rescan.
 inline constexpr char ZY_KRVN_HOST_OP_FAILED_LOG[] = "KRVN  Host operation failed - Error-[%d:%s]";
-inline constexpr char ZY_KRVN_HOST_NAME_FAILED[] = "Failed to get local host name. Error-[";
+inline constexpr char ZY_KRVN_HOST_NAME_FAILED[] = "Failed to get local host name. Error-[{1}]";
 inline constexpr char ZY_KRVN_DEVICE_LIST[] = "KRVN  Getting list of devices available for host-[%s]...";
 inline constexpr char ZY_KRVN_DEVICE_LIST_DONE[] = "KRVN  Getting list of devices available for host-[%s]... - done";
 inline constexpr char ZY_KRVN_DEVICE_LIST_COUNT[] = "KRVN >>  Devices [count=%zu] available after mapping.";
-inline constexpr char ZY_KRVN_DEVICE_LIST_FAILED[] = "Failed to get device list for host [";
+inline constexpr char ZY_KRVN_DEVICE_LIST_FAILED[] = "Failed to get device list for host [{1}].";
 inline constexpr char ZY_KRVN_REFRESH_BUS[] = "KRVN  Refreshing system bus for host [%s]...";
 inline constexpr char ZY_KRVN_REFRESH_BUS_DONE[] = "KRVN  Refreshing system bus for host [%s]... - done";
 inline constexpr char ZY_KRVN_REFRESH_BUS_DETAILS[] = "KRVN  Refreshing bus : initiators-[%s] devices-[%s]";

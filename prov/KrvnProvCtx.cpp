@@ -116,18 +116,16 @@ int KrvnProvCtx::validateInputParams(ZYSO::LUNInfo** items, short count) {
         rc = fail(ZY_KRVN_ERR_OS_UTIL, ZY_KRVN_PROV_ERR_OS_UTIL, ZY_KRVN_PROV_LOG_INPUT_OBJ_INVALID);
     } else if (count < 1) {
         // A negative count is refused here and never used as a size or an index.
-        std::ostringstream text;
-        text << ZY_KRVN_PROV_ERR_DISK_COUNT << count << "]";
-        rc = fail(ZY_KRVN_ERR_INVALID_COUNT, text.str(), ZY_KRVN_PROV_LOG_INPUT_LIST_INVALID);
+        rc = fail(ZY_KRVN_ERR_INVALID_COUNT, CWqString::Format(ZY_KRVN_PROV_ERR_DISK_COUNT, {count}),
+                  ZY_KRVN_PROV_LOG_INPUT_LIST_INVALID);
     } else if (items == nullptr) {
         rc = fail(ZY_KRVN_ERR_DISK_LIST, ZY_KRVN_PROV_ERR_EMPTY_DISK_LIST,
                   ZY_KRVN_PROV_LOG_INPUT_OBJ_INVALID_NO_STOP);
     } else {
         for (short i = 0; i < count; ++i) {
             if (items[i] != nullptr) continue;
-            std::ostringstream text;
-            text << ZY_KRVN_PROV_ERR_EMPTY_DISK_INFO << i << ZY_KRVN_PROV_ERR_OF_TOTAL << count << "]";
-            rc = fail(ZY_KRVN_ERR_DISK_LIST, text.str(), ZY_KRVN_PROV_LOG_INPUT_OBJ_INVALID);
+            rc = fail(ZY_KRVN_ERR_DISK_LIST, CWqString::Format(ZY_KRVN_PROV_ERR_EMPTY_DISK_INFO, {i, count}),
+                      ZY_KRVN_PROV_LOG_INPUT_OBJ_INVALID);
             break;
         }
     }
@@ -140,9 +138,8 @@ int KrvnProvCtx::fetchAndFillDiskInfo() {
     int rc = 0;
     for (auto& entry : disks) {
         if (readItemText(entry.second->lunInfo, &ZYSO::LUNInfo::getDiskName, entry.second->diskName) != 0) {
-            std::ostringstream text;
-            text << ZY_KRVN_PROV_ERR_DISK_NAME << entry.first << "]";
-            rc = fail(ZY_KRVN_ERR_DISK_PARAMS, text.str(), ZY_KRVN_PROV_LOG_OP_FAILED_ERROR);
+            rc = fail(ZY_KRVN_ERR_DISK_PARAMS, CWqString::Format(ZY_KRVN_PROV_ERR_DISK_NAME, {entry.first}),
+                      ZY_KRVN_PROV_LOG_OP_FAILED_ERROR);
             break;
         }
         if (opType == ZY_KRVN_PROV_OP_MAP || opType == ZY_KRVN_PROV_OP_UNMAP) {
@@ -164,16 +161,13 @@ int KrvnProvCtx::fillDiskInfoForDisk(std::pair<const long, KrvnDiskObject*>& ent
     KrvnDiskObject& disk = *entry.second;
     long bytes = 0;
     if (disk.lunInfo->getSize(&bytes) != 0) {
-        std::ostringstream text;
-        text << ZY_KRVN_PROV_ERR_DISK_SIZE << entry.first << "]";
-        return fail(ZY_KRVN_ERR_DISK_PARAMS, text.str(), ZY_KRVN_PROV_LOG_OP_FAILED_ERROR);
+        return fail(ZY_KRVN_ERR_DISK_PARAMS, CWqString::Format(ZY_KRVN_PROV_ERR_DISK_SIZE, {entry.first}),
+                    ZY_KRVN_PROV_LOG_OP_FAILED_ERROR);
     }
     const int64_t wholeGB = static_cast<int64_t>(bytes) / (int64_t{1} << ZY_KRVN_PROV_GB_SHIFT);
     if (wholeGB <= 0) {
-        std::ostringstream text;
-        text << ZY_KRVN_PROV_ERR_INVALID_SIZE << bytes << ZY_KRVN_PROV_ERR_FOR_DEVICE << entry.first
-             << ZY_KRVN_PROV_ERR_SIZE_EXPECTING;
-        return fail(ZY_KRVN_ERR_DISK_PARAMS, text.str(), ZY_KRVN_PROV_LOG_OP_FAILED_ERROR);
+        return fail(ZY_KRVN_ERR_DISK_PARAMS, CWqString::Format(ZY_KRVN_PROV_ERR_INVALID_SIZE, {bytes, entry.first}),
+                    ZY_KRVN_PROV_LOG_OP_FAILED_ERROR);
     }
     disk.sizeUnit = ZY_KRVN_PROV_DISK_SIZE_UNIT_GB;
     disk.size = wholeGB;
@@ -193,10 +187,6 @@ int KrvnProvCtx::fillDiskInfoForDisk(std::pair<const long, KrvnDiskObject*>& ent
     return 0;
 }
 
-int KrvnProvCtx::failMapInfo(const std::string& sentence) {
-    return fail(ZY_KRVN_ERR_INITIATOR_INFO, sentence, ZY_KRVN_PROV_LOG_OP_FAILED);
-}
-
 int KrvnProvCtx::readInitiatorInfo(ZYSO::LUNInfo* item, std::string& text) {
     std::vector<char> buffer(ZY_KRVN_PROV_INIT_INFO_LEN, 0);
     unsigned short length = ZY_KRVN_PROV_INIT_INFO_LEN;
@@ -205,12 +195,12 @@ int KrvnProvCtx::readInitiatorInfo(ZYSO::LUNInfo* item, std::string& text) {
     while (rc == ZY_KRVN_PROV_INIT_INFO_TOO_SMALL && --attempts > 0) {
         // Never more than the host asked for, and never an empty buffer handed back to it.
         if (length == 0 || length > ZY_KRVN_PROV_INIT_INFO_MAX_LEN) {
-            return failMapInfo(ZY_KRVN_PROV_ERR_INIT_INFO_INVALID);
+            return fail(ZY_KRVN_ERR_INITIATOR_INFO, ZY_KRVN_PROV_ERR_INIT_INFO_INVALID, ZY_KRVN_PROV_LOG_OP_FAILED);
         }
         buffer.assign(length, 0);
         rc = item->getInitiatorInfo(buffer.data(), &length);
     }
-    if (rc != 0) return failMapInfo(ZY_KRVN_PROV_ERR_INIT_INFO_GET);
+    if (rc != 0) return fail(ZY_KRVN_ERR_INITIATOR_INFO, ZY_KRVN_PROV_ERR_INIT_INFO_GET, ZY_KRVN_PROV_LOG_OP_FAILED);
     // The host's text ends at its NUL or at the end of the buffer, whichever comes first.
     text.assign(buffer.data(), strnlen(buffer.data(), buffer.size()));
     return 0;
@@ -223,8 +213,8 @@ int KrvnProvCtx::fillMapInfoForDisk(std::pair<const long, KrvnDiskObject*>& entr
     if (rc != 0) return rc;
     if (parseMapInfo(text.c_str(), disk.mapInfos) != 0) return ZY_KRVN_ERR_INITIATOR_INFO;
     if (disk.mapInfos.empty()) {
-        return failMapInfo(std::string(ZY_KRVN_PROV_ERR_INIT_INFO_EMPTY) + text +
-                           ZY_KRVN_PROV_ERR_INIT_INFO_EMPTY_END);
+        return fail(ZY_KRVN_ERR_INITIATOR_INFO, CWqString::Format(ZY_KRVN_PROV_ERR_INIT_INFO_EMPTY, {text}),
+                    ZY_KRVN_PROV_LOG_OP_FAILED);
     }
     return 0;
 }
@@ -247,7 +237,8 @@ int KrvnProvCtx::parseMapInfo(const char* text, std::vector<KrvnMapInfo>& out) {
         });
     }
     if (!wellFormed) {
-        return failMapInfo(std::string(ZY_KRVN_PROV_ERR_INIT_INFO_PARSE) + source + "]");
+        return fail(ZY_KRVN_ERR_INITIATOR_INFO, CWqString::Format(ZY_KRVN_PROV_ERR_INIT_INFO_PARSE, {source}),
+                    ZY_KRVN_PROV_LOG_OP_FAILED);
     }
     out.insert(out.end(), hosts.begin(), hosts.end());
     return 0;

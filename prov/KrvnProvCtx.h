@@ -54,7 +54,6 @@ private:
     ZYSO::LUNInfo* firstItem() const;
     // Reads the host's whole map information text, growing the buffer as the host asks.
     int readInitiatorInfo(ZYSO::LUNInfo* item, std::string& text);
-    int failMapInfo(const std::string& sentence);
 };
 
 }  // namespace ZYProvKorvan

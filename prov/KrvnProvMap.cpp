@@ -4,8 +4,10 @@
 #include <climits>
 #include <sstream>
 
+#include "CWqString.h"
 #include "KrvnNumbers.h"
 #include "KrvnProvUtils.h"
+#include "KrvnTextsCommon.h"
 #include "KrvnTextsProv.h"
 #include "WqSleep.h"
 #include "ZYPlatformInfo.h"
@@ -35,10 +37,9 @@ void KrvnProvUtils::sleepRetryInterval() {
 
 int KrvnProvUtils::checkMapInfo(const KrvnMapInfo& host) {
     if (host.protocol != ZY_KRVN_PROV_PROTOCOL_ISCSI) {
-        std::ostringstream text;
-        text << ZY_KRVN_PROV_ERR_PROTOCOL << host.protocol << ZY_KRVN_PROV_ERR_PROTOCOL_EXPECTING
-             << static_cast<int>(ZY_KRVN_PROV_PROTOCOL_ISCSI) << "]";
-        return prov->fail(ZY_KRVN_ERR_MAP_PARAMS, text.str(), ZY_KRVN_PROV_LOG_OP_FAILED);
+        return prov->fail(ZY_KRVN_ERR_MAP_PARAMS,
+                          CWqString::Format(ZY_KRVN_PROV_ERR_PROTOCOL, {host.protocol, ZY_KRVN_PROV_PROTOCOL_ISCSI}),
+                          ZY_KRVN_PROV_LOG_OP_FAILED);
     }
     if (host.hostName.empty()) {
         return prov->fail(ZY_KRVN_ERR_MAP_PARAMS, ZY_KRVN_PROV_ERR_EMPTY_HOST, ZY_KRVN_PROV_LOG_OP_FAILED);
@@ -74,8 +75,7 @@ int KrvnProvUtils::map_vDisks() {
     if (found == prov->disks.size()) return 0;
     // The passes cleared the error state: without a sentence the host would learn nothing.
     return prov->fail(ZY_KRVN_ERR_OPERATION_FAILED,
-                      std::string(ZY_KRVN_PROV_ERR_NOT_ALL_FOUND_1) + std::to_string(prov->disks.size()) +
-                          ZY_KRVN_PROV_ERR_NOT_ALL_FOUND_2 + std::to_string(found) + ZY_KRVN_PROV_ERR_NOT_ALL_FOUND_3,
+                      CWqString::Format(ZY_KRVN_ERR_NOT_ALL_DEVICES, {prov->disks.size(), found}),
                       ZY_KRVN_PROV_LOG_OP_FAILED);
 }
 
@@ -107,7 +107,7 @@ int KrvnProvUtils::discoverMappedDevices(const std::vector<std::string>& initiat
     std::vector<std::string> devices;
     for (int pass = 0; pass < prov->arrayDetails.arrayConfigs.maxRetryCount; ++pass) {
         sleepRetryInterval();
-        prov->resetError();
+        prov->tolerate();
         devices.clear();
         refreshSystemBus(prov->localHostName, initiators, devices);
         getDeviceList(prov->localHostName, devices);
@@ -154,9 +154,8 @@ int KrvnProvUtils::getTargetIQNs() {
         prov->log(ZY_KRVN_LOGLVL_SNAP_OP_END, ZY_KRVN_PROV_LOG_IQNS_DONE, proxy.c_str());
         return 0;
     }
-    std::ostringstream text;
-    text << ZY_KRVN_PROV_ERR_IQNS << found << ZY_KRVN_PROV_ERR_IQNS_OUT_OF << prov->disks.size() << "]";
-    return prov->fail(ZY_KRVN_ERR_OPERATION_FAILED, text.str(), ZY_KRVN_PROV_LOG_PREFIX_ONLY);
+    return prov->fail(ZY_KRVN_ERR_OPERATION_FAILED, CWqString::Format(ZY_KRVN_PROV_ERR_IQNS, {found, prov->disks.size()}),
+                      ZY_KRVN_PROV_LOG_PREFIX_ONLY);
 }
 
 int KrvnProvUtils::checkForMappedDevices(const std::vector<std::string>& devices, unsigned long& found) {
@@ -171,7 +170,7 @@ int KrvnProvUtils::checkForMappedDevices(const std::vector<std::string>& devices
         std::string serialText;
         std::string clusterSerial;
         if (inquireDevice(device, serialText, clusterSerial) != 0) {
-            prov->resetError();
+            prov->tolerate();
             continue;
         }
         int64_t serial = 0;
@@ -229,9 +228,9 @@ int KrvnProvUtils::readAccessList(KrvnDiskObject& disk, const char* logFormat, s
     prov->log(ZY_KRVN_LOGLVL_DETAIL, logFormat, disk.diskName.c_str());
     access.clear();
     gone = false;
-    const int rc = static_cast<int>(rest_getAccessForDisk(disk.diskName, access));
+    const int rc = rest_getAccessForDisk(disk.diskName, access);
     if (rc != ZY_KRVN_ERR_DISK_NOT_FOUND) return rc;
-    prov->resetError();
+    prov->tolerate();
     markUnmapped(disk, ZY_KRVN_PROV_LOG_UNMAP_NOT_FOUND);
     gone = true;
     return 0;
@@ -245,12 +244,12 @@ int KrvnProvUtils::unmapDisk(KrvnDiskObject& disk, std::vector<std::string>& ini
 
     KrvnDisk details;
     details.vDiskName = disk.diskName;
-    int rc = static_cast<int>(rest_getVDiskDetails(details));
+    int rc = rest_getVDiskDetails(details);
     if (rc == ZY_KRVN_ERR_NOT_FOUND || rc == ZY_KRVN_ERR_VDISK_MARKED_DELETE) {
         const char* why = rc == ZY_KRVN_ERR_NOT_FOUND ? ZY_KRVN_PROV_TEXT_DELETED : ZY_KRVN_PROV_TEXT_MARKED_DELETE;
         prov->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_PROV_LOG_UNMAP_GONE, disk.diskName.c_str(), why);
         setItemStatus(disk, ZY_KRVN_PROV_STATUS_UNMAP_OK);
-        prov->resetError();
+        prov->tolerate();
         return 0;
     }
     if (rc != 0) return rc;
@@ -335,7 +334,7 @@ int KrvnProvUtils::unmapInitiator(KrvnDiskObject& disk, const std::string& initi
         if (moduleScope.load() == 0) {
             tryiSCSITargetLogout(proxy, target->targetIqn);
         } else {
-            prov->resetError();
+            prov->tolerate();
         }
     }
     if (rest_removeAccess(disk.diskName, proxy, initiator) != 0) return prov->errorCode;

@@ -88,8 +88,7 @@ int KrvnProvUtils::delete_vDisks() {
         // A cluster answer that leaves a disk unconfirmed without an error of its own must not
         // reach the host as a failure without a reason.
         if (failures > 0 && rc == 0) {
-            prov->failAt(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_ERR_OPERATION_FAILED, ZY_KRVN_PROV_ERR_DELETE_SOME,
-                         ZY_KRVN_PROV_LOG_ERROR);
+            prov->fail(ZY_KRVN_ERR_OPERATION_FAILED, ZY_KRVN_PROV_ERR_DELETE_SOME, {ZY_KRVN_PROV_LOG_ERROR, KrvnLogArgs::CodeText, ZY_KRVN_LOGLVL_DETAIL});
         }
     }
     prov->log(ZY_KRVN_LOGLVL_SNAP_OP_START, ZY_KRVN_PROV_LOG_DELETE_DONE, prov->disks.size());
@@ -124,8 +123,7 @@ int KrvnProvUtils::deleteOneByOne(const std::map<std::string, bool>& group) {
     }
     if (failures.count() > 0) {
         failures.restore(*prov);
-        prov->failAt(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_ERR_OPERATION_FAILED, ZY_KRVN_PROV_ERR_DELETE_SOME,
-                     ZY_KRVN_PROV_LOG_ERROR);
+        prov->fail(ZY_KRVN_ERR_OPERATION_FAILED, ZY_KRVN_PROV_ERR_DELETE_SOME, {ZY_KRVN_PROV_LOG_ERROR, KrvnLogArgs::CodeText, ZY_KRVN_LOGLVL_DETAIL});
     }
     return failures.count();
 }

@@ -45,10 +45,9 @@ inline constexpr char ZY_KRVN_PROV_LOG_VERSION[] = "KRVN  Version: major-[%d] mi
 inline constexpr char ZY_KRVN_PROV_LOG_VALIDATING[] = "KRVN  Validating inputs for provioning operation.";
 inline constexpr char ZY_KRVN_PROV_LOG_VALIDATING_DONE[] = "KRVN  Validating inputs for provioning operation - done";
 inline constexpr char ZY_KRVN_PROV_ERR_OS_UTIL[] = "OS util is not valid. It is either NULL or not initialized";
-inline constexpr char ZY_KRVN_PROV_ERR_DISK_COUNT[] = "Invalid disk count-[";
+inline constexpr char ZY_KRVN_PROV_ERR_DISK_COUNT[] = "Invalid disk count-[{1}]";
 inline constexpr char ZY_KRVN_PROV_ERR_EMPTY_DISK_LIST[] = "Empty disk list passed";
-inline constexpr char ZY_KRVN_PROV_ERR_EMPTY_DISK_INFO[] = "Empty disk info at idx-[";
-inline constexpr char ZY_KRVN_PROV_ERR_OF_TOTAL[] = "] of total-[";
+inline constexpr char ZY_KRVN_PROV_ERR_EMPTY_DISK_INFO[] = "Empty disk info at idx-[{1}] of total-[{2}]";
 inline constexpr char ZY_KRVN_PROV_LOG_INPUT_OBJ_INVALID[] = "KRVN  Input internal object validation failed [%d:%s].";
 inline constexpr char ZY_KRVN_PROV_LOG_INPUT_LIST_INVALID[] = "KRVN  Input disk list validation failed [%d:%s].";
 // The null-array line of the host's log has no full stop; kept as the host's tools expect it.
@@ -64,11 +63,9 @@ inline constexpr char ZY_KRVN_PROV_LOG_FETCH_DETAILS_DONE[] = "KRVN  Fetching de
 inline constexpr char ZY_KRVN_PROV_LOG_OP_FAILED_ERROR[] = "KRVN  Provisioning operation failed. Error-[%d:%s]";
 inline constexpr char ZY_KRVN_PROV_LOG_OP_FAILED[] = "KRVN  Provisioning operation failed - [%d:%s]";
 
-inline constexpr char ZY_KRVN_PROV_ERR_DISK_NAME[] = "Failed to get disk name for the device-[";
-inline constexpr char ZY_KRVN_PROV_ERR_DISK_SIZE[] = "Failed to get disk size for the device-[";
-inline constexpr char ZY_KRVN_PROV_ERR_INVALID_SIZE[] = "Invalid disk size-[";
-inline constexpr char ZY_KRVN_PROV_ERR_FOR_DEVICE[] = "] for the device-[";
-inline constexpr char ZY_KRVN_PROV_ERR_SIZE_EXPECTING[] = "]. Expecting size-[1 GB] or more";
+inline constexpr char ZY_KRVN_PROV_ERR_DISK_NAME[] = "Failed to get disk name for the device-[{1}]";
+inline constexpr char ZY_KRVN_PROV_ERR_DISK_SIZE[] = "Failed to get disk size for the device-[{1}]";
+inline constexpr char ZY_KRVN_PROV_ERR_INVALID_SIZE[] = "Invalid disk size-[{1}] for the device-[{2}]. Expecting size-[1 GB] or more";
 
 inline constexpr char ZY_KRVN_PROV_DISK_SIZE_UNIT_GB[] = "GB";
 inline constexpr char ZY_KRVN_PROV_DISK_TYPE_BLOCK[] = "BLOCK";
@@ -91,9 +88,8 @@ constexpr std::size_t ZY_KRVN_PROV_INIT_INFO_MAX_LEN = 1024 * 1024;
 
 inline constexpr char ZY_KRVN_PROV_ERR_INIT_INFO_GET[] = "Unable to get initiator information from disk object.";
 inline constexpr char ZY_KRVN_PROV_ERR_INIT_INFO_INVALID[] = "Got invalid initiator information from disk object.";
-inline constexpr char ZY_KRVN_PROV_ERR_INIT_INFO_EMPTY[] = "Unable to get initiator information from [";
-inline constexpr char ZY_KRVN_PROV_ERR_INIT_INFO_EMPTY_END[] = "] to map the Disks";
-inline constexpr char ZY_KRVN_PROV_ERR_INIT_INFO_PARSE[] = "Unable to parse initiator information fom [";
+inline constexpr char ZY_KRVN_PROV_ERR_INIT_INFO_EMPTY[] = "Unable to get initiator information from [{1}] to map the Disks";
+inline constexpr char ZY_KRVN_PROV_ERR_INIT_INFO_PARSE[] = "Unable to parse initiator information fom [{1}]";
 
 inline constexpr char ZY_KRVN_PROV_INIT_LIST_FIELD_HOSTS[] = "hosts";
 inline constexpr char ZY_KRVN_PROV_INIT_LIST_FIELD_HOSTNAME[] = "hostname";
@@ -168,8 +164,7 @@ inline constexpr char ZY_KRVN_PROV_LOG_ERROR[] = "KRVN  Error-[%d:%s]";
 inline constexpr char ZY_KRVN_PROV_LOG_DELETE_DONE[] = "KRVN  Going to delete [%zu] Disks... - done";
 
 // ---- Map and unmap -------------------------------------------------------------------------
-inline constexpr char ZY_KRVN_PROV_ERR_PROTOCOL[] = "Invalid protocol type-[";
-inline constexpr char ZY_KRVN_PROV_ERR_PROTOCOL_EXPECTING[] = "], expecting [";
+inline constexpr char ZY_KRVN_PROV_ERR_PROTOCOL[] = "Invalid protocol type-[{1}], expecting [{2}]";
 inline constexpr char ZY_KRVN_PROV_ERR_EMPTY_HOST[] = "Got empty host name";
 inline constexpr char ZY_KRVN_PROV_ERR_EMPTY_INITIATORS[] = "Got empty initiators";
 
@@ -190,8 +185,7 @@ inline constexpr char ZY_KRVN_PROV_LOG_HASH_DONE[] = "KRVN  Going to get cluster
 
 inline constexpr char ZY_KRVN_PROV_LOG_IQNS_START[] = "KRVN  Going to get target IQNs using storage proxy-[%s]..";
 inline constexpr char ZY_KRVN_PROV_LOG_IQNS_DONE[] = "KRVN  Going to get target IQNs using storage proxy-[%s].. - done";
-inline constexpr char ZY_KRVN_PROV_ERR_IQNS[] = "Failed to find target IQN for one or more disk. Found only [";
-inline constexpr char ZY_KRVN_PROV_ERR_IQNS_OUT_OF[] = "] out of [";
+inline constexpr char ZY_KRVN_PROV_ERR_IQNS[] = "Failed to find target IQN for one or more disk. Found only [{1}] out of [{2}]";
 inline constexpr char ZY_KRVN_PROV_LOG_PREFIX_ONLY[] = "KRVN  ";
 
 inline constexpr char ZY_KRVN_PROV_LOG_BANNER[] = "KRVN  ************************************************************";
@@ -200,9 +194,6 @@ inline constexpr char ZY_KRVN_PROV_LOG_DEVICE_MATCH[] = "KRVN >>  SCSI inquiry o
 inline constexpr char ZY_KRVN_PROV_LOG_DEVICE_NO_MATCH[] = "KRVN  SCSI inquiry on device-[%s] done. It is not associated with any of the disks in current map request..";
 inline constexpr char ZY_KRVN_PROV_LOG_NOT_ALL_FOUND[] = "KRVN  Not all devices are found. Total - [%zu], Found - [%zu]";
 // A map that ends without every device must still tell the host why.
-inline constexpr char ZY_KRVN_PROV_ERR_NOT_ALL_FOUND_1[] = "Not all devices are found. Total - [";
-inline constexpr char ZY_KRVN_PROV_ERR_NOT_ALL_FOUND_2[] = "], Found - [";
-inline constexpr char ZY_KRVN_PROV_ERR_NOT_ALL_FOUND_3[] = "]";
 
 inline constexpr char ZY_KRVN_PROV_LOG_UNMAP_START[] = "KRVN  Going to unmap [%zu] disks...";
 inline constexpr char ZY_KRVN_PROV_LOG_UNMAP_GONE[] = "KRVN >>  Disk-[%s] is not available as it is [%s]. Marking unmap as successful..";

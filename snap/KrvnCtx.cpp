@@ -1,4 +1,5 @@
 // KrvnCtx: input checks, per-item objects, array details and configuration of one call.
+#include "CWqString.h"
 #include "KrvnCtx.h"
 
 #include <memory>
@@ -26,9 +27,8 @@ private:
 }  // namespace
 
 void KrvnSnapObject::dump(std::string& out) const {
-    out = ZY_KRVN_DUMP_SOURCE_DEV + sourceDevice + ZY_KRVN_DUMP_SOURCE_VDISK_ID + sourceVDiskId +
-          ZY_KRVN_DUMP_SOURCE_VDISK_NAME + sourceVDiskName + ZY_KRVN_DUMP_SNAP_NAME + snapName +
-          ZY_KRVN_DUMP_SNAP_UUID + snapUUID + ZY_KRVN_DUMP_IS_VMWARE + (isVMware ? "true" : "false") + "]";
+    out = CWqString::Format(ZY_KRVN_DUMP_SNAP_OBJECT, {sourceDevice, sourceVDiskId, sourceVDiskName, snapName, snapUUID,
+                                                       isVMware ? "true" : "false"});
 }
 
 bool AreAllSnapsDeleted(ZYSO::SnapInfo** items, int count) {
@@ -87,10 +87,10 @@ int KrvnCtx::initialize(ZYSO::SnapInfo** items, int count) {
     if (items[0]->getArrayNumber() >= 1) {
         readAndSetArrayConfigs();
         if (opType == ZY_KRVN_SNAP_OP_MAP && arrayDetails.storageProxy.empty()) {
-            std::string sentence = std::string(ZY_KRVN_ERR_NO_STORAGE_PROXY_1) + ZY_KRVN_STORAGE_PROXY_LIST_NAME +
-                                   ZY_KRVN_ERR_NO_STORAGE_PROXY_2 + arrayDetails.arrayId +
-                                   ZY_KRVN_ERR_NO_STORAGE_PROXY_3;
-            return fail(ZY_KRVN_ERR_OPERATION_FAILED, sentence, ZY_KRVN_LOG_OP_FAILED_DASH);
+            return fail(ZY_KRVN_ERR_OPERATION_FAILED,
+                        CWqString::Format(ZY_KRVN_ERR_NO_STORAGE_PROXY,
+                                          {ZY_KRVN_STORAGE_PROXY_LIST_NAME, arrayDetails.arrayId}),
+                        ZY_KRVN_LOG_OP_FAILED_DASH);
         }
         // Unmap takes the storage proxy of each clone from its metadata, never the configured one.
         if (opType == ZY_KRVN_SNAP_OP_UNMAP) arrayDetails.storageProxy.clear();
@@ -105,7 +105,7 @@ int KrvnCtx::validateInputParams(ZYSO::SnapInfo** items, int count) {
 
     if (!osUtil) return fail(ZY_KRVN_ERR_OS_UTIL, ZY_KRVN_ERR_OS_UTIL_INVALID, ZY_KRVN_LOG_VALIDATE_OBJ_FAILED);
     if (count < 1)
-        return fail(ZY_KRVN_ERR_INVALID_COUNT, ZY_KRVN_ERR_TEXT_INVALID_COUNT + std::to_string(count) + "]",
+        return fail(ZY_KRVN_ERR_INVALID_COUNT, CWqString::Format(ZY_KRVN_ERR_TEXT_INVALID_COUNT, {count}),
                     ZY_KRVN_LOG_VALIDATE_LIST_FAILED);
     if (!items) return fail(ZY_KRVN_ERR_SNAP_LIST, ZY_KRVN_ERR_EMPTY_LIST, ZY_KRVN_LOG_VALIDATE_OBJ_FAILED_NO_STOP);
 
@@ -113,8 +113,7 @@ int KrvnCtx::validateInputParams(ZYSO::SnapInfo** items, int count) {
         ZYSO::SnapInfo* item = items[i];
         if (!item)
             return fail(ZY_KRVN_ERR_SNAP_LIST,
-                        ZY_KRVN_ERR_EMPTY_ITEM_1 + std::to_string(i) + ZY_KRVN_ERR_EMPTY_ITEM_2 +
-                            std::to_string(count) + "]",
+                        CWqString::Format(ZY_KRVN_ERR_EMPTY_ITEM, {i, count}),
                         ZY_KRVN_LOG_VALIDATE_OBJ_FAILED);
         if (opType == ZY_KRVN_SNAP_OP_PREPARE || item->getArrayNumber() >= 1) continue;
         if (opType == ZY_KRVN_SNAP_OP_DELETE) {
@@ -124,7 +123,7 @@ int KrvnCtx::validateInputParams(ZYSO::SnapInfo** items, int count) {
             continue;
         }
         return fail(ZY_KRVN_ERR_ITEM_ARRAY,
-                    ZY_KRVN_ERR_NO_ARRAY_1 + std::to_string(item->getSnapId()) + ZY_KRVN_ERR_NO_ARRAY_2,
+                    CWqString::Format(ZY_KRVN_ERR_NO_ARRAY, {item->getSnapId()}),
                     ZY_KRVN_LOG_VALIDATE_OBJ_FAILED);
     }
     return 0;
@@ -137,7 +136,7 @@ int KrvnCtx::fetchAndFillSnapInfo() {
     for (auto& [id, obj] : snapItems) {
         ZYSO::SnapInfo* item = obj->snapInfo;
         if (!item->getSourceDevice(&obj->sourceDevice))
-            return fail(ZY_KRVN_ERR_SOURCE_DEVICE, ZY_KRVN_ERR_TEXT_SOURCE_DEVICE + std::to_string(id) + "]",
+            return fail(ZY_KRVN_ERR_SOURCE_DEVICE, CWqString::Format(ZY_KRVN_ERR_TEXT_SOURCE_DEVICE, {id}),
                         ZY_KRVN_LOG_OP_FAILED_ERROR);
         log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_LOG_GOT_SOURCE, obj->sourceDevice.c_str());
 
@@ -185,16 +184,10 @@ int KrvnCtx::getArrayDetailsFromDB() {
     log(ZY_KRVN_LOGLVL_SNAP_OP_START, ZY_KRVN_LOG_GET_ARRAY, number);
 
     ZYSO::ArrayInfo* info = nullptr;
-    if (item->getArrayInfo(&info)) {
+    // Success without a record is a host fault, taken as a failed lookup.
+    if (item->getArrayInfo(&info) || !info) {
         if (info) item->releaseArrayInfo(&info);
-        return fail(ZY_KRVN_ERR_ARRAY_DETAILS,
-                    ZY_KRVN_ERR_ARRAY_DETAILS_1 + std::to_string(number) + ZY_KRVN_ERR_ARRAY_DETAILS_2,
-                    ZY_KRVN_LOG_ARRAY_FAILED);
-    }
-    if (!info) {
-        // Success without a record is a host fault; treat it like a failed lookup.
-        return fail(ZY_KRVN_ERR_ARRAY_DETAILS,
-                    ZY_KRVN_ERR_ARRAY_DETAILS_1 + std::to_string(number) + ZY_KRVN_ERR_ARRAY_DETAILS_2,
+        return fail(ZY_KRVN_ERR_ARRAY_DETAILS, CWqString::Format(ZY_KRVN_ERR_TEXT_ARRAY_DETAILS, {number}),
                     ZY_KRVN_LOG_ARRAY_FAILED);
     }
 

@@ -8,8 +8,10 @@
 #include <utility>
 #include <vector>
 
+#include "CWqString.h"
 #include "KrvnMapSteps.h"
 #include "KrvnNumbers.h"
+#include "KrvnTextsCommon.h"
 #include "KrvnTextsMap.h"
 #include "KrvnTextsSnap.h"
 #include "KrvnUtils.h"
@@ -30,7 +32,7 @@ bool isCloneOf(KrvnSnapObject* obj, const std::string& name) {
     return !obj->snapInfo->isFlagSet(ZY_KRVN_TEST_MOUNT_FLAG) || name == obj->mountCloneName;
 }
 
-unsigned int KrvnNameListCache::lookup(const std::string& key, const std::vector<std::string>*& names) {
+int KrvnNameListCache::lookup(const std::string& key, const std::vector<std::string>*& names) {
     auto hit = lists_.find(key);
     if (hit != lists_.end()) {
         ctx_->log(ZY_KRVN_LOGLVL_DETAIL, cachedText_, hit->second.size(), key.c_str());
@@ -38,7 +40,7 @@ unsigned int KrvnNameListCache::lookup(const std::string& key, const std::vector
         return 0;
     }
     std::vector<std::string> fetched;
-    unsigned int rc = fetch_(key, fetched);
+    int rc = fetch_(key, fetched);
     if (rc != 0) return rc;
     ctx_->log(ZY_KRVN_LOGLVL_DETAIL, fetchedText_, fetched.size(), key.c_str());
     names = &(lists_[key] = std::move(fetched));
@@ -96,10 +98,10 @@ void logBanner(KrvnCtx* ctx, int level, const char* text) {
 }
 
 // Reads the clone's details into `disk` and notes it as frozen when the cluster says so.
-unsigned int readClone(KrvnUtils& utils, const std::string& name, KrvnDisk& disk, bool& anyFrozen) {
+int readClone(KrvnUtils& utils, const std::string& name, KrvnDisk& disk, bool& anyFrozen) {
     disk.reset();
     disk.vDiskName = name;
-    unsigned int rc = utils.rest_getVDiskDetails(disk);
+    int rc = utils.rest_getVDiskDetails(disk);
     if (rc == 0 && disk.frozen) anyFrozen = true;
     return rc;
 }
@@ -107,7 +109,7 @@ unsigned int readClone(KrvnUtils& utils, const std::string& name, KrvnDisk& disk
 // Looks for a clone of an earlier map among the snapshot's clones. 0 with `reused` telling
 // whether one was taken, or the error of a lookup that failed for another reason than the
 // clone being (marked as) deleted.
-unsigned int reuseClone(KrvnUtils& utils, KrvnSnapObject* obj, const std::vector<std::string>& clones,
+int reuseClone(KrvnUtils& utils, KrvnSnapObject* obj, const std::vector<std::string>& clones,
                         const std::string& prefix, bool& reused, bool& anyFrozen) {
     KrvnCtx* kctx = utils.snapCtx();
     reused = false;
@@ -123,11 +125,11 @@ unsigned int reuseClone(KrvnUtils& utils, KrvnSnapObject* obj, const std::vector
     for (const std::string& name : candidates) {
         kctx->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_MAP_CANDIDATE_DETAILS, name.c_str());
         KrvnDisk disk;
-        unsigned int rc = readClone(utils, name, disk, anyFrozen);
+        int rc = readClone(utils, name, disk, anyFrozen);
         if (rc == ZY_KRVN_ERR_NOT_FOUND || rc == ZY_KRVN_ERR_VDISK_MARKED_DELETE) {
             kctx->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_MAP_CLONE_UNUSABLE, name.c_str(),
                       rc == ZY_KRVN_ERR_NOT_FOUND ? ZY_KRVN_MAP_CLONE_DELETED : ZY_KRVN_MAP_CLONE_MARKED);
-            kctx->resetError();
+            kctx->tolerate();
             continue;
         }
         if (rc != 0) return rc;
@@ -159,7 +161,7 @@ int KrvnUtils::mapSnaps() {
         if (allMapped) return 0;
     }
     // Without the list every device after the map counts as new; the matching still works.
-    if (getDeviceList(map->hostName, map->devicesBefore) != 0) kctx->resetError();
+    if (getDeviceList(map->hostName, map->devicesBefore) != 0) kctx->tolerate();
 
     kctx->log(ZY_KRVN_LOGLVL_SNAP_OP_START, "%s", ZY_KRVN_MAP_PREPARING);
     if (checkCreateCloneOfSnaps() != 0 || checkAddCloneToSCSITarget() != 0) return kctx->errorCode;
@@ -193,7 +195,7 @@ int KrvnUtils::getHostInterfaces() {
     // The data path is iSCSI only: FC ports alone are of no use to a map.
     if (map->hostIqns.empty())
         return kctx->fail(ZY_KRVN_ERR_OPERATION_FAILED,
-                          ZY_KRVN_MAP_NO_IFACES_1 + map->hostName + ZY_KRVN_MAP_NO_IFACES_2,
+                          CWqString::Format(ZY_KRVN_MAP_NO_IFACES, {map->hostName}),
                           ZY_KRVN_MAP_FAILED_ERROR);
     return 0;
 }
@@ -206,7 +208,7 @@ int KrvnUtils::getHostInterfaces(KrvnMapCtx* map) {
         !kctx->osUtil->getHostSCSIInterfaces(map->hostName.c_str(), kctx->arrayDetails.arrayId.c_str(),
                                              map->hostWwpns, map->hostIqns))
         return kctx->fail(ZY_KRVN_ERR_OPERATION_FAILED,
-                          ZY_KRVN_MAP_IFACES_FAILED_1 + map->hostName + ZY_KRVN_MAP_IFACES_FAILED_2,
+                          CWqString::Format(ZY_KRVN_MAP_IFACES_FAILED, {map->hostName}),
                           ZY_KRVN_MAP_FAILED_ERROR);
 
     if (!map->hostWwpns.empty())
@@ -312,22 +314,22 @@ int KrvnUtils::checkCreateCloneOfSnaps() {
 
         kctx->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_MAP_GET_CLONES, obj->snapName.c_str());
         const std::vector<std::string>* clones = nullptr;
-        unsigned int rc = cache.lookup(obj->snapName, clones);
-        if (rc != 0) return static_cast<int>(rc);
+        int rc = cache.lookup(obj->snapName, clones);
+        if (rc != 0) return rc;
 
         bool reused = false;
         rc = reuseClone(*this, obj, *clones, prefix, reused, anyFrozen);
-        if (rc != 0) return static_cast<int>(rc);
+        if (rc != 0) return rc;
         if (reused) {
             kctx->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_MAP_CLONE_REUSED, obj->mountCloneName.c_str());
         } else {
             kctx->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_MAP_CREATING_CLONE, obj->mountCloneName.c_str());
             rc = rest_createCloneOfSnap(obj->mountCloneName, obj->snapName);
-            if (rc != 0) return static_cast<int>(rc);
+            if (rc != 0) return rc;
             kctx->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_MAP_CREATED_CLONE, obj->mountCloneName.c_str());
             KrvnDisk disk;
             rc = readClone(*this, obj->mountCloneName, disk, anyFrozen);
-            if (rc != 0) return static_cast<int>(rc);
+            if (rc != 0) return rc;
             obj->cloneScsiSerial = disk.scsiSerialNumber;
         }
         kctx->setCloneMetadata(obj);
@@ -366,7 +368,7 @@ int KrvnUtils::waitForClonesToUnfreeze() {
             KrvnDisk disk;
             disk.vDiskName = obj->mountCloneName;
             if (rest_getVDiskDetails(disk) != 0) {
-                kctx->resetError();
+                kctx->tolerate();
                 continue;
             }
             if (disk.frozen) {
@@ -389,10 +391,8 @@ int KrvnUtils::waitForClonesToUnfreeze() {
         kctx->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_MAP_UNFREEZE_WAIT_DONE, count);
         return 0;
     }
-    const std::string sentence = ZY_KRVN_MAP_FROZEN_1 + std::to_string(count - unfrozen.size()) +
-                                 ZY_KRVN_MAP_FROZEN_2 + std::to_string(count) + ZY_KRVN_MAP_FROZEN_3 +
-                                 std::to_string(limit) + ZY_KRVN_MAP_FROZEN_4;
-    return kctx->failAt(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_ERR_OPERATION_FAILED, sentence, ZY_KRVN_LOG_OP_FAILED_DASH);
+    const std::string sentence = CWqString::Format(ZY_KRVN_MAP_FROZEN, {count - unfrozen.size(), count, limit});
+    return kctx->fail(ZY_KRVN_ERR_OPERATION_FAILED, sentence, {ZY_KRVN_LOG_OP_FAILED_DASH, KrvnLogArgs::CodeText, ZY_KRVN_LOGLVL_DETAIL});
 }
 
 int KrvnUtils::checkAddCloneToSCSITarget() {
@@ -452,9 +452,8 @@ int KrvnUtils::refreshArrayInterfaces() {
     }
     if (found == kctx->snapItems.size()) return 0;
     // The step only records the failure; the map that called it reports it.
-    kctx->errorCode = ZY_KRVN_ERR_OPERATION_FAILED;
-    kctx->errorText << ZY_KRVN_MAP_IQNS_MISSING_1 << found << ZY_KRVN_MAP_IQNS_MISSING_2 << kctx->snapItems.size()
-                    << ZY_KRVN_MAP_IQNS_MISSING_3;
+    kctx->fail(ZY_KRVN_ERR_OPERATION_FAILED, CWqString::Format(ZY_KRVN_MAP_IQNS_MISSING, {found, kctx->snapItems.size()}),
+               ZY_KRVN_NOT_LOGGED);
     return 1;
 }
 
@@ -464,7 +463,7 @@ int KrvnUtils::performPostMapSteps() {
     auto rescan = [&] {
         // Neither failure stops the map: the device check below tells what actually appeared.
         refreshSystemBus(map->hostName, map->hostIqns, map->mappedDevices);
-        if (getDeviceList(map->hostName, map->devicesAfter) != 0) kctx->resetError();
+        if (getDeviceList(map->hostName, map->devicesAfter) != 0) kctx->tolerate();
     };
 
     WQSLEEP(ZY_KRVN_POST_LOGIN_WAIT_MS);
@@ -479,7 +478,7 @@ int KrvnUtils::performPostMapSteps() {
     const KrvnArrayConfigs& configs = kctx->arrayDetails.arrayConfigs;
     for (int retry = 0; found != count && retry < configs.maxRetryCount; ++retry) {
         WQSLEEP(waitMs(configs.sleepInterval, ZY_KRVN_MS_PER_SECOND));
-        kctx->resetError();
+        kctx->tolerate();
         map->devicesAfter.clear();
         rescan();
         // The whole list: a device that came up late may hide among those of the first pass.
@@ -500,8 +499,7 @@ int KrvnUtils::performPostMapSteps() {
     // told of a failure with no reason, under a code that means "no error".
     kctx->resetError();
     kctx->fail(ZY_KRVN_ERR_OPERATION_FAILED,
-               ZY_KRVN_MAP_NOT_ALL_FOUND_1 + std::to_string(count) + ZY_KRVN_MAP_NOT_ALL_FOUND_2 +
-                   std::to_string(found) + ZY_KRVN_MAP_NOT_ALL_FOUND_3,
+               CWqString::Format(ZY_KRVN_ERR_NOT_ALL_DEVICES, {count, found}),
                ZY_KRVN_MAP_FAILED_ERROR);
     return 1;
 }
@@ -527,7 +525,7 @@ int KrvnUtils::checkForMappedDevices(KrvnMapCtx*, const std::vector<std::string>
         kctx->log(ZY_KRVN_LOGLVL_DETAIL, "%s", ZY_KRVN_MAP_BANNER);
         std::string diskSerial, arraySerial;
         if (inquireDevice(device, diskSerial, arraySerial) != 0) {
-            kctx->resetError();
+            kctx->tolerate();
             continue;
         }
         KrvnSnapObject* owner = nullptr;

@@ -22,13 +22,13 @@ bool isCloneOf(KrvnSnapObject* obj, const std::string& name);
 // most once per step. A failed fetch is not cached and leaves its error state in the context.
 class KrvnNameListCache {
 public:
-    using Fetch = std::function<unsigned int(const std::string& key, std::vector<std::string>& names)>;
+    using Fetch = std::function<int(const std::string& key, std::vector<std::string>& names)>;
     // cachedText and fetchedText take (count, key).
     KrvnNameListCache(KrvnCtx* ctx, Fetch fetch, const char* cachedText, const char* fetchedText)
         : ctx_(ctx), fetch_(std::move(fetch)), cachedText_(cachedText), fetchedText_(fetchedText) {}
 
     // 0 with `names` pointing into the cache, or the code of the failed fetch.
-    unsigned int lookup(const std::string& key, const std::vector<std::string>*& names);
+    int lookup(const std::string& key, const std::vector<std::string>*& names);
 
 private:
     KrvnCtx* ctx_;

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <string>
 
+#include "CWqString.h"
 #include "KrvnCtx.h"
 #include "KrvnTextsSnap.h"
 
@@ -45,7 +46,7 @@ int KrvnCtx::updateSnapMetadata(KrvnSnapObject* obj) {
     ZYSO::SnapInfo* item = obj->snapInfo;
     std::string value;
     if (!item->getMetadata(ZY_KRVN_SNAP_METADATA_KEY, &value))
-        return fail(ZY_KRVN_ERR_METADATA_READ, ZY_KRVN_ERR_SNAP_MD_READ + std::to_string(item->getSnapId()) + "]",
+        return fail(ZY_KRVN_ERR_METADATA_READ, CWqString::Format(ZY_KRVN_ERR_SNAP_MD_READ, {item->getSnapId()}),
                     ZY_KRVN_LOG_UPDATE_SNAP_MD_FAILED);
     log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_LOG_UPDATE_SNAP_MD_BEFORE, value.c_str());
     value += withSep(obj->snapName);
@@ -66,14 +67,13 @@ int KrvnCtx::fillSnapInfoFromMetadata(KrvnSnapObject* obj) {
     std::string value;
     if (!item->getMetadata(ZY_KRVN_SNAP_METADATA_KEY, &value)) {
         if (!deleting)
-            return failed(ZY_KRVN_ERR_METADATA_READ, ZY_KRVN_ERR_SNAP_MD_READ + std::to_string(item->getSnapId()) + "]");
+            return failed(ZY_KRVN_ERR_METADATA_READ, CWqString::Format(ZY_KRVN_ERR_SNAP_MD_READ, {item->getSnapId()}));
         value.clear();
     }
     if (value.empty()) {
         if (!deleting) return failed(ZY_KRVN_ERR_METADATA_EMPTY, ZY_KRVN_ERR_SNAP_MD_EMPTY);
         // Preparation never finished for this item, so no snapshot exists to delete.
-        const std::string note = ZY_KRVN_MSG_SNAP_MD_EMPTY_1 + std::to_string(item->getSnapId()) +
-                                 ZY_KRVN_MSG_SNAP_MD_EMPTY_2;
+        const std::string note = CWqString::Format(ZY_KRVN_MSG_SNAP_MD_EMPTY, {item->getSnapId()});
         log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_LOG_DETAIL_TEXT, note.c_str());
         item->setStatus(ZY_KRVN_SNAP_STATUS_DELETED);
         return 0;
@@ -81,19 +81,19 @@ int KrvnCtx::fillSnapInfoFromMetadata(KrvnSnapObject* obj) {
 
     size_t pos = 0;
     std::string field;
-    if (!nextField(value, pos, field)) return failed(ZY_KRVN_ERR_METADATA_FIELD, ZY_KRVN_ERR_MD_NO_ARRAY_ID + value + "]");
+    if (!nextField(value, pos, field)) return failed(ZY_KRVN_ERR_METADATA_FIELD, CWqString::Format(ZY_KRVN_ERR_MD_NO_ARRAY_ID, {value}));
     // A cluster serial the context already knows (from the devices themselves) wins.
     if (arrayDetails.scsiArrayId.empty()) arrayDetails.scsiArrayId = field;
     if (!nextField(value, pos, obj->sourceVDiskName))
-        return failed(ZY_KRVN_ERR_METADATA_FIELD, ZY_KRVN_ERR_MD_NO_VDISK_NAME + value + "]");
+        return failed(ZY_KRVN_ERR_METADATA_FIELD, CWqString::Format(ZY_KRVN_ERR_MD_NO_VDISK_NAME, {value}));
     if (!nextField(value, pos, obj->sourceVDiskId))
-        return failed(ZY_KRVN_ERR_METADATA_FIELD, ZY_KRVN_ERR_MD_NO_VDISK_SERIAL + value + "]");
+        return failed(ZY_KRVN_ERR_METADATA_FIELD, CWqString::Format(ZY_KRVN_ERR_MD_NO_VDISK_SERIAL, {value}));
     if (!nextField(value, pos, obj->snapName)) {
         // Create runs before the name exists; delete still has to clean up what it can.
         if (opType == ZY_KRVN_SNAP_OP_DELETE)
             log(ZY_KRVN_LOGLVL_ERROR, ZY_KRVN_LOG_MD_NO_SNAP_NAME, value.c_str());
         else if (opType != ZY_KRVN_SNAP_OP_CREATE)
-            return failed(ZY_KRVN_ERR_METADATA_FIELD, ZY_KRVN_ERR_MD_NO_SNAP_NAME + value + "]");
+            return failed(ZY_KRVN_ERR_METADATA_FIELD, CWqString::Format(ZY_KRVN_ERR_MD_NO_SNAP_NAME, {value}));
     }
 
     log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_LOG_SNAP_MD_INFO, arrayDetails.scsiArrayId.c_str(),

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "CWqString.h"
 #include "KrvnNumbers.h"
 #include "KrvnTextsPrepare.h"
 #include "KrvnTextsSnap.h"
@@ -89,11 +90,10 @@ void recordDiscoveredSource(KrvnCtx* ctx, KrvnSnapObject* obj, const KrvnDisk& d
 int finishDiscovery(KrvnCtx* ctx, size_t found) {
     size_t total = ctx->snapItems.size();
     if (found < total) {
-        std::ostringstream sentence;
-        sentence << ZY_KRVN_DISCOVER_FOUND_ONLY << found << ZY_KRVN_DISCOVER_FOUND_OUT_OF << total
-                 << ZY_KRVN_DISCOVER_FOUND_ON_ARRAY << ctx->arrayDetails.arrayId << ZY_KRVN_DISCOVER_FOUND_USER
-                 << ctx->arrayDetails.userName << ZY_KRVN_DISCOVER_FOUND_END;
-        return ctx->fail(ZY_KRVN_ERR_NOT_ALL_FOUND, sentence.str(), ZY_KRVN_DISCOVER_FAILED);
+        return ctx->fail(ZY_KRVN_ERR_NOT_ALL_FOUND,
+                         CWqString::Format(ZY_KRVN_DISCOVER_FOUND_ONLY,
+                                           {found, total, ctx->arrayDetails.arrayId, ctx->arrayDetails.userName}),
+                         ZY_KRVN_DISCOVER_FAILED);
     }
     ctx->log(ZY_KRVN_LOGLVL_SNAP_OP_END, "%s", ZY_KRVN_DISCOVER_DONE);
     return 0;
@@ -107,11 +107,8 @@ int tieItemToArray(KrvnUtils& utils, KrvnCtx* kctx, KrvnSnapObject* obj, const s
     if (arraySerial.empty()) arraySerial = clusterSerial;
     if (obj->snapInfo->setArrayInfo(arraySerial.c_str()) == 0) return 0;
     if (utils.identifyArray(obj, arraySerial) == 0) return 0;
-    kctx->errorCode = ZY_KRVN_ERR_ITEM_ARRAY;
-    kctx->errorText << ZY_KRVN_PREP_ARRAY_NOT_FOUND_PRE << arraySerial << ZY_KRVN_PREP_ARRAY_NOT_FOUND_POST;
-    kctx->log(ZY_KRVN_LOGLVL_ERROR, ZY_KRVN_PREP_DEVICE_FAILED, obj->sourceDevice.c_str(), kctx->errorCode,
-              kctx->errorText.str().c_str());
-    return kctx->errorCode;
+    return kctx->fail(ZY_KRVN_ERR_ITEM_ARRAY, CWqString::Format(ZY_KRVN_PREP_ARRAY_NOT_FOUND, {arraySerial}),
+                      KrvnFailLog::about(obj->sourceDevice, ZY_KRVN_PREP_DEVICE_FAILED));
 }
 
 // One candidate array: its details from the host, its cluster id from the settings or the
@@ -141,14 +138,14 @@ int matchCandidate(KrvnUtils& utils, KrvnCtx* kctx, KrvnSnapObject* obj, const s
 
     if (configuredId.empty()) {
         if (utils.rest_connectToArray() != 0) {
-            kctx->resetError();
+            kctx->tolerate();
             return 1;
         }
         rc = utils.rest_getClusterSettingInfo();
         // One session per candidate is enough; leaving it open would leak it on the cluster.
         (void)utils.rest_disconnectArray();
         if (rc != 0) {
-            kctx->resetError();
+            kctx->tolerate();
             return 1;
         }
     } else {
@@ -191,7 +188,7 @@ int KrvnUtils::processSCSIDetails(const std::vector<int>& pages, int) {
             int rc = doSCSIInquiry(device, cdb, response);
             if (rc != 0) return rc;
             dumpHexBuf(response, ZY_KRVN_SCSI_RESP_LEN);
-            if (response[1] != page) return failPageMismatch(device, response[1], page, ZY_KRVN_PREP_INQUIRY_FAILED);
+            if (response[1] != page) return refuseMismatchedPage(device, response[1], page, ZY_KRVN_PREP_INQUIRY_FAILED);
 
             if (page == kPageStandard) {
                 std::string vendor, product, revision;
@@ -313,7 +310,7 @@ int KrvnUtils::discoverArrayVDiskDetails() {
         // A serial that is not a number names no vDisk; asking the cluster for it is pointless.
         if (!parseScsiSerial(obj->sourceVDiskId, disk.scsiSerialNumber)) continue;
         if (rest_getVDiskDetailsBySSN(disk) != 0) {
-            kctx->resetError();
+            kctx->tolerate();
             continue;
         }
         recordDiscoveredSource(kctx, obj, disk);
@@ -324,8 +321,8 @@ int KrvnUtils::discoverArrayVDiskDetails() {
 
 int KrvnUtils::discoverArrayVDiskDetailsBruteForce() {
     std::vector<KrvnDisk> disks;
-    unsigned int rc = rest_getAllVDiskDetails(disks);
-    if (rc != 0) return static_cast<int>(rc);
+    int rc = rest_getAllVDiskDetails(disks);
+    if (rc != 0) return rc;
     kctx->log(ZY_KRVN_LOGLVL_SNAP_OP_START, "%s", ZY_KRVN_DISCOVER_BRUTE_FORCE_START);
 
     // Items found in this run; a status of "prepared" left by an earlier run must not hide an
@@ -338,7 +335,7 @@ int KrvnUtils::discoverArrayVDiskDetailsBruteForce() {
         KrvnDisk disk;
         disk.vDiskName = listed.vDiskName;
         if (rest_getVDiskDetails(disk) != 0) {
-            kctx->resetError();
+            kctx->tolerate();
             continue;
         }
         for (auto& [id, obj] : kctx->snapItems) {

@@ -39,14 +39,14 @@ struct SnapEntry {
 
 int stepInquire(KrvnUtils& u) { return u.InquireDeviceDetails(); }
 int stepIdentify(KrvnUtils& u) { return u.GetArrayDetailsFromDB(); }
-int stepConnect(KrvnUtils& u) { return static_cast<int>(u.rest_connectToArray()); }
+int stepConnect(KrvnUtils& u) { return u.rest_connectToArray(); }
 int stepDiscover(KrvnUtils& u) { return u.discoverArrayVDiskDetails(); }
-int stepCreate(KrvnUtils& u) { return static_cast<int>(u.createSnaps()); }
-int stepRemove(KrvnUtils& u) { return static_cast<int>(u.deleteSnaps()); }
+int stepCreate(KrvnUtils& u) { return u.createSnaps(); }
+int stepRemove(KrvnUtils& u) { return u.deleteSnaps(); }
 int stepMap(KrvnUtils& u) { return u.mapSnaps(); }
 int stepUnmap(KrvnUtils& u) { return u.unmapSnaps(); }
-int stepRevert(KrvnUtils& u) { return static_cast<int>(u.revertSnaps()); }
-int stepReconcile(KrvnUtils& u) { return static_cast<int>(u.reconSnaps()); }
+int stepRevert(KrvnUtils& u) { return u.revertSnaps(); }
+int stepReconcile(KrvnUtils& u) { return u.reconSnaps(); }
 
 const SnapEntry kSnapEntries[] = {
     {ZY_KRVN_SNAP_OP_PREPARE, ZY_KRVN_JOB_PREPARE_START, ZY_KRVN_JOB_PREPARE_SUCCESS, ZY_KRVN_JOB_PREPARE_FAILURE,

@@ -36,7 +36,7 @@ public:
     SnapListCache(KrvnUtils& utils, const SnapListTexts& texts) : utils_(utils), texts_(texts) {}
 
     // 0 with `names` set, or the code of the failed request (its error state stays).
-    unsigned int lookup(const std::string& vDisk, const std::vector<std::string>*& names) {
+    int lookup(const std::string& vDisk, const std::vector<std::string>*& names) {
         KrvnCtx* ctx = utils_.snapCtx();
         auto hit = lists_.find(vDisk);
         if (hit != lists_.end()) {
@@ -46,7 +46,7 @@ public:
         }
         if (texts_.fetching != nullptr) ctx->log(ZY_KRVN_LOGLVL_DETAIL, texts_.fetching, vDisk.c_str());
         std::vector<std::string> fetched;
-        unsigned int rc = utils_.rest_getSnapListForSource(vDisk, fetched);
+        int rc = utils_.rest_getSnapListForSource(vDisk, fetched);
         if (rc != 0) return rc;
         ctx->log(ZY_KRVN_LOGLVL_DETAIL, texts_.fetched, fetched.size(), vDisk.c_str());
         names = &(lists_[vDisk] = std::move(fetched));
@@ -70,21 +70,21 @@ int revertOne(KrvnUtils& utils, KrvnSnapObject* obj, SnapListCache& cache) {
     const std::string& snap = obj->snapName;
     const std::string& arrayId = kctx->arrayDetails.arrayId;
     if (snap.empty()) {
-        std::ostringstream sentence;
-        sentence << ZY_KRVN_OPS_REVERT_NO_NAME_1 << obj->snapInfo->getSnapId() << ZY_KRVN_OPS_REVERT_NO_NAME_2;
-        return kctx->failAt(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_ERR_METADATA_FIELD, sentence.str(), ZY_KRVN_OPS_FAILED_ERROR);
+        return kctx->fail(ZY_KRVN_ERR_METADATA_FIELD,
+                          CWqString::Format(ZY_KRVN_OPS_REVERT_NO_NAME, {obj->snapInfo->getSnapId()}),
+                          {ZY_KRVN_OPS_FAILED_ERROR, KrvnLogArgs::CodeText, ZY_KRVN_LOGLVL_DETAIL});
     }
     const std::vector<std::string>* names = nullptr;
-    unsigned int rc = cache.lookup(vDisk, names);
-    if (rc != 0) return static_cast<int>(rc);
+    int rc = cache.lookup(vDisk, names);
+    if (rc != 0) return rc;
     if (!listed(*names, snap))
         return kctx->fail(ZY_KRVN_ERR_SNAP_NOT_FOUND,
-                          ZY_KRVN_OPS_REVERT_NOT_ON_ARRAY_1 + snap + ZY_KRVN_OPS_REVERT_NOT_ON_ARRAY_2 + arrayId + "]",
+                          CWqString::Format(ZY_KRVN_OPS_REVERT_NOT_ON_ARRAY, {snap, arrayId}),
                           ZY_KRVN_OPS_REVERT_NOT_ON_ARRAY_LOG);
     kctx->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_OPS_SNAP_EXISTS, snap.c_str(), arrayId.c_str());
     kctx->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_OPS_REVERTING, vDisk.c_str(), snap.c_str());
     rc = utils.rest_revertSnap(vDisk, snap);
-    if (rc != 0) return static_cast<int>(rc);
+    if (rc != 0) return rc;
     kctx->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_OPS_REVERTED, vDisk.c_str(), snap.c_str());
     obj->snapInfo->setStatus(ZY_KRVN_SNAP_STATUS_REVERTED);
     return 0;
@@ -107,8 +107,7 @@ int revertLoggedOut(KrvnUtils& utils, const std::vector<KrvnSCSITarget>& luns) {
             break;
         }
         if (obj->snapTarget.empty()) {
-            failed = kctx->failAt(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_ERR_TARGET_IQN,
-                                  ZY_KRVN_OPS_REVERT_NO_IQN + obj->sourceVDiskName + "]", ZY_KRVN_OPS_FAILED_ERROR);
+            failed = kctx->fail(ZY_KRVN_ERR_TARGET_IQN, CWqString::Format(ZY_KRVN_OPS_REVERT_NO_IQN, {obj->sourceVDiskName}), {ZY_KRVN_OPS_FAILED_ERROR, KrvnLogArgs::CodeText, ZY_KRVN_LOGLVL_DETAIL});
             break;
         }
         utils.tryiSCSITargetLogout(proxy, obj->snapTarget);
@@ -130,7 +129,7 @@ int revertLoggedOut(KrvnUtils& utils, const std::vector<KrvnSCSITarget>& luns) {
 
 }  // namespace
 
-unsigned int KrvnUtils::createSnaps() {
+int KrvnUtils::createSnaps() {
     kctx->log(ZY_KRVN_LOGLVL_SNAP_OP_START, "%s", ZY_KRVN_OPS_CREATE);
     // An item whose metadata names a snapshot already would get a second name, and its later
     // delete would remove only the first: such an item is refused and left as it is.
@@ -141,7 +140,7 @@ unsigned int KrvnUtils::createSnaps() {
         if (!obj->snapName.empty()) holding.insert(obj);
         else sources.emplace(obj->sourceVDiskName, std::string());
     }
-    const unsigned int rc = sources.empty() ? 0 : rest_createSnaps(sources);
+    const int rc = sources.empty() ? 0 : rest_createSnaps(sources);
 
     size_t created = 0;
     int metadataRc = 0;
@@ -168,21 +167,19 @@ unsigned int KrvnUtils::createSnaps() {
         kctx->log(ZY_KRVN_LOGLVL_ERROR, ZY_KRVN_OPS_CREATE_FAILED, kctx->errorCode, kctx->errorString().c_str());
         return rc;
     }
-    if (metadataRc != 0) return static_cast<unsigned int>(metadataRc);
+    if (metadataRc != 0) return metadataRc;
     const size_t wanted = kctx->snapItems.size() - holding.size();
     if (created < wanted) {
-        std::ostringstream sentence;
-        sentence << ZY_KRVN_OPS_CREATED_ONLY << created << ZY_KRVN_OPS_CREATED_OUT_OF << wanted
-                 << ZY_KRVN_OPS_CREATED_ON_ARRAY << kctx->arrayDetails.arrayId << ZY_KRVN_OPS_CREATED_END;
-        return static_cast<unsigned int>(
-            kctx->fail(ZY_KRVN_ERR_NOT_ALL_CREATED, sentence.str(), ZY_KRVN_OPS_CREATE_FAILED));
+        return kctx->fail(ZY_KRVN_ERR_NOT_ALL_CREATED,
+                          CWqString::Format(ZY_KRVN_OPS_CREATED_ONLY, {created, wanted, kctx->arrayDetails.arrayId}),
+                          ZY_KRVN_OPS_CREATE_FAILED);
     }
-    if (!holding.empty()) return static_cast<unsigned int>(kctx->errorCode);
+    if (!holding.empty()) return kctx->errorCode;
     kctx->log(ZY_KRVN_LOGLVL_SNAP_OP_END, "%s", ZY_KRVN_OPS_CREATE_DONE);
     return 0;
 }
 
-unsigned int KrvnUtils::deleteSnaps() {
+int KrvnUtils::deleteSnaps() {
     kctx->log(ZY_KRVN_LOGLVL_SNAP_OP_START, "%s", ZY_KRVN_OPS_DELETE);
     SnapListCache cache(*this, kDeleteListTexts);
     KrvnKeptFailures failures;
@@ -193,8 +190,7 @@ unsigned int KrvnUtils::deleteSnaps() {
         const std::string& snap = obj->snapName;
         if (snap.empty()) {
             // Nothing of it can be on the cluster: a note, not an error.
-            const std::string note =
-                ZY_KRVN_OPS_DELETE_NO_NAME_1 + std::to_string(item->getSnapId()) + ZY_KRVN_OPS_DELETE_NO_NAME_2;
+            const std::string note = CWqString::Format(ZY_KRVN_OPS_DELETE_NO_NAME, {item->getSnapId()});
             kctx->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_OPS_DETAIL_TEXT, note.c_str());
             item->setStatus(ZY_KRVN_SNAP_STATUS_DELETED);
             continue;
@@ -203,7 +199,7 @@ unsigned int KrvnUtils::deleteSnaps() {
 
         kctx->resetError();
         const std::vector<std::string>* names = nullptr;
-        unsigned int rc = cache.lookup(vDisk, names);
+        int rc = cache.lookup(vDisk, names);
         if (rc == ZY_KRVN_ERR_NOT_FOUND) {
             kctx->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_OPS_DELETE_SOURCE_GONE, vDisk.c_str(), snap.c_str());
             item->setStatus(ZY_KRVN_SNAP_STATUS_DELETED);
@@ -238,20 +234,20 @@ unsigned int KrvnUtils::deleteSnaps() {
     return 1;
 }
 
-unsigned int KrvnUtils::revertSnaps() {
+int KrvnUtils::revertSnaps() {
     kctx->log(ZY_KRVN_LOGLVL_SNAP_OP_START, "%s", ZY_KRVN_OPS_REVERT);
     const std::string& proxy = kctx->arrayDetails.storageProxy;
     std::map<std::string, std::vector<KrvnSCSITarget>> targets;
-    if (rest_getSCSITargetIQNs(proxy, targets) != 0) return static_cast<unsigned int>(kctx->errorCode);
+    if (rest_getSCSITargetIQNs(proxy, targets) != 0) return kctx->errorCode;
 
     KrvnIscsiModuleScope iscsiScope(*this);
-    if (iscsiScope.load() != 0) return static_cast<unsigned int>(kctx->errorCode);
+    if (iscsiScope.load() != 0) return kctx->errorCode;
     bool failed = revertLoggedOut(*this, targets[proxy]) != 0;
     kctx->log(ZY_KRVN_LOGLVL_SNAP_OP_END, "%s", ZY_KRVN_OPS_REVERT_DONE);
     return failed ? 1 : 0;
 }
 
-unsigned int KrvnUtils::reconSnaps() {
+int KrvnUtils::reconSnaps() {
     kctx->log(ZY_KRVN_LOGLVL_SNAP_OP_START, "%s", ZY_KRVN_OPS_RECON);
     const std::string& arrayId = kctx->arrayDetails.arrayId;
     int found = 0, externallyDeleted = 0, skipped = 0, failed = 0;
@@ -265,9 +261,9 @@ unsigned int KrvnUtils::reconSnaps() {
             continue;
         }
         const std::vector<std::string>* names = nullptr;
-        unsigned int rc = cache.lookup(vDisk, names);
+        int rc = cache.lookup(vDisk, names);
         if (rc != 0) {
-            kctx->resetError();
+            kctx->tolerate();
             if (rc == ZY_KRVN_ERR_NOT_FOUND) {
                 kctx->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_OPS_RECON_SOURCE_GONE, vDisk.c_str(), arrayId.c_str(),
                           snap.c_str());

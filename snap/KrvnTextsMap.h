@@ -28,13 +28,10 @@ inline constexpr char ZY_KRVN_MAP_PREPARING_DONE[] = "KRVN  Preparing snaps for 
 
 // Host interfaces.
 inline constexpr char ZY_KRVN_MAP_GOT_HOST_NAME[] = "KRVN >>  Got host name-[%s]";
-inline constexpr char ZY_KRVN_MAP_NO_IFACES_1[] = "No appropriate host interfaces (FC and / or iSCSI) found for host [";
-inline constexpr char ZY_KRVN_MAP_NO_IFACES_2[] =
-    "]. Please ensure that HBA and / or iSCSI initiators are configured properly and available for map operations.";
+inline constexpr char ZY_KRVN_MAP_NO_IFACES[] = "No appropriate host interfaces (FC and / or iSCSI) found for host [{1}]. Please ensure that HBA and / or iSCSI initiators are configured properly and available for map operations.";
 inline constexpr char ZY_KRVN_MAP_INITIATORS[] = "KRVN  Getting list of initiators for the host-[%s]...";
 inline constexpr char ZY_KRVN_MAP_INITIATORS_DONE[] = "KRVN  Getting list of initiators for the host-[%s]... - done";
-inline constexpr char ZY_KRVN_MAP_IFACES_FAILED_1[] = "Failed to get SCSI interface list (wwpn & iqn) for host [";
-inline constexpr char ZY_KRVN_MAP_IFACES_FAILED_2[] = "].";
+inline constexpr char ZY_KRVN_MAP_IFACES_FAILED[] = "Failed to get SCSI interface list (wwpn & iqn) for host [{1}].";
 inline constexpr char ZY_KRVN_MAP_IFACE_LIST[] = "List of Host Interfaces : ";
 inline constexpr char ZY_KRVN_MAP_IFACE_FC[] = "\t\tFC - [";
 inline constexpr char ZY_KRVN_MAP_IFACE_ISCSI[] = "\t\tiSCSI - [";
@@ -81,10 +78,8 @@ inline constexpr char ZY_KRVN_MAP_UNFROZEN[] = "KRVN >>  Clone-[%s] is not froze
 inline constexpr char ZY_KRVN_MAP_ALL_UNFROZEN[] = "KRVN  Found all the [%zu] clones to be unfrozen...";
 inline constexpr char ZY_KRVN_MAP_SOME_UNFROZEN[] =
     "KRVN  Only [%zu] of the [%zu] clones are unfrozen. Will check the status after [30s]...";
-inline constexpr char ZY_KRVN_MAP_FROZEN_1[] = "Clones [";
-inline constexpr char ZY_KRVN_MAP_FROZEN_2[] = "] out of [";
-inline constexpr char ZY_KRVN_MAP_FROZEN_3[] = "] remain frozen even after waiting for [";
-inline constexpr char ZY_KRVN_MAP_FROZEN_4[] = "s]";
+// {1} still frozen, {2} clones, {3} seconds waited.
+inline constexpr char ZY_KRVN_MAP_FROZEN[] = "Clones [{1}] out of [{2}] remain frozen even after waiting for [{3}s]";
 
 // Exposing the clones and granting access.
 inline constexpr char ZY_KRVN_MAP_EXPOSE[] = "KRVN  Going to expose the clones to storage proxies...";
@@ -101,9 +96,7 @@ inline constexpr char ZY_KRVN_MAP_ADDED_ACCESS[] =
 inline constexpr char ZY_KRVN_MAP_NOTHING_PENDING[] = "KRVN >>  Every clone of this request is already mapped. Nothing to send..";
 
 // Target IQNs of the clones.
-inline constexpr char ZY_KRVN_MAP_IQNS_MISSING_1[] = "Failed to find target IQN for one or more clones. Found only [";
-inline constexpr char ZY_KRVN_MAP_IQNS_MISSING_2[] = "] out of [";
-inline constexpr char ZY_KRVN_MAP_IQNS_MISSING_3[] = "]...";
+inline constexpr char ZY_KRVN_MAP_IQNS_MISSING[] = "Failed to find target IQN for one or more clones. Found only [{1}] out of [{2}]...";
 
 // Finding the new devices.
 inline constexpr char ZY_KRVN_MAP_DEVICE_COUNTS[] =
@@ -116,9 +109,6 @@ inline constexpr char ZY_KRVN_MAP_DEVICE_MATCHED[] =
 inline constexpr char ZY_KRVN_MAP_DEVICE_FOREIGN[] =
     "KRVN  SCSI inquiry on device-[%s] done. It is not associated with any of the snapshot in current map request..";
 inline constexpr char ZY_KRVN_MAP_NOT_ALL_FOUND[] = "KRVN  Not all devices are found. Total - [%zu], Found - [%zu]";
-inline constexpr char ZY_KRVN_MAP_NOT_ALL_FOUND_1[] = "Not all devices are found. Total - [";
-inline constexpr char ZY_KRVN_MAP_NOT_ALL_FOUND_2[] = "], Found - [";
-inline constexpr char ZY_KRVN_MAP_NOT_ALL_FOUND_3[] = "]";
 
 // ---- Unmap -------------------------------------------------------------------------------------
 inline constexpr char ZY_KRVN_UNMAP_START[] = "KRVN  Going to unmap the snapshots...";

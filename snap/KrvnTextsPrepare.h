@@ -17,9 +17,7 @@ inline constexpr char ZY_KRVN_PREP_STD_RESULT[] =
     "KRVN >>  Standard SCSI inquiry result - < vendor-[%s] product-[%s] revision-[%s] >";
 inline constexpr char ZY_KRVN_PREP_PAGE80_RESULT[] = "KRVN >>  Page 80h SCSI inquiry result - < vDisk serial number-[%s] >";
 inline constexpr char ZY_KRVN_PREP_PAGE83_RESULT[] = "KRVN >>  Page 83h SCSI inquiry result - < array serial number-[%s] >";
-inline constexpr char ZY_KRVN_PREP_ARRAY_NOT_FOUND_PRE[] = "Array details not found in Array Management for [";
-inline constexpr char ZY_KRVN_PREP_ARRAY_NOT_FOUND_POST[] =
-    "]. Please make sure the array details are entered and configured in Array Management.";
+inline constexpr char ZY_KRVN_PREP_ARRAY_NOT_FOUND[] = "Array details not found in Array Management for [{1}]. Please make sure the array details are entered and configured in Array Management.";
 inline constexpr char ZY_KRVN_PREP_DEVICE_FAILED[] = "KRVN  Snapshot preparation failed for device-[%s]. Error-[%d:%s]";
 
 // Identifying the array among the host's Korvan arrays.
@@ -59,11 +57,8 @@ inline constexpr char ZY_KRVN_DISCOVER_BRUTE_FORCE_START[] =
 inline constexpr char ZY_KRVN_DISCOVER_GOT_VDISK[] = "KRVN >>  Got vDisk-[%s] details from the array.";
 inline constexpr char ZY_KRVN_DISCOVER_DONE[] = "KRVN  Discovered all source devices on the array... - done.";
 inline constexpr char ZY_KRVN_DISCOVER_FAILED[] = "KRVN  Failed to discover the source devices. Error-[%d:%s]";
-inline constexpr char ZY_KRVN_DISCOVER_FOUND_ONLY[] = "Found only [";
-inline constexpr char ZY_KRVN_DISCOVER_FOUND_OUT_OF[] = "] devices out of [";
-inline constexpr char ZY_KRVN_DISCOVER_FOUND_ON_ARRAY[] = "] on the array-[";
-inline constexpr char ZY_KRVN_DISCOVER_FOUND_USER[] = "] - logged in as [";
-inline constexpr char ZY_KRVN_DISCOVER_FOUND_END[] = "] user.";
+// {1} found, {2} wanted, {3} the array, {4} the user.
+inline constexpr char ZY_KRVN_DISCOVER_FOUND_ONLY[] = "Found only [{1}] devices out of [{2}] on the array-[{3}] - logged in as [{4}] user.";
 inline constexpr char ZY_KRVN_DISCOVER_NFS_MASTER_DISK[] = "NFS_MASTER_DISK";
 inline constexpr char ZY_KRVN_PREP_UUID_SEPARATOR[] = "-";
 

@@ -8,10 +8,8 @@ namespace ZYSnapKrvn {
 inline constexpr char ZY_KRVN_OPS_CREATE[] = "KRVN  Creating snapshots...";
 inline constexpr char ZY_KRVN_OPS_CREATE_DONE[] = "KRVN  Creating snapshots... - done";
 inline constexpr char ZY_KRVN_OPS_CREATE_FAILED[] = "KRVN  Failed to create snapshot for one or more devices. Error-[%d:%s]";
-inline constexpr char ZY_KRVN_OPS_CREATED_ONLY[] = "Created snapshots for only [";
-inline constexpr char ZY_KRVN_OPS_CREATED_OUT_OF[] = "] devices out of [";
-inline constexpr char ZY_KRVN_OPS_CREATED_ON_ARRAY[] = "] on the array-[";
-inline constexpr char ZY_KRVN_OPS_CREATED_END[] = "]. ";
+// {1} created, {2} wanted, {3} the array.
+inline constexpr char ZY_KRVN_OPS_CREATED_ONLY[] = "Created snapshots for only [{1}] devices out of [{2}] on the array-[{3}]. ";
 // {1} the item's id, {2} the snapshot its metadata already names.
 inline constexpr char ZY_KRVN_OPS_ALREADY_HOLDS[] =
     "The snap-[{1}] already holds snapshot-[{2}]. A new snapshot needs a new snap item.";
@@ -19,9 +17,7 @@ inline constexpr char ZY_KRVN_OPS_ALREADY_HOLDS[] =
 // Delete.
 inline constexpr char ZY_KRVN_OPS_DELETE[] = "KRVN  Deleting snapshots...";
 inline constexpr char ZY_KRVN_OPS_DELETE_DONE[] = "KRVN  Deleting snapshots... - done";
-inline constexpr char ZY_KRVN_OPS_DELETE_NO_NAME_1[] = "Snapshot name is empty for snap-[";
-inline constexpr char ZY_KRVN_OPS_DELETE_NO_NAME_2[] =
-    "] - may be operation had failed during prepare or create. Marking the snapshot as successfully deleted.";
+inline constexpr char ZY_KRVN_OPS_DELETE_NO_NAME[] = "Snapshot name is empty for snap-[{1}] - may be operation had failed during prepare or create. Marking the snapshot as successfully deleted.";
 inline constexpr char ZY_KRVN_OPS_DETAIL_TEXT[] = "KRVN >>  %s";
 inline constexpr char ZY_KRVN_OPS_DELETE_TRYING[] = "KRVN  Trying to delete snapshot-[%s]";
 inline constexpr char ZY_KRVN_OPS_DELETE_LIST_CACHED[] = "KRVN >>  Got [%zu] snapshots for source device-[%s] from cache.";
@@ -46,12 +42,10 @@ inline constexpr char ZY_KRVN_OPS_REVERT[] = "KRVN  Going to revert snapshots...
 inline constexpr char ZY_KRVN_OPS_REVERT_DONE[] = "KRVN  Going to revert snapshots... - done";
 inline constexpr unsigned int ZY_KRVN_OPS_REVERT_PORTAL_WAIT_MS = 3000;
 inline constexpr char ZY_KRVN_OPS_REVERT_FOUND_IQN[] = "KRVN >>  Found IQN-[%s] for source device-[%s]";
-inline constexpr char ZY_KRVN_OPS_REVERT_NO_IQN[] = "Failed to get the SCSI target IQN for the device-[";
+inline constexpr char ZY_KRVN_OPS_REVERT_NO_IQN[] = "Failed to get the SCSI target IQN for the device-[{1}]";
 inline constexpr char ZY_KRVN_OPS_FAILED_ERROR[] = "KRVN  Snapshot operation failed - Error-[%d:%s]";
-inline constexpr char ZY_KRVN_OPS_REVERT_NO_NAME_1[] = "Empty name for snapshot-[";
-inline constexpr char ZY_KRVN_OPS_REVERT_NO_NAME_2[] = "] - may be operation had failed during prepare or create.";
-inline constexpr char ZY_KRVN_OPS_REVERT_NOT_ON_ARRAY_1[] = "Snapshot-[";
-inline constexpr char ZY_KRVN_OPS_REVERT_NOT_ON_ARRAY_2[] = "] not found on the array-[";
+inline constexpr char ZY_KRVN_OPS_REVERT_NO_NAME[] = "Empty name for snapshot-[{1}] - may be operation had failed during prepare or create.";
+inline constexpr char ZY_KRVN_OPS_REVERT_NOT_ON_ARRAY[] = "Snapshot-[{1}] not found on the array-[{2}]";
 inline constexpr char ZY_KRVN_OPS_REVERT_NOT_ON_ARRAY_LOG[] = "KRVN >>  Snapshot operation failed - [%d:%s]";
 inline constexpr char ZY_KRVN_OPS_REVERTING[] = "KRVN  Reverting vDisk-[%s] to snapshot-[%s]";
 inline constexpr char ZY_KRVN_OPS_REVERTED[] = "KRVN >>  Successfully reverted vDisk-[%s] to snapshot-[%s]";

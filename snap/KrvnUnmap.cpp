@@ -104,16 +104,16 @@ private:
     bool findClone(KrvnSnapObject* obj, bool& gone) {
         ctx_->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_UNMAP_GET_SNAPS, obj->sourceVDiskName.c_str());
         const std::vector<std::string>* snaps = nullptr;
-        unsigned int rc = snapshots_.lookup(obj->sourceVDiskName, snaps);
+        int rc = snapshots_.lookup(obj->sourceVDiskName, snaps);
         if (rc == ZY_KRVN_ERR_NOT_FOUND) {
-            ctx_->resetError();
+            ctx_->tolerate();
             ctx_->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_UNMAP_VDISK_GONE, obj->sourceVDiskName.c_str(),
                       obj->snapName.c_str());
             return gone = true;
         }
         if (rc != 0) return false;
         if (std::find(snaps->begin(), snaps->end(), obj->snapName) == snaps->end()) {
-            ctx_->resetError();
+            ctx_->tolerate();
             ctx_->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_UNMAP_SNAP_GONE, obj->snapName.c_str());
             return gone = true;
         }
@@ -135,9 +135,10 @@ private:
             ctx_->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_UNMAP_CLONE_AMBIGUOUS, obj->snapName.c_str(), candidates.size(),
                       obj->mountCloneName.c_str());
             ctx_->resetError();
-            ctx_->errorCode = ZY_KRVN_ERR_OPERATION_FAILED;
-            ctx_->errorText << CWqString::Format(ZY_KRVN_UNMAP_ERR_CLONE_AMBIGUOUS,
-                                                 {obj->snapName, CWqString(candidates.size()), obj->mountCloneName});
+            ctx_->fail(ZY_KRVN_ERR_OPERATION_FAILED,
+                       CWqString::Format(ZY_KRVN_UNMAP_ERR_CLONE_AMBIGUOUS,
+                                         {obj->snapName, candidates.size(), obj->mountCloneName}),
+                       ZY_KRVN_NOT_LOGGED);
             return false;
         }
         obj->mountCloneName = candidates.front();
@@ -182,7 +183,7 @@ private:
     void logout(KrvnSnapObject* obj) {
         if (mapContextOf(ctx_)->connectionType != ZY_KRVN_SCSI_CONN_TYPE_ISCSI || obj->snapTarget.empty()) return;
         if (module_.load() != 0) {
-            ctx_->resetError();
+            ctx_->tolerate();
             return;
         }
         utils_.tryiSCSITargetLogout(ctx_->arrayDetails.storageProxy, obj->snapTarget);
@@ -232,8 +233,8 @@ int KrvnUtils::checkAndRemoveAccessFromClone(KrvnSnapObject* obj) {
     kctx->log(ZY_KRVN_LOGLVL_SNAP_OP_START, ZY_KRVN_UNMAP_REMOVE_ACCESS, clone.c_str(), map->hostName.c_str());
     kctx->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_UNMAP_GET_ACCESS, clone.c_str());
     std::vector<KrvnAccessInfo> acl;
-    unsigned int rc = rest_getAccessForDisk(clone, acl);
-    if (rc != 0) return static_cast<int>(rc);
+    int rc = rest_getAccessForDisk(clone, acl);
+    if (rc != 0) return rc;
     kctx->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_UNMAP_GOT_ACCESS, acl.size(), clone.c_str());
     if (acl.empty()) kctx->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_UNMAP_NO_ACCESS, clone.c_str());
 
@@ -266,8 +267,8 @@ int KrvnUtils::checkAndRemoveCloneFromSCSITarget(KrvnSnapObject* obj) {
     kctx->log(ZY_KRVN_LOGLVL_SNAP_OP_START, ZY_KRVN_UNMAP_REMOVE_LUN, clone.c_str(), proxy.c_str());
     kctx->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_UNMAP_ACL_BEFORE_LUN, clone.c_str());
     std::vector<KrvnAccessInfo> acl;
-    unsigned int rc = rest_getAccessForDisk(clone, acl);
-    if (rc != 0) return static_cast<int>(rc);
+    int rc = rest_getAccessForDisk(clone, acl);
+    if (rc != 0) return rc;
     kctx->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_UNMAP_GOT_ACL_INFO, acl.size(), clone.c_str());
 
     const KrvnAccessInfo* entry = entryOfProxy(acl, proxy);
@@ -280,7 +281,7 @@ int KrvnUtils::checkAndRemoveCloneFromSCSITarget(KrvnSnapObject* obj) {
         return 0;
     } else {
         rc = rest_removeLUN(clone, proxy);
-        if (rc != 0) return static_cast<int>(rc);
+        if (rc != 0) return rc;
         kctx->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_UNMAP_LUN_REMOVED, clone.c_str(), proxy.c_str());
     }
     kctx->log(ZY_KRVN_LOGLVL_SNAP_OP_END, ZY_KRVN_UNMAP_REMOVE_LUN_DONE, clone.c_str(), proxy.c_str());
@@ -292,8 +293,8 @@ int KrvnUtils::checkAndDeleteClone(KrvnSnapObject* obj) {
     kctx->log(ZY_KRVN_LOGLVL_SNAP_OP_START, ZY_KRVN_UNMAP_DELETE, clone.c_str());
     kctx->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_UNMAP_ACL_BEFORE_DELETE, clone.c_str());
     std::vector<KrvnAccessInfo> acl;
-    unsigned int rc = rest_getAccessForDisk(clone, acl);
-    if (rc != 0) return static_cast<int>(rc);
+    int rc = rest_getAccessForDisk(clone, acl);
+    if (rc != 0) return rc;
     kctx->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_UNMAP_GOT_TARGETS, acl.size(), clone.c_str());
 
     if (!acl.empty()) {

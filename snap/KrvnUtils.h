@@ -42,10 +42,10 @@ public:
     int discoverArrayVDiskDetailsBruteForce();
 
     // ---- Snapshot create, delete, revert, reconcile ---------------------------------------
-    unsigned int createSnaps();
-    unsigned int deleteSnaps();
-    unsigned int revertSnaps();
-    unsigned int reconSnaps();
+    int createSnaps();
+    int deleteSnaps();
+    int revertSnaps();
+    int reconSnaps();
 
     // ---- Map -------------------------------------------------------------------------------
     int mapSnaps();

@@ -16,7 +16,7 @@
 #include "KrvnJson.h"
 #include "KrvnProvCtx.h"
 #include "KrvnTextsProv.h"
-#include "KrvnTextsRest.h"
+#include "KrvnTextsCluster.h"
 #include "KrvnTextsScsi.h"
 #include "KrvnTextsSnap.h"
 #include "KrvnUtils.h"

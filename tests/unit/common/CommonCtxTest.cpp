@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
+#include <vector>
 
 #include "FakeSnapHost.h"
 #include "KrvnCommonCtx.h"
@@ -20,30 +22,63 @@ protected:
     krvntest::ScopedSettings settings;
 };
 
-TEST_F(ContextTest, LinesCarryTheHostsJobIdAndFailuresAppendSentencesLoggedAtTheirLevel) {
+TEST_F(ContextTest, LinesCarryTheHostsJobIdAndFailuresAppendSentencesLoggedAsTheStepSays) {
     EXPECT_EQ(ZY_KRVN_JOB_ID_UNSET, KrvnCommonCtx(nullptr).jobId);
     krvntest::FakeOSUtil host;
     host.jobId = 98765;
     KrvnCommonCtx ctx(&host);
     LogCapture log;
-    EXPECT_EQ(2, ctx.fail(2, "First [a].", "KRVN  Snapshot operation failed - [%d:%s]"));
-    EXPECT_EQ(3, ctx.failAt(ZY_KRVN_LOGLVL_DETAIL, 3, " Second [b].", "KRVN  Note-[%d:%s]"));
     ctx.restErrors << "cluster says no ";
-    EXPECT_EQ(1, ctx.failRest(1, " Third.", "KRVN  Cluster operation failed-[%d:%s]. REST error-[%s]"));
-    EXPECT_EQ(1, ctx.errorCode);
-    EXPECT_EQ("First [a]. Second [b]. Third.", ctx.errorString());
-    const std::vector<LogCapture::Line> lines = log.lines();
-    ASSERT_EQ(3u, lines.size());
-    const std::pair<int, std::string> expected[] = {
-        {ZY_KRVN_LOGLVL_ERROR, "KRVN  Snapshot operation failed - [2:First [a].]"},
-        {ZY_KRVN_LOGLVL_DETAIL, "KRVN  Note-[3:First [a]. Second [b].]"},
-        {ZY_KRVN_LOGLVL_ERROR, "KRVN  Cluster operation failed-[1:First [a]. Second [b]. Third.]. "
-                               "REST error-[cluster says no ]"}};
-    for (size_t i = 0; i < lines.size(); ++i) {
-        EXPECT_EQ(98765, lines[i].jobId);
-        EXPECT_EQ(expected[i].first, lines[i].level);
-        EXPECT_EQ(expected[i].second, lines[i].text);
+    // One verb; each row a way of logging it.
+    const std::vector<std::tuple<int, std::string, KrvnFailLog, int, std::string>> rows = {
+        {2, "First [a].", {"KRVN  Snapshot operation failed - [%d:%s]"}, -1,
+         "KRVN  Snapshot operation failed - [2:First [a].]"},
+        {3, " Second.", {"KRVN  Note-[%d:%s]", KrvnLogArgs::CodeText, 0}, 0, "KRVN  Note-[3:First [a]. Second.]"},
+        {1, " Third.", {"KRVN  Failed-[%d:%s]. REST error-[%s]", KrvnLogArgs::CodeTextClusterErrors}, -1,
+         "KRVN  Failed-[1:First [a]. Second. Third.]. REST error-[cluster says no ]"},
+        {19, " Fourth.", KrvnFailLog::about("clusterA", "KRVN  Cluster-[%s] failed. Error-[%d:%s]"), -1,
+         "KRVN  Cluster-[clusterA] failed. Error-[19:First [a]. Second. Third. Fourth.]"},
+        {19, " Fifth.", KrvnFailLog::about("clusterA", "bad", "KRVN  Cluster-[%s] Status-[%s] Error-[%d:%s]"), -1,
+         "KRVN  Cluster-[clusterA] Status-[bad] Error-[19:First [a]. Second. Third. Fourth. Fifth.]"},
+        {1, " Sixth.", {"KRVN  %s", KrvnLogArgs::Text}, -1, "KRVN  First [a]. Second. Third. Fourth. Fifth. Sixth."},
+    };
+    for (const auto& [code, sentence, how, level, line] : rows) {
+        log.clear();
+        EXPECT_EQ(code, ctx.fail(code, sentence, how)) << line;
+        EXPECT_EQ(code, ctx.errorCode);
+        ASSERT_EQ(1u, log.lines().size()) << line;
+        EXPECT_EQ(98765, log.lines()[0].jobId);
+        EXPECT_EQ(level, log.lines()[0].level) << line;
+        EXPECT_EQ(line, log.lines()[0].text);
     }
+    log.clear();
+    EXPECT_EQ(4, ctx.fail(4, " Recorded only.", ZY_KRVN_NOT_LOGGED));
+    EXPECT_EQ(21, ctx.recode(21));
+    EXPECT_TRUE(log.lines().empty());
+    EXPECT_EQ("First [a]. Second. Third. Fourth. Fifth. Sixth. Recorded only.", ctx.errorString());
+}
+
+TEST_F(ContextTest, KeptFailuresComeBackWholeAndAnErrorStateRestoresExactly) {
+    KrvnCommonCtx ctx(nullptr);
+    ctx.fail(19, "Item 1 refused.", ZY_KRVN_NOT_LOGGED);
+    ctx.restErrors << "busy ";
+    KrvnKeptFailures kept;
+    kept.keep(ctx);
+    ctx.tolerate();
+    ctx.restErrors.str("gone ");   // a later tolerated answer's words
+    ctx.fail(-1, "Item 3 refused.", ZY_KRVN_NOT_LOGGED);
+    kept.keep(ctx);
+    const KrvnErrorState before = ctx.errorState();
+    kept.restore(ctx);
+    EXPECT_EQ(2, kept.count());
+    EXPECT_EQ(1, ctx.errorCode) << "a failure without a code of its own is still a failure";
+    EXPECT_EQ("Item 1 refused.Item 3 refused.", ctx.errorString());
+    EXPECT_EQ("gone ", ctx.restErrors.str());
+    ctx.restoreErrorState(before);
+    EXPECT_EQ(-1, ctx.errorCode);
+    EXPECT_EQ("Item 3 refused.", ctx.errorString());
+    ctx.errorText << " more";
+    EXPECT_EQ("Item 3 refused. more", ctx.errorString()) << "appending goes on after the restored text";
 }
 
 TEST_F(ContextTest, FinalErrorAddsClusterMessagesEachCallAndResetKeepsThem) {

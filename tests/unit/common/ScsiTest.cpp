@@ -224,7 +224,7 @@ TEST_F(ScsiTest, InquiryFailuresReportTheStepCodeAndTextAndLeaveOutputsEmpty) {
 TEST_F(ScsiTest, PageMismatchLogsWithTheCallersFormat) {
     Run run;
     LogCapture log;
-    EXPECT_EQ(3, run.utils.failPageMismatch("/dev/sdz", 0x00, 131, "KRVN  SCSI Inquiry failed - [%d:%s]"));
+    EXPECT_EQ(3, run.utils.refuseMismatchedPage("/dev/sdz", 0x00, 131, "KRVN  SCSI Inquiry failed - [%d:%s]"));
     EXPECT_EQ(log.texts(), std::vector<std::string>{"KRVN  SCSI Inquiry failed - [3:Page code-[00h] returned instead "
                                                     "of requested page code-[131] for device-[/dev/sdz].  Skipping "
                                                     "the device..]"});

@@ -1,7 +1,7 @@
 // Virtual disk queries: every vDisk, one by name, one by SCSI serial number.
 #include "CWqString.h"
 #include "KrvnCommonUtils.h"
-#include "KrvnTextsRest.h"
+#include "KrvnTextsCluster.h"
 
 namespace ZYKorvanCommon {
 
@@ -55,10 +55,10 @@ void KrvnCommonUtils::parseDiskFields(const JsonValue& item, KrvnDisk& disk) {
     }
 }
 
-unsigned int KrvnCommonUtils::rest_getAllVDiskDetails(std::vector<KrvnDisk>& disks) {
+int KrvnCommonUtils::rest_getAllVDiskDetails(std::vector<KrvnDisk>& disks) {
     ctx->log(ZY_KRVN_LOGLVL_SNAP_OP_START, ZY_KRVN_LOG_GET_ALL_VDISKS);
     const size_t before = disks.size();
-    unsigned int rc = runRestOp(
+    int rc = runRestOp(
         kGetAllVDisks, [this](std::string& body) { return buildReqBodyForKorvanGetAllVDisks(body); },
         ZY_KRVN_ERR_GET_ALL_VDISKS, [&] { return processGetAllVDisks(disks); });
     if (rc != 0) return rc;
@@ -67,16 +67,15 @@ unsigned int KrvnCommonUtils::rest_getAllVDiskDetails(std::vector<KrvnDisk>& dis
     return 0;
 }
 
-unsigned int KrvnCommonUtils::processGetAllVDisks(std::vector<KrvnDisk>& disks) {
-    return processRestResp(kGetAllVDisks, [&](const JsonValue& response) -> unsigned int {
+int KrvnCommonUtils::processGetAllVDisks(std::vector<KrvnDisk>& disks) {
+    return processRestResp(kGetAllVDisks, [&](const JsonValue& response) -> int {
         JsonValue list;
         if (!response.member(ZY_KRVN_REST_CMN_FIELD_RESULT).getArray(ZY_KRVN_REST_GET_ALL_VDISKS_FIELD_DISKS, list) ||
             list.size() == 0) {
             ctx->logRESTDetails();
-            return failCluster(ZY_KRVN_ERR_REST_CONTENT,
-                               std::string(ZY_KRVN_ERR_NO_DISKS_1) + ZY_KRVN_REST_GET_ALL_VDISKS_FIELD_DISKS +
-                                   ZY_KRVN_ERR_NO_DISKS_2,
-                               ZY_KRVN_LOG_GET_ALL_VDISKS_FAILED);
+            return ctx->fail(ZY_KRVN_ERR_REST_CONTENT,
+                             CWqString::Format(ZY_KRVN_ERR_NO_DISKS, {ZY_KRVN_REST_GET_ALL_VDISKS_FIELD_DISKS}),
+                             KrvnFailLog::about(ctx->arrayDetails.arrayId, ZY_KRVN_LOG_GET_ALL_VDISKS_FAILED));
         }
         // A whole cluster's list can hold 100,000 disks: room for all of them at once, and each
         // record moved in rather than copied.
@@ -90,20 +89,17 @@ unsigned int KrvnCommonUtils::processGetAllVDisks(std::vector<KrvnDisk>& disks) 
     });
 }
 
-unsigned int KrvnCommonUtils::rest_getVDiskDetails(KrvnDisk& disk) {
+int KrvnCommonUtils::rest_getVDiskDetails(KrvnDisk& disk) {
     const std::string name = disk.vDiskName;
     ctx->log(ZY_KRVN_LOGLVL_SNAP_OP_START, ZY_KRVN_LOG_GET_VDISK, name.c_str());
-    unsigned int rc = runRestOp(
+    int rc = runRestOp(
         kGetVDisk, [&](std::string& body) { return buildReqBodyForKorvanGetVDisk(body, disk); },
-        ZY_KRVN_ERR_GET_VDISK_1 + name + ZY_KRVN_ERR_GET_VDISK_2, [&] { return processGetVDisk(disk); },
-        [&](unsigned int code) -> unsigned int {
-            if (restErrorsContain(FXString::Format(ZY_KRVN_DISK_NOT_FOUND, name)))
-                ctx->errorCode = ZY_KRVN_ERR_NOT_FOUND;
-            else if (restErrorsContain(FXString::Format(ZY_KRVN_DISK_MARKED_FOR_DELETE, name)))
-                ctx->errorCode = ZY_KRVN_ERR_VDISK_MARKED_DELETE;
-            else
-                return code;
-            return static_cast<unsigned int>(ctx->errorCode);
+        CWqString::Format(ZY_KRVN_ERR_GET_VDISK, {name}), [&] { return processGetVDisk(disk); },
+        [&](int code) -> int {
+            if (restErrorsContain(FXString::Format(ZY_KRVN_DISK_NOT_FOUND, name))) return ctx->recode(ZY_KRVN_ERR_NOT_FOUND);
+            if (restErrorsContain(FXString::Format(ZY_KRVN_DISK_MARKED_FOR_DELETE, name)))
+                return ctx->recode(ZY_KRVN_ERR_VDISK_MARKED_DELETE);
+            return code;
         });
     if (rc != 0) return rc;
     ctx->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_LOG_GOT_VDISK, name.c_str());
@@ -111,23 +107,22 @@ unsigned int KrvnCommonUtils::rest_getVDiskDetails(KrvnDisk& disk) {
     return 0;
 }
 
-unsigned int KrvnCommonUtils::processGetVDisk(KrvnDisk& disk) {
-    return processRestResp(kGetVDisk, [&](const JsonValue& response) -> unsigned int {
+int KrvnCommonUtils::processGetVDisk(KrvnDisk& disk) {
+    return processRestResp(kGetVDisk, [&](const JsonValue& response) -> int {
         parseDiskFields(response.member(ZY_KRVN_REST_CMN_FIELD_RESULT), disk);
         return 0;
     });
 }
 
-unsigned int KrvnCommonUtils::rest_getVDiskDetailsBySSN(KrvnDisk& disk) {
+int KrvnCommonUtils::rest_getVDiskDetailsBySSN(KrvnDisk& disk) {
     const std::string serial = serialText(disk);
     ctx->log(ZY_KRVN_LOGLVL_SNAP_OP_START, ZY_KRVN_LOG_GET_VDISK_SSN, serial.c_str());
-    unsigned int rc = runRestOp(
+    int rc = runRestOp(
         kGetVDiskBySSN, [&](std::string& body) { return buildReqBodyForKorvanGetVDiskBySSN(body, disk); },
-        ZY_KRVN_ERR_GET_VDISK_SSN_1 + serial + ZY_KRVN_ERR_GET_VDISK_SSN_2, [&] { return processGetVDiskBySSN(disk); },
-        [&](unsigned int code) -> unsigned int {
+        CWqString::Format(ZY_KRVN_ERR_GET_VDISK_SSN, {serial}), [&] { return processGetVDiskBySSN(disk); },
+        [&](int code) -> int {
             if (!restErrorsContain(FXString::Format(ZY_KRVN_DISK_SSN_NOT_FOUND, serial))) return code;
-            ctx->errorCode = ZY_KRVN_ERR_NOT_FOUND;
-            return ZY_KRVN_ERR_NOT_FOUND;
+            return ctx->recode(ZY_KRVN_ERR_NOT_FOUND);
         });
     if (rc != 0) return rc;
     ctx->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_LOG_GOT_VDISK_SSN, disk.vDiskName.c_str(), serial.c_str());
@@ -135,8 +130,8 @@ unsigned int KrvnCommonUtils::rest_getVDiskDetailsBySSN(KrvnDisk& disk) {
     return 0;
 }
 
-unsigned int KrvnCommonUtils::processGetVDiskBySSN(KrvnDisk& disk) {
-    return processRestResp(kGetVDiskBySSN, [&](const JsonValue& response) -> unsigned int {
+int KrvnCommonUtils::processGetVDiskBySSN(KrvnDisk& disk) {
+    return processRestResp(kGetVDiskBySSN, [&](const JsonValue& response) -> int {
         parseDiskFields(response.member(ZY_KRVN_REST_CMN_FIELD_RESULT), disk);
         return 0;
     });
