@@ -70,6 +70,11 @@ public:
     int checkDiskIdInfoForKorvan(const std::string& device, const std::string& serial);
     int checkArrayIdInfoForKorvan(const std::string& device, const std::string& clusterSerial);
     int inquireDevice(const std::string& device, std::string& vDiskSerial, std::string& clusterSerial);
+    // What both maps ask of a device that appeared: announced with its name, inquired, and
+    // its vDisk serial read when the device is a vDisk of the cluster whose serial is given.
+    // A device that cannot be inquired is skipped with its failure tolerated.
+    enum class DeviceSerial { Unreadable, NotOfCluster, Read };
+    DeviceSerial readDeviceSerial(const std::string& device, const std::string& clusterSerial, int64_t& serial);
     void dumpHexBuf(const unsigned char* buffer, int length);
     // The page-mismatch failure ("... Skipping the device..", code 3) of inquiry and discovery,
     // each logging it its own way.
@@ -192,7 +197,7 @@ protected:
     ZyISCSIModule* iscsi = nullptr;     // owned once loaded
     bool sessionOpen_ = false;
 
-    // ---- Private helpers of the cluster-operation frame (REST family adds them here) -------
+    // ---- The cluster-operation frame ----------------------------------------------------------
     using KrvnBodyBuilder = std::function<int(std::string& body)>;
     using KrvnResponseReader = std::function<int()>;
     using KrvnFailureClassifier = std::function<int(int code)>;

@@ -79,4 +79,11 @@ private:
     std::string error_;
 };
 
+// A member read as a string; absent or of another type reads as empty.
+inline std::string jsonText(const JsonValue& object, const char* key) {
+    std::string value;
+    object.getString(key, value);
+    return value;
+}
+
 }  // namespace ZYKorvanCommon

@@ -7,6 +7,7 @@
 
 #include "CWqString.h"
 #include "KrvnCommonUtils.h"
+#include "KrvnNumbers.h"
 #include "KrvnTextsScsi.h"
 #include "ZyDeviceTree.h"
 
@@ -139,6 +140,21 @@ int KrvnCommonUtils::refuseMismatchedPage(const std::string& device, unsigned ch
                                       const KrvnFailLog& log) {
     return ctx->fail(ZY_KRVN_ERR_SCSI_DATA,
                      CWqString::Format(ZY_KRVN_ERR_SCSI_PAGE_MISMATCH, {byteHex(returned), requested, device}), log);
+}
+
+KrvnCommonUtils::DeviceSerial KrvnCommonUtils::readDeviceSerial(const std::string& device,
+                                                                const std::string& clusterSerial, int64_t& serial) {
+    ctx->log(ZY_KRVN_LOGLVL_DETAIL, "%s", ZY_KRVN_LOG_SCSI_STARS);
+    ctx->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_LOG_SCSI_INQUIRING, device.c_str());
+    ctx->log(ZY_KRVN_LOGLVL_DETAIL, "%s", ZY_KRVN_LOG_SCSI_STARS);
+    std::string diskSerial;
+    std::string deviceCluster;
+    if (inquireDevice(device, diskSerial, deviceCluster) != 0) {
+        ctx->tolerate();
+        return DeviceSerial::Unreadable;
+    }
+    if (deviceCluster != clusterSerial || !parseScsiSerial(diskSerial, serial)) return DeviceSerial::NotOfCluster;
+    return DeviceSerial::Read;
 }
 
 int KrvnCommonUtils::inquireDevice(const std::string& device, std::string& vDiskSerial, std::string& clusterSerial) {

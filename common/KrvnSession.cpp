@@ -2,7 +2,6 @@
 // envelope check every cluster answer goes through.
 #include "CWqString.h"
 #include "KrvnCommonUtils.h"
-#include "KrvnRestFrame.h"
 #include "KrvnTextsCluster.h"
 #include "ZYSnapRESTAPI.h"
 #include "ZYSnapRESTTexts.h"

@@ -2,7 +2,6 @@
 // clones, create a clone.
 #include "CWqString.h"
 #include "KrvnCommonUtils.h"
-#include "KrvnRestFrame.h"
 #include "KrvnTextsCluster.h"
 
 namespace ZYKorvanCommon {

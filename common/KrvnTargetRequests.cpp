@@ -4,7 +4,6 @@
 #include "CWqString.h"
 #include "KrvnCommonUtils.h"
 #include "KrvnNumbers.h"
-#include "KrvnRestFrame.h"
 #include "KrvnTextsCluster.h"
 
 namespace ZYKorvanCommon {

@@ -164,22 +164,13 @@ int KrvnProvUtils::checkForMappedDevices(const std::vector<std::string>& devices
         if (itemStatus(*entry.second) == ZY_KRVN_PROV_STATUS_MAP_OK) ++found;
     }
     for (const std::string& device : devices) {
-        prov->log(ZY_KRVN_LOGLVL_DETAIL, "%s", ZY_KRVN_PROV_LOG_BANNER);
-        prov->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_PROV_LOG_INQUIRE, device.c_str());
-        prov->log(ZY_KRVN_LOGLVL_DETAIL, "%s", ZY_KRVN_PROV_LOG_BANNER);
-        std::string serialText;
-        std::string clusterSerial;
-        if (inquireDevice(device, serialText, clusterSerial) != 0) {
-            prov->tolerate();
-            continue;
-        }
         int64_t serial = 0;
-        const bool hasSerial = parseScsiSerial(serialText, serial);
+        const DeviceSerial read = readDeviceSerial(device, prov->arrayDetails.clusterUniqueId, serial);
+        if (read == DeviceSerial::Unreadable) continue;
         KrvnDiskObject* match = nullptr;
         for (auto& entry : prov->disks) {
             KrvnDiskObject& disk = *entry.second;
-            if (itemStatus(disk) == ZY_KRVN_PROV_STATUS_MAP_OK) continue;
-            if (hasSerial && clusterSerial == prov->arrayDetails.clusterUniqueId && disk.scsiSerial == serial) {
+            if (read == DeviceSerial::Read && itemStatus(disk) != ZY_KRVN_PROV_STATUS_MAP_OK && disk.scsiSerial == serial) {
                 match = &disk;
                 break;
             }

@@ -189,7 +189,6 @@ inline constexpr char ZY_KRVN_PROV_ERR_IQNS[] = "Failed to find target IQN for o
 inline constexpr char ZY_KRVN_PROV_LOG_PREFIX_ONLY[] = "KRVN  ";
 
 inline constexpr char ZY_KRVN_PROV_LOG_BANNER[] = "KRVN  ************************************************************";
-inline constexpr char ZY_KRVN_PROV_LOG_INQUIRE[] = "KRVN  Inquiring device-[%s]";
 inline constexpr char ZY_KRVN_PROV_LOG_DEVICE_MATCH[] = "KRVN >>  SCSI inquiry on device-[%s] done. It is associated with disk-[%s]..";
 inline constexpr char ZY_KRVN_PROV_LOG_DEVICE_NO_MATCH[] = "KRVN  SCSI inquiry on device-[%s] done. It is not associated with any of the disks in current map request..";
 inline constexpr char ZY_KRVN_PROV_LOG_NOT_ALL_FOUND[] = "KRVN  Not all devices are found. Total - [%zu], Found - [%zu]";

@@ -89,6 +89,7 @@ public:
     int validateInputParams(ZYSO::SnapInfo** items, int count);
     int fetchAndFillSnapInfo();
     int checkIfVMwareDevice(KrvnSnapObject* obj);
+    // Not KrvnUtils::GetArrayDetailsFromDB (capital G), the prepare step that calls this one.
     int getArrayDetailsFromDB();
     void readAndSetArrayConfigs();
     // Problems go only to the log: a missing or unreadable list leaves `list` short.

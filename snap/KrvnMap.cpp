@@ -32,21 +32,6 @@ bool isCloneOf(KrvnSnapObject* obj, const std::string& name) {
     return !obj->snapInfo->isFlagSet(ZY_KRVN_TEST_MOUNT_FLAG) || name == obj->mountCloneName;
 }
 
-int KrvnNameListCache::lookup(const std::string& key, const std::vector<std::string>*& names) {
-    auto hit = lists_.find(key);
-    if (hit != lists_.end()) {
-        ctx_->log(ZY_KRVN_LOGLVL_DETAIL, cachedText_, hit->second.size(), key.c_str());
-        names = &hit->second;
-        return 0;
-    }
-    std::vector<std::string> fetched;
-    int rc = fetch_(key, fetched);
-    if (rc != 0) return rc;
-    ctx_->log(ZY_KRVN_LOGLVL_DETAIL, fetchedText_, fetched.size(), key.c_str());
-    names = &(lists_[key] = std::move(fetched));
-    return 0;
-}
-
 namespace {
 
 bool isMapped(KrvnSnapObject* obj) { return obj->snapInfo->getStatus() == ZY_KRVN_SNAP_STATUS_MAPPED; }
@@ -301,7 +286,7 @@ int KrvnUtils::checkCreateCloneOfSnaps() {
     KrvnNameListCache cache(
         kctx,
         [this](const std::string& snap, std::vector<std::string>& names) { return rest_getCloneDetails(snap, names); },
-        ZY_KRVN_MAP_CLONES_CACHED, ZY_KRVN_MAP_CLONES_FETCHED);
+        {ZY_KRVN_MAP_CLONES_CACHED, ZY_KRVN_MAP_CLONES_FETCHED});
     bool anyFrozen = false;
     for (auto& [id, obj] : kctx->snapItems) {
         kctx->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_MAP_ITEM_HEADER, obj->mountCloneName.c_str());
@@ -520,17 +505,11 @@ int KrvnUtils::checkForMappedDevices(KrvnMapCtx*, const std::vector<std::string>
     for (auto& [id, obj] : kctx->snapItems) found += isMapped(obj) ? 1 : 0;
 
     for (const std::string& device : devices) {
-        kctx->log(ZY_KRVN_LOGLVL_DETAIL, "%s", ZY_KRVN_MAP_BANNER);
-        kctx->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_MAP_INQUIRING, device.c_str());
-        kctx->log(ZY_KRVN_LOGLVL_DETAIL, "%s", ZY_KRVN_MAP_BANNER);
-        std::string diskSerial, arraySerial;
-        if (inquireDevice(device, diskSerial, arraySerial) != 0) {
-            kctx->tolerate();
-            continue;
-        }
-        KrvnSnapObject* owner = nullptr;
         int64_t serial = 0;
-        if (arraySerial == kctx->arrayDetails.scsiArrayId && parseScsiSerial(diskSerial, serial)) {
+        const DeviceSerial read = readDeviceSerial(device, kctx->arrayDetails.scsiArrayId, serial);
+        if (read == DeviceSerial::Unreadable) continue;
+        KrvnSnapObject* owner = nullptr;
+        if (read == DeviceSerial::Read) {
             for (auto& [id, obj] : kctx->snapItems) {
                 if (!isMapped(obj) && obj->cloneScsiSerial == serial) {
                     owner = obj;

@@ -103,7 +103,6 @@ inline constexpr char ZY_KRVN_MAP_DEVICE_COUNTS[] =
     "KRVN >>  Initial device count-[%zu] : After map device count-[%zu] : Diff device count-[%zu]";
 inline constexpr char ZY_KRVN_MAP_POST_WAIT_FOUND[] = "KRVN  Setting [%s] found, Value-[%d]..";
 inline constexpr char ZY_KRVN_MAP_POST_WAIT_SLEEP[] = "KRVN  Sleeping for [%d] mins..";
-inline constexpr char ZY_KRVN_MAP_INQUIRING[] = "KRVN  Inquiring device-[%s]";
 inline constexpr char ZY_KRVN_MAP_DEVICE_MATCHED[] =
     "KRVN >>  SCSI inquiry on device-[%s] done. It is associated with snapshot-[%s]..";
 inline constexpr char ZY_KRVN_MAP_DEVICE_FOREIGN[] =

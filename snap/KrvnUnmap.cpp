@@ -73,12 +73,12 @@ public:
                      [&utils](const std::string& vDisk, std::vector<std::string>& names) {
                          return utils.rest_getSnapListForSource(vDisk, names);
                      },
-                     ZY_KRVN_UNMAP_SNAPS_CACHED, ZY_KRVN_UNMAP_SNAPS_FETCHED),
+                     {ZY_KRVN_UNMAP_SNAPS_CACHED, ZY_KRVN_UNMAP_SNAPS_FETCHED}),
           clones_(ctx_,
                   [&utils](const std::string& snap, std::vector<std::string>& names) {
                       return utils.rest_getCloneDetails(snap, names);
                   },
-                  ZY_KRVN_UNMAP_CLONES_CACHED, ZY_KRVN_UNMAP_CLONES_FETCHED) {}
+                  {ZY_KRVN_UNMAP_CLONES_CACHED, ZY_KRVN_UNMAP_CLONES_FETCHED}) {}
 
     bool unmap(KrvnSnapObject* obj) {
         logItemBanner(ctx_, obj->mountCloneName);

@@ -4,7 +4,7 @@
 // module once map or unmap loads it. Every step returns 0 or an error code and leaves its
 // sentence in the context. Families live in one source file each: device identity
 // (KrvnUtils.cpp), preparation and discovery (KrvnPrepare.cpp), create/delete/revert/
-// reconcile (KrvnSnapshotOps.cpp), map (KrvnMap.cpp) and unmap (KrvnUnmap.cpp).
+// reconcile (KrvnSnapshotSteps.cpp), map (KrvnMap.cpp) and unmap (KrvnUnmap.cpp).
 #pragma once
 
 #include <string>
@@ -31,6 +31,7 @@ public:
     int InquireDeviceDetails();
     int processSCSIDetails(const std::vector<int>& pages, int unused);
     int processSCSIDetailsForVMware();   // VMware sources cannot be prepared: always 1
+    // Not KrvnCtx::getArrayDetailsFromDB (small g), which this step calls for the host's record.
     int GetArrayDetailsFromDB();
     int identifyArray(KrvnSnapObject* obj, const std::string& scsiSerial);   // 0 or 1
     int matchArray(KrvnSnapObject* obj, const std::string& scsiSerial,
@@ -74,11 +75,6 @@ public:
 
 protected:
     KrvnCtx* kctx;   // the same object as the base's ctx, with its snapshot type; not owned
-
-    // ---- Private helpers of the preparation family (added by its owner) -------------------
-    // ---- Private helpers of the snapshot operations family --------------------------------
-    // ---- Private helpers of the map family -------------------------------------------------
-    // ---- Private helpers of the unmap family -----------------------------------------------
 };
 
 }  // namespace ZYSnapKrvn

@@ -9,7 +9,8 @@
 #include <vector>
 
 #include "CWqString.h"
-#include "KrvnTextsSnapshotOps.h"
+#include "KrvnNameListCache.h"
+#include "KrvnTextsSnapshotSteps.h"
 #include "KrvnUtils.h"
 #include "WqSleep.h"
 
@@ -19,52 +20,25 @@ using namespace ZYKorvanCommon;
 
 namespace {
 
-// The log lines of one step's snapshot-list lookups.
-struct SnapListTexts {
-    const char* cached;     // (count, vDisk)
-    const char* fetching;   // (vDisk), or null
-    const char* fetched;    // (count, vDisk)
-};
+const KrvnNameListCache::Texts kDeleteListTexts = {ZY_KRVN_OPS_DELETE_LIST_CACHED, ZY_KRVN_OPS_DELETE_LIST_FETCHED};
+const KrvnNameListCache::Texts kListTexts = {ZY_KRVN_OPS_LIST_CACHED, ZY_KRVN_OPS_LIST_FETCHED, ZY_KRVN_OPS_LIST_FETCHING};
 
-constexpr SnapListTexts kDeleteListTexts = {ZY_KRVN_OPS_DELETE_LIST_CACHED, nullptr, ZY_KRVN_OPS_DELETE_LIST_FETCHED};
-constexpr SnapListTexts kListTexts = {ZY_KRVN_OPS_LIST_CACHED, ZY_KRVN_OPS_LIST_FETCHING, ZY_KRVN_OPS_LIST_FETCHED};
-
-// Snapshot names per source vDisk, fetched at most once per step however many snapshots of
-// that vDisk the step handles. A failed fetch is not cached.
-class SnapListCache {
-public:
-    SnapListCache(KrvnUtils& utils, const SnapListTexts& texts) : utils_(utils), texts_(texts) {}
-
-    // 0 with `names` set, or the code of the failed request (its error state stays).
-    int lookup(const std::string& vDisk, const std::vector<std::string>*& names) {
-        KrvnCtx* ctx = utils_.snapCtx();
-        auto hit = lists_.find(vDisk);
-        if (hit != lists_.end()) {
-            ctx->log(ZY_KRVN_LOGLVL_DETAIL, texts_.cached, hit->second.size(), vDisk.c_str());
-            names = &hit->second;
-            return 0;
-        }
-        if (texts_.fetching != nullptr) ctx->log(ZY_KRVN_LOGLVL_DETAIL, texts_.fetching, vDisk.c_str());
-        std::vector<std::string> fetched;
-        int rc = utils_.rest_getSnapListForSource(vDisk, fetched);
-        if (rc != 0) return rc;
-        ctx->log(ZY_KRVN_LOGLVL_DETAIL, texts_.fetched, fetched.size(), vDisk.c_str());
-        names = &(lists_[vDisk] = std::move(fetched));
-        return 0;
-    }
-
-private:
-    KrvnUtils& utils_;
-    const SnapListTexts& texts_;
-    std::map<std::string, std::vector<std::string>> lists_;
-};
+// Snapshot names per source vDisk, fetched at most once per step.
+KrvnNameListCache snapListCache(KrvnUtils& utils, const KrvnNameListCache::Texts& texts) {
+    return KrvnNameListCache(
+        utils.snapCtx(),
+        [&utils](const std::string& vDisk, std::vector<std::string>& names) {
+            return utils.rest_getSnapListForSource(vDisk, names);
+        },
+        texts);
+}
 
 bool listed(const std::vector<std::string>& names, const std::string& name) {
     return std::find(names.begin(), names.end(), name) != names.end();
 }
 
 // Reverts one source vDisk to the object's snapshot once the cluster confirms it still has it.
-int revertOne(KrvnUtils& utils, KrvnSnapObject* obj, SnapListCache& cache) {
+int revertOne(KrvnUtils& utils, KrvnSnapObject* obj, KrvnNameListCache& cache) {
     KrvnCtx* kctx = utils.snapCtx();
     const std::string& vDisk = obj->sourceVDiskName;
     const std::string& snap = obj->snapName;
@@ -117,7 +91,7 @@ int revertLoggedOut(KrvnUtils& utils, const std::vector<KrvnSCSITarget>& luns) {
     if (failed == 0) {
         WQSLEEP(ZY_KRVN_OPS_REVERT_PORTAL_WAIT_MS);
         utils.iscsiModule()->discoverPortal(proxy.c_str());
-        SnapListCache cache(utils, kListTexts);
+        KrvnNameListCache cache = snapListCache(utils, kListTexts);
         for (auto& [id, obj] : kctx->snapItems) {
             failed = revertOne(utils, obj, cache);
             if (failed != 0) break;
@@ -181,7 +155,7 @@ int KrvnUtils::createSnaps() {
 
 int KrvnUtils::deleteSnaps() {
     kctx->log(ZY_KRVN_LOGLVL_SNAP_OP_START, "%s", ZY_KRVN_OPS_DELETE);
-    SnapListCache cache(*this, kDeleteListTexts);
+    KrvnNameListCache cache = snapListCache(*this, kDeleteListTexts);
     KrvnKeptFailures failures;
     for (auto& [id, obj] : kctx->snapItems) {
         ZYSO::SnapInfo* item = obj->snapInfo;
@@ -251,7 +225,7 @@ int KrvnUtils::reconSnaps() {
     kctx->log(ZY_KRVN_LOGLVL_SNAP_OP_START, "%s", ZY_KRVN_OPS_RECON);
     const std::string& arrayId = kctx->arrayDetails.arrayId;
     int found = 0, externallyDeleted = 0, skipped = 0, failed = 0;
-    SnapListCache cache(*this, kListTexts);
+    KrvnNameListCache cache = snapListCache(*this, kListTexts);
     for (auto& [id, obj] : kctx->snapItems) {
         const std::string& vDisk = obj->sourceVDiskName;
         const std::string& snap = obj->snapName;
