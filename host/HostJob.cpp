@@ -348,11 +348,13 @@ CallOutcome HostJob::runLun(LunOp op, const std::vector<long>& ids, bool force) 
         }
     const bool sized = op == LunOp::Create || op == LunOp::Resize;
     std::map<long, DiskFacts> before;
-    for (LunItem* l : chosen) {
-        if (!sized) break;
-        askCluster(*l, "before", &before[l->id], out);
-        for (const std::string& note : {sizeNote(l->sizeBytes), op == LunOp::Create ? blockSizeNote(l->blockSize) : ""})
-            if (!note.empty()) out.notes.push_back(l->diskName + ": " + note);
+    if (sized) {
+        for (LunItem* l : chosen) {
+            askCluster(*l, "before", &before[l->id], out);
+            for (const std::string& note :
+                 {sizeNote(l->sizeBytes), op == LunOp::Create ? blockSizeNote(l->blockSize) : std::string()})
+                if (!note.empty()) out.notes.push_back(l->diskName + ": " + note);
+        }
     }
     // The plug-in leaves the device name as it was; the device is gone from this machine.
     auto settle = [](LunItem& l) {
@@ -385,8 +387,9 @@ CallOutcome HostJob::runLun(LunOp op, const std::vector<long>& ids, bool force) 
 
 namespace {
 
-template <class Item, class Id, class Find>
-bool forget(std::vector<Item>& items, const std::vector<Id>& ids, Find refusal, std::string* error,
+// Removes the items only when every id is known and refusal has nothing to say about any.
+template <class Item, class Id, class Refusal>
+bool forget(std::vector<Item>& items, const std::vector<Id>& ids, Refusal refusal, std::string* error,
             const char* what) {
     for (Id id : ids) {
         auto it = std::find_if(items.begin(), items.end(), [&](const Item& i) { return i.id == id; });
