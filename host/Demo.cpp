@@ -4,6 +4,7 @@
 #include <cctype>
 #include <condition_variable>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iomanip>
@@ -34,7 +35,6 @@ const int kDemoRetryCount = 3;
 const int kDemoRetryIntervalSec = 1;
 const char* const kDemoDisk = "demo-disk1";
 const long long kGiB = 1LL << 30;
-const char* const kSettingClusterUniqueId = "sZYKorvanClusterUniqueId_";
 
 // Prints a line every few seconds while a long step runs, so the demo never looks hung.
 class Progress {
@@ -72,8 +72,34 @@ struct StepResult {
     bool ok = false;
     std::string statuses;   // what the step gave, short
     std::string problem;    // why it is not what was expected
+    std::vector<std::string> details;   // lines under the step
     double seconds = 0;
 };
+
+// Items by status, in order: "#1 #2: 5 snapshot created, #3: 6 creation failed". With devices,
+// each item shows its mapped device.
+template <class Item>
+std::string statusSummary(const std::vector<const Item*>& items, int (*status)(const Item&),
+                          const char* (*name)(int), std::string (*device)(const Item&)) {
+    std::string out;
+    for (size_t i = 0; i < items.size(); ++i) {
+        out += "#" + std::to_string(items[i]->id);
+        if (device) out += " " + device(*items[i]);
+        int value = status(*items[i]);
+        bool last = i + 1 == items.size() || status(*items[i + 1]) != value;
+        out += last ? ": " + std::to_string(value) + " " + name(value) + (i + 1 == items.size() ? "" : ", ") : " ";
+    }
+    return out;
+}
+
+int snapStatusOf(const SnapItem& s) { return s.status; }
+int lunStatusOf(const LunItem& l) { return l.status; }
+std::string snapDevice(const SnapItem& s) { return s.mappedDevice.empty() ? "-" : s.mappedDevice; }
+std::string lunDevice(const LunItem& l) { return l.deviceName.empty() ? "-" : l.deviceName; }
+
+std::string expectedText(int status, const char* name) {
+    return "(expected " + std::to_string(status) + " " + name + ")";
+}
 
 using Section = std::map<std::string, std::string>;
 
@@ -264,6 +290,7 @@ void DemoRun::step(const std::string& name, bool runnable, const std::function<S
     }
     head();
     out_ << std::setw(7) << twoDecimals(r.seconds) << " s  " << (r.ok ? "ok      " : "FAILED  ") << r.statuses << "\n";
+    for (const auto& line : r.details) out_ << "       " << line << "\n";
     if (!r.ok) out_ << "       " << r.problem << "\n";
     if (r.ok) ++passed_;
 }
@@ -282,17 +309,18 @@ StepResult DemoRun::snapStep(SnapOp op, int expected, bool showDevices) {
     CallOutcome o = job_->runSnap(op, snapIds_);
     StepResult r;
     r.ok = true;
+    std::vector<const SnapItem*> items;
     for (long long id : snapIds_) {
         const SnapItem* s = job_->state().findSnap(id);
-        r.statuses += "#" + std::to_string(id) + ":" + std::to_string(s->status) + " ";
-        if (showDevices) r.statuses += "(" + (s->mappedDevice.empty() ? "-" : s->mappedDevice) + ") ";
+        items.push_back(s);
         if (s->status != expected) {
             r.ok = false;
             r.problem = "item " + std::to_string(id) + " has status " + std::to_string(s->status) + " (" +
                         snapStatusName(s->status) + "), expected " + std::to_string(expected);
         }
     }
-    r.statuses += "expected " + std::to_string(expected);
+    r.statuses = statusSummary<SnapItem>(items, snapStatusOf, snapStatusName, showDevices ? snapDevice : nullptr) + " " +
+                 expectedText(expected, snapStatusName(expected));
     return outcomeProblem(r, o);
 }
 
@@ -301,9 +329,8 @@ StepResult DemoRun::lunStep(LunOp op, short expected, bool showDevice) {
     const LunItem* l = job_->state().findLun(lunId_);
     StepResult r;
     r.ok = l->status == expected;
-    r.statuses = "#" + std::to_string(lunId_) + ":" + std::to_string(l->status) + " ";
-    if (showDevice) r.statuses += "(" + (l->deviceName.empty() ? "-" : l->deviceName) + ") ";
-    r.statuses += "expected " + std::to_string(expected);
+    r.statuses = statusSummary<LunItem>({l}, lunStatusOf, lunStatusName, showDevice ? lunDevice : nullptr) + " " +
+                 expectedText(expected, lunStatusName(expected));
     if (!r.ok)
         r.problem = "disk item has status " + std::to_string(l->status) + " (" + lunStatusName(l->status) +
                     "), expected " + std::to_string(expected);
@@ -313,16 +340,20 @@ StepResult DemoRun::lunStep(LunOp op, short expected, bool showDevice) {
 StepResult DemoRun::supportStep() {
     StepResult r;
     r.ok = true;
-    auto check = [&](const std::string& device, bool korvan, const std::string& what) {
+    int devices = 0;
+    auto check = [&](const std::string& device, bool korvan, const std::string& why) {
         int got = job_->isSupported(device);
-        r.statuses += device + ":" + std::to_string(got) + " ";
+        ++devices;
+        std::ostringstream line;
+        line << std::left << std::setw(24) << device << got << (got == 0 ? " supported      " : " not supported  ") << why;
+        r.details.push_back(line.str());
         if ((got == 0) != korvan) {
             r.ok = false;
-            r.problem += device + " (" + what + ") answered " + std::to_string(got) + ", expected " +
-                         (korvan ? "0" : "1") + "; ";
+            r.problem += device + " answered " + std::to_string(got) + ", expected " + (korvan ? "0" : "1") + "; ";
         }
     };
-    for (const auto& s : sources_) check(s, true, "a source vDisk on the simulator");
+    for (const auto& s : sources_)
+        check(s, true, "a vDisk of the simulated cluster, with its Korvan INQUIRY pages");
     std::string error;
     std::vector<FixtureDevice> fixtures = buildFixtureDevices(work_ + "/fixture-devices", defaultCaptureDir(), &error);
     if (fixtures.empty()) {
@@ -331,8 +362,9 @@ StepResult DemoRun::supportStep() {
         return r;
     }
     useSettings(fixtureSettings_);
-    for (const auto& f : fixtures) check(f.path, f.korvan, f.what);
+    for (const auto& f : fixtures) check(f.path, f.korvan, "(fixture) " + f.what);
     useSettings(simSettings_);
+    r.statuses = std::to_string(devices) + " devices, result 0 for a Korvan vDisk, 1 for anything else:";
     return r;
 }
 
@@ -351,17 +383,19 @@ StepResult DemoRun::reconcileStep() {
     }
     CallOutcome o = job_->runSnap(SnapOp::Reconcile, snapIds_);
     r.ok = true;
+    std::vector<const SnapItem*> items;
     for (long long id : snapIds_) {
-        int status = job_->state().findSnap(id)->status;
+        items.push_back(job_->state().findSnap(id));
+        int status = items.back()->status;
         int expected = id == goneId ? static_cast<int>(kSnapGoneFromArray) : before[id];
-        r.statuses += "#" + std::to_string(id) + ":" + std::to_string(status) + " ";
         if (status != expected) {
             r.ok = false;
             r.problem = "item " + std::to_string(id) + " has status " + std::to_string(status) + ", expected " +
                         std::to_string(expected);
         }
     }
-    r.statuses += "(deleted " + gone + ": expected 24, the others unchanged)";
+    r.statuses = statusSummary<SnapItem>(items, snapStatusOf, snapStatusName, nullptr) + " (deleted " + gone +
+                 ": expected 24 " + snapStatusName(kSnapGoneFromArray) + ", the others unchanged)";
     return outcomeProblem(r, o);
 }
 
@@ -421,10 +455,19 @@ int DemoRun::run() {
     lun("lun delete", LunOp::Delete, kLunDeleted);
 
     sim_.stop();
-    out_ << "\n" << passed_ << " of " << stepNo_ << " steps gave the expected statuses.\n"
-         << "Plug-in log: " << pluginLog_ << "\nJob state:   " << work_ << "/korvan-state.json"
-         << " (korvan-host --state " << work_ << "/korvan-state.json status)\n";
-    return passed_ == stepNo_ ? 0 : 1;
+    const bool allPassed = passed_ == stepNo_;
+    out_ << "\n" << passed_ << " of " << stepNo_ << " steps gave the expected statuses.\n";
+    if (allPassed && !options_.keep) {
+        job_.reset();   // its lock file is in the directory
+        std::error_code ec;
+        std::filesystem::remove_all(work_, ec);
+        out_ << "Removed " << work_ << " (korvan-host demo --keep leaves it, with the logs and the job state).\n";
+    } else {
+        out_ << "Plug-in log: " << pluginLog_ << "\nJob state:   " << work_ << "/korvan-state.json"
+             << " (korvan-host --state " << work_ << "/korvan-state.json status)\n"
+             << "Remove " << work_ << " when done with it.\n";
+    }
+    return allPassed ? 0 : 1;
 }
 
 }  // namespace

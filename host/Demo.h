@@ -6,7 +6,8 @@
 // directory, checks device support over fixture devices, then runs every snapshot and
 // provisioning operation through the real plug-in, printing each step with its duration and
 // the statuses it gave. The result is 0 only when every step gave the expected statuses. The
-// temporary directory (settings, plug-in log, simulator log, job state) is left for reading.
+// temporary directory (settings, plug-in log, simulator log, job state) is removed at the end,
+// unless the options keep it or a step failed: then it is left for reading.
 #pragma once
 
 #include <ostream>
@@ -19,6 +20,7 @@ struct DemoOptions {
     std::string pluginPath;   // empty: the default plug-in path
     bool verbose = false;
     bool virtualTime = false; // the plug-in's fixed waits cost nothing (tests)
+    bool keep = false;        // leave the temporary directory even when every step passed
 };
 
 int runDemo(const DemoOptions& options, std::ostream& out);

@@ -57,11 +57,12 @@ bool copyCapture(const std::string& captures, const char* capture, const std::st
 std::vector<FixtureDevice> buildFixtureDevices(const std::string& dir, const std::string& captures,
                                                std::string* error) {
     std::vector<FixtureDevice> devices = {
-        {"/dev/krvn-vdisk", "a Korvan vDisk", true},
-        {"/dev/krvn-blank-padded", "a Korvan target with a blank-padded product field", false},
-        {"/dev/other-vendor", "another vendor's disk", false},
-        {"/dev/no-scsi", "a device without a SCSI interface", false},
-        {"/dev/missing", "a path with no device", false},
+        {"/dev/krvn-vdisk", "a Korvan vDisk: vendor _KORVAN_, product VIRTUAL-DISK, vDisk and cluster serials", true},
+        {"/dev/krvn-blank-padded", "the same vDisk as a target captured it, its product field padded with blanks "
+                                   "where a cluster pads with NULs: not the product VIRTUAL-DISK", false},
+        {"/dev/other-vendor", "another vendor's disk: the vendor is not _KORVAN_", false},
+        {"/dev/no-scsi", "a device without a SCSI interface: no INQUIRY can be sent", false},
+        {"/dev/missing", "no device at that path", false},
     };
     auto folder = [&](const FixtureDevice& d) { return dir + "/" + d.path.substr(5); };
     ::mkdir(dir.c_str(), 0755);

@@ -14,7 +14,7 @@ namespace KrvnHost {
 
 struct FixtureDevice {
     std::string path;        // "/dev/<name>" as the fixture backend resolves it
-    std::string what;
+    std::string what;        // why zyso_isSupported takes it or not
     bool korvan = false;     // what zyso_isSupported should answer for it
 };
 

@@ -12,6 +12,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "HostSizes.h"
 #include "HostTexts.h"
 
 namespace KrvnHost {
@@ -30,21 +31,24 @@ struct SnapOpRow {
     const char* name;
     zyso_snap_fn PluginApi::*entry;
     bool (*byDefault)(const SnapItem&);
+    // Non-null: named items must be of the default selection too, which this describes.
+    const char* onlyTakes;
 };
 
 const SnapOpRow kSnapOps[] = {
     {SnapOp::Prepare, "prepare", &PluginApi::prepareDevices,
-     [](const SnapItem& s) { return s.status == kSnapNew || s.status == kSnapPrepareFailed; }},
+     [](const SnapItem& s) { return s.status == kSnapNew || s.status == kSnapPrepareFailed; }, nullptr},
     {SnapOp::Snap, "snap", &PluginApi::snapDevices,
-     [](const SnapItem& s) { return s.status == kSnapPrepared || s.status == kSnapCreateFailed; }},
+     [](const SnapItem& s) { return s.status == kSnapPrepared || s.status == kSnapCreateFailed; },
+     "snap takes prepared items (1) and items whose snapshot creation failed (6)"},
     {SnapOp::Delete, "delete", &PluginApi::deleteSnaps,
-     [](const SnapItem& s) { return !s.snapName.empty() && s.status != kSnapDeleted; }},
+     [](const SnapItem& s) { return !s.snapName.empty() && s.status != kSnapDeleted; }, nullptr},
     {SnapOp::Map, "map", &PluginApi::mapSnaps,
-     [](const SnapItem& s) { return hasSnapshot(s) && s.status != kSnapMapped; }},
+     [](const SnapItem& s) { return hasSnapshot(s) && s.status != kSnapMapped; }, nullptr},
     {SnapOp::Unmap, "unmap", &PluginApi::unmapSnaps,
-     [](const SnapItem& s) { return s.status == kSnapMapped || s.status == kSnapUnmapFailed; }},
-    {SnapOp::Revert, "revert", &PluginApi::revertSnaps, hasSnapshot},
-    {SnapOp::Reconcile, "reconcile", &PluginApi::reconcileSnaps, hasSnapshot},
+     [](const SnapItem& s) { return s.status == kSnapMapped || s.status == kSnapUnmapFailed; }, nullptr},
+    {SnapOp::Revert, "revert", &PluginApi::revertSnaps, hasSnapshot, nullptr},
+    {SnapOp::Reconcile, "reconcile", &PluginApi::reconcileSnaps, hasSnapshot, nullptr},
 };
 
 struct LunOpRow {
@@ -77,6 +81,38 @@ double secondsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
+bool holdsDisk(const LunItem& l) {
+    return l.status != kLunNew && l.status != kLunCreateFailed && l.status != kLunDeleted;
+}
+
+std::string snapItemText(const SnapItem& s) {
+    return "item " + std::to_string(s.id) + " has status " + std::to_string(s.status) + " (" +
+           snapStatusName(s.status) + ")";
+}
+
+std::string lunItemText(const LunItem& l) {
+    return "disk item " + std::to_string(l.id) + " (" + l.diskName + ") has status " + std::to_string(l.status) +
+           " (" + lunStatusName(l.status) + ")";
+}
+
+// What to do when prepare found a device's cluster but no array entry tied to its serial.
+std::string arrayMatchHint(const std::string& errorText, const HostState& state) {
+    size_t at = errorText.find(kPluginArrayNotFound);
+    if (at == std::string::npos) return "";
+    at += std::strlen(kPluginArrayNotFound);
+    const std::string serial = errorText.substr(at, errorText.find(']', at) - at);
+    std::vector<std::string> untied;
+    for (const auto& a : state.arrays)
+        if (a.vendor == kKorvanVendor && a.serial.empty()) untied.push_back(a.name);
+    const std::string name = untied.size() == 1 ? untied.front() : "NAME";
+    return "no array entry is tied to the cluster serial " + serial +
+           ". Without it the plug-in looks for that cluster by logging in to each array entry on the default "
+           "REST port (" + std::to_string(kRestPortHttp) + ", " + std::to_string(kRestPortHttps) +
+           " with HTTPS), whatever the entry's --port. Tie it: korvan-host arrays add " + name + " --serial " + serial +
+           " (with the entry's other options), or set " + kSettingClusterUniqueId + name + "=" + serial +
+           " in the [Ovelin] section of the settings file; then prepare again.";
+}
+
 }  // namespace
 
 const char* snapOpName(SnapOp op) { return row(op).name; }
@@ -86,7 +122,9 @@ HostJob::~HostJob() {
     if (lockFd_ >= 0) ::close(lockFd_);
 }
 
-bool HostJob::begin(std::string* error) {
+bool HostJob::begin(std::string* error, Access access) {
+    readOnly_ = access == Access::Read;
+    if (readOnly_) return file_.load(&state_, error);
     if (lockFd_ < 0) {
         const std::string lockPath = file_.path() + ".lock";
         lockFd_ = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
@@ -107,6 +145,10 @@ bool HostJob::begin(std::string* error) {
 }
 
 bool HostJob::save(std::string* error) {
+    if (readOnly_) {
+        *error = "a read-only job does not save";
+        return false;
+    }
     state_.trimLog(kLogLinesKept);
     return file_.save(state_, error);
 }
@@ -230,6 +272,11 @@ CallOutcome HostJob::runSnap(SnapOp op, const std::vector<long long>& ids) {
             out.hostError = "no snapshot item " + std::to_string(unknown);
             return out;
         }
+        for (const SnapItem* s : chosen)
+            if (r.onlyTakes && !r.byDefault(*s)) {
+                out.hostError = snapItemText(*s) + ": " + r.onlyTakes;
+                return out;
+            }
     }
     zyso_snap_fn entry = plugin_.loaded() ? plugin_.api().*r.entry : nullptr;
     // The host forgets the device of an unmapped snapshot: it is gone from this machine (the
@@ -239,7 +286,12 @@ CallOutcome HostJob::runSnap(SnapOp op, const std::vector<long long>& ids) {
         settle = [](SnapItem& s) {
             if (s.status == kSnapUnmapped) s.mappedDevice.clear();
         };
-    if (op == SnapOp::Prepare) return call<ZYSO::SnapInfo>(out, chosen, entry, settle);
+    if (op == SnapOp::Prepare) {
+        CallOutcome prepared = call<ZYSO::SnapInfo>(out, chosen, entry, settle);
+        std::string hint = arrayMatchHint(prepared.errorText, state_);
+        if (!hint.empty()) prepared.notes.push_back(hint);
+        return prepared;
+    }
     // The plug-in works on the array of the first item for the whole call, so items of
     // different arrays go in one call per array, in the order they were named.
     std::vector<std::vector<SnapItem*>> groups;
@@ -267,7 +319,16 @@ CallOutcome HostJob::runSnap(SnapOp op, const std::vector<long long>& ids) {
     return total;
 }
 
-CallOutcome HostJob::runLun(LunOp op, const std::vector<long>& ids) {
+void HostJob::askCluster(const LunItem& item, const char* when, DiskFacts* facts, CallOutcome& out) {
+    *facts = DiskFacts();
+    const ArrayEntry* array = state_.findArray(item.arrayName);
+    std::string error;
+    if (array && !queryDisk(*array, item.diskName, facts, &error))
+        out.notes.push_back("could not ask the cluster about " + item.diskName + " " + when + " " + out.operation +
+                            ": " + error);
+}
+
+CallOutcome HostJob::runLun(LunOp op, const std::vector<long>& ids, bool force) {
     const LunOpRow& r = row(op);
     CallOutcome out;
     out.operation = r.name;
@@ -277,8 +338,93 @@ CallOutcome HostJob::runLun(LunOp op, const std::vector<long>& ids) {
         out.hostError = "no provisioning item " + std::to_string(unknown);
         return out;
     }
-    return call<ZYSO::LUNInfo>(out, chosen, plugin_.loaded() ? plugin_.api().*r.entry : nullptr,
-                               static_cast<void (*)(LunItem&)>(nullptr));
+    for (const LunItem* l : chosen)
+        if (op == LunOp::Delete && l->preexisting && !force) {
+            // A mistyped name in lun create must not end with a source disk and its snapshots gone.
+            out.hostError = "disk item " + std::to_string(l->id) + " refers to " + l->diskName +
+                            ", a disk the cluster already had when the item was created; lun delete deletes it "
+                            "only with --force";
+            return out;
+        }
+    const bool sized = op == LunOp::Create || op == LunOp::Resize;
+    std::map<long, DiskFacts> before;
+    if (sized) {
+        for (LunItem* l : chosen) {
+            askCluster(*l, "before", &before[l->id], out);
+            for (const std::string& note :
+                 {sizeNote(l->sizeBytes), op == LunOp::Create ? blockSizeNote(l->blockSize) : std::string()})
+                if (!note.empty()) out.notes.push_back(l->diskName + ": " + note);
+        }
+    }
+    // The plug-in leaves the device name as it was; the device is gone from this machine.
+    auto settle = [](LunItem& l) {
+        if (l.status == kLunUnmapped || l.status == kLunDeleted) l.deviceName.clear();
+        if (l.status == kLunDeleted) l.clusterSizeBytes = 0;
+    };
+    out = call<ZYSO::LUNInfo>(out, chosen, plugin_.loaded() ? plugin_.api().*r.entry : nullptr,
+                              static_cast<void (*)(LunItem&)>(settle));
+    if (!sized || !out.hostError.empty()) return out;
+    for (LunItem* l : chosen) {
+        if (l->status != (op == LunOp::Create ? kLunCreated : kLunResized)) continue;
+        DiskFacts now;
+        askCluster(*l, "after", &now, out);
+        if (!now.exists) continue;
+        l->clusterSizeBytes = now.sizeBytes;
+        if (op == LunOp::Create && before[l->id].exists) {
+            l->preexisting = true;
+            out.notes.push_back("the cluster already had a disk named " + l->diskName + " (" + sizeText(now.sizeBytes) +
+                                "); this item now refers to it, and lun delete " + std::to_string(l->id) +
+                                " deletes it only with --force");
+        }
+        const long long asked = l->sizeBytes >> 30 << 30;
+        if (op == LunOp::Resize && now.sizeBytes > asked)
+            out.notes.push_back("the cluster does not shrink disks: " + l->diskName + " keeps its size of " +
+                                sizeText(now.sizeBytes) + " (asked " + sizeText(l->sizeBytes) +
+                                "); the plug-in counts the refused shrink as done");
+    }
+    return finish(out);
+}
+
+namespace {
+
+// Removes the items only when every id is known and refusal has nothing to say about any.
+template <class Item, class Id, class Refusal>
+bool forget(std::vector<Item>& items, const std::vector<Id>& ids, Refusal refusal, std::string* error,
+            const char* what) {
+    for (Id id : ids) {
+        auto it = std::find_if(items.begin(), items.end(), [&](const Item& i) { return i.id == id; });
+        if (it == items.end()) {
+            *error = std::string("no ") + what + " " + std::to_string(id);
+            return false;
+        }
+        *error = refusal(*it);
+        if (!error->empty()) return false;
+    }
+    items.erase(std::remove_if(items.begin(), items.end(),
+                               [&](const Item& i) { return std::find(ids.begin(), ids.end(), i.id) != ids.end(); }),
+                items.end());
+    return true;
+}
+
+}  // namespace
+
+bool HostJob::forgetSnaps(const std::vector<long long>& ids, bool force, std::string* error) {
+    return forget(state_.snaps, ids, [force](const SnapItem& s) -> std::string {
+        if (force || !hasSnapshot(s)) return "";
+        return snapItemText(s) + " and its snapshot " + s.snapName + " is on the cluster: delete it first (korvan-host delete " +
+               std::to_string(s.id) + "), or forget it with --force";
+    }, error, "snapshot item");
+}
+
+bool HostJob::forgetLuns(const std::vector<long>& ids, bool force, std::string* error) {
+    return forget(state_.luns, ids, [force](const LunItem& l) -> std::string {
+        if (force || !holdsDisk(l)) return "";
+        if (l.preexisting)
+            return lunItemText(l) + " and refers to a disk the cluster already had: forget it with --force, which "
+                   "leaves the disk as it is";
+        return lunItemText(l) + " and its disk is on the cluster: delete it first (korvan-host lun delete " +
+               std::to_string(l.id) + "), or forget it with --force";
+    }, error, "provisioning item");
 }
 
 int HostJob::isSupported(const std::string& device) {

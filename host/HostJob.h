@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "ClusterQuery.h"
 #include "HostObjects.h"
 #include "HostState.h"
 #include "HostSystem.h"
@@ -34,7 +35,12 @@ struct CallOutcome {
     double seconds = 0;
     std::vector<long long> snapIds;  // the items handed over, in order
     std::vector<long> lunIds;
+    std::vector<std::string> notes;  // the host's own findings: what to do, what the cluster reports
 };
+
+// Write: the job holds the state file's lock and may save. Read: no lock, no save; a reader
+// sees the state as the last save left it, since every save replaces the file whole.
+enum class Access { Write, Read };
 
 class HostJob {
 public:
@@ -45,8 +51,8 @@ public:
 
     // Takes the state file's lock (one job per state file at a time: two would each write back
     // their own copy and lose the other's items), loads the state and takes the next job id.
-    // False with *error (locked, corrupted file...).
-    bool begin(std::string* error);
+    // False with *error (locked, corrupted file...). A Read job takes neither lock nor job id.
+    bool begin(std::string* error, Access access = Access::Write);
     bool save(std::string* error);
     HostState& state() { return state_; }
     long long jobId() const { return jobId_; }
@@ -59,9 +65,18 @@ public:
     long addLunItem(const LunItem& proto);
 
     // ids empty: the operation's default selection. Items of different arrays are handed over
-    // in one call per array (prepare excepted: it is what ties items to arrays).
+    // in one call per array (prepare excepted: it is what ties items to arrays). Snap refuses
+    // a named item that is neither prepared nor failed at creation.
     CallOutcome runSnap(SnapOp op, const std::vector<long long>& ids);
-    CallOutcome runLun(LunOp op, const std::vector<long>& ids);
+    // Create and resize ask the cluster about each disk before and after the call (see
+    // ClusterQuery.h): a disk the cluster already had is marked preexisting, and the item keeps
+    // the size the cluster reports. Delete refuses a preexisting item unless forced.
+    CallOutcome runLun(LunOp op, const std::vector<long>& ids, bool force = false);
+    // Removes items from the state. Without force only items that hold nothing on the cluster:
+    // a snapshot item without a live snapshot, a disk item never created or deleted. False with
+    // *error, and nothing removed, for an unknown id or an item that still holds something.
+    bool forgetSnaps(const std::vector<long long>& ids, bool force, std::string* error);
+    bool forgetLuns(const std::vector<long>& ids, bool force, std::string* error);
     // zyso_isSupported on one device: the entry point's result.
     int isSupported(const std::string& device);
     // The host map information of a provisioning map or unmap: each host with its iSCSI
@@ -71,6 +86,7 @@ public:
 private:
     HostSystem& system();
     CallOutcome finish(CallOutcome outcome);
+    void askCluster(const LunItem& item, const char* when, DiskFacts* facts, CallOutcome& out);
     template <class Info, class Item, class Count>
     CallOutcome call(CallOutcome out, const std::vector<Item*>& chosen,
                      int (*entry)(Info**, Count, ZYSO::ZYOSUtil*), void (*settle)(Item&));
@@ -82,6 +98,7 @@ private:
     std::unique_ptr<HostSystem> system_;
     std::unique_ptr<HostSystem> perCall_;
     int lockFd_ = -1;
+    bool readOnly_ = false;
 };
 
 }  // namespace KrvnHost

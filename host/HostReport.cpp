@@ -1,10 +1,14 @@
 #include "HostReport.h"
 
 #include <algorithm>
+#include <cstring>
+#include <fstream>
 #include <iomanip>
 #include <sstream>
 
+#include "HostSizes.h"
 #include "HostTexts.h"
+#include "ZYPlatformInfo.h"
 
 namespace KrvnHost {
 
@@ -40,11 +44,6 @@ std::string statusCell(int status, const char* name) { return std::to_string(sta
 
 std::string orDash(const std::string& text) { return text.empty() ? "-" : text; }
 
-std::string sizeCell(long long bytes) {
-    const long long gib = 1LL << 30;
-    if (bytes > 0 && bytes % gib == 0) return std::to_string(bytes / gib) + " GiB";
-    return std::to_string(bytes) + " B";
-}
 
 }  // namespace
 
@@ -73,6 +72,7 @@ json outcomeJson(const CallOutcome& o, HostState& state) {
            {"errorText", o.errorText},
            {"durationSeconds", o.seconds}};
     if (!o.hostError.empty()) j["hostError"] = o.hostError;
+    if (!o.notes.empty()) j["notes"] = o.notes;
     json items = json::array();
     for (long long id : o.snapIds)
         if (const SnapItem* s = state.findSnap(id)) items.push_back(snapItemJson(*s));
@@ -98,9 +98,11 @@ void printSnapTable(std::ostream& out, HostState& state, const std::vector<long 
 }
 
 void printLunTable(std::ostream& out, HostState& state, const std::vector<long>& ids) {
+    // The size the cluster reported, which is not always the size asked for.
     Table t({"ID", "DISK", "ARRAY", "SIZE", "STATUS", "DEVICE"});
     auto add = [&](const LunItem& l) {
-        t.add({std::to_string(l.id), orDash(l.diskName), orDash(l.arrayName), sizeCell(l.sizeBytes),
+        t.add({std::to_string(l.id), orDash(l.diskName), orDash(l.arrayName),
+               l.clusterSizeBytes > 0 ? sizeText(l.clusterSizeBytes) : "-",
                statusCell(l.status, lunStatusName(l.status)), orDash(l.deviceName)});
     };
     if (ids.empty()) {
@@ -135,6 +137,22 @@ void printOutcome(std::ostream& out, const CallOutcome& o, HostState& state) {
     if (!o.hostError.empty()) out << "  host error: " << o.hostError << "\n";
     if (o.result != 0 && (o.errorCode != 0 || !o.errorText.empty()))
         out << "  error " << o.errorCode << ": " << o.errorText << "\n";
+    for (const auto& note : o.notes) out << "  note: " << note << "\n";
+}
+
+std::string settingsWarning() {
+    std::string path;
+    int openError = 0;
+    const int line = ZYPlatformInfo::checkSettingsFile(&path, &openError);
+    if (line == 0) return "";
+    if (line < 0)
+        return "the settings file " + path + " cannot be read (" + std::strerror(openError) +
+               "): every setting takes its default. Point ZY_SETTINGS_FILE at your settings file.";
+    std::ifstream in(path);
+    std::string text;
+    for (int n = 0; n < line && std::getline(in, text);) ++n;
+    return "line " + std::to_string(line) + " of the settings file " + path + " cannot be parsed: \"" + text +
+           "\". That line is ignored; below a broken [section] line, keys stay in the section before it.";
 }
 
 }  // namespace KrvnHost

@@ -58,6 +58,8 @@ struct LunItem {
     std::string description;
     int lastErrorCode = 0;
     std::string lastError;
+    bool preexisting = false;       // the cluster had the disk before this item's create
+    long long clusterSizeBytes = 0; // the size the cluster last reported; 0: not known, or gone
 };
 
 struct LogLine {
@@ -93,7 +95,7 @@ NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE_WITH_DEFAULT(ArrayEntry, number, name, vendor
                                                 storedPassword, serial, configInts, configLists)
 NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE_WITH_DEFAULT(LunItem, id, diskName, arrayName, sizeBytes, blockSize,
                                                 status, deviceName, lunName, initiatorInfo, description,
-                                                lastErrorCode, lastError)
+                                                lastErrorCode, lastError, preexisting, clusterSizeBytes)
 NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE_WITH_DEFAULT(LogLine, jobId, time, level, text)
 void to_json(nlohmann::json& j, const SnapItem& item);
 void from_json(const nlohmann::json& j, SnapItem& item);

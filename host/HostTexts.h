@@ -25,6 +25,30 @@ inline constexpr const char* kDetailsHostUserName = ",hostUserName:";
 inline constexpr const char* kDetailsHostPassword = ",hostPassword:";
 inline constexpr const char* kDetailsSerial = ",serial:";
 
+// The cluster's REST service as korvan-host reaches it for its own questions (ClusterQuery):
+// the plug-in's defaults and request forms, each value single-quoted without escapes.
+inline constexpr int kRestPortHttp = 8080;
+inline constexpr int kRestPortHttps = 8443;
+inline constexpr const char* kRestPath = "/rest/";
+inline constexpr const char* kRestContentType = "Content-Type: application/x-www-form-urlencoded";
+inline constexpr const char* kRestLogin =
+    "{type:Login, category:UserManagement, params:{userName:'{user}', password:'{password}', cluster:'{cluster}'}}";
+inline constexpr const char* kRestDiskDetails =
+    "{type:VirtualDiskDetails, category:VirtualDiskManagement, params:{virtualDisk:'{disk}'}, sessionId:'{session}'}";
+inline constexpr const char* kRestLogout = "{type:Logout, category:UserManagement, sessionId:'{session}'}";
+// The cluster's answer to a detail query of a disk it does not have ends with this.
+inline constexpr const char* kRestDiskNotFound = "couldn't be found";
+
+// Block sizes the plug-in hands to the cluster; any other becomes the first fallback.
+inline constexpr long kClusterBlockSizes[] = {512, 4096, 65536};
+inline constexpr long kPluginBlockSizeFallback = 4096;
+
+// The plug-in's prepare failure when no array entry is tied to a device's cluster serial; the
+// serial follows up to "]".
+inline constexpr const char* kPluginArrayNotFound = "Array details not found in Array Management for [";
+// The [Ovelin] setting that names a cluster's serial for an array entry, by name.
+inline constexpr const char* kSettingClusterUniqueId = "sZYKorvanClusterUniqueId_";
+
 // Request flag of a snapshot item: the mount clone is a test clone named by clone number.
 inline constexpr unsigned kFlagTestClone = 0x8000;
 

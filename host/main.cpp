@@ -12,6 +12,7 @@
 #include "Demo.h"
 #include "HostJob.h"
 #include "HostReport.h"
+#include "HostSizes.h"
 #include "HostTexts.h"
 #include "ZYPassword.h"
 
@@ -20,17 +21,6 @@ using namespace KrvnHost;
 namespace {
 
 const int kUsageError = 2;
-const long long kGiB = 1LL << 30;
-
-// Sizes: whole GiB or bytes, exactly one of them.
-bool sizeFrom(long long gib, long long bytes, long long* out) {
-    if ((gib > 0) == (bytes > 0)) {
-        std::cerr << "korvan-host: give exactly one of --size-gb and --size-bytes\n";
-        return false;
-    }
-    *out = gib > 0 ? gib * kGiB : bytes;
-    return true;
-}
 
 // A password from standard input, without echo on a terminal, so it stays out of the shell's
 // history and the process list.
@@ -64,8 +54,13 @@ private:
     void addSettings(CLI::App& app);
     void addTools(CLI::App& app);
 
-    int withJob(bool needPlugin, const std::function<int(HostJob&)>& work);
+    int withJob(bool needPlugin, const std::function<int(HostJob&)>& work, Access access = Access::Write);
     int report(const CallOutcome& outcome, HostJob& job);
+    // Every failure of korvan-host itself: a line on standard error, or with --json an object on
+    // standard output, so a script that reads the output always gets JSON.
+    int fail(const std::string& text, int code = 1);
+    void warnAboutSettings();
+    bool sizeOrFail(long long* bytes);
     int saveOrFail(HostJob& job);
     int addArray(HostJob& job);
     int lunMapOrUnmap(HostJob& job, LunOp op);
@@ -89,11 +84,14 @@ private:
     std::map<std::string, std::vector<long long>> snapIds_;
     struct LunArgs {
         std::string name, array, description, initiatorInfo;
-        long long sizeGb = 0, sizeBytes = 0;
+        std::string sizeGb, sizeBytes;
         long blockSize = 4096;
         std::vector<long> ids;
         std::vector<std::string> hosts;
+        bool force = false;
     } lun_;
+    std::vector<long long> forgetIds_;
+    bool forgetForce_ = false;
     std::string settingKey_, settingValue_;
     int logLines_ = 0;
     std::string clearPassword_;
@@ -101,18 +99,35 @@ private:
     DemoOptions demo_;
 };
 
-int HostCli::withJob(bool needPlugin, const std::function<int(HostJob&)>& work) {
+int HostCli::fail(const std::string& text, int code) {
+    if (json_) std::cout << nlohmann::json{{"error", text}, {"exitStatus", code}}.dump(2) << "\n";
+    else std::cerr << "korvan-host: " << text << "\n";
+    return code;
+}
+
+// The plug-in and the password store read the settings file; one that gives nothing is
+// otherwise silent, every setting quietly at its default.
+void HostCli::warnAboutSettings() {
+    std::string warning = settingsWarning();
+    if (!warning.empty()) std::cerr << "korvan-host: warning: " << warning << "\n";
+}
+
+bool HostCli::sizeOrFail(long long* bytes) {
+    std::string error;
+    if (sizeFromOptions(lun_.sizeGb, lun_.sizeBytes, bytes, &error)) return true;
+    fail(error, kUsageError);
+    return false;
+}
+
+int HostCli::withJob(bool needPlugin, const std::function<int(HostJob&)>& work, Access access) {
     Plugin plugin;
     std::string error;
-    if (needPlugin && !plugin.load(pluginPath_.empty() ? Plugin::defaultPath() : pluginPath_, &error)) {
-        std::cerr << "korvan-host: " << error << "\n";
-        return 1;
+    if (needPlugin) {
+        warnAboutSettings();
+        if (!plugin.load(pluginPath_.empty() ? Plugin::defaultPath() : pluginPath_, &error)) return fail(error);
     }
     HostJob job(StateFile(statePath_), plugin);
-    if (!job.begin(&error)) {
-        std::cerr << "korvan-host: " << error << "\n";
-        return 1;
-    }
+    if (!job.begin(&error, access)) return fail(error);
     return work(job);
 }
 
@@ -124,9 +139,7 @@ int HostCli::report(const CallOutcome& outcome, HostJob& job) {
 
 int HostCli::saveOrFail(HostJob& job) {
     std::string error;
-    if (job.save(&error)) return 0;
-    std::cerr << "korvan-host: " << error << "\n";
-    return 1;
+    return job.save(&error) ? 0 : fail(error);
 }
 
 // ---- arrays ----
@@ -157,16 +170,19 @@ void HostCli::addArrays(CLI::App& app) {
     auto* list = arrays->add_subcommand("list", "List the array entries (passwords are never shown)");
     list->callback([this] {
         action_ = [this] {
-            return withJob(false, [this](HostJob& job) {
-                if (!json_) {
-                    printArrayTable(std::cout, job.state());
+            return withJob(
+                false,
+                [this](HostJob& job) {
+                    if (!json_) {
+                        printArrayTable(std::cout, job.state());
+                        return 0;
+                    }
+                    nlohmann::json out = nlohmann::json::array();
+                    for (const auto& entry : job.state().arrays) out.push_back(arrayJson(entry));
+                    std::cout << out.dump(2) << "\n";
                     return 0;
-                }
-                nlohmann::json out = nlohmann::json::array();
-                for (const auto& entry : job.state().arrays) out.push_back(arrayJson(entry));
-                std::cout << out.dump(2) << "\n";
-                return 0;
-            });
+                },
+                Access::Read);
         };
     });
 
@@ -177,10 +193,7 @@ void HostCli::addArrays(CLI::App& app) {
             return withJob(false, [this](HostJob& job) {
                 auto& all = job.state().arrays;
                 auto it = std::find_if(all.begin(), all.end(), [&](const ArrayEntry& e) { return e.name == removeName_; });
-                if (it == all.end()) {
-                    std::cerr << "korvan-host: no array " << removeName_ << "\n";
-                    return 1;
-                }
+                if (it == all.end()) return fail("no array " + removeName_);
                 all.erase(it);
                 return saveOrFail(job);
             });
@@ -202,11 +215,10 @@ int HostCli::addArray(HostJob& job) {
     if (!a.stored.empty()) {
         entry.storedPassword = a.stored;
     } else {
+        warnAboutSettings();
         std::string clear = a.password.empty() ? readSecretFromStdin() : a.password;
-        if (!ZYPassword::encrypt(clear, &entry.storedPassword, &error)) {
-            std::cerr << "korvan-host: cannot encrypt the password: " << error << "\n";
-            return 1;
-        }
+        if (!ZYPassword::encrypt(clear, &entry.storedPassword, &error))
+            return fail("cannot encrypt the password: " + error);
     }
     const std::pair<const char*, int> numbers[] = {
         {kCfgServerPort, a.port > 0 ? a.port : -1}, {kCfgSecureConnection, a.https},
@@ -224,8 +236,7 @@ int HostCli::addArray(HostJob& job) {
             entry.configInts[kv.substr(0, eq)] = std::stoi(number, &used);
             if (used != number.size()) throw std::invalid_argument(kv);
         } catch (const std::exception&) {
-            std::cerr << "korvan-host: --config wants KEY=INTEGER, got " << kv << "\n";
-            return kUsageError;
+            return fail("--config wants KEY=INTEGER, got " + kv, kUsageError);
         }
     }
     if (!a.proxies.empty()) entry.configLists[kCfgStorageProxyList] = a.proxies;
@@ -289,15 +300,16 @@ void HostCli::addLuns(CLI::App& app) {
     auto* create = lun->add_subcommand("create", "New provisioning item, then zyso_createLUNs");
     create->add_option("name", l.name, "vDisk name")->required();
     create->add_option("--array", l.array, "Array entry of the cluster (default: the only one)");
-    create->add_option("--size-gb", l.sizeGb, "Size in GiB");
+    create->add_option("--size-gb", l.sizeGb, "Size in GiB (the disk is made of whole GiB, at least one)");
     create->add_option("--size-bytes", l.sizeBytes, "Size in bytes");
-    create->add_option("--block-size", l.blockSize, "Block size in bytes")->capture_default_str();
+    create->add_option("--block-size", l.blockSize, "Block size in bytes: 512, 4096 or 65536 (others become 4096)")
+        ->capture_default_str();
     create->add_option("--description", l.description, "Description of the new vDisk");
     create->callback([this] {
         action_ = [this] {
             return withJob(true, [this](HostJob& job) {
                 LunItem item;
-                if (!sizeFrom(lun_.sizeGb, lun_.sizeBytes, &item.sizeBytes)) return kUsageError;
+                if (!sizeOrFail(&item.sizeBytes)) return kUsageError;
                 item.diskName = lun_.name;
                 item.arrayName = lun_.array;
                 if (item.arrayName.empty() && job.state().arrays.size() == 1)
@@ -311,13 +323,13 @@ void HostCli::addLuns(CLI::App& app) {
 
     auto* resize = lun->add_subcommand("resize", "zyso_resizeLUNs: a new size for one item");
     resize->add_option("id", l.ids, "Provisioning item id")->required()->expected(1);
-    resize->add_option("--size-gb", l.sizeGb, "New size in GiB");
+    resize->add_option("--size-gb", l.sizeGb, "New size in GiB (the cluster only grows disks)");
     resize->add_option("--size-bytes", l.sizeBytes, "New size in bytes");
     resize->callback([this] {
         action_ = [this] {
             return withJob(true, [this](HostJob& job) {
                 long long size = 0;
-                if (!sizeFrom(lun_.sizeGb, lun_.sizeBytes, &size)) return kUsageError;
+                if (!sizeOrFail(&size)) return kUsageError;
                 if (LunItem* item = job.state().findLun(lun_.ids.front())) item->sizeBytes = size;
                 return report(job.runLun(LunOp::Resize, lun_.ids), job);
             });
@@ -326,8 +338,24 @@ void HostCli::addLuns(CLI::App& app) {
 
     auto* remove = lun->add_subcommand("delete", "zyso_deleteLUNs");
     remove->add_option("ids", l.ids, "Provisioning item ids")->required();
+    remove->add_flag("--force", l.force, "Also delete a disk the cluster already had when its item was created");
     remove->callback([this] {
-        action_ = [this] { return withJob(true, [this](HostJob& job) { return report(job.runLun(LunOp::Delete, lun_.ids), job); }); };
+        action_ = [this] {
+            return withJob(true, [this](HostJob& job) { return report(job.runLun(LunOp::Delete, lun_.ids, lun_.force), job); });
+        };
+    });
+
+    auto* forget = lun->add_subcommand("forget", "Remove provisioning items from the state (the cluster is not asked)");
+    forget->add_option("ids", l.ids, "Provisioning item ids")->required();
+    forget->add_flag("--force", l.force, "Also items whose disk is on the cluster (the disk stays)");
+    forget->callback([this] {
+        action_ = [this] {
+            return withJob(false, [this](HostJob& job) {
+                std::string error;
+                if (!job.forgetLuns(lun_.ids, lun_.force, &error)) return fail(error);
+                return saveOrFail(job);
+            });
+        };
     });
 
     for (LunOp op : {LunOp::Map, LunOp::Unmap}) {
@@ -353,10 +381,7 @@ int HostCli::lunMapOrUnmap(HostJob& job, LunOp op) {
         if (hosts.empty()) hosts.push_back(localHostName());
         std::string error;
         info = job.initiatorInfoFor(hosts, &error);
-        if (info.empty()) {
-            std::cerr << "korvan-host: " << error << "\n";
-            return 1;
-        }
+        if (info.empty()) return fail(error);
     }
     for (long id : lun_.ids)
         if (LunItem* item = job.state().findLun(id))
@@ -380,16 +405,19 @@ void HostCli::addSettings(CLI::App& app) {
     auto make = [this](Kind kind) {
         return [this, kind] {
             action_ = [this, kind] {
-                return withJob(false, [this, kind](HostJob& job) {
-                    auto& all = job.state().settings;
-                    if (kind == kSet) all[settingKey_] = settingValue_;
-                    if (kind == kUnset) all.erase(settingKey_);
-                    if (kind != kList && saveOrFail(job)) return 1;
-                    if (json_) std::cout << nlohmann::json(all).dump(2) << "\n";
-                    else
-                        for (const auto& [k, v] : all) std::cout << "  " << k << " = " << v << "\n";
-                    return 0;
-                });
+                return withJob(
+                    false,
+                    [this, kind](HostJob& job) {
+                        auto& all = job.state().settings;
+                        if (kind == kSet) all[settingKey_] = settingValue_;
+                        if (kind == kUnset) all.erase(settingKey_);
+                        if (kind != kList && saveOrFail(job)) return 1;
+                        if (json_) std::cout << nlohmann::json(all).dump(2) << "\n";
+                        else
+                            for (const auto& [k, v] : all) std::cout << "  " << k << " = " << v << "\n";
+                        return 0;
+                    },
+                    kind == kList ? Access::Read : Access::Write);
             };
         };
     };
@@ -435,19 +463,33 @@ int HostCli::status(HostJob& job) {
 void HostCli::addTools(CLI::App& app) {
     auto* status = app.add_subcommand("status", "Show arrays, items, last errors and the end of the job log");
     status->add_option("--log", logLines_, "Also show the last N lines of the job log");
-    status->callback([this] { action_ = [this] { return withJob(false, [this](HostJob& job) { return this->status(job); }); }; });
+    // Read only, so it answers while another command holds the state file.
+    status->callback([this] {
+        action_ = [this] { return withJob(false, [this](HostJob& job) { return this->status(job); }, Access::Read); };
+    });
+
+    auto* forget = app.add_subcommand("forget", "Remove snapshot items from the state (the cluster is not asked)");
+    forget->add_option("ids", forgetIds_, "Snapshot item ids")->required();
+    forget->add_flag("--force", forgetForce_, "Also items whose snapshot is on the cluster (the snapshot stays)");
+    forget->callback([this] {
+        action_ = [this] {
+            return withJob(false, [this](HostJob& job) {
+                std::string error;
+                if (!job.forgetSnaps(forgetIds_, forgetForce_, &error)) return fail(error);
+                return saveOrFail(job);
+            });
+        };
+    });
 
     auto* encrypt = app.add_subcommand("encrypt-password",
                                        "Print the stored (ZYP1:) form of a password under [Platform] keyFile");
     encrypt->add_option("password", clearPassword_, "Clear password (read from standard input when absent)");
     encrypt->callback([this] {
         action_ = [this] {
+            warnAboutSettings();
             std::string clear = clearPassword_.empty() ? readSecretFromStdin() : clearPassword_;
             std::string stored, error;
-            if (!ZYPassword::encrypt(clear, &stored, &error)) {
-                std::cerr << "korvan-host: cannot encrypt the password: " << error << "\n";
-                return 1;
-            }
+            if (!ZYPassword::encrypt(clear, &stored, &error)) return fail("cannot encrypt the password: " + error);
             std::cout << stored << "\n";
             return 0;
         };
@@ -475,7 +517,9 @@ void HostCli::addTools(CLI::App& app) {
     auto* demo = app.add_subcommand("demo", "Start korvan-sim and run the whole life cycle against it");
     demo->add_option("--sim", demo_.simPath, "Path of korvan-sim (default: next to this program)");
     demo->add_flag("--verbose", demo_.verbose, "Print the item tables of every step");
-    demo->add_flag("--virtual-time", demo_.virtualTime, "Run the plug-in's fixed waits on virtual time");
+    demo->add_flag("--virtual-time", demo_.virtualTime,
+                   "Run the plug-in's fixed waits on virtual time (well under a second instead of about 16 s)");
+    demo->add_flag("--keep", demo_.keep, "Leave the work directory (logs, settings, job state) after a demo that passed");
     demo->callback([this] {
         action_ = [this] {
             demo_.pluginPath = pluginPath_;
@@ -500,6 +544,9 @@ int HostCli::run(int argc, char** argv) {
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
+        // --json may come after the error CLI11 stopped at.
+        for (int i = 1; i < argc && !json_; ++i) json_ = std::string(argv[i]) == "--json";
+        if (e.get_exit_code() != 0 && json_) return fail(e.what(), kUsageError);
         int code = app.exit(e);
         return code == 0 ? 0 : kUsageError;
     }

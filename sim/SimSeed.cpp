@@ -22,6 +22,12 @@ Json defaultSeed(const std::string& host, int vdisks) {
             {"hosts", {{{"name", host}, {"iqns", {defaultIqn(host)}}, {"wwpns", Json::array()}, {"devices", devices}}}}};
 }
 
+Json commandSeed(const std::string& host) {
+    Json seed = defaultSeed(host, 1);
+    seed["vdisks"][0]["exposures"] = {{{"proxy", kDefaultProxy}, {"initiators", {defaultIqn(host)}}}};
+    return seed;
+}
+
 std::string localHostName() {
     char name[4096] = {0};
     gethostname(name, sizeof name - 1);

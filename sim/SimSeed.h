@@ -1,5 +1,5 @@
-// The default seed of korvan-sim: what the command serves without --seed and what the test
-// harness starts from.
+// The seeds korvan-sim starts from: the command's own when it is given no --seed, and the
+// plainer default that the test harness and the demo build on.
 #pragma once
 
 #include <string>
@@ -20,6 +20,11 @@ std::string defaultIqn(const std::string& host);
 // Cluster "krvn-cluster" (user admin/secret), storage proxy "sp1", and `host` with one IQN
 // and `vdisks` source vDisks "vol1".."volN" attached as its devices.
 Json defaultSeed(const std::string& host, int vdisks);
+
+// What korvan-sim serves without --seed: the default seed with one vDisk, "vol1", which is
+// also exposed on the storage proxy to the host's initiator, as a source disk the host reaches
+// over iSCSI is on a real cluster (revert logs the host out of its target and back in).
+Json commandSeed(const std::string& host);
 
 // This machine's host name, as the platform's sim backends name it.
 std::string localHostName();

@@ -1,5 +1,6 @@
 #include "Simulator.h"
 
+#include <cerrno>
 #include <chrono>
 #include <dirent.h>
 #include <httplib.h>
@@ -190,10 +191,25 @@ int Simulator::serve(std::unique_ptr<httplib::Server> server, const std::string&
     server->set_tcp_nodelay(true);
     server->set_keep_alive_max_count(kKeepAliveRequests);
     server->set_keep_alive_timeout(kKeepAliveSec);
+    // The library's default adds SO_REUSEPORT, with which a second simulator on a busy port
+    // starts and silently shares it; SO_REUSEADDR alone only allows a restart over TIME_WAIT.
+    server->set_socket_options([](socket_t sock) {
+        int yes = 1;
+        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
+    // A request with neither Content-Length nor chunked encoding has no body (RFC 9112 6.3);
+    // the library would wait for the connection to close instead, then answer 400.
+    server->set_pre_routing_handler([](const httplib::Request& req, httplib::Response&) {
+        if (!req.has_header("Content-Length") && !req.has_header("Transfer-Encoding"))
+            const_cast<httplib::Request&>(req).headers.emplace("Content-Length", "0");
+        return httplib::Server::HandlerResponse::Unhandled;
+    });
     routes(*server);
+    errno = 0;
     int bound = port == 0 ? server->bind_to_any_port(host) : (server->bind_to_port(host, port) ? port : -1);
     if (bound < 0) {
-        message = "cannot listen on " + host + ":" + std::to_string(port);
+        message = errno == EADDRINUSE ? "port " + std::to_string(port) + " is in use"
+                                      : "cannot listen on " + host + ":" + std::to_string(port);
         return -1;
     }
     httplib::Server* raw = server.get();

@@ -16,7 +16,8 @@ namespace {
 const char* kUsage =
     "usage: korvan-sim [--seed FILE] [--host ADDR] [--port N] [--https [--cert FILE --key FILE] "
     "[--write-ca FILE]] [--quiet]\n"
-    "  --seed FILE      state to start from (JSON); default: cluster krvn-cluster with vol1 on this host\n"
+    "  --seed FILE      state to start from (JSON); default: cluster krvn-cluster with vol1 attached to\n"
+    "                   this host and exposed to it on storage proxy sp1\n"
     "  --host ADDR      address to listen on (default 127.0.0.1)\n"
     "  --port N         port (default 8080; 0 picks a free one)\n"
     "  --https          serve HTTPS, with a generated certificate unless --cert and --key are given\n"
@@ -68,11 +69,15 @@ int main(int argc, char** argv) {
             port = static_cast<int>(p);
             continue;
         }
-        std::cerr << kUsage;
-        return a == "--help" || a == "-h" ? 0 : 2;
+        if (a == "--help" || a == "-h") {
+            std::cout << kUsage;
+            return 0;
+        }
+        std::cerr << "korvan-sim: unknown or incomplete option [" << a << "]\n" << kUsage;
+        return 2;
     }
 
-    korvansim::Json seed = korvansim::defaultSeed(korvansim::localHostName(), 1);
+    korvansim::Json seed = korvansim::commandSeed(korvansim::localHostName());
     if (!seedFile.empty()) {
         std::string text;
         if (!readFile(seedFile, text)) return fail("cannot read the seed [" + seedFile + "]");

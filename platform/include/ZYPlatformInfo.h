@@ -15,6 +15,11 @@ public:
     int getNumber(const char* section, const char* key, unsigned long* value);
 
     static std::string settingsPath();
+    // Reads the settings file once more for a caller that reports one giving fewer settings
+    // than it should; the readers above are not affected. 0 when it was read whole; -1 when it
+    // cannot be read (*openError the errno, EISDIR for a directory); else the number of the
+    // first line the parser refused. *path: the file it looked at.
+    static int checkSettingsFile(std::string* path, int* openError);
 };
 
 namespace ZyPlatform {

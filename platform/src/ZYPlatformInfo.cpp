@@ -5,7 +5,9 @@
 
 #include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <sys/stat.h>
 
 #include "PlatformSettings.h"
 
@@ -114,4 +116,20 @@ int ZYPlatformInfo::getNumber(const char* section, const char* key, unsigned lon
     // number that was written.
     if (value) *value = static_cast<unsigned long>(parsed);
     return 1;
+}
+
+int ZYPlatformInfo::checkSettingsFile(std::string* path, int* openError) {
+    const std::string file = settingsPath();
+    if (path) *path = file;
+    struct stat info {};
+    FILE* in = nullptr;
+    int reason = 0;
+    if (::stat(file.c_str(), &info) != 0) reason = errno;
+    else if (S_ISDIR(info.st_mode)) reason = EISDIR;
+    else if (!(in = std::fopen(file.c_str(), "r"))) reason = errno;
+    if (openError) *openError = reason;
+    if (!in) return -1;
+    int line = ini_parse_file(in, [](void*, const char*, const char*, const char*) { return 1; }, nullptr);
+    std::fclose(in);
+    return line;
 }

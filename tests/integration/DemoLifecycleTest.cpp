@@ -2,21 +2,33 @@
 // korvan-sim child process, the real plug-in, korvan-host's objects and state file.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <regex>
 #include <sstream>
 
 #include "Demo.h"
 
-TEST(DemoLifecycle, EveryStepOfTheLifeCycleGivesItsStatuses) {
+TEST(DemoLifecycle, EveryStepGivesItsStatusesTheSupportStepSaysWhyAndNothingIsLeftBehind) {
     KrvnHost::DemoOptions options;
     options.simPath = KRVN_BUILD_BIN_DIR "/korvan-sim";
     options.pluginPath = KRVN_BUILD_LIB_DIR "/libZYKorvanSnap.so";
     options.virtualTime = true;
     std::ostringstream out;
     EXPECT_EQ(0, KrvnHost::runDemo(options, out)) << out.str();
+    const std::string text = out.str();
     for (const std::string step : {"supported", "prepare", "snap", "map", "unmap", "revert", "reconcile", "delete",
                                    "lun create", "lun map", "lun unmap", "lun resize", "lun delete"}) {
         const std::regex passed("\\n\\s*\\d+\\s+" + step + "\\s+[0-9.]+ s\\s+ok ");
-        EXPECT_TRUE(std::regex_search(out.str(), passed)) << step << " did not pass:\n" << out.str();
+        EXPECT_TRUE(std::regex_search(text, passed)) << step << " did not pass:\n" << text;
     }
+    for (const char* line : {"/dev/sdb                0 supported      a vDisk of the simulated cluster",
+                             "/dev/krvn-blank-padded  1 not supported  (fixture) the same vDisk as a target captured it",
+                             "/dev/other-vendor       1 not supported  (fixture) another vendor's disk: the vendor is not",
+                             "/dev/missing            1 not supported  (fixture) no device at that path",
+                             "#1 #2 #3: 5 snapshot created (expected 5 snapshot created)",
+                             "#1: 22 reverted, #2: 24 gone from the array, #3: 22 reverted"})
+        EXPECT_NE(text.find(line), std::string::npos) << line << " in\n" << text;
+    std::smatch work;
+    ASSERT_TRUE(std::regex_search(text, work, std::regex("work directory : (\\S+)"))) << text;
+    EXPECT_FALSE(std::filesystem::exists(work[1].str())) << "a demo that passed removes its directory";
 }

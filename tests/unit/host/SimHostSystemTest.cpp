@@ -96,3 +96,77 @@ TEST(HostJobOverSimulator, SnapshotCycleKeepsItemsBetweenJobsAndForgetsUnmappedD
     EXPECT_EQ(job.state().findSnap(id)->status, kSnapUnmapped);
     EXPECT_EQ(job.state().findSnap(id)->mappedDevice, "");
 }
+
+// What korvan-host learns from the cluster itself around the provisioning calls, and the hint
+// when prepare cannot tie a device to an array entry.
+TEST(HostJobOverSimulator, ProvisioningShowsAdoptedDisksTheClustersSizesAndRefusedShrinks) {
+    // A cluster serial of its own: a default simulator on port 8080 must not match it.
+    korvansim::Json seed = SimHarness::defaultSeed(1);
+    seed["cluster"]["hash"] = "0x2468ace0246802";
+    SimHarness sim(seed);
+    ASSERT_TRUE(sim.ok()) << sim.error();
+    krvnhosttest::TempDir dir;
+    dir.write("secret.key", std::string(32, 's'));
+    sim.settings().set("Platform", "keyFile", dir.file("secret.key"));
+    sim.settings().set("Platform", "logFile", dir.file("plugin.log"));
+    Plugin plugin;
+    std::string error;
+    ASSERT_TRUE(plugin.load(std::string(KRVN_BUILD_LIB_DIR) + "/libZYKorvanSnap.so", &error)) << error;
+    HostJob job(StateFile(dir.file("state.json")), plugin);
+    ASSERT_TRUE(job.begin(&error)) << error;
+    ArrayEntry a{1, SimHarness::kClusterName, kKorvanVendor, "127.0.0.1", SimHarness::kUser, "", "",
+                 {{kCfgServerPort, sim.port()}}, {{kCfgStorageProxyList, {SimHarness::kProxy}}}};
+    ASSERT_TRUE(ZYPassword::encrypt(SimHarness::kPassword, &a.storedPassword, &error)) << error;
+    job.state().arrays.push_back(a);
+
+    // Without the serial the plug-in tries the array on the default port, not the simulator's.
+    CallOutcome prepare = job.runSnap(SnapOp::Prepare, {job.addSnapItem("/dev/sdb", 0, 1)});
+    ASSERT_EQ(prepare.notes.size(), 1u) << prepare.errorText;
+    for (const char* part : {"arrays add krvn-cluster --serial 2468ACE0246802",
+                             "sZYKorvanClusterUniqueId_krvn-cluster=2468ACE0246802", "default REST port (8080"})
+        EXPECT_NE(prepare.notes[0].find(part), std::string::npos) << part << " in " << prepare.notes[0];
+
+    auto item = [&](const std::string& name, long long bytes, long blockSize) {
+        LunItem l;
+        l.diskName = name, l.arrayName = SimHarness::kClusterName, l.sizeBytes = bytes, l.blockSize = blockSize;
+        l.initiatorInfo = job.initiatorInfoFor({SimHarness::hostName()}, &error);
+        return job.addLunItem(l);
+    };
+    auto run = [&](LunOp op, long id) {
+        CallOutcome o = job.runLun(op, {id});
+        EXPECT_EQ(o.result, 0) << lunOpName(op) << ": " << o.errorText << o.hostError;
+        return o;
+    };
+    const long long gib = 1LL << 30;
+    const long source = item("vol1", 3 * gib, 4096);   // a typo for a new disk's name
+    CallOutcome adopt = run(LunOp::Create, source);
+    EXPECT_TRUE(job.state().findLun(source)->preexisting);
+    EXPECT_EQ(job.state().findLun(source)->clusterSizeBytes, 10 * gib) << "the source's size, not the 3 GiB asked";
+    EXPECT_EQ(adopt.notes, std::vector<std::string>{"the cluster already had a disk named vol1 (10 GiB); this item "
+                                                    "now refers to it, and lun delete " + std::to_string(source) +
+                                                    " deletes it only with --force"});
+    EXPECT_EQ(job.runLun(LunOp::Delete, {source}).result, 1);
+    EXPECT_FALSE(sim.vdisk("vol1").is_null());
+
+    const long disk = item("data1", gib + gib / 2, 1000);
+    CallOutcome create = run(LunOp::Create, disk);
+    EXPECT_FALSE(job.state().findLun(disk)->preexisting);
+    EXPECT_EQ(job.state().findLun(disk)->clusterSizeBytes, gib);
+    EXPECT_EQ(create.notes.size(), 2u) << "whole GiB and the block size";
+    EXPECT_EQ(sim.vdisk("data1")["blockSize"], 4096);
+    run(LunOp::Map, disk);
+    EXPECT_FALSE(job.state().findLun(disk)->deviceName.empty());
+    run(LunOp::Unmap, disk);
+    EXPECT_EQ(job.state().findLun(disk)->deviceName, "") << "the device is gone from this host";
+    job.state().findLun(disk)->sizeBytes = 5 * gib;
+    EXPECT_TRUE(run(LunOp::Resize, disk).notes.empty());
+    job.state().findLun(disk)->sizeBytes = 2 * gib;
+    CallOutcome shrink = run(LunOp::Resize, disk);
+    EXPECT_EQ(job.state().findLun(disk)->status, kLunResized) << "the plug-in's status stands";
+    EXPECT_EQ(job.state().findLun(disk)->clusterSizeBytes, 5 * gib);
+    ASSERT_EQ(shrink.notes.size(), 1u);
+    EXPECT_NE(shrink.notes[0].find("data1 keeps its size of 5 GiB (asked 2 GiB)"), std::string::npos) << shrink.notes[0];
+    run(LunOp::Delete, disk);
+    EXPECT_EQ(job.state().findLun(disk)->clusterSizeBytes, 0);
+    EXPECT_TRUE(sim.vdisk("data1").is_null());
+}

@@ -8,6 +8,7 @@
 #include "HostJob.h"
 #include "HostState.h"
 #include "HostTestDir.h"
+#include "HostTexts.h"
 
 using namespace KrvnHost;
 using krvnhosttest::TempDir;
@@ -24,7 +25,7 @@ const char* const kSample = R"({"format":1,"lastJobId":7,"lastSnapId":12,"lastLu
    "cloneNumber":3,"flags":32768,"arrayNumber":2,"lastErrorCode":62009,"lastError":"map failed..\nErrors-[x ]"}],
  "lunItems":[{"id":3,"diskName":"data1","arrayName":"cluster,one","sizeBytes":5368709120,"blockSize":512,"status":9,
    "deviceName":"/dev/sdg","lunName":"data1","initiatorInfo":"{\"hosts\":[]}","description":"quoted \"text\"",
-   "lastErrorCode":70003,"lastError":"x"}],
+   "lastErrorCode":70003,"lastError":"x","preexisting":true,"clusterSizeBytes":5368709120}],
  "settings":{"nZYKorvanReplicationFactor":"2"},
  "log":[{"jobId":7,"time":1700000000,"level":1,"text":"KRVN  Going to map [1] snapshots.."}]})";
 
@@ -109,7 +110,7 @@ TEST(StateFile, CorruptedFileIsRefusedWithItsNameAndLeftUntouched) {
     }
 }
 
-TEST(HostJob, OneJobPerStateFileAtATimeAndACorruptedFileStopsTheJob) {
+TEST(HostJob, OneJobPerStateFileAtATimeReadersDoNotWaitAndACorruptedFileStopsTheJob) {
     TempDir dir;
     Plugin unloaded;
     std::string error;
@@ -121,15 +122,78 @@ TEST(HostJob, OneJobPerStateFileAtATimeAndACorruptedFileStopsTheJob) {
         EXPECT_NE(error.find("another korvan-host"), std::string::npos) << error;
         first.addSnapItem("/dev/sdb", 0, 1);
         ASSERT_TRUE(first.save(&error)) << error;
+        HostJob reader(StateFile(dir.file("state.json")), unloaded);
+        ASSERT_TRUE(reader.begin(&error, Access::Read)) << "status must answer under the lock: " << error;
+        EXPECT_EQ(reader.state().snaps.size(), 1u) << "the reader sees the last save";
+        EXPECT_FALSE(reader.save(&error)) << "a reader never writes";
     }
     HostJob third(StateFile(dir.file("state.json")), unloaded);
     ASSERT_TRUE(third.begin(&error)) << "the lock goes with the job: " << error;
     EXPECT_EQ(third.state().snaps.size(), 1u);
-    EXPECT_EQ(third.jobId(), 2) << "every job takes the next id";
+    EXPECT_EQ(third.jobId(), 2) << "every job takes the next id, readers none";
 
     dir.write("broken.json", "{\"snapItems\": [");
     HostJob broken(StateFile(dir.file("broken.json")), unloaded);
     EXPECT_FALSE(broken.begin(&error));
     EXPECT_NE(error.find("corrupted"), std::string::npos) << error;
     EXPECT_EQ(dir.read("broken.json"), "{\"snapItems\": [");
+}
+
+// Guardrails the host keeps before any call of the plug-in (which is not loaded here, so a
+// request that passes them ends at "the plug-in is not loaded").
+TEST(HostJob, SnapTakesOnlyPreparedOrFailedItemsAndNothingOnTheClusterIsForgottenOrDeletedByMistake) {
+    TempDir dir;
+    Plugin unloaded;
+    HostJob job(StateFile(dir.file("state.json")), unloaded);
+    std::string error;
+    ASSERT_TRUE(job.begin(&error)) << error;
+    const struct {
+        int status;
+        const char* snapName;
+        bool snapTakes, forgettable;
+    } snaps[] = {
+        {kSnapNew, "", false, true},          {kSnapPrepared, "", true, true},
+        {kSnapPrepareFailed, "", false, true}, {kSnapCreateFailed, "", true, true},
+        {kSnapCreated, "v$snap$1", false, false}, {kSnapMapped, "v$snap$1", false, false},
+        {kSnapDeleteFailed, "v$snap$1", false, false}, {kSnapDeleted, "v$snap$1", false, true},
+        {kSnapGoneFromArray, "v$snap$1", false, true},
+    };
+    for (const auto& row : snaps) {
+        SCOPED_TRACE(row.status);
+        long long id = job.addSnapItem("/dev/sdb", 0, 1);
+        job.state().findSnap(id)->status = row.status;
+        job.state().findSnap(id)->snapName = row.snapName;
+        CallOutcome snap = job.runSnap(SnapOp::Snap, {id});
+        EXPECT_EQ(snap.result, 1);
+        EXPECT_EQ(snap.hostError, row.snapTakes ? "the plug-in is not loaded"
+                                                : "item " + std::to_string(id) + " has status " +
+                                                      std::to_string(row.status) + " (" + snapStatusName(row.status) +
+                                                      "): snap takes prepared items (1) and items whose snapshot "
+                                                      "creation failed (6)");
+        EXPECT_EQ(job.forgetSnaps({id}, false, &error), row.forgettable) << error;
+        EXPECT_EQ(job.state().findSnap(id) == nullptr, row.forgettable);
+        if (!row.forgettable) {
+            EXPECT_NE(error.find("forget it with --force"), std::string::npos) << error;
+            EXPECT_TRUE(job.forgetSnaps({id}, true, &error));
+        }
+    }
+    EXPECT_FALSE(job.forgetSnaps({999}, true, &error));
+    EXPECT_EQ(error, "no snapshot item 999");
+
+    LunItem made, had, failed;
+    made.diskName = "data1", made.status = kLunMapped;
+    had.diskName = "vol1", had.status = kLunCreated, had.preexisting = true;
+    failed.diskName = "x", failed.status = kLunCreateFailed;
+    long madeId = job.addLunItem(made), hadId = job.addLunItem(had), failedId = job.addLunItem(failed);
+    EXPECT_NE(job.runLun(LunOp::Delete, {madeId, hadId}).hostError.find("vol1, a disk the cluster already had"),
+              std::string::npos);
+    EXPECT_EQ(job.runLun(LunOp::Delete, {madeId, hadId}, true).hostError, "the plug-in is not loaded");
+    EXPECT_FALSE(job.forgetLuns({failedId, madeId}, false, &error));
+    EXPECT_NE(error.find("delete it first (korvan-host lun delete " + std::to_string(madeId)), std::string::npos) << error;
+    EXPECT_EQ(job.state().luns.size(), 3u) << "a refusal removes nothing";
+    EXPECT_FALSE(job.forgetLuns({hadId}, false, &error));
+    EXPECT_NE(error.find("leaves the disk as it is"), std::string::npos) << error;
+    EXPECT_TRUE(job.forgetLuns({failedId}, false, &error)) << error;
+    EXPECT_TRUE(job.forgetLuns({madeId, hadId}, true, &error)) << error;
+    EXPECT_TRUE(job.state().luns.empty());
 }
