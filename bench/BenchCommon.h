@@ -25,29 +25,29 @@ constexpr double kElementGrowthAllowance = 4.0;
 
 struct MicroResult {
     std::string name;
-    double nsPerOp = 0;      // wall time
-    double cpuNsPerOp = 0;   // CPU time: steadier on a shared machine
+    double nsPerOp = 0;     // wall time
+    double cpuNsPerOp = 0;  // CPU time: steadier on a shared machine
     long long iterations = 0;
-    double mbPerSec = 0;   // per CPU second; 0 when the benchmark moves no bytes
-    double peakMB = 0;     // growth of the resident set during one run; 0 when not measured
+    double mbPerSec = 0;  // per CPU second; 0 when the benchmark moves no bytes
+    double peakMB = 0;    // growth of the resident set during one run; 0 when not measured
 };
 
 // Requests to the simulator through raw libcurl.
 struct FloorResult {
-    std::string name;          // "http", "https" (one reused connection), "http-fresh" (one per request)
-    double usPerRequest = 0;   // median of the batches' means
+    std::string name;         // "http", "https" (one reused connection), "http-fresh" (one per request)
+    double usPerRequest = 0;  // median of the batches' means
     double requestsPerSec = 0;
-    long connections = 0;      // TCP connections the simulator accepted during the batches
+    long connections = 0;  // TCP connections the simulator accepted during the batches
     long requests = 0;
 };
 
 // One entry call of a scale run.
 struct ScaleRow {
-    std::string family;    // "snap" or "prov"
+    std::string family;  // "snap" or "prov"
     std::string step;
     int items = 0;
-    int rc = -1;           // what the entry point returned
-    int itemsOk = 0;       // items left with the step's success status
+    int rc = -1;      // what the entry point returned
+    int itemsOk = 0;  // items left with the step's success status
     double wallMs = 0;
     double cpuMs = 0;      // CPU time of the child (the plug-in and the host objects) during the call
     double simCpuMs = 0;   // CPU time of the simulator (the driver's process) during the call
@@ -58,12 +58,12 @@ struct ScaleRow {
     // The child's peak resident set so far: its VmHWM. (getrusage's ru_maxrss would carry the
     // driver's own peak across the exec that started the child.)
     double peakMB = 0;
-    long logKB = 0;        // what the call wrote to the platform log
-    double floorUs = 0;    // the HTTPS floor measured on this run's simulator just before its calls
-    double ratio = 0;      // wall / (requests x floor)
-    double ratioWithSim = 0;   // wall / (requests x floor + sim calls x the new-connection floor)
-    std::string error;     // the final error text handed to the first item, when rc != 0
-    Json requestTypes;     // cluster requests per type
+    long logKB = 0;           // what the call wrote to the platform log
+    double floorUs = 0;       // the HTTPS floor measured on this run's simulator just before its calls
+    double ratio = 0;         // wall / (requests x floor)
+    double ratioWithSim = 0;  // wall / (requests x floor + sim calls x the new-connection floor)
+    std::string error;        // the final error text handed to the first item, when rc != 0
+    Json requestTypes;        // cluster requests per type
 };
 
 // Google Benchmark over the plug-in's hot paths; argv may hold --benchmark_* options.

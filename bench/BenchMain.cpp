@@ -66,12 +66,14 @@ std::vector<Target> checkTargets(const std::vector<MicroResult>& micro, const st
     if (ours && base) {
         double speedup = base->cpuNsPerOp / ours->cpuNsPerOp;
         std::snprintf(text, sizeof text, "%.1fx (%.0f vs %.0f MB/s)", speedup, ours->mbPerSec, base->mbPerSec);
-        targets.push_back({"100k-disk answer read >= 5x the nlohmann baseline (CPU)", speedup >= kParseSpeedupTarget, text});
+        targets.push_back(
+            {"100k-disk answer read >= 5x the nlohmann baseline (CPU)", speedup >= kParseSpeedupTarget, text});
     }
     std::string quadratic, measured;
     for (const MicroResult& small : micro) {
         const std::string suffix = "/" + std::to_string(kElementsSmall);
-        if (small.name.size() <= suffix.size() || small.name.compare(small.name.size() - suffix.size(), suffix.size(), suffix))
+        if (small.name.size() <= suffix.size() ||
+            small.name.compare(small.name.size() - suffix.size(), suffix.size(), suffix))
             continue;
         const std::string reader = small.name.substr(0, small.name.size() - suffix.size());
         const MicroResult* large = findMicro(micro, reader + "/" + std::to_string(kElementsLarge));
@@ -82,8 +84,9 @@ std::vector<Target> checkTargets(const std::vector<MicroResult>& micro, const st
         if (growth > kElementGrowthAllowance) quadratic += " " + reader;
     }
     if (!measured.empty())
-        targets.push_back({"list readers linear from 1,000 to 100,000 elements (per-element CPU growth <= 4, quadratic ~100)",
-                           quadratic.empty(), "growth:" + measured});
+        targets.push_back(
+            {"list readers linear from 1,000 to 100,000 elements (per-element CPU growth <= 4, quadratic ~100)",
+             quadratic.empty(), "growth:" + measured});
     if (rows.empty()) return targets;
     int extraConnections = 0;
     for (const ScaleRow& r : rows)
@@ -125,7 +128,7 @@ std::vector<Target> checkTargets(const std::vector<MicroResult>& micro, const st
     }
     bool largest = false;
     for (const ScaleRow& r : rows) largest |= r.items == kLargest;
-    if (!largest) return targets;   // the remaining targets are stated at 1,000 items
+    if (!largest) return targets;  // the remaining targets are stated at 1,000 items
     auto none = [](const std::string& s) { return s.empty() ? std::string("none") : s.substr(1); };
     targets.push_back({"requests grow no faster than the items (100 -> 1000)", superlinearRequests.empty(),
                        "faster: " + none(superlinearRequests)});
@@ -151,45 +154,72 @@ void printTables(const std::vector<MicroResult>& micro, const std::vector<FloorR
     for (const FloorResult& f : floors)
         std::printf("%-12s %10.1f %10.0f %12ld\n", f.name.c_str(), f.usPerRequest, f.requestsPerSec, f.connections);
     if (!rows.empty()) {
-        std::printf("\n== Scale runs over HTTPS (virtual time)\n%-4s %-9s %5s %2s %5s %9s %8s %8s %9s %8s %4s %6s %7s "
-                    "%6s %6s %7s %7s\n",
-                    "", "step", "items", "rc", "ok", "wall ms", "cpu ms", "sim cpu", "requests", "req/item", "conn",
-                    "sim", "peak MB", "ratio", "ratio*", "idle ms", "log KB");
+        std::printf(
+            "\n== Scale runs over HTTPS (virtual time)\n%-4s %-9s %5s %2s %5s %9s %8s %8s %9s %8s %4s %6s %7s "
+            "%6s %6s %7s %7s\n",
+            "", "step", "items", "rc", "ok", "wall ms", "cpu ms", "sim cpu", "requests", "req/item", "conn", "sim",
+            "peak MB", "ratio", "ratio*", "idle ms", "log KB");
         for (const ScaleRow& r : rows)
             std::printf("%-4s %-9s %5d %2d %5d %9.1f %8.1f %8.1f %9ld %8.2f %4ld %6ld %7.1f %6.2f %6.2f %7.0f %7ld\n",
                         r.family.c_str(), r.step.c_str(), r.items, r.rc, r.itemsOk, r.wallMs, r.cpuMs, r.simCpuMs,
                         r.requests, static_cast<double>(r.requests) / r.items, r.connections, r.simCalls, r.peakMB,
                         r.ratio, r.ratioWithSim, r.maxGapMs, r.logKB);
-        std::printf("cpu ms: the plug-in's process; sim cpu: the simulator's; requests: cluster requests; conn: TCP "
-                    "connections to the cluster service;\nsim: SAN and host calls to the simulator (stand-ins for "
-                    "SG_IO, iscsiadm and the host's device list, one new connection each);\nratio = wall / "
-                    "(requests x HTTPS floor); ratio* = wall / (requests x HTTPS floor + sim x new-connection floor);\n"
-                    "idle ms: longest time between two cluster requests (the simulator closes a connection idle for "
-                    "3 s); log KB: written to the platform log\n");
+        std::printf(
+            "cpu ms: the plug-in's process; sim cpu: the simulator's; requests: cluster requests; conn: TCP "
+            "connections to the cluster service;\nsim: SAN and host calls to the simulator (stand-ins for "
+            "SG_IO, iscsiadm and the host's device list, one new connection each);\nratio = wall / "
+            "(requests x HTTPS floor); ratio* = wall / (requests x HTTPS floor + sim x new-connection floor);\n"
+            "idle ms: longest time between two cluster requests (the simulator closes a connection idle for "
+            "3 s); log KB: written to the platform log\n");
     }
     std::printf("\n== Targets\n");
-    for (const Target& t : targets) std::printf("%-4s %-62s %s\n", t.met ? "ok" : "MISS", t.what.c_str(), t.detail.c_str());
+    for (const Target& t : targets)
+        std::printf("%-4s %-62s %s\n", t.met ? "ok" : "MISS", t.what.c_str(), t.detail.c_str());
     for (const ScaleRow& r : rows)
-        if (r.rc != 0) std::printf("     %s %s at %d items failed: %s\n", r.family.c_str(), r.step.c_str(), r.items,
-                                   r.error.c_str());
+        if (r.rc != 0)
+            std::printf("     %s %s at %d items failed: %s\n", r.family.c_str(), r.step.c_str(), r.items,
+                        r.error.c_str());
 }
 
 Json toJson(const std::vector<MicroResult>& micro, const std::vector<FloorResult>& floors,
             const std::vector<ScaleRow>& rows, const std::vector<Target>& targets) {
-    Json out = {{"micro", Json::array()}, {"floor", Json::array()}, {"scale", Json::array()}, {"targets", Json::array()}};
+    Json out = {
+        {"micro", Json::array()}, {"floor", Json::array()}, {"scale", Json::array()}, {"targets", Json::array()}};
     for (const MicroResult& m : micro)
-        out["micro"].push_back({{"name", m.name}, {"nsPerOp", m.nsPerOp}, {"cpuNsPerOp", m.cpuNsPerOp}, {"iterations", m.iterations},
-                                {"mbPerSec", m.mbPerSec}, {"peakMB", m.peakMB}});
+        out["micro"].push_back({{"name", m.name},
+                                {"nsPerOp", m.nsPerOp},
+                                {"cpuNsPerOp", m.cpuNsPerOp},
+                                {"iterations", m.iterations},
+                                {"mbPerSec", m.mbPerSec},
+                                {"peakMB", m.peakMB}});
     for (const FloorResult& f : floors)
-        out["floor"].push_back({{"transport", f.name}, {"usPerRequest", f.usPerRequest},
-                                {"requestsPerSec", f.requestsPerSec}, {"connections", f.connections},
+        out["floor"].push_back({{"transport", f.name},
+                                {"usPerRequest", f.usPerRequest},
+                                {"requestsPerSec", f.requestsPerSec},
+                                {"connections", f.connections},
                                 {"requests", f.requests}});
     for (const ScaleRow& r : rows)
-        out["scale"].push_back({{"family", r.family}, {"step", r.step}, {"items", r.items}, {"rc", r.rc},
-                                {"itemsOk", r.itemsOk}, {"wallMs", r.wallMs}, {"cpuMs", r.cpuMs}, {"simCpuMs", r.simCpuMs}, {"maxGapMs", r.maxGapMs}, {"requests", r.requests},
-                                {"connections", r.connections}, {"logKB", r.logKB}, {"simCalls", r.simCalls}, {"peakMB", r.peakMB},
-                                {"floorUs", r.floorUs}, {"ratio", r.ratio}, {"ratioWithSim", r.ratioWithSim}, {"error", r.error}, {"requestTypes", r.requestTypes}});
-    for (const Target& t : targets) out["targets"].push_back({{"target", t.what}, {"met", t.met}, {"detail", t.detail}});
+        out["scale"].push_back({{"family", r.family},
+                                {"step", r.step},
+                                {"items", r.items},
+                                {"rc", r.rc},
+                                {"itemsOk", r.itemsOk},
+                                {"wallMs", r.wallMs},
+                                {"cpuMs", r.cpuMs},
+                                {"simCpuMs", r.simCpuMs},
+                                {"maxGapMs", r.maxGapMs},
+                                {"requests", r.requests},
+                                {"connections", r.connections},
+                                {"logKB", r.logKB},
+                                {"simCalls", r.simCalls},
+                                {"peakMB", r.peakMB},
+                                {"floorUs", r.floorUs},
+                                {"ratio", r.ratio},
+                                {"ratioWithSim", r.ratioWithSim},
+                                {"error", r.error},
+                                {"requestTypes", r.requestTypes}});
+    for (const Target& t : targets)
+        out["targets"].push_back({{"target", t.what}, {"met", t.met}, {"detail", t.detail}});
     return out;
 }
 
@@ -219,7 +249,7 @@ int main(int argc, char** argv) {
 
     std::vector<int> sizes = {1, 10, 100, kLargest};
     std::set<std::string> skip;
-    bool restLogging = true;   // the array's default: every cluster answer dumped to the log
+    bool restLogging = true;  // the array's default: every cluster answer dumped to the log
     std::vector<char*> rest = {argv[0]};
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--sizes") == 0 && i + 1 < argc) {

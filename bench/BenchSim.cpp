@@ -1,10 +1,10 @@
 #include "BenchSim.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace krvnbench {
 
@@ -37,8 +37,8 @@ BenchSim::BenchSim(const Json& seed) {
         }
         auto now = std::chrono::steady_clock::now();
         if (log->seenRest)
-            log->maxGapMs = std::max(log->maxGapMs,
-                                     std::chrono::duration<double, std::milli>(now - log->lastRest).count());
+            log->maxGapMs =
+                std::max(log->maxGapMs, std::chrono::duration<double, std::milli>(now - log->lastRest).count());
         log->seenRest = true;
         log->lastRest = now;
     });

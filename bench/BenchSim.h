@@ -8,8 +8,8 @@
 #pragma once
 
 #include <chrono>
-#include <mutex>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "BenchCommon.h"
@@ -35,12 +35,12 @@ public:
     korvansim::Simulator& sim() { return sim_; }
 
     struct Tally {
-        long requests = 0;      // cluster requests
-        long connections = 0;   // every accepted TCP connection
-        long simCalls = 0;      // /sim/ requests
-        Json byType;            // cluster requests per type
-        double maxGapMs = 0;    // longest time between two cluster requests since restartGap()
-        long logBytes = 0;      // size of the platform's log file (the plug-in's log)
+        long requests = 0;     // cluster requests
+        long connections = 0;  // every accepted TCP connection
+        long simCalls = 0;     // /sim/ requests
+        Json byType;           // cluster requests per type
+        double maxGapMs = 0;   // longest time between two cluster requests since restartGap()
+        long logBytes = 0;     // size of the platform's log file (the plug-in's log)
     };
     Tally tally();
     void restartGap();

@@ -9,10 +9,10 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <thread>
 #include <functional>
 #include <limits>
 #include <memory>
+#include <thread>
 #include <utility>
 
 #include "BenchCommon.h"
@@ -59,11 +59,11 @@ std::string listVirtualDisksAnswer(int count) {
     Json seed = korvansim::defaultSeed(korvansim::localHostName(), 0);
     seed["vdisks"] = Json::array();
     for (int i = 0; i < count; ++i) {
-        seed["vdisks"].push_back({{"name", "bench-vdisk-" + std::to_string(i)},
-                                  {"sizeGB", 100 + i % 900},
-                                  {"description", "bench data volume " + std::to_string(i) +
-                                                      " of the nightly database tier, replicated"},
-                                  {"exposures", {{{"proxy", korvansim::kDefaultProxy}, {"initiators", Json::array()}}}}});
+        seed["vdisks"].push_back(
+            {{"name", "bench-vdisk-" + std::to_string(i)},
+             {"sizeGB", 100 + i % 900},
+             {"description", "bench data volume " + std::to_string(i) + " of the nightly database tier, replicated"},
+             {"exposures", {{{"proxy", korvansim::kDefaultProxy}, {"initiators", Json::array()}}}}});
     }
     std::string message;
     if (!sim.loadSeed(seed, message)) {
@@ -75,7 +75,8 @@ std::string listVirtualDisksAnswer(int count) {
                         korvansim::kDefaultClusterName + "'}}";
     Json answer = Json::parse(sim.rest("POST", login).body, nullptr, false);
     std::string session = answer.is_object() ? answer["result"].value("sessionId", "") : "";
-    return sim.rest("POST", "request={type:ListVirtualDisks, category:VirtualDiskManagement, sessionId:'" + session + "'}")
+    return sim
+        .rest("POST", "request={type:ListVirtualDisks, category:VirtualDiskManagement, sessionId:'" + session + "'}")
         .body;
 }
 
@@ -92,8 +93,8 @@ void takeInt(const Json& item, const char* key, Int& out) {
     if (it == item.end()) return;
     if (it->is_number_integer()) {
         long long v = it->get<long long>();
-        if (it->is_number_unsigned() && it->get<unsigned long long>() > static_cast<unsigned long long>(
-                                                                           std::numeric_limits<long long>::max()))
+        if (it->is_number_unsigned() &&
+            it->get<unsigned long long>() > static_cast<unsigned long long>(std::numeric_limits<long long>::max()))
             return;
         if (v >= std::numeric_limits<Int>::min() && v <= std::numeric_limits<Int>::max()) out = static_cast<Int>(v);
     } else if (it->is_number_float()) {
@@ -162,7 +163,8 @@ using ListReader = std::function<unsigned int(std::vector<KrvnDisk>&)>;
 const std::pair<const char*, ListReader> kListReaders[] = {
     {"processGetAllVDisks/100k",
      [](std::vector<KrvnDisk>& disks) { return plugin().utils.processGetAllVDisks(disks); }},
-    {"nlohmannGetAllVDisks/100k", [](std::vector<KrvnDisk>& disks) { return nlohmannGetAllVDisks(listAnswer(), disks); }},
+    {"nlohmannGetAllVDisks/100k",
+     [](std::vector<KrvnDisk>& disks) { return nlohmannGetAllVDisks(listAnswer(), disks); }},
 };
 
 void benchListReader(benchmark::State& state, const ListReader& read) {
@@ -231,7 +233,8 @@ struct ElementReader {
 const ElementReader kElementReaders[] = {
     {"processGetSCSITargetIQNs",
      [](int n) {
-         return envelope("ShowTarget", R"({"Lun Information":[)" + elements(n, [](const std::string& i) {
+         return envelope("ShowTarget",
+                         R"({"Lun Information":[)" + elements(n, [](const std::string& i) {
                              return R"({"Lun Id":"vd)" + i + R"(","Target":"iqn.2020-01.com.korvan:sp1:vd)" + i +
                                     R"(","SCSI SN":"46116860184273879)" + i.substr(0, 2) + R"(","Online":"Yes"})";
                          }) + "]}");
@@ -242,7 +245,8 @@ const ElementReader kElementReaders[] = {
      }},
     {"processAddLUN",
      [](int n) {
-         return envelope("AddLun", "[" + elements(n, [](const std::string& i) {
+         return envelope("AddLun",
+                         "[" + elements(n, [](const std::string& i) {
                              return R"({"status":"ok","name":"vd)" + i +
                                     R"(","message":"","targets":[{"status":"ok","name":"sp1","message":""}]})";
                          }) + "]");
@@ -251,15 +255,16 @@ const ElementReader kElementReaders[] = {
     {"processAddHostAccessToDisks",
      [](int n) {
          return envelope("PersistACLAccess", "[" + elements(n, [](const std::string& i) {
-                             return R"({"status":"ok","name":"vd)" + i + R"(","message":""})";
-                         }) + "]");
+                                                 return R"({"status":"ok","name":"vd)" + i + R"(","message":""})";
+                                             }) + "]");
      },
      [] { return plugin().utils.processAddHostAccessToDisks({}, "iqn.1994-05.com.example:h1", "sp1"); }},
     {"processGetAccessList",
      [](int n) {
          return envelope("GetACLInformation", "[" + elements(n, [](const std::string& i) {
-                             return R"({"host":"sp)" + i + R"(","initiator":[{"ip":"iqn.h)" + i + R"(","name":"h"}]})";
-                         }) + "]");
+                                                  return R"({"host":"sp)" + i + R"(","initiator":[{"ip":"iqn.h)" + i +
+                                                         R"(","name":"h"}]})";
+                                              }) + "]");
      },
      [] {
          std::vector<KrvnAccessInfo> access;
@@ -268,8 +273,9 @@ const ElementReader kElementReaders[] = {
     {"processGetSnapList",
      [](int n) {
          return envelope("ListSnapshots", "[" + elements(n, [](const std::string& i) {
-                             return R"({"name":"vol1$snap$)" + i + R"(","details":{"vDiskName":"vol1"}})";
-                         }) + "]");
+                                              return R"({"name":"vol1$snap$)" + i +
+                                                     R"(","details":{"vDiskName":"vol1"}})";
+                                          }) + "]");
      },
      [] {
          std::vector<std::string> names;
@@ -278,8 +284,9 @@ const ElementReader kElementReaders[] = {
     {"processCreateClone",
      [](int n) {
          return envelope("CloneSnapshot", "[" + elements(n, [](const std::string& i) {
-                             return R"({"status":"ok","name":"c)" + i + R"(","message":"","baseDisk":"vol1"})";
-                         }) + "]");
+                                              return R"({"status":"ok","name":"c)" + i +
+                                                     R"(","message":"","baseDisk":"vol1"})";
+                                          }) + "]");
      },
      [] { return plugin().utils.processCreateClone("c0", "vol1$snap$1"); }},
 };
@@ -318,7 +325,8 @@ void benchMask(benchmark::State& state) {
         maskSecrets(request, masked);
         benchmark::DoNotOptimize(masked.data());
     }
-    if (masked.find(plugin().ctx.arrayDetails.sessionId) != std::string::npos) state.SkipWithError("session not masked");
+    if (masked.find(plugin().ctx.arrayDetails.sessionId) != std::string::npos)
+        state.SkipWithError("session not masked");
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(request.size()));
     state.counters["request_B"] = static_cast<double>(request.size());
 }
@@ -348,11 +356,14 @@ const std::pair<const char*, Builder> kBuilders[] = {
     {"Connect", [](KrvnCommonUtils& u, std::string& o) { return u.buildReqBodyForKorvanConnect(o); }},
     {"Disconnect", [](KrvnCommonUtils& u, std::string& o) { return u.buildReqBodyForKorvanDisconnect(o); }},
     {"GetAllVDisks", [](KrvnCommonUtils& u, std::string& o) { return u.buildReqBodyForKorvanGetAllVDisks(o); }},
-    {"GetVDisk", [](KrvnCommonUtils& u, std::string& o) { return u.buildReqBodyForKorvanGetVDisk(o, provisionedDisk()); }},
+    {"GetVDisk",
+     [](KrvnCommonUtils& u, std::string& o) { return u.buildReqBodyForKorvanGetVDisk(o, provisionedDisk()); }},
     {"GetVDiskBySSN",
      [](KrvnCommonUtils& u, std::string& o) { return u.buildReqBodyForKorvanGetVDiskBySSN(o, provisionedDisk()); }},
     {"CreateSnaps",
-     [](KrvnCommonUtils& u, std::string& o) { return u.buildReqBodyForKorvanCreateSnaps(o, {{kVDisk, ""}}); }},
+     [](KrvnCommonUtils& u, std::string& o) {
+         return u.buildReqBodyForKorvanCreateSnaps(o, {{kVDisk, ""}});
+     }},
     {"GetSnapList", [](KrvnCommonUtils& u, std::string& o) { return u.buildReqBodyForKorvanGetSnapList(o, kVDisk); }},
     {"DeleteSnap", [](KrvnCommonUtils& u, std::string& o) { return u.buildReqBodyForKorvanDeleteSnap(o, kSnap); }},
     {"Revert", [](KrvnCommonUtils& u, std::string& o) { return u.buildReqBodyForKorvanRevert(o, kSnap); }},
@@ -367,15 +378,22 @@ const std::pair<const char*, Builder> kBuilders[] = {
      [](KrvnCommonUtils& u, std::string& o) {
          return u.buildReqBodyForKorvanAddHostAccessToDisks(o, {kClone}, kIqn, kProxy);
      }},
-    {"GetAccessList", [](KrvnCommonUtils& u, std::string& o) { return u.buildReqBodyForKorvanGetAccessList(o, kClone); }},
+    {"GetAccessList",
+     [](KrvnCommonUtils& u, std::string& o) { return u.buildReqBodyForKorvanGetAccessList(o, kClone); }},
     {"RemoveAccess",
      [](KrvnCommonUtils& u, std::string& o) { return u.buildReqBodyForKorvanRemoveAccess(o, kClone, kProxy, kIqn); }},
-    {"RemoveLUN", [](KrvnCommonUtils& u, std::string& o) { return u.buildReqBodyForKorvanRemoveLUN(o, kClone, kProxy); }},
-    {"DeleteDisk", [](KrvnCommonUtils& u, std::string& o) { return u.buildReqBodyForKorvanDeleteDisk(o, {{kClone, true}}); }},
+    {"RemoveLUN",
+     [](KrvnCommonUtils& u, std::string& o) { return u.buildReqBodyForKorvanRemoveLUN(o, kClone, kProxy); }},
+    {"DeleteDisk",
+     [](KrvnCommonUtils& u, std::string& o) {
+         return u.buildReqBodyForKorvanDeleteDisk(o, {{kClone, true}});
+     }},
     {"GetClusterSettingInfo",
      [](KrvnCommonUtils& u, std::string& o) { return u.buildReqBodyForKorvanGetClusterSettingInfo(o); }},
-    {"CreateDisk", [](KrvnCommonUtils& u, std::string& o) { return u.buildReqBodyForKorvanCreateDisk(o, provisionedDisk()); }},
-    {"ResizeDisk", [](KrvnCommonUtils& u, std::string& o) { return u.buildReqBodyForKorvanResizeDisk(o, provisionedDisk()); }},
+    {"CreateDisk",
+     [](KrvnCommonUtils& u, std::string& o) { return u.buildReqBodyForKorvanCreateDisk(o, provisionedDisk()); }},
+    {"ResizeDisk",
+     [](KrvnCommonUtils& u, std::string& o) { return u.buildReqBodyForKorvanResizeDisk(o, provisionedDisk()); }},
 };
 
 void benchBuilder(benchmark::State& state, const Builder& build) {
@@ -466,8 +484,7 @@ void registerAll() {
     benchmark::RegisterBenchmark("maskSecrets/4KB", benchMask);
     for (const auto& [name, build] : kBuilders)
         benchmark::RegisterBenchmark((std::string("buildReqBodyForKorvan") + name).c_str(), benchBuilder, build);
-    for (const PageBench& bench : kPageReaders)
-        benchmark::RegisterBenchmark(bench.name, benchPageReader, bench);
+    for (const PageBench& bench : kPageReaders) benchmark::RegisterBenchmark(bench.name, benchPageReader, bench);
     for (const auto& [name, read] : kListReaders)
         benchmark::RegisterBenchmark(name, benchListReader, read)->Unit(benchmark::kMillisecond)->MinTime(2.0);
     for (const ElementReader& reader : kElementReaders)

@@ -86,8 +86,8 @@ FloorResult measureFloor(BenchSim& sim, const char* name, bool https, bool fresh
     // From before the login, so that the one connection it opens is counted.
     BenchSim::Tally before = sim.tally();
     const std::string login = std::string("{type:Login, category:UserManagement, params:{userName:'") +
-                              korvansim::kDefaultUser + "', password:'" + korvansim::kDefaultPassword +
-                              "', cluster:'" + korvansim::kDefaultClusterName + "'}}";
+                              korvansim::kDefaultUser + "', password:'" + korvansim::kDefaultPassword + "', cluster:'" +
+                              korvansim::kDefaultClusterName + "'}}";
     if (!client.send(login, answer, fresh)) {
         std::fprintf(stderr, "krvn-bench: %s login failed\n", name);
         return result;
@@ -125,7 +125,8 @@ std::vector<FloorResult> runFloor() {
         std::fprintf(stderr, "krvn-bench: simulator: %s\n", sim.error().c_str());
         return {};
     }
-    return {measureFloor(sim, "http", false, false, kFloorBatches), measureFloor(sim, "https", true, false, kFloorBatches),
+    return {measureFloor(sim, "http", false, false, kFloorBatches),
+            measureFloor(sim, "https", true, false, kFloorBatches),
             measureFloor(sim, "http-fresh", false, true, kFloorBatches)};
 }
 

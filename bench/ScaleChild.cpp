@@ -40,12 +40,11 @@ bool loadPlugin(Entries& e) {
     }
     auto snap = [lib](const char* name) { return reinterpret_cast<zyso_snap_fn>(dlsym(lib, name)); };
     auto lun = [lib](const char* name) { return reinterpret_cast<zyso_lun_fn>(dlsym(lib, name)); };
-    e = Entries{snap("zyso_prepareDevices"), snap("zyso_snapDevices"),   snap("zyso_mapSnaps"),
-                snap("zyso_unmapSnaps"),     snap("zyso_reconcileSnaps"), snap("zyso_deleteSnaps"),
-                lun("zyso_createLUNs"),      lun("zyso_mapLUNs"),         lun("zyso_unmapLUNs"),
-                lun("zyso_deleteLUNs")};
-    return e.prepare && e.snap && e.map && e.unmap && e.reconcile && e.remove && e.create && e.lunMap &&
-           e.lunUnmap && e.lunDelete;
+    e = Entries{snap("zyso_prepareDevices"), snap("zyso_snapDevices"), snap("zyso_mapSnaps"),  snap("zyso_unmapSnaps"),
+                snap("zyso_reconcileSnaps"), snap("zyso_deleteSnaps"), lun("zyso_createLUNs"), lun("zyso_mapLUNs"),
+                lun("zyso_unmapLUNs"),       lun("zyso_deleteLUNs")};
+    return e.prepare && e.snap && e.map && e.unmap && e.reconcile && e.remove && e.create && e.lunMap && e.lunUnmap &&
+           e.lunDelete;
 }
 
 // The host's job state: the cluster in Array Management (reached over HTTPS), one snapshot
@@ -80,7 +79,9 @@ bool buildState(HostState& state, SimHostSystem& system, int items, int port, bo
     Json endpoints = Json::array();
     for (const std::string& iqn : iqns) endpoints.push_back({{"endpoint", iqn}});
     const std::string mapInfo =
-        Json{{"hosts", {{{"hostname", host}, {"hostos", kMapHostOs}, {"protocol", kMapProtocolIscsi}, {"endpoints", endpoints}}}}}
+        Json{
+            {"hosts",
+             {{{"hostname", host}, {"hostos", kMapHostOs}, {"protocol", kMapProtocolIscsi}, {"endpoints", endpoints}}}}}
             .dump();
     for (int i = 0; i < items; ++i) {
         LunItem item;
@@ -137,13 +138,15 @@ int scaleChild(int argc, char** argv) {
     }
 
     auto snapCall = [&](zyso_snap_fn fn) { return [&, fn] { return fn(snaps.data(), items, &osUtil); }; };
-    auto lunCall = [&](zyso_lun_fn fn) { return [&, fn] { return fn(luns.data(), static_cast<short>(items), &osUtil); }; };
+    auto lunCall = [&](zyso_lun_fn fn) {
+        return [&, fn] { return fn(luns.data(), static_cast<short>(items), &osUtil); };
+    };
     const std::vector<Step> steps = {
         {"snap", "prepare", snapCall(e.prepare), kSnapPrepared},
         {"snap", "snap", snapCall(e.snap), kSnapCreated},
         {"snap", "map", snapCall(e.map), kSnapMapped},
         {"snap", "unmap", snapCall(e.unmap), kSnapUnmapped},
-        {"snap", "reconcile", snapCall(e.reconcile), kSnapUnmapped},   // reconcile keeps what it finds
+        {"snap", "reconcile", snapCall(e.reconcile), kSnapUnmapped},  // reconcile keeps what it finds
         {"snap", "delete", snapCall(e.remove), kSnapDeleted},
         {"prov", "create", lunCall(e.create), kLunCreated},
         {"prov", "map", lunCall(e.lunMap), kLunMapped},
@@ -168,7 +171,8 @@ int scaleChild(int argc, char** argv) {
         std::string text = rc == 0 ? "" : snapStep ? state.snaps.front().lastError : state.luns.front().lastError;
         for (char& c : text)
             if (c == '\n') c = ' ';
-        std::cout << "done " << rc << " " << ok << " " << wall.count() << " " << cpu << " " << peakResidentKB() / 1024.0 << " " << text << std::endl;
+        std::cout << "done " << rc << " " << ok << " " << wall.count() << " " << cpu << " " << peakResidentKB() / 1024.0
+                  << " " << text << std::endl;
         // The host forgets the job log between calls, as korvan-host bounds its own.
         state.log.clear();
     }

@@ -5,15 +5,15 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <sstream>
 #include <thread>
 
-#include "BenchCommon.h"
-#include "BenchSim.h"
 #include <fstream>
 #include <random>
+#include "BenchCommon.h"
+#include "BenchSim.h"
 #include "SimSeed.h"
 
 extern char** environ;
@@ -35,7 +35,8 @@ public:
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, toChild[0], STDIN_FILENO);
         posix_spawn_file_actions_adddup2(&actions, fromChild[1], STDOUT_FILENO);
-        for (int fd : {toChild[0], toChild[1], fromChild[0], fromChild[1]}) posix_spawn_file_actions_addclose(&actions, fd);
+        for (int fd : {toChild[0], toChild[1], fromChild[0], fromChild[1]})
+            posix_spawn_file_actions_addclose(&actions, fd);
         // KRVN_BENCH_CHILD_WRAPPER runs the child under a profiler, e.g.
         // "valgrind --tool=callgrind --callgrind-out-file=/tmp/krvn.cg".
         std::vector<std::string> words;
@@ -123,7 +124,8 @@ void runSize(int items, bool restLogging, std::vector<ScaleRow>& rows) {
     }
     const double floorUs = measureFloor(sim, "https", true, false, kSizeFloorBatches).usPerRequest;
     const double freshFloorUs = measureFloor(sim, "http-fresh", false, true, kSizeFloorBatches).usPerRequest;
-    std::fprintf(stderr, "  %4d items: floor %.1f us (HTTPS), %.1f us (new connection)\n", items, floorUs, freshFloorUs);
+    std::fprintf(stderr, "  %4d items: floor %.1f us (HTTPS), %.1f us (new connection)\n", items, floorUs,
+                 freshFloorUs);
     KeyFile key;
     sim.settings().set("Platform", "keyFile", key.path());
     // Tying a device's cluster serial to the array entry asks the candidate cluster on the
@@ -172,9 +174,12 @@ void runSize(int items, bool restLogging, std::vector<ScaleRow>& rows) {
             const double expectedUs = row.requests * floorUs + row.simCalls * freshFloorUs;
             row.ratioWithSim = expectedUs > 0 ? row.wallMs * 1000.0 / expectedUs : 0;
             rows.push_back(row);
-            std::fprintf(stderr, "  %4d items  %-4s %-9s rc=%d ok=%d  %9.1f ms (cpu %7.1f, sim cpu %7.1f, gap %6.1f)  %6ld requests  %ld conn  %6ld sim calls  %s\n",
-                         items, row.family.c_str(), row.step.c_str(), row.rc, row.itemsOk, row.wallMs, row.cpuMs, row.simCpuMs, row.maxGapMs, row.requests,
-                         row.connections, row.simCalls, row.requestTypes.dump().c_str());
+            std::fprintf(stderr,
+                         "  %4d items  %-4s %-9s rc=%d ok=%d  %9.1f ms (cpu %7.1f, sim cpu %7.1f, gap %6.1f)  %6ld "
+                         "requests  %ld conn  %6ld sim calls  %s\n",
+                         items, row.family.c_str(), row.step.c_str(), row.rc, row.itemsOk, row.wallMs, row.cpuMs,
+                         row.simCpuMs, row.maxGapMs, row.requests, row.connections, row.simCalls,
+                         row.requestTypes.dump().c_str());
         } else if (what == "end") {
             break;
         }

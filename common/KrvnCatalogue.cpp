@@ -29,7 +29,7 @@ bool isUnsafeValue(const std::string& value) {
 struct BodyArg {
     CWqString text;
     std::vector<std::string> quoted;
-    const char* shownAs = nullptr;   // what a refusal quotes instead of the value
+    const char* shownAs = nullptr;  // what a refusal quotes instead of the value
 };
 
 BodyArg plain(const CWqString& text) { return BodyArg{text, {}, nullptr}; }

@@ -1,5 +1,5 @@
-#include "CWqString.h"
 #include "KrvnCommonCtx.h"
+#include "CWqString.h"
 
 #include "KrvnJson.h"
 #include "KrvnTextsCommon.h"
@@ -34,8 +34,7 @@ void KrvnCommonCtx::resetError() {
 
 std::string KrvnCommonCtx::getFinalErrorStr() {
     std::string clusterErrors = restErrors.str();
-    if (!clusterErrors.empty())
-        errorText << CWqString::Format(ZY_KRVN_FINAL_ERR_CLUSTER_ERRORS, {clusterErrors});
+    if (!clusterErrors.empty()) errorText << CWqString::Format(ZY_KRVN_FINAL_ERR_CLUSTER_ERRORS, {clusterErrors});
     return errorText.str();
 }
 
@@ -45,15 +44,21 @@ int KrvnCommonCtx::fail(int code, const std::string& sentence, const KrvnFailLog
     if (!how.format) return errorCode;
     const std::string text = errorText.str();
     switch (how.args) {
-        case KrvnLogArgs::CodeText: log(how.level, how.format, errorCode, text.c_str()); break;
+        case KrvnLogArgs::CodeText:
+            log(how.level, how.format, errorCode, text.c_str());
+            break;
         case KrvnLogArgs::CodeTextClusterErrors:
             log(how.level, how.format, errorCode, text.c_str(), restErrors.str().c_str());
             break;
-        case KrvnLogArgs::SubjectCodeText: log(how.level, how.format, how.subject.c_str(), errorCode, text.c_str()); break;
+        case KrvnLogArgs::SubjectCodeText:
+            log(how.level, how.format, how.subject.c_str(), errorCode, text.c_str());
+            break;
         case KrvnLogArgs::SubjectDetailCodeText:
             log(how.level, how.format, how.subject.c_str(), how.detail.c_str(), errorCode, text.c_str());
             break;
-        case KrvnLogArgs::Text: log(how.level, how.format, text.c_str()); break;
+        case KrvnLogArgs::Text:
+            log(how.level, how.format, text.c_str());
+            break;
     }
     return errorCode;
 }

@@ -24,32 +24,32 @@ namespace ZYKorvanCommon {
 // Error codes stored in errorCode, shared by every step.
 enum KrvnErrorCode : int {
     ZY_KRVN_ERR_NONE = -1,
-    ZY_KRVN_ERR_OPERATION_FAILED = 1,    // host or cluster operation failed
-    ZY_KRVN_ERR_SCSI_DEVICE = 2,         // SCSI device could not be opened or inquired
-    ZY_KRVN_ERR_SCSI_DATA = 3,           // inquiry data not a Korvan vDisk's, or inconsistent
-    ZY_KRVN_ERR_OS_UTIL = 4,             // OS utility object missing
+    ZY_KRVN_ERR_OPERATION_FAILED = 1,  // host or cluster operation failed
+    ZY_KRVN_ERR_SCSI_DEVICE = 2,       // SCSI device could not be opened or inquired
+    ZY_KRVN_ERR_SCSI_DATA = 3,         // inquiry data not a Korvan vDisk's, or inconsistent
+    ZY_KRVN_ERR_OS_UTIL = 4,           // OS utility object missing
     ZY_KRVN_ERR_INVALID_COUNT = 5,
-    ZY_KRVN_ERR_SNAP_LIST = 6,           // snapshot list or item missing
-    ZY_KRVN_ERR_DISK_LIST = 7,           // disk list or item missing (provisioning)
-    ZY_KRVN_ERR_DISK_PARAMS = 8,         // disk name or size missing or invalid
-    ZY_KRVN_ERR_ITEM_ARRAY = 9,          // item not usable, or its array unknown to the host
+    ZY_KRVN_ERR_SNAP_LIST = 6,    // snapshot list or item missing
+    ZY_KRVN_ERR_DISK_LIST = 7,    // disk list or item missing (provisioning)
+    ZY_KRVN_ERR_DISK_PARAMS = 8,  // disk name or size missing or invalid
+    ZY_KRVN_ERR_ITEM_ARRAY = 9,   // item not usable, or its array unknown to the host
     ZY_KRVN_ERR_SOURCE_DEVICE = 10,
     ZY_KRVN_ERR_SOURCE_EMPTY = 11,
-    ZY_KRVN_ERR_ARRAY_DETAILS = 12,      // array details not available from the host database
-    ZY_KRVN_ERR_PROV_ARRAY_DETAILS = 13, // cluster details in the provisioning input incomplete
+    ZY_KRVN_ERR_ARRAY_DETAILS = 12,       // array details not available from the host database
+    ZY_KRVN_ERR_PROV_ARRAY_DETAILS = 13,  // cluster details in the provisioning input incomplete
     ZY_KRVN_ERR_METADATA_READ = 14,
     ZY_KRVN_ERR_METADATA_EMPTY = 15,
     ZY_KRVN_ERR_METADATA_FIELD = 16,
     ZY_KRVN_ERR_NOT_ALL_FOUND = 17,
     ZY_KRVN_ERR_NOT_ALL_CREATED = 18,
-    ZY_KRVN_ERR_REST_CONTENT = 19,       // valid JSON, unexpected content
+    ZY_KRVN_ERR_REST_CONTENT = 19,  // valid JSON, unexpected content
     ZY_KRVN_ERR_VDISK_MARKED_DELETE = 20,
     ZY_KRVN_ERR_NOT_FOUND = 21,
     ZY_KRVN_ERR_SNAP_NOT_FOUND = 22,
     ZY_KRVN_ERR_TARGET_IQN = 23,
     ZY_KRVN_ERR_INITIATOR_INFO = 24,
     ZY_KRVN_ERR_MAP_PARAMS = 25,
-    ZY_KRVN_ERR_DISK_EXISTS = 26,        // never stored: create's "already exists" answer
+    ZY_KRVN_ERR_DISK_EXISTS = 26,  // never stored: create's "already exists" answer
     ZY_KRVN_ERR_DISK_NOT_FOUND = 27,
 };
 
@@ -79,7 +79,7 @@ struct KrvnFailLog {
         log.detail = detail;
         return log;
     }
-    const char* format;   // null: the failure is only recorded, for the caller to report
+    const char* format;  // null: the failure is only recorded, for the caller to report
     KrvnLogArgs args;
     int level;
     std::string subject;
@@ -133,8 +133,8 @@ public:
     // The failure just reported is expected here and the step carries on: code -1 and an
     // empty text; the cluster's messages stay (they belong in a later final text).
     void tolerate() { resetError(); }
-    void resetError();                        // errorCode -1, errorText emptied; restErrors kept
-    std::string getFinalErrorStr();           // appends the cluster's messages to errorText once per call
+    void resetError();               // errorCode -1, errorText emptied; restErrors kept
+    std::string getFinalErrorStr();  // appends the cluster's messages to errorText once per call
     std::string errorString() const { return errorText.str(); }
     KrvnErrorState errorState() const;
     void restoreErrorState(const KrvnErrorState& state);
@@ -150,16 +150,16 @@ public:
 
     // Fields, in their documented order.
     EvDebug* logger = nullptr;
-    ZYSnapRESTAPI* restClient = nullptr;   // created by the session on first use
-    ZYSO::ZYOSUtil* osUtil = nullptr;      // not owned; may be null
+    ZYSnapRESTAPI* restClient = nullptr;  // created by the session on first use
+    ZYSO::ZYOSUtil* osUtil = nullptr;     // not owned; may be null
     KrvnArrayDetails arrayDetails;
     long long jobId = ZY_KRVN_JOB_ID_UNSET;
-    std::string restApi;                   // relative URL of the last request (always empty)
+    std::string restApi;  // relative URL of the last request (always empty)
     std::string restRequest;
     std::string restResponse;
     int errorCode = ZY_KRVN_ERR_NONE;
     std::ostringstream errorText;
-    std::ostringstream restErrors;         // the cluster's messages from its last error answer
+    std::ostringstream restErrors;  // the cluster's messages from its last error answer
 };
 
 }  // namespace ZYKorvanCommon

@@ -61,12 +61,12 @@ public:
 
     // ---- SCSI inquiry and device identity -------------------------------------------------
     int doSCSIInquiry(const std::string& device, const unsigned char* cdb, unsigned char* response);
-    void getStdDetailsFromSCSIResp(const unsigned char* response, std::string& vendor,
-                                   std::string& product, std::string& revision);
+    void getStdDetailsFromSCSIResp(const unsigned char* response, std::string& vendor, std::string& product,
+                                   std::string& revision);
     void getDiskSerialIdFromSCSIResp(const unsigned char* response, std::string& serial);
     void getArrayIdFromSCSIResp(const unsigned char* response, std::string& clusterSerial);
-    int checkStdPageInfoForKorvan(const std::string& device, const std::string& vendor,
-                                  const std::string& product, const std::string& revision);
+    int checkStdPageInfoForKorvan(const std::string& device, const std::string& vendor, const std::string& product,
+                                  const std::string& revision);
     int checkDiskIdInfoForKorvan(const std::string& device, const std::string& serial);
     int checkArrayIdInfoForKorvan(const std::string& device, const std::string& clusterSerial);
     int inquireDevice(const std::string& device, std::string& vDiskSerial, std::string& clusterSerial);
@@ -93,8 +93,7 @@ public:
     int rest_initializeClient();
     int rest_connectToArray();
     int processConnectResp();
-    int processCommonResp(const JsonValue& response, const std::string& expectedType,
-                                   int checkResult);
+    int processCommonResp(const JsonValue& response, const std::string& expectedType, int checkResult);
     int rest_disconnectArray();
     int processLogout();
     void rest_resetCtx();
@@ -115,17 +114,15 @@ public:
     int buildReqBodyForKorvanDeleteSnap(std::string& out, const std::string& snapName);
     int buildReqBodyForKorvanRevert(std::string& out, const std::string& snapName);
     int buildReqBodyForKorvanGetCloneDetails(std::string& out, const std::string& snapName);
-    int buildReqBodyForKorvanCreateClone(std::string& out, const std::string& cloneName,
-                                         const std::string& snapName);
+    int buildReqBodyForKorvanCreateClone(std::string& out, const std::string& cloneName, const std::string& snapName);
     int buildReqBodyForKorvanGetSCSITgtIQNs(std::string& out, const std::string& storageProxy);
     int buildReqBodyForKorvanAddLUN(std::string& out, const std::vector<std::string>& vDisks,
                                     const std::vector<std::string>& storageProxies);
     int buildReqBodyForKorvanAddHostAccessToDisks(std::string& out, const std::vector<std::string>& vDisks,
-                                                  const std::string& hostAddress,
-                                                  const std::string& storageProxy);
+                                                  const std::string& hostAddress, const std::string& storageProxy);
     int buildReqBodyForKorvanGetAccessList(std::string& out, const std::string& vDisk);
-    int buildReqBodyForKorvanRemoveAccess(std::string& out, const std::string& vDisk,
-                                          const std::string& storageProxy, const std::string& hostAddress);
+    int buildReqBodyForKorvanRemoveAccess(std::string& out, const std::string& vDisk, const std::string& storageProxy,
+                                          const std::string& hostAddress);
     int buildReqBodyForKorvanRemoveLUN(std::string& out, const std::string& vDisk, const std::string& target);
     int buildReqBodyForKorvanDeleteDisk(std::string& out, const std::map<std::string, bool>& disks);
     int buildReqBodyForKorvanGetClusterSettingInfo(std::string& out);
@@ -157,21 +154,18 @@ public:
 
     // ---- Target, LUN and access requests --------------------------------------------------
     int rest_getSCSITargetIQNs(const std::string& storageProxy,
-                                        std::map<std::string, std::vector<KrvnSCSITarget>>& targets);
-    int rest_addLUNConnection(const std::vector<std::string>& vDisks,
-                                       const std::vector<std::string>& storageProxies);
-    int rest_addHostAccessToDisks(const std::vector<std::string>& vDisks,
-                                           const std::string& hostAddress, const std::string& storageProxy);
+                               std::map<std::string, std::vector<KrvnSCSITarget>>& targets);
+    int rest_addLUNConnection(const std::vector<std::string>& vDisks, const std::vector<std::string>& storageProxies);
+    int rest_addHostAccessToDisks(const std::vector<std::string>& vDisks, const std::string& hostAddress,
+                                  const std::string& storageProxy);
     int rest_getAccessForDisk(const std::string& vDisk, std::vector<KrvnAccessInfo>& access);
-    int rest_removeAccess(const std::string& vDisk, const std::string& storageProxy,
-                                   const std::string& hostAddress);
+    int rest_removeAccess(const std::string& vDisk, const std::string& storageProxy, const std::string& hostAddress);
     int rest_removeLUN(const std::string& vDisk, const std::string& target);
     int processGetSCSITargetIQNs(const std::string& storageProxy,
-                                          std::map<std::string, std::vector<KrvnSCSITarget>>& targets);
-    int processAddLUN(const std::vector<std::string>& vDisks,
-                               const std::vector<std::string>& storageProxies);
-    int processAddHostAccessToDisks(const std::vector<std::string>& vDisks,
-                                             const std::string& hostAddress, const std::string& storageProxy);
+                                 std::map<std::string, std::vector<KrvnSCSITarget>>& targets);
+    int processAddLUN(const std::vector<std::string>& vDisks, const std::vector<std::string>& storageProxies);
+    int processAddHostAccessToDisks(const std::vector<std::string>& vDisks, const std::string& hostAddress,
+                                    const std::string& storageProxy);
     int processGetAccessList(std::vector<KrvnAccessInfo>& access);
     int processRemoveAccess();
     int processRemoveLUN(const std::string& vDisk);
@@ -193,8 +187,8 @@ public:
     void releaseIscsiModule();
 
 protected:
-    KrvnCommonCtx* ctx;                 // not owned
-    ZyISCSIModule* iscsi = nullptr;     // owned once loaded
+    KrvnCommonCtx* ctx;              // not owned
+    ZyISCSIModule* iscsi = nullptr;  // owned once loaded
     bool sessionOpen_ = false;
 
     // ---- The cluster-operation frame ----------------------------------------------------------
@@ -207,11 +201,11 @@ protected:
     // reset, build (a refused value sends nothing), send, report a failed exchange with
     // failureText, else process; classify sees a failed process result and may refine it.
     int runRestOp(const KrvnRestOp& op, const KrvnBodyBuilder& build, const std::string& failureText,
-                           const KrvnResponseReader& process, const KrvnFailureClassifier& classify = nullptr);
+                  const KrvnResponseReader& process, const KrvnFailureClassifier& classify = nullptr);
     // parse restResponse, check the envelope, read the payload; onEnvelopeFailure, when given,
     // decides the result of a failed envelope check.
     int processRestResp(const KrvnRestOp& op, const KrvnPayloadReader& payload,
-                                 const KrvnEnvelopeFallback& onEnvelopeFailure = nullptr);
+                        const KrvnEnvelopeFallback& onEnvelopeFailure = nullptr);
     bool parseRestResp(JsonDocument& doc, const char* logFormat);
     bool restErrorsContain(const std::string& text) const;
 };
@@ -222,7 +216,7 @@ protected:
 class KrvnIscsiModuleScope {
 public:
     explicit KrvnIscsiModuleScope(KrvnCommonUtils& utils) : utils_(utils) {}
-    ~KrvnIscsiModuleScope() { utils_.releaseIscsiModule(); }   // library_ dies after this body
+    ~KrvnIscsiModuleScope() { utils_.releaseIscsiModule(); }  // library_ dies after this body
     KrvnIscsiModuleScope(const KrvnIscsiModuleScope&) = delete;
     KrvnIscsiModuleScope& operator=(const KrvnIscsiModuleScope&) = delete;
 

@@ -32,8 +32,9 @@ DiskOutcome outcomeOf(const JsonValue& element) {
 
 std::vector<DiskOutcome> outcomesOf(const JsonValue& response) {
     std::vector<DiskOutcome> outcomes;
-    response.member(ZY_KRVN_REST_CMN_FIELD_RESULT).forEachElement(
-        [&](const JsonValue& element) { outcomes.push_back(outcomeOf(element)); });
+    response.member(ZY_KRVN_REST_CMN_FIELD_RESULT).forEachElement([&](const JsonValue& element) {
+        outcomes.push_back(outcomeOf(element));
+    });
     return outcomes;
 }
 
@@ -68,9 +69,10 @@ int KrvnCommonUtils::processCreateDiskResp(const KrvnDisk& disk) {
             if (outcome.ok()) continue;
             if (outcome.message == FXString::Format(ZY_KRVN_DISK_ALREADY_CREATED, disk.vDiskName))
                 return ZY_KRVN_ERR_DISK_EXISTS;
-            return ctx->fail(ZY_KRVN_ERR_REST_CONTENT,
-                             CWqString::Format(ZY_KRVN_ERR_DISK_CREATION, {outcome.name, maskedForError(outcome.message)}),
-                             KrvnFailLog::about(ZY_KRVN_REST_CMN_VALUE_TYPE_CREATE_DISK, ZY_KRVN_LOG_CLUSTER_NAMED_OP_FAILED));
+            return ctx->fail(
+                ZY_KRVN_ERR_REST_CONTENT,
+                CWqString::Format(ZY_KRVN_ERR_DISK_CREATION, {outcome.name, maskedForError(outcome.message)}),
+                KrvnFailLog::about(ZY_KRVN_REST_CMN_VALUE_TYPE_CREATE_DISK, ZY_KRVN_LOG_CLUSTER_NAMED_OP_FAILED));
         }
         return 0;
     });
@@ -109,8 +111,9 @@ int KrvnCommonUtils::processDeleteDisk(std::map<std::string, bool>& disks) {
         }
         if (failed.empty()) return 0;
         failed.pop_back();
-        return ctx->fail(ZY_KRVN_ERR_REST_CONTENT, sentences + CWqString::Format(ZY_KRVN_ERR_DELETION_SUMMARY, {failed}),
-                         KrvnFailLog::about(ZY_KRVN_REST_CMN_VALUE_TYPE_DELETE_DISK, ZY_KRVN_LOG_CLUSTER_NAMED_OP_FAILED));
+        return ctx->fail(
+            ZY_KRVN_ERR_REST_CONTENT, sentences + CWqString::Format(ZY_KRVN_ERR_DELETION_SUMMARY, {failed}),
+            KrvnFailLog::about(ZY_KRVN_REST_CMN_VALUE_TYPE_DELETE_DISK, ZY_KRVN_LOG_CLUSTER_NAMED_OP_FAILED));
     };
     return processRestResp(kDeleteDisk, perDisk, onRefusal);
 }
@@ -131,9 +134,10 @@ int KrvnCommonUtils::processResizeDiskResp(const KrvnDisk&) {
                 ctx->log(ZY_KRVN_LOGLVL_ERROR, ZY_KRVN_LOG_RESIZE_SHRINK, outcome.name.c_str());
                 continue;
             }
-            return ctx->fail(ZY_KRVN_ERR_REST_CONTENT,
-                             CWqString::Format(ZY_KRVN_ERR_RESIZE_FAILED, {outcome.name, maskedForError(outcome.message)}),
-                             KrvnFailLog::about(ZY_KRVN_REST_CMN_VALUE_TYPE_RESIZE_DISK, ZY_KRVN_LOG_CLUSTER_NAMED_OP_FAILED));
+            return ctx->fail(
+                ZY_KRVN_ERR_REST_CONTENT,
+                CWqString::Format(ZY_KRVN_ERR_RESIZE_FAILED, {outcome.name, maskedForError(outcome.message)}),
+                KrvnFailLog::about(ZY_KRVN_REST_CMN_VALUE_TYPE_RESIZE_DISK, ZY_KRVN_LOG_CLUSTER_NAMED_OP_FAILED));
         }
         return 0;
     });

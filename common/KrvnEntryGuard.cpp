@@ -18,7 +18,7 @@ int runGuarded(const std::function<int()>& work, std::string& internalError) noe
     try {
         internalError = std::string(ZY_KRVN_ERR_INTERNAL) + what + "]";
     } catch (...) {
-        internalError.clear();   // no memory even for the sentence: the result still says it
+        internalError.clear();  // no memory even for the sentence: the result still says it
     }
     return 1;
 }

@@ -1,10 +1,10 @@
 // iSCSI sessions and host devices: the part of KrvnCommonUtils that works on the machine the
 // plug-in runs on (the loaded iSCSI module, the host name, the host's device list and bus
 // rescans). None of it talks to the cluster.
+#include <unistd.h>
 #include <cerrno>
 #include <climits>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #include "CWqString.h"
@@ -77,8 +77,7 @@ int KrvnCommonUtils::initializeZYiSCSIModule(CWqLibrary* library) {
     ctx->log(ZY_KRVN_LOGLVL_SNAP_OP_START, "%s", ZY_KRVN_ISCSI_INIT);
     if (library != nullptr) iscsi = GetZyISCSIInstance(*library);
     if (iscsi == nullptr)
-        return ctx->fail(ZY_KRVN_ERR_OPERATION_FAILED, ZY_KRVN_ISCSI_INIT_FAILED_TEXT,
-                         ZY_KRVN_ISCSI_INIT_FAILED_LOG);
+        return ctx->fail(ZY_KRVN_ERR_OPERATION_FAILED, ZY_KRVN_ISCSI_INIT_FAILED_TEXT, ZY_KRVN_ISCSI_INIT_FAILED_LOG);
     long long jobId = ctx->jobId;
     iscsi->setJobId(&jobId);
     ctx->log(ZY_KRVN_LOGLVL_SNAP_OP_END, "%s", ZY_KRVN_ISCSI_INIT_DONE);
@@ -90,8 +89,7 @@ int KrvnCommonUtils::tryiSCSITargetLogin(std::vector<std::pair<std::string, std:
     WQSLEEP(ZY_KRVN_ISCSI_PRE_LOGIN_WAIT_MS);
     if (targets.empty()) return 0;
     if (iscsi == nullptr)
-        return ctx->fail(ZY_KRVN_ERR_OPERATION_FAILED, ZY_KRVN_ISCSI_INIT_FAILED_TEXT,
-                         ZY_KRVN_ISCSI_INIT_FAILED_LOG);
+        return ctx->fail(ZY_KRVN_ERR_OPERATION_FAILED, ZY_KRVN_ISCSI_INIT_FAILED_TEXT, ZY_KRVN_ISCSI_INIT_FAILED_LOG);
 
     const KrvnArrayConfigs& configs = ctx->arrayDetails.arrayConfigs;
     std::vector<std::string> loggedOn;
@@ -125,8 +123,7 @@ int KrvnCommonUtils::tryiSCSITargetLogin(std::vector<std::pair<std::string, std:
         ++pass;
     }
     if (successes == targets.size()) return 0;
-    return ctx->fail(ZY_KRVN_ERR_OPERATION_FAILED,
-                     CWqString::Format(ZY_KRVN_ISCSI_LOGIN_FAILED, {pass}),
+    return ctx->fail(ZY_KRVN_ERR_OPERATION_FAILED, CWqString::Format(ZY_KRVN_ISCSI_LOGIN_FAILED, {pass}),
                      ZY_KRVN_ISCSI_LOGIN_FAILED_LOG);
 }
 
@@ -150,8 +147,7 @@ int KrvnCommonUtils::getLocalHostName(std::string& name) {
         name = buffer;
         return 0;
     }
-    return ctx->fail(ZY_KRVN_ERR_OPERATION_FAILED,
-                     CWqString::Format(ZY_KRVN_HOST_NAME_FAILED, {errno}),
+    return ctx->fail(ZY_KRVN_ERR_OPERATION_FAILED, CWqString::Format(ZY_KRVN_HOST_NAME_FAILED, {errno}),
                      ZY_KRVN_HOST_OP_FAILED_LOG);
 }
 
@@ -181,8 +177,7 @@ int KrvnCommonUtils::refreshSystemBus(const std::string& host, const std::vector
              joinTexts(deviceCopy).c_str());
     ctx->log(ZY_KRVN_LOGLVL_DETAIL, "%s", ZY_KRVN_ISCSI_BANNER);
     // A failed rescan is not an error: the device listing that follows tells what appeared.
-    if (ctx->osUtil != nullptr)
-        (void)ctx->osUtil->refreshBus(host.c_str(), initiatorArray.data(), deviceArray.data());
+    if (ctx->osUtil != nullptr) (void)ctx->osUtil->refreshBus(host.c_str(), initiatorArray.data(), deviceArray.data());
     ctx->log(ZY_KRVN_LOGLVL_SNAP_OP_END, ZY_KRVN_REFRESH_BUS_DONE, host.c_str());
     return 0;
 }

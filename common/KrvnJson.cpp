@@ -173,8 +173,7 @@ bool JsonValue::forEachElementWhile(const std::function<bool(const JsonValue&)>&
     return true;
 }
 
-void JsonValue::forEachMemberSorted(
-    const std::function<void(const std::string& key, const JsonValue&)>& fn) const {
+void JsonValue::forEachMemberSorted(const std::function<void(const std::string& key, const JsonValue&)>& fn) const {
     if (!isObject()) return;
     dom::object obj;
     if (elementOf(*this).get_object().get(obj) != simdjson::SUCCESS) return;
@@ -182,8 +181,7 @@ void JsonValue::forEachMemberSorted(
     members.reserve(obj.size());
     for (dom::key_value_pair kv : obj) members.emplace_back(std::string(kv.key), valueOf(kv.value));
     // std::string compares with char_traits<char>, which orders as unsigned bytes.
-    std::stable_sort(members.begin(), members.end(),
-                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::stable_sort(members.begin(), members.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     for (const auto& m : members) fn(m.first, m.second);
 }
 

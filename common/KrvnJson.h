@@ -18,7 +18,7 @@ namespace ZYKorvanCommon {
 
 class JsonValue {
 public:
-    JsonValue();                     // an absent value
+    JsonValue();  // an absent value
     bool isPresent() const;
     bool isObject() const;
     bool isArray() const;

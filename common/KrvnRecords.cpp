@@ -23,9 +23,10 @@ const char* hidden(const std::string& secret) { return secret.empty() ? "" : ZY_
 
 std::string KrvnArrayConfigs::getPrintString() const {
     std::string proxies;
-    for (const std::string& proxy : storageProxyList) proxies += (proxies.empty() ? "" : ZY_KRVN_CONFIGS_PROXY_SEPARATOR) + proxy;
-    return CWqString::Format(ZY_KRVN_CONFIGS_PRINT,
-                             {useHttps ? "true" : "false", serverPort, restLogging, maxRetryCount, sleepInterval, proxies});
+    for (const std::string& proxy : storageProxyList)
+        proxies += (proxies.empty() ? "" : ZY_KRVN_CONFIGS_PROXY_SEPARATOR) + proxy;
+    return CWqString::Format(ZY_KRVN_CONFIGS_PRINT, {useHttps ? "true" : "false", serverPort, restLogging,
+                                                     maxRetryCount, sleepInterval, proxies});
 }
 
 void KrvnArrayDetails::reset() {

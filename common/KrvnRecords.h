@@ -13,10 +13,10 @@ namespace ZYKorvanCommon {
 
 // Settings of the array, read from the host's snapshot configuration.
 struct KrvnArrayConfigs {
-    int32_t restLogging = 1;      // REST diagnostic logging, handed to the transport
-    int32_t maxRetryCount = 6;    // retries of snapshot and iSCSI operations
-    int32_t sleepInterval = 10;   // seconds between retries
-    int32_t serverPort = 8080;    // REST port
+    int32_t restLogging = 1;     // REST diagnostic logging, handed to the transport
+    int32_t maxRetryCount = 6;   // retries of snapshot and iSCSI operations
+    int32_t sleepInterval = 10;  // seconds between retries
+    int32_t serverPort = 8080;   // REST port
     bool useHttps = false;
     std::vector<std::string> storageProxyList;  // the first entry is the one used
 
@@ -26,14 +26,14 @@ struct KrvnArrayConfigs {
 
 // Connection details of the array (cluster) being worked on.
 struct KrvnArrayDetails {
-    int32_t arrayNumber = 0;       // the host's number of the array; 0 = unset
-    std::string arrayId;           // name in the host's Array Management (the cluster name)
-    std::string scsiArrayId;       // cluster serial from VPD page 0x83
-    std::string controlHostName;   // host of the REST service
-    std::string storageProxy;      // storage proxy used for map operations
+    int32_t arrayNumber = 0;      // the host's number of the array; 0 = unset
+    std::string arrayId;          // name in the host's Array Management (the cluster name)
+    std::string scsiArrayId;      // cluster serial from VPD page 0x83
+    std::string controlHostName;  // host of the REST service
+    std::string storageProxy;     // storage proxy used for map operations
     std::string userName;
-    std::string userPswd;          // clear text, in memory only
-    std::string sessionId;         // from the login
+    std::string userPswd;   // clear text, in memory only
+    std::string sessionId;  // from the login
     std::string clusterUniqueId;
     KrvnArrayConfigs arrayConfigs;
 
@@ -47,7 +47,7 @@ struct KrvnDisk {
     int16_t replicationFactor = 0;
     int32_t blockSize = 0;
     int64_t scsiSerialNumber = 0;
-    double size = 0;               // provisioning only, in sizeUnit
+    double size = 0;  // provisioning only, in sizeUnit
     bool clusteredFileSystem = false;
     bool deduplication = false;
     bool scsi3pr = false;

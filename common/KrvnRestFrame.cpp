@@ -24,9 +24,8 @@ bool answerRefusedWith(const std::string& answer, const char* text) {
 
 }  // namespace
 
-int KrvnCommonUtils::runRestOp(const KrvnRestOp& op, const KrvnBodyBuilder& build,
-                                        const std::string& failureText, const KrvnResponseReader& process,
-                                        const KrvnFailureClassifier& classify) {
+int KrvnCommonUtils::runRestOp(const KrvnRestOp& op, const KrvnBodyBuilder& build, const std::string& failureText,
+                               const KrvnResponseReader& process, const KrvnFailureClassifier& classify) {
     rest_resetCtx();
     if (build(ctx->restRequest) != 0) return ctx->errorCode;
     for (int attempt = 1;; ++attempt) {
@@ -38,8 +37,8 @@ int KrvnCommonUtils::runRestOp(const KrvnRestOp& op, const KrvnBodyBuilder& buil
         if (!sent) {
             ctx->logRESTDetails();
             ctx->extractRESTErrorMsgs();
-            return 
-                ctx->fail(ZY_KRVN_ERR_OPERATION_FAILED, failureText, {ZY_KRVN_LOG_CLUSTER_OP_FAILED_REST, KrvnLogArgs::CodeTextClusterErrors});
+            return ctx->fail(ZY_KRVN_ERR_OPERATION_FAILED, failureText,
+                             {ZY_KRVN_LOG_CLUSTER_OP_FAILED_REST, KrvnLogArgs::CodeTextClusterErrors});
         }
         int rc = process();
         if (rc == 0) return 0;
@@ -53,13 +52,14 @@ int KrvnCommonUtils::runRestOp(const KrvnRestOp& op, const KrvnBodyBuilder& buil
 
 bool KrvnCommonUtils::parseRestResp(JsonDocument& doc, const char* logFormat) {
     if (doc.parseObject(ctx->restResponse)) return true;
-    ctx->fail(ZY_KRVN_ERR_OPERATION_FAILED, CWqString::Format(ZY_KRVN_ERR_PARSE_RESPONSE, {maskedForError(ctx->restResponse)}),
+    ctx->fail(ZY_KRVN_ERR_OPERATION_FAILED,
+              CWqString::Format(ZY_KRVN_ERR_PARSE_RESPONSE, {maskedForError(ctx->restResponse)}),
               KrvnFailLog::about(ctx->arrayDetails.arrayId, logFormat));
     return false;
 }
 
 int KrvnCommonUtils::processRestResp(const KrvnRestOp& op, const KrvnPayloadReader& payload,
-                                              const KrvnEnvelopeFallback& onEnvelopeFailure) {
+                                     const KrvnEnvelopeFallback& onEnvelopeFailure) {
     JsonDocument doc;
     if (!parseRestResp(doc, ZY_KRVN_LOG_OP_STATUS_UNKNOWN)) return ctx->errorCode;
     const JsonValue response = doc.root();

@@ -56,7 +56,8 @@ int KrvnCommonUtils::doSCSIInquiry(const std::string& device, const unsigned cha
     CWqError error;
     SP<ZyDevice> dev = ZyDeviceTree::getDevice(device.c_str(), &error);
     if (!dev) {
-        return ctx->fail(ZY_KRVN_ERR_SCSI_DEVICE, CWqString::Format(ZY_KRVN_ERR_SCSI_NO_DEVICE, {device, error.AsString()}),
+        return ctx->fail(ZY_KRVN_ERR_SCSI_DEVICE,
+                         CWqString::Format(ZY_KRVN_ERR_SCSI_NO_DEVICE, {device, error.AsString()}),
                          ZY_KRVN_LOG_SCSI_INQUIRY_FAILED);
     }
     auto* scsi = static_cast<ZyDeviceScsiIface*>(dev->GetInterface(ZY_KRVN_SCSI_SCSI_IFACE_NAME));
@@ -66,8 +67,8 @@ int KrvnCommonUtils::doSCSIInquiry(const std::string& device, const unsigned cha
     }
     std::memset(response, 0, ZY_KRVN_SCSI_RESP_LEN);
     error.Clear();
-    if (scsi->SendCdb(cdb, ZY_KRVN_SCSI_CDB_LEN, response, ZY_KRVN_SCSI_RESP_LEN, ZY_KRVN_SCSI_TIMEOUT_SEC,
-                      &error) == -1) {
+    if (scsi->SendCdb(cdb, ZY_KRVN_SCSI_CDB_LEN, response, ZY_KRVN_SCSI_RESP_LEN, ZY_KRVN_SCSI_TIMEOUT_SEC, &error) ==
+        -1) {
         return ctx->fail(ZY_KRVN_ERR_SCSI_DEVICE,
                          CWqString::Format(ZY_KRVN_ERR_SCSI_INQUIRY, {device, error.AsString(), evpd, byteHex(page)}),
                          ZY_KRVN_LOG_SCSI_INQUIRY_FAILED);
@@ -87,8 +88,8 @@ void KrvnCommonUtils::getDiskSerialIdFromSCSIResp(const unsigned char* response,
     // room for its NUL) and inside the response.
     char work[ZY_KRVN_SCSI_SERIAL_WORK_LEN] = {};
     size_t length = response[ZY_KRVN_SCSI_SERIAL_LEN_OFFSET];
-    length = std::min({length, sizeof(work) - 1,
-                       static_cast<size_t>(ZY_KRVN_SCSI_RESP_LEN - ZY_KRVN_SCSI_SERIAL_OFFSET)});
+    length =
+        std::min({length, sizeof(work) - 1, static_cast<size_t>(ZY_KRVN_SCSI_RESP_LEN - ZY_KRVN_SCSI_SERIAL_OFFSET)});
     std::memcpy(work, response + ZY_KRVN_SCSI_SERIAL_OFFSET, length);
     serial.clear();
     for (const char* c = work; *c != '\0'; ++c) {
@@ -137,7 +138,7 @@ int KrvnCommonUtils::checkArrayIdInfoForKorvan(const std::string& device, const 
 }
 
 int KrvnCommonUtils::refuseMismatchedPage(const std::string& device, unsigned char returned, int requested,
-                                      const KrvnFailLog& log) {
+                                          const KrvnFailLog& log) {
     return ctx->fail(ZY_KRVN_ERR_SCSI_DATA,
                      CWqString::Format(ZY_KRVN_ERR_SCSI_PAGE_MISMATCH, {byteHex(returned), requested, device}), log);
 }
@@ -167,16 +168,19 @@ int KrvnCommonUtils::inquireDevice(const std::string& device, std::string& vDisk
     std::string serial;
     std::string cluster;
     for (unsigned char page : kInquiryPages) {
-        const unsigned char cdb[ZY_KRVN_SCSI_CDB_LEN] = {
-            ZY_KRVN_SCSI_OPCODE_INQUIRY, static_cast<unsigned char>(page != 0 ? 1 : 0), page, 0,
-            ZY_KRVN_SCSI_ALLOC_LEN, 0};
+        const unsigned char cdb[ZY_KRVN_SCSI_CDB_LEN] = {ZY_KRVN_SCSI_OPCODE_INQUIRY,
+                                                         static_cast<unsigned char>(page != 0 ? 1 : 0),
+                                                         page,
+                                                         0,
+                                                         ZY_KRVN_SCSI_ALLOC_LEN,
+                                                         0};
         unsigned char response[ZY_KRVN_SCSI_RESP_LEN] = {};
         int rc = doSCSIInquiry(device, cdb, response);
         if (rc != 0) return rc;
         dumpHexBuf(response, ZY_KRVN_SCSI_RESP_LEN);
         if (response[ZY_KRVN_SCSI_RESP_PAGE_OFFSET] != page)
             return refuseMismatchedPage(device, response[ZY_KRVN_SCSI_RESP_PAGE_OFFSET], page,
-                                    {ZY_KRVN_LOG_SCSI_PAGE_MISMATCH, KrvnLogArgs::Text});
+                                        {ZY_KRVN_LOG_SCSI_PAGE_MISMATCH, KrvnLogArgs::Text});
         switch (page) {
             case ZY_KRVN_SCSI_PAGE_STD: {
                 std::string vendor, product, revision;

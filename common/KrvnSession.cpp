@@ -77,7 +77,8 @@ int KrvnCommonUtils::processConnectResp() {
         rolesObject.forEachMemberSorted([&](const std::string& key, const JsonValue& value) {
             std::string role;
             value.asString(role);
-            roles += CWqString::Format(ZY_KRVN_USER_DETAILS_LOG, {CWqString(++number), CWqString(key), CWqString(role)});
+            roles +=
+                CWqString::Format(ZY_KRVN_USER_DETAILS_LOG, {CWqString(++number), CWqString(key), CWqString(role)});
         });
         if (!roles.empty()) roles.resize(roles.size() - ZY_KRVN_USER_DETAILS_TRAILER_LEN);
     }
@@ -88,8 +89,7 @@ int KrvnCommonUtils::processConnectResp() {
     return 0;
 }
 
-int KrvnCommonUtils::processCommonResp(const JsonValue& response, const std::string& expectedType,
-                                                int checkResult) {
+int KrvnCommonUtils::processCommonResp(const JsonValue& response, const std::string& expectedType, int checkResult) {
     const std::string status = jsonText(response, ZY_KRVN_REST_CMN_FIELD_STATUS);
     const std::string type = jsonText(response, ZY_KRVN_REST_CMN_FIELD_TYPE);
     const std::string requestId = jsonText(response, ZY_KRVN_REST_CMN_FIELD_REQ_ID);
@@ -98,9 +98,10 @@ int KrvnCommonUtils::processCommonResp(const JsonValue& response, const std::str
     if (status != ZY_KRVN_REST_CMN_VALUE_STATUS_OK) {
         ctx->logRESTDetails();
         ctx->extractRESTErrorMsgs();
-        return ctx->fail(ZY_KRVN_ERR_REST_CONTENT,
-                         CWqString::Format(ZY_KRVN_ERR_REQUEST_FAILED, {expectedType, ctx->restErrors.str()}),
-                         KrvnFailLog::about(ctx->arrayDetails.arrayId, maskedForError(status), ZY_KRVN_LOG_CLUSTER_STATUS_FAILED));
+        return ctx->fail(
+            ZY_KRVN_ERR_REST_CONTENT,
+            CWqString::Format(ZY_KRVN_ERR_REQUEST_FAILED, {expectedType, ctx->restErrors.str()}),
+            KrvnFailLog::about(ctx->arrayDetails.arrayId, maskedForError(status), ZY_KRVN_LOG_CLUSTER_STATUS_FAILED));
     }
     if (type != expectedType) {
         ctx->logRESTDetails();
@@ -120,7 +121,7 @@ int KrvnCommonUtils::processCommonResp(const JsonValue& response, const std::str
 }
 
 int KrvnCommonUtils::rest_disconnectArray() {
-    sessionOpen_ = false;   // one attempt: a refused logout is not sent again
+    sessionOpen_ = false;  // one attempt: a refused logout is not sent again
     const char* cluster = ctx->arrayDetails.arrayId.c_str();
     ctx->restRequest.clear();
     ctx->restResponse.clear();

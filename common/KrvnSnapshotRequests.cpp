@@ -77,8 +77,7 @@ int KrvnCommonUtils::processGetSnapList(std::vector<std::string>& snapNames) {
 int KrvnCommonUtils::rest_deleteSnap(const std::string& vDisk, const std::string& snapName) {
     return runRestOp(
         kDeleteSnap, [&](std::string& body) { return buildReqBodyForKorvanDeleteSnap(body, snapName); },
-        CWqString::Format(ZY_KRVN_ERR_DELETE_SNAP, {snapName, vDisk}),
-        [&] { return processDeleteSnap(snapName); },
+        CWqString::Format(ZY_KRVN_ERR_DELETE_SNAP, {snapName, vDisk}), [&] { return processDeleteSnap(snapName); },
         [&](int code) -> int {
             if (!restErrorsContain(ZY_KRVN_DELETE_SNAP_NOT_EXIST)) return code;
             return ctx->recode(ZY_KRVN_ERR_SNAP_NOT_FOUND);
@@ -90,26 +89,23 @@ int KrvnCommonUtils::processDeleteSnap(const std::string& snapName) {
         const std::string name = jsonText(response, ZY_KRVN_REST_DELETE_SNAP_FIELD_NAME);
         if (name == snapName) return 0;
         ctx->logRESTDetails();
-        return ctx->fail(
-            ZY_KRVN_ERR_REST_CONTENT, CWqString::Format(ZY_KRVN_ERR_DELETE_NAME, {name, snapName}),
-            ZY_KRVN_LOG_DELETE_SUSPICIOUS);
+        return ctx->fail(ZY_KRVN_ERR_REST_CONTENT, CWqString::Format(ZY_KRVN_ERR_DELETE_NAME, {name, snapName}),
+                         ZY_KRVN_LOG_DELETE_SUSPICIOUS);
     });
 }
 
 int KrvnCommonUtils::rest_revertSnap(const std::string& vDisk, const std::string& snapName) {
     return runRestOp(
         kRevertSnap, [&](std::string& body) { return buildReqBodyForKorvanRevert(body, snapName); },
-        CWqString::Format(ZY_KRVN_ERR_REVERT, {vDisk, snapName}),
-        [&] { return processRevertSnap(snapName); });
+        CWqString::Format(ZY_KRVN_ERR_REVERT, {vDisk, snapName}), [&] { return processRevertSnap(snapName); });
 }
 
 int KrvnCommonUtils::processRevertSnap(const std::string& snapName) {
     return processRestResp(kRevertSnap, [&](const JsonValue& response) -> int {
         const std::string name = jsonText(response, ZY_KRVN_REST_REVERT_SNAP_FIELD_INIT_NAME);
         if (name == snapName) return 0;
-        return ctx->fail(
-            ZY_KRVN_ERR_OPERATION_FAILED, CWqString::Format(ZY_KRVN_ERR_REVERT_NAME, {name, snapName}),
-            ZY_KRVN_LOG_CLUSTER_OP_FAILED);
+        return ctx->fail(ZY_KRVN_ERR_OPERATION_FAILED, CWqString::Format(ZY_KRVN_ERR_REVERT_NAME, {name, snapName}),
+                         ZY_KRVN_LOG_CLUSTER_OP_FAILED);
     });
 }
 
@@ -136,14 +132,14 @@ int KrvnCommonUtils::rest_createCloneOfSnap(const std::string& cloneName, const 
 int KrvnCommonUtils::processCreateClone(const std::string& cloneName, const std::string& snapName) {
     return processRestResp(kCreateClone, [&](const JsonValue& response) -> int {
         // "name" and "baseDisk" are answered too; only the status decides.
-        const bool allOk = response.member(ZY_KRVN_REST_CMN_FIELD_RESULT).forEachElementWhile([](const JsonValue& clone) {
-            return jsonText(clone, ZY_KRVN_REST_CREATE_CLONE_FIELD_STATUS) == ZY_KRVN_REST_CMN_VALUE_STATUS_OK;
-        });
+        const bool allOk =
+            response.member(ZY_KRVN_REST_CMN_FIELD_RESULT).forEachElementWhile([](const JsonValue& clone) {
+                return jsonText(clone, ZY_KRVN_REST_CREATE_CLONE_FIELD_STATUS) == ZY_KRVN_REST_CMN_VALUE_STATUS_OK;
+            });
         if (allOk) return 0;
-        return ctx->fail(
-            ZY_KRVN_ERR_OPERATION_FAILED,
-            CWqString::Format(ZY_KRVN_ERR_CLONE_FAILED, {cloneName, snapName}),
-            ZY_KRVN_LOG_CLUSTER_OP_FAILED);
+        return ctx->fail(ZY_KRVN_ERR_OPERATION_FAILED,
+                         CWqString::Format(ZY_KRVN_ERR_CLONE_FAILED, {cloneName, snapName}),
+                         ZY_KRVN_LOG_CLUSTER_OP_FAILED);
     });
 }
 

@@ -28,7 +28,7 @@ std::string joined(const std::vector<std::string>& names) {
 }  // namespace
 
 int KrvnCommonUtils::rest_getSCSITargetIQNs(const std::string& storageProxy,
-                                                     std::map<std::string, std::vector<KrvnSCSITarget>>& targets) {
+                                            std::map<std::string, std::vector<KrvnSCSITarget>>& targets) {
     int rc = runRestOp(
         kGetTargets, [&](std::string& body) { return buildReqBodyForKorvanGetSCSITgtIQNs(body, storageProxy); },
         CWqString::Format(ZY_KRVN_ERR_GET_TARGETS, {storageProxy}),
@@ -39,7 +39,7 @@ int KrvnCommonUtils::rest_getSCSITargetIQNs(const std::string& storageProxy,
 }
 
 int KrvnCommonUtils::processGetSCSITargetIQNs(const std::string& storageProxy,
-                                                       std::map<std::string, std::vector<KrvnSCSITarget>>& targets) {
+                                              std::map<std::string, std::vector<KrvnSCSITarget>>& targets) {
     return processRestResp(kGetTargets, [&](const JsonValue& response) -> int {
         JsonValue rows;
         if (!response.member(ZY_KRVN_REST_CMN_FIELD_RESULT).getArray(ZY_KRVN_REST_GET_SCSI_TGT_FIELD_LUN_INFO, rows))
@@ -50,7 +50,8 @@ int KrvnCommonUtils::processGetSCSITargetIQNs(const std::string& storageProxy,
             row.getString(ZY_KRVN_REST_GET_SCSI_TGT_FIELD_LUN_ID, target.lunId);
             row.getString(ZY_KRVN_REST_GET_SCSI_TGT_FIELD_LUN_TARGET, target.targetIqn);
             parseScsiSerial(jsonText(row, ZY_KRVN_REST_GET_SCSI_TGT_FIELD_SCSI_SERIAL), target.scsiSerialNumber);
-            target.online = jsonText(row, ZY_KRVN_REST_GET_SCSI_TGT_FIELD_ONLINE) == ZY_KRVN_REST_GET_SCSI_TGT_VALUE_ONLINE;
+            target.online =
+                jsonText(row, ZY_KRVN_REST_GET_SCSI_TGT_FIELD_ONLINE) == ZY_KRVN_REST_GET_SCSI_TGT_VALUE_ONLINE;
             list.push_back(target);
         });
         return 0;
@@ -58,7 +59,7 @@ int KrvnCommonUtils::processGetSCSITargetIQNs(const std::string& storageProxy,
 }
 
 int KrvnCommonUtils::rest_addLUNConnection(const std::vector<std::string>& vDisks,
-                                                    const std::vector<std::string>& storageProxies) {
+                                           const std::vector<std::string>& storageProxies) {
     return runRestOp(
         kAddLun, [&](std::string& body) { return buildReqBodyForKorvanAddLUN(body, vDisks, storageProxies); },
         CWqString::Format(ZY_KRVN_ERR_ADD_LUN, {joined(vDisks), joined(storageProxies)}),
@@ -87,9 +88,8 @@ int KrvnCommonUtils::processAddLUN(const std::vector<std::string>&, const std::v
                     message == FXString::Format(ZY_KRVN_LUN_ALREADY_EXPOSED, proxyName))
                     return true;
                 rc = ctx->fail(ZY_KRVN_ERR_OPERATION_FAILED,
-                                                         CWqString::Format(ZY_KRVN_ERR_EXPOSE_TARGET,
-                                                                           {proxyName, name, maskedForError(message)}),
-                                                         ZY_KRVN_LOG_CLUSTER_OP_FAILED);
+                               CWqString::Format(ZY_KRVN_ERR_EXPOSE_TARGET, {proxyName, name, maskedForError(message)}),
+                               ZY_KRVN_LOG_CLUSTER_OP_FAILED);
                 return false;
             });
         });
@@ -97,18 +97,19 @@ int KrvnCommonUtils::processAddLUN(const std::vector<std::string>&, const std::v
     });
 }
 
-int KrvnCommonUtils::rest_addHostAccessToDisks(const std::vector<std::string>& vDisks,
-                                                        const std::string& hostAddress, const std::string& storageProxy) {
+int KrvnCommonUtils::rest_addHostAccessToDisks(const std::vector<std::string>& vDisks, const std::string& hostAddress,
+                                               const std::string& storageProxy) {
     return runRestOp(
         kAddAccess,
-        [&](std::string& body) { return buildReqBodyForKorvanAddHostAccessToDisks(body, vDisks, hostAddress, storageProxy); },
+        [&](std::string& body) {
+            return buildReqBodyForKorvanAddHostAccessToDisks(body, vDisks, hostAddress, storageProxy);
+        },
         CWqString::Format(ZY_KRVN_ERR_ADD_ACCESS, {joined(vDisks), hostAddress, storageProxy}),
         [&] { return processAddHostAccessToDisks(vDisks, hostAddress, storageProxy); });
 }
 
-int KrvnCommonUtils::processAddHostAccessToDisks(const std::vector<std::string>&,
-                                                          const std::string& hostAddress,
-                                                          const std::string& storageProxy) {
+int KrvnCommonUtils::processAddHostAccessToDisks(const std::vector<std::string>&, const std::string& hostAddress,
+                                                 const std::string& storageProxy) {
     return processRestResp(kAddAccess, [&](const JsonValue& response) -> int {
         int rc = 0;
         response.member(ZY_KRVN_REST_CMN_FIELD_RESULT).forEachElementWhile([&](const JsonValue& disk) {
@@ -157,12 +158,11 @@ int KrvnCommonUtils::processGetAccessList(std::vector<KrvnAccessInfo>& access) {
 }
 
 int KrvnCommonUtils::rest_removeAccess(const std::string& vDisk, const std::string& storageProxy,
-                                                const std::string& hostAddress) {
+                                       const std::string& hostAddress) {
     return runRestOp(
         kRemoveAccess,
         [&](std::string& body) { return buildReqBodyForKorvanRemoveAccess(body, vDisk, storageProxy, hostAddress); },
-        CWqString::Format(ZY_KRVN_ERR_REMOVE_ACCESS, {vDisk, hostAddress}),
-        [&] { return processRemoveAccess(); });
+        CWqString::Format(ZY_KRVN_ERR_REMOVE_ACCESS, {vDisk, hostAddress}), [&] { return processRemoveAccess(); });
 }
 
 int KrvnCommonUtils::processRemoveAccess() {
@@ -172,8 +172,7 @@ int KrvnCommonUtils::processRemoveAccess() {
 int KrvnCommonUtils::rest_removeLUN(const std::string& vDisk, const std::string& target) {
     return runRestOp(
         kRemoveLun, [&](std::string& body) { return buildReqBodyForKorvanRemoveLUN(body, vDisk, target); },
-        CWqString::Format(ZY_KRVN_ERR_REMOVE_LUN, {vDisk, target}),
-        [&] { return processRemoveLUN(vDisk); });
+        CWqString::Format(ZY_KRVN_ERR_REMOVE_LUN, {vDisk, target}), [&] { return processRemoveLUN(vDisk); });
 }
 
 int KrvnCommonUtils::processRemoveLUN(const std::string& vDisk) {

@@ -44,9 +44,11 @@ inline constexpr char ZY_KRVN_ERR_PARSE_RESPONSE[] = "Failed to parse the REST r
 inline constexpr char ZY_KRVN_ERR_REQUEST_FAILED[] = "The {1} request has failed. REST Error-[{2}]";
 inline constexpr char ZY_KRVN_ERR_WRONG_TYPE[] = "The REST reponse type received-[{1}] - expecting type-[{2}]";
 inline constexpr char ZY_KRVN_ERR_NO_RESULT[] = "Invalid {1} response. Expecting field-[{2}]";
-inline constexpr char ZY_KRVN_LOG_CLUSTER_STATUS_FAILED[] = "KRVN  Cluster-[%s] operation failed. Status-[%s] Error-[%d:%s]";
+inline constexpr char ZY_KRVN_LOG_CLUSTER_STATUS_FAILED[] =
+    "KRVN  Cluster-[%s] operation failed. Status-[%s] Error-[%d:%s]";
 inline constexpr char ZY_KRVN_LOG_CLUSTER_OP_ERROR[] = "KRVN  Cluster-[%s] operation failed. Error-[%d:%s]";
-inline constexpr char ZY_KRVN_LOG_OP_STATUS_UNKNOWN[] = "KRVN  Unable to determine operation status for cluster-[%s]. Error-[%d:%s]";
+inline constexpr char ZY_KRVN_LOG_OP_STATUS_UNKNOWN[] =
+    "KRVN  Unable to determine operation status for cluster-[%s]. Error-[%d:%s]";
 inline constexpr char ZY_KRVN_LOG_CLUSTER_OP_FAILED_REST[] = "KRVN  Cluster operation failed-[%d:%s]. REST error-[%s]";
 inline constexpr char ZY_KRVN_LOG_CLUSTER_OP_FAILED[] = "KRVN  Cluster operation failed - [%d:%s]";
 inline constexpr char ZY_KRVN_LOG_CLUSTER_NAMED_OP_FAILED[] = "KRVN  Cluster operation-[%s] failed - [%d:%s]";
@@ -57,15 +59,18 @@ inline constexpr char ZY_KRVN_REST_LOGIN_FIELD_USERNAME[] = "userName";
 inline constexpr char ZY_KRVN_REST_LOGIN_FIELD_PRIM_TENANT[] = "primaryTenant";
 inline constexpr char ZY_KRVN_REST_LOGIN_FIELD_ROLES[] = "roles";
 inline constexpr char ZY_KRVN_USER_DETAILS_LOG[] = "Tenant #{1}-[{2} = {3}], ";
-inline constexpr size_t ZY_KRVN_USER_DETAILS_TRAILER_LEN = 2;   // the ", " after the last role
+inline constexpr size_t ZY_KRVN_USER_DETAILS_TRAILER_LEN = 2;  // the ", " after the last role
 
 inline constexpr char ZY_KRVN_LOG_CONNECTING[] = "KRVN  Connecting to cluster-[%s]...";
 inline constexpr char ZY_KRVN_LOG_CONNECTING_DONE[] = "KRVN  Connecting to cluster-[%s]... - done";
 inline constexpr char ZY_KRVN_ERR_CONNECT[] = "Connect to cluster-[{1}] using control host-[{2}] failed.";
-inline constexpr char ZY_KRVN_LOG_CONNECT_STATUS_UNKNOWN[] = "KRVN  Unable to determine connection to cluster-[%s]. Error-[%d:%s]";
-inline constexpr char ZY_KRVN_ERR_INVALID_LOGIN[] = "Invalid login response. The field-[{1}] is either not present or empty.";
+inline constexpr char ZY_KRVN_LOG_CONNECT_STATUS_UNKNOWN[] =
+    "KRVN  Unable to determine connection to cluster-[%s]. Error-[%d:%s]";
+inline constexpr char ZY_KRVN_ERR_INVALID_LOGIN[] =
+    "Invalid login response. The field-[{1}] is either not present or empty.";
 inline constexpr char ZY_KRVN_LOG_CONNECT_FAILED[] = "KRVN  Connect to cluster-[%s] failed. Error-[%d:%s]";
-inline constexpr char ZY_KRVN_LOG_USER_DETAILS[] = "KRVN  The user-[%s] details : Roles - < %s >, Primary tenant - < %s >";
+inline constexpr char ZY_KRVN_LOG_USER_DETAILS[] =
+    "KRVN  The user-[%s] details : Roles - < %s >, Primary tenant - < %s >";
 inline constexpr char ZY_KRVN_LOG_USER_ROLES_HINT[] =
     "KRVN  Please ensure that - <1> the user-[%s] have proper roles to manage vDisks and snapshots, <2> All the "
     "source devices are accessible by the user, for successful snapshot operation...";
@@ -73,8 +78,10 @@ inline constexpr char ZY_KRVN_LOG_CONNECTED[] = "KRVN >>  Successfully connected
 inline constexpr char ZY_KRVN_LOG_LOGOUT_FAILED[] = "KRVN  Failed to logout from the cluster-[%s]";
 inline constexpr char ZY_KRVN_LOG_LOGOUT_DONE[] = "KRVN >>  Successfully logged out from cluster-[%s]";
 inline constexpr char ZY_KRVN_LOG_LOGOUT_PARSE_FAILED[] = "KRVN  Failed to parse REST response-[%s]";
-inline constexpr char ZY_KRVN_LOG_LOGOUT_STATUS_FAILED[] = "KRVN  Cluster-[%s] operation failed. Status-[%s] Error-[%s]";
-inline constexpr char ZY_KRVN_LOG_LOGOUT_WRONG_TYPE[] = "KRVN  Got wrong operation type-[%s] in response. Expecting-[%s]..";
+inline constexpr char ZY_KRVN_LOG_LOGOUT_STATUS_FAILED[] =
+    "KRVN  Cluster-[%s] operation failed. Status-[%s] Error-[%s]";
+inline constexpr char ZY_KRVN_LOG_LOGOUT_WRONG_TYPE[] =
+    "KRVN  Got wrong operation type-[%s] in response. Expecting-[%s]..";
 
 // ---- Request catalogue ------------------------------------------------------------------------
 inline constexpr char ZY_KRVN_REST_REQ_LOGIN[] =
@@ -161,7 +168,8 @@ inline constexpr char ZY_KRVN_LOG_GET_ALL_VDISKS_DONE[] = "KRVN  Getting details
 inline constexpr char ZY_KRVN_LOG_GOT_ALL_VDISKS[] = "KRVN >>  Got [%zu] vDisk details.";
 inline constexpr char ZY_KRVN_ERR_GET_ALL_VDISKS[] = "Failed to get all vDisk details from the cluster";
 inline constexpr char ZY_KRVN_ERR_NO_DISKS[] = "Invalid REST response. The field-[{1}] is either not present or empty.";
-inline constexpr char ZY_KRVN_LOG_GET_ALL_VDISKS_FAILED[] = "KRVN  Failed to get all vDisks' details from cluster-[%s]. Error-[%d:%s]";
+inline constexpr char ZY_KRVN_LOG_GET_ALL_VDISKS_FAILED[] =
+    "KRVN  Failed to get all vDisks' details from cluster-[%s]. Error-[%d:%s]";
 
 inline constexpr char ZY_KRVN_LOG_GET_VDISK[] = "KRVN  Getting vDisk-[%s] details...";
 inline constexpr char ZY_KRVN_LOG_GET_VDISK_DONE[] = "KRVN  Getting vDisk-[%s] details... - done";
@@ -171,7 +179,8 @@ inline constexpr char ZY_KRVN_ERR_GET_VDISK[] = "Failed to get vDisk-[{1}] detai
 inline constexpr char ZY_KRVN_LOG_GET_VDISK_SSN[] = "KRVN  Getting vDisk details using SCSI serial-[%s]...";
 inline constexpr char ZY_KRVN_LOG_GET_VDISK_SSN_DONE[] = "KRVN  Getting vDisk details using SCSI serial-[%s]... - done";
 inline constexpr char ZY_KRVN_LOG_GOT_VDISK_SSN[] = "KRVN >>  Got vDisk-[%s] details using SCSI serial-[%s].";
-inline constexpr char ZY_KRVN_ERR_GET_VDISK_SSN[] = "Failed to get vDisk details using SCSI serial-[{1}] from the cluster.";
+inline constexpr char ZY_KRVN_ERR_GET_VDISK_SSN[] =
+    "Failed to get vDisk details using SCSI serial-[{1}] from the cluster.";
 
 // Cluster sentences recognised in its error messages ({1}: the vDisk name or serial).
 inline constexpr char ZY_KRVN_DISK_NOT_FOUND[] = "Vdisk {1} couldn't be found";
@@ -196,7 +205,8 @@ inline constexpr char ZY_KRVN_CREATE_SNAP_NO_MORE_DATA[] = " No more data to rea
 inline constexpr char ZY_KRVN_DELETE_SNAP_NOT_EXIST[] = "Invalid snapshot value entered";
 inline constexpr int ZY_KRVN_CREATE_SNAPS_MAX_ATTEMPTS = 5;
 
-inline constexpr char ZY_KRVN_ERR_CREATE_SNAPS[] = "Failed to create snapshot(s) of one or more source device(s) on the cluster";
+inline constexpr char ZY_KRVN_ERR_CREATE_SNAPS[] =
+    "Failed to create snapshot(s) of one or more source device(s) on the cluster";
 inline constexpr char ZY_KRVN_ERR_GET_SNAP_LIST[] = "Failed to get snapshot list for source device-[{1}]";
 inline constexpr char ZY_KRVN_ERR_DELETE_SNAP[] = "Failed to delete snapshot-[{1}] for source device-[{2}]";
 inline constexpr char ZY_KRVN_ERR_REVERT[] = "Failed to revert source vDisk-[{1}] to snapshot-[{2}]";
@@ -205,10 +215,12 @@ inline constexpr char ZY_KRVN_ERR_CREATE_CLONE[] = "Failed to create clone with 
 
 inline constexpr char ZY_KRVN_SNAP_FAIL_ITEM[] = "device-[{1}] status-[{2}] error-[{3}], ";
 inline constexpr size_t ZY_KRVN_SNAP_FAIL_ITEM_TRAILER_LEN = 2;
-inline constexpr char ZY_KRVN_LOG_SNAP_ITEM_FAILED[] = "KRVN  Snapshot creation failed for device-[%s]. Status-[%s] Error-[%s]";
+inline constexpr char ZY_KRVN_LOG_SNAP_ITEM_FAILED[] =
+    "KRVN  Snapshot creation failed for device-[%s]. Status-[%s] Error-[%s]";
 inline constexpr char ZY_KRVN_ERR_SNAP_CREATION_FAILED[] = "Snapshot creation failed for : ";
 
-inline constexpr char ZY_KRVN_ERR_DELETE_NAME[] = "The snapshot name-[{1}] in response doesn't match the actual request value-[{2}]";
+inline constexpr char ZY_KRVN_ERR_DELETE_NAME[] =
+    "The snapshot name-[{1}] in response doesn't match the actual request value-[{2}]";
 inline constexpr char ZY_KRVN_LOG_DELETE_SUSPICIOUS[] = "KRVN  Suspicious delete response. Error-[%d:%s]";
 inline constexpr char ZY_KRVN_ERR_REVERT_NAME[] = "Got snapshot name-[{1}] is the response - expecting-[{2}]";
 inline constexpr char ZY_KRVN_ERR_CLONE_FAILED[] = "Failed to create clone-[{1}] from snapshot-[{2}]";
@@ -248,7 +260,8 @@ inline constexpr char ZY_KRVN_ERR_REMOVE_LUN[] = "Failed to hide the disk-[{1}] 
 
 inline constexpr char ZY_KRVN_ERR_EXPOSE_DISK[] = "Failed to expose the disk-[{1}] to one or more targets. Error-[{2}]";
 inline constexpr char ZY_KRVN_ERR_EXPOSE_TARGET[] = "Expose to storage proxy-[{1}] for disk-[{2}] failed. Error-[{3}]";
-inline constexpr char ZY_KRVN_ERR_MAP_DISK[] = "Mapping disk-[{1}] to host-[{2}] via storage proxy-[{3}] failed. Error-[{4}]";
+inline constexpr char ZY_KRVN_ERR_MAP_DISK[] =
+    "Mapping disk-[{1}] to host-[{2}] via storage proxy-[{3}] failed. Error-[{4}]";
 
 // ---- Disk administration ----------------------------------------------------------------------
 inline constexpr char ZY_KRVN_REST_DISK_FIELD_STATUS[] = "status";
@@ -265,10 +278,12 @@ inline constexpr char ZY_KRVN_ERR_RESIZE_DISK[] = "Failed to resize disk-[{1}] o
 inline constexpr char ZY_KRVN_ERR_CLUS_INFO[] = "Failed to get cluster setting info from the cluster-[{1}]";
 
 inline constexpr char ZY_KRVN_ERR_DISK_CREATION[] = "Disk-[{1}] creation failed. Error-[{2}]";
-inline constexpr char ZY_KRVN_LOG_DISK_NOT_FOUND_ON_DELETE[] = "KRVN >>  Disk-[%s] not found on the cluster. Marking delete as successful..";
+inline constexpr char ZY_KRVN_LOG_DISK_NOT_FOUND_ON_DELETE[] =
+    "KRVN >>  Disk-[%s] not found on the cluster. Marking delete as successful..";
 inline constexpr char ZY_KRVN_ERR_DISK_DELETION[] = "Disk-[{1}] deletion failed. Error-[{2}]";
 inline constexpr char ZY_KRVN_ERR_DELETION_SUMMARY[] = "Deletion for disks-[{1}] failed.";
-inline constexpr char ZY_KRVN_LOG_RESIZE_SHRINK[] = "KRVN  The requested size is lesser than current size for disk-[%s]..";
+inline constexpr char ZY_KRVN_LOG_RESIZE_SHRINK[] =
+    "KRVN  The requested size is lesser than current size for disk-[%s]..";
 inline constexpr char ZY_KRVN_ERR_RESIZE_FAILED[] = "Resize for disk-[{1}] failed. Error-[{2}]";
 inline constexpr char ZY_KRVN_ERR_NO_CLUSTER_HASH[] = "Failed to get the cluster name hash from the REST response";
 

@@ -23,7 +23,8 @@ inline constexpr unsigned int ZY_KRVN_ISCSI_PRE_LOGIN_WAIT_MS = 3000;
 inline constexpr char ZY_KRVN_ISCSI_LOGIN_RETRY[] =
     "KRVN  Not able to do iSCSI logon for target [%s] - will reattempt if retries are not exhausted...";
 inline constexpr char ZY_KRVN_ISCSI_LOGIN_DONE[] = "KRVN >>  iSCSI logon done for target [%s]";
-inline constexpr char ZY_KRVN_ISCSI_LOGIN_FAILED[] = "Not able to do iSCSI logon for targets after repeated attempts ({1} times) and hence failing the operation.";
+inline constexpr char ZY_KRVN_ISCSI_LOGIN_FAILED[] =
+    "Not able to do iSCSI logon for targets after repeated attempts ({1} times) and hence failing the operation.";
 inline constexpr char ZY_KRVN_ISCSI_LOGIN_FAILED_LOG[] = "KRVN  iSCSI logon operation failed. Err-[%d:%s]";
 
 // Logging out.

@@ -10,7 +10,7 @@ inline constexpr unsigned char ZY_KRVN_SCSI_PAGE_STD = 0x00;
 inline constexpr unsigned char ZY_KRVN_SCSI_PAGE_UNIT_SERIAL = 0x80;
 inline constexpr unsigned char ZY_KRVN_SCSI_PAGE_DEVICE_ID = 0x83;
 inline constexpr int ZY_KRVN_SCSI_TIMEOUT_SEC = 10;
-inline constexpr int ZY_KRVN_SCSI_RESP_PAGE_OFFSET = 1;   // every answer names its page in byte 1
+inline constexpr int ZY_KRVN_SCSI_RESP_PAGE_OFFSET = 1;  // every answer names its page in byte 1
 
 // Standard page fields: offset and width.
 inline constexpr int ZY_KRVN_SCSI_VENDOR_OFFSET = 8;
@@ -37,7 +37,7 @@ inline constexpr char ZY_KRVN_SCSI_KORVAN_VENDOR[] = "_KORVAN_";
 inline constexpr char ZY_KRVN_SCSI_KORVAN_PRODUCT[] = "VIRTUAL-DISK";
 inline constexpr char ZY_KRVN_SCSI_INQUIRY_VPD[] = "VPD";
 inline constexpr char ZY_KRVN_SCSI_INQUIRY_STD[] = "standard";
-inline constexpr char ZY_KRVN_SCSI_BYTE_HEX_FMT[] = "%02xh";   // one byte in messages: 80h
+inline constexpr char ZY_KRVN_SCSI_BYTE_HEX_FMT[] = "%02xh";  // one byte in messages: 80h
 
 // Log lines.
 inline constexpr char ZY_KRVN_LOG_SCSI_PERFORMING[] =
@@ -45,13 +45,14 @@ inline constexpr char ZY_KRVN_LOG_SCSI_PERFORMING[] =
 inline constexpr char ZY_KRVN_LOG_SCSI_INQUIRY_FAILED[] = "KRVN  SCSI Inquiry failed-[%d:%s]";
 inline constexpr char ZY_KRVN_LOG_SCSI_CHECK_FAILED[] = "KRVN  Checking for Korvan device failed-[%d:%s]";
 inline constexpr char ZY_KRVN_LOG_SCSI_INVALID_DETAILS[] = "KRVN  Invalid SCSI details-[%d:%s]";
-inline constexpr char ZY_KRVN_LOG_SCSI_STARS[] =
-    "KRVN  ************************************************************";
+inline constexpr char ZY_KRVN_LOG_SCSI_STARS[] = "KRVN  ************************************************************";
 inline constexpr char ZY_KRVN_LOG_SCSI_INQUIRING[] = "KRVN  Inquiring device-[%s]";
 inline constexpr char ZY_KRVN_LOG_SCSI_STD_RESULT[] =
     "KRVN >>  Standard SCSI inquiry result - < vendor-[%s] product-[%s] revision-[%s] >";
-inline constexpr char ZY_KRVN_LOG_SCSI_STD_DONE[] = "KRVN >>  STD inquiry on device-[%s] done - It is a Korvan device...";
-inline constexpr char ZY_KRVN_LOG_SCSI_P80_RESULT[] = "KRVN >>  Page 80h SCSI inquiry result - < vDisk serial number-[%s] >";
+inline constexpr char ZY_KRVN_LOG_SCSI_STD_DONE[] =
+    "KRVN >>  STD inquiry on device-[%s] done - It is a Korvan device...";
+inline constexpr char ZY_KRVN_LOG_SCSI_P80_RESULT[] =
+    "KRVN >>  Page 80h SCSI inquiry result - < vDisk serial number-[%s] >";
 inline constexpr char ZY_KRVN_LOG_SCSI_P83_RESULT[] =
     "KRVN >>  Page 83h SCSI inquiry result - < cluster serial number-[%s] >";
 inline constexpr char ZY_KRVN_LOG_SCSI_PAGE_MISMATCH[] = "KRVN  %s";
@@ -60,15 +61,21 @@ inline constexpr char ZY_KRVN_LOG_SCSI_DUMP[] = "KRVN  SCSI inquiry dump << [%s]
 // Error sentences.
 inline constexpr char ZY_KRVN_ERR_SCSI_NO_DEVICE[] = "Failed to get ZyDevice for device-[{1}]. Error-[{2}]";
 inline constexpr char ZY_KRVN_ERR_SCSI_NOT_SCSI[] = "{1} is not a SCSI device";
-inline constexpr char ZY_KRVN_ERR_SCSI_INQUIRY[] = "Failed to do SCSI Inquiry for device-[{1}] with error-[{2}] EVPD-[{3}] SCSI page code-[{4}]";
+inline constexpr char ZY_KRVN_ERR_SCSI_INQUIRY[] =
+    "Failed to do SCSI Inquiry for device-[{1}] with error-[{2}] EVPD-[{3}] SCSI page code-[{4}]";
 
-inline constexpr char ZY_KRVN_ERR_SCSI_VENDOR_EMPTY[] = "Vendor id is empty for device-[{1}] - expected vendor id-[{2}]";
-inline constexpr char ZY_KRVN_ERR_SCSI_PRODUCT_EMPTY[] = "Product id is empty for device-[{1}] - expected product id-[{2}]";
-inline constexpr char ZY_KRVN_ERR_SCSI_VENDOR_MISMATCH[] = "Vendor id-[{1}] is for device-[{2}] is not matching - expected vendor id-[{3}]";
-inline constexpr char ZY_KRVN_ERR_SCSI_PRODUCT_MISMATCH[] = "Product id-[{1}] for device-[{2}] is not matching - expected product id-[{3}]";
+inline constexpr char ZY_KRVN_ERR_SCSI_VENDOR_EMPTY[] =
+    "Vendor id is empty for device-[{1}] - expected vendor id-[{2}]";
+inline constexpr char ZY_KRVN_ERR_SCSI_PRODUCT_EMPTY[] =
+    "Product id is empty for device-[{1}] - expected product id-[{2}]";
+inline constexpr char ZY_KRVN_ERR_SCSI_VENDOR_MISMATCH[] =
+    "Vendor id-[{1}] is for device-[{2}] is not matching - expected vendor id-[{3}]";
+inline constexpr char ZY_KRVN_ERR_SCSI_PRODUCT_MISMATCH[] =
+    "Product id-[{1}] for device-[{2}] is not matching - expected product id-[{3}]";
 inline constexpr char ZY_KRVN_ERR_SCSI_SERIAL_EMPTY[] = "vDisk serial number is empty for device-[{1}]";
 inline constexpr char ZY_KRVN_ERR_SCSI_CLUSTER_SERIAL_EMPTY[] = "Cluster serial number is empty for device-[{1}]";
 
-inline constexpr char ZY_KRVN_ERR_SCSI_PAGE_MISMATCH[] = "Page code-[{1}] returned instead of requested page code-[{2}] for device-[{3}].  Skipping the device..";
+inline constexpr char ZY_KRVN_ERR_SCSI_PAGE_MISMATCH[] =
+    "Page code-[{1}] returned instead of requested page code-[{2}] for device-[{3}].  Skipping the device..";
 
 }  // namespace ZYKorvanCommon

@@ -96,7 +96,8 @@ int KrvnCommonUtils::rest_getVDiskDetails(KrvnDisk& disk) {
         kGetVDisk, [&](std::string& body) { return buildReqBodyForKorvanGetVDisk(body, disk); },
         CWqString::Format(ZY_KRVN_ERR_GET_VDISK, {name}), [&] { return processGetVDisk(disk); },
         [&](int code) -> int {
-            if (restErrorsContain(FXString::Format(ZY_KRVN_DISK_NOT_FOUND, name))) return ctx->recode(ZY_KRVN_ERR_NOT_FOUND);
+            if (restErrorsContain(FXString::Format(ZY_KRVN_DISK_NOT_FOUND, name)))
+                return ctx->recode(ZY_KRVN_ERR_NOT_FOUND);
             if (restErrorsContain(FXString::Format(ZY_KRVN_DISK_MARKED_FOR_DELETE, name)))
                 return ctx->recode(ZY_KRVN_ERR_VDISK_MARKED_DELETE);
             return code;

@@ -44,8 +44,9 @@ public:
         bool secure = https != array.configInts.end() && https->second > 0;
         auto port = array.configInts.find(kCfgServerPort);
         int number = port != array.configInts.end() && port->second > 0 ? port->second
-                                                                          : (secure ? kRestPortHttps : kRestPortHttp);
-        url_ = std::string(secure ? "https://" : "http://") + array.controlHost + ":" + std::to_string(number) + kRestPath;
+                                                                        : (secure ? kRestPortHttps : kRestPortHttp);
+        url_ =
+            std::string(secure ? "https://" : "http://") + array.controlHost + ":" + std::to_string(number) + kRestPath;
     }
 
     // The envelope of one exchange; false with *error when there is none to read.
@@ -88,7 +89,8 @@ const json& result(const json& envelope) {
 bool queryDisk(const ArrayEntry& array, const std::string& disk, DiskFacts* facts, std::string* error) {
     *facts = DiskFacts();
     std::string password = decryptStoredPassword(array.storedPassword);
-    std::string login = withField(withField(withField(kRestLogin, "user", array.user), "password", password), "cluster", array.name);
+    std::string login =
+        withField(withField(withField(kRestLogin, "user", array.user), "password", password), "cluster", array.name);
     explicit_bzero(&password[0], password.size());
     RestSession rest(array);
     json answer;

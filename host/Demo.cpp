@@ -1,7 +1,8 @@
 #include "Demo.h"
 
-#include <chrono>
+#include <unistd.h>
 #include <cctype>
+#include <chrono>
 #include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
@@ -12,7 +13,6 @@
 #include <random>
 #include <sstream>
 #include <thread>
-#include <unistd.h>
 
 #include "FixtureDevices.h"
 #include "HostJob.h"
@@ -70,17 +70,17 @@ private:
 
 struct StepResult {
     bool ok = false;
-    std::string statuses;   // what the step gave, short
-    std::string problem;    // why it is not what was expected
-    std::vector<std::string> details;   // lines under the step
+    std::string statuses;              // what the step gave, short
+    std::string problem;               // why it is not what was expected
+    std::vector<std::string> details;  // lines under the step
     double seconds = 0;
 };
 
 // Items by status, in order: "#1 #2: 5 snapshot created, #3: 6 creation failed". With devices,
 // each item shows its mapped device.
 template <class Item>
-std::string statusSummary(const std::vector<const Item*>& items, int (*status)(const Item&),
-                          const char* (*name)(int), std::string (*device)(const Item&)) {
+std::string statusSummary(const std::vector<const Item*>& items, int (*status)(const Item&), const char* (*name)(int),
+                          std::string (*device)(const Item&)) {
     std::string out;
     for (size_t i = 0; i < items.size(); ++i) {
         out += "#" + std::to_string(items[i]->id);
@@ -133,8 +133,10 @@ public:
     DemoRun(const DemoOptions& options, std::ostream& out) : options_(options), out_(out) {}
     ~DemoRun() {
         sim_.stop();
-        if (hadSettings_) setenv("ZY_SETTINGS_FILE", oldSettings_.c_str(), 1);
-        else unsetenv("ZY_SETTINGS_FILE");
+        if (hadSettings_)
+            setenv("ZY_SETTINGS_FILE", oldSettings_.c_str(), 1);
+        else
+            unsetenv("ZY_SETTINGS_FILE");
     }
 
     int run();
@@ -237,8 +239,8 @@ bool DemoRun::loginSources(std::string* error) {
     for (const auto& disk : state.value("vdisks", nlohmann::json::array()))
         for (const auto& e : disk.value("exposures", nlohmann::json::array()))
             if (e.value("proxy", "") == portal &&
-                !sim_.control("/sim/iscsi/login", {{"host", host_}, {"portal", portal}, {"target", e.value("target", "")}},
-                              &answer, error))
+                !sim_.control("/sim/iscsi/login",
+                              {{"host", host_}, {"portal", portal}, {"target", e.value("target", "")}}, &answer, error))
                 return false;
     if (!sim_.control("/sim/hosts/" + host_ + "/devices", nullptr, &answer, error)) return false;
     for (const auto& d : answer.value("devices", nlohmann::json::array())) sources_.push_back(d.get<std::string>());
@@ -252,8 +254,12 @@ bool DemoRun::writeSettings(std::string* error) {
     for (auto& c : key) c = static_cast<char>(rd() & 0xFF);
     std::ofstream(work_ + "/secret.key", std::ios::binary) << key;
     Section platform = {
-        {"virtualTime", options_.virtualTime ? "1" : "0"},           {"deviceBackend", "sim"},         {"iscsiBackend", "sim"},
-        {"simulatorUrl", sim_.url()},    {"logFile", pluginLog_},          {"debugLevel", "3"},
+        {"virtualTime", options_.virtualTime ? "1" : "0"},
+        {"deviceBackend", "sim"},
+        {"iscsiBackend", "sim"},
+        {"simulatorUrl", sim_.url()},
+        {"logFile", pluginLog_},
+        {"debugLevel", "3"},
         {"keyFile", work_ + "/secret.key"},
     };
     // Matching a cluster serial to an array entry logs in to the candidate with the default REST
@@ -319,8 +325,8 @@ StepResult DemoRun::snapStep(SnapOp op, int expected, bool showDevices) {
                         snapStatusName(s->status) + "), expected " + std::to_string(expected);
         }
     }
-    r.statuses = statusSummary<SnapItem>(items, snapStatusOf, snapStatusName, showDevices ? snapDevice : nullptr) + " " +
-                 expectedText(expected, snapStatusName(expected));
+    r.statuses = statusSummary<SnapItem>(items, snapStatusOf, snapStatusName, showDevices ? snapDevice : nullptr) +
+                 " " + expectedText(expected, snapStatusName(expected));
     return outcomeProblem(r, o);
 }
 
@@ -345,15 +351,15 @@ StepResult DemoRun::supportStep() {
         int got = job_->isSupported(device);
         ++devices;
         std::ostringstream line;
-        line << std::left << std::setw(24) << device << got << (got == 0 ? " supported      " : " not supported  ") << why;
+        line << std::left << std::setw(24) << device << got << (got == 0 ? " supported      " : " not supported  ")
+             << why;
         r.details.push_back(line.str());
         if ((got == 0) != korvan) {
             r.ok = false;
             r.problem += device + " answered " + std::to_string(got) + ", expected " + (korvan ? "0" : "1") + "; ";
         }
     };
-    for (const auto& s : sources_)
-        check(s, true, "a vDisk of the simulated cluster, with its Korvan INQUIRY pages");
+    for (const auto& s : sources_) check(s, true, "a vDisk of the simulated cluster, with its Korvan INQUIRY pages");
     std::string error;
     std::vector<FixtureDevice> fixtures = buildFixtureDevices(work_ + "/fixture-devices", defaultCaptureDir(), &error);
     if (fixtures.empty()) {
@@ -458,7 +464,7 @@ int DemoRun::run() {
     const bool allPassed = passed_ == stepNo_;
     out_ << "\n" << passed_ << " of " << stepNo_ << " steps gave the expected statuses.\n";
     if (allPassed && !options_.keep) {
-        job_.reset();   // its lock file is in the directory
+        job_.reset();  // its lock file is in the directory
         std::error_code ec;
         std::filesystem::remove_all(work_, ec);
         out_ << "Removed " << work_ << " (korvan-host demo --keep leaves it, with the logs and the job state).\n";

@@ -16,11 +16,11 @@
 namespace KrvnHost {
 
 struct DemoOptions {
-    std::string simPath;      // korvan-sim; empty: next to the running executable
-    std::string pluginPath;   // empty: the default plug-in path
+    std::string simPath;     // korvan-sim; empty: next to the running executable
+    std::string pluginPath;  // empty: the default plug-in path
     bool verbose = false;
-    bool virtualTime = false; // the plug-in's fixed waits cost nothing (tests)
-    bool keep = false;        // leave the temporary directory even when every step passed
+    bool virtualTime = false;  // the plug-in's fixed waits cost nothing (tests)
+    bool keep = false;         // leave the temporary directory even when every step passed
 };
 
 int runDemo(const DemoOptions& options, std::ostream& out);

@@ -1,8 +1,8 @@
 #include "FixtureDevices.h"
 
+#include <sys/stat.h>
 #include <fstream>
 #include <sstream>
-#include <sys/stat.h>
 
 namespace KrvnHost {
 
@@ -33,8 +33,8 @@ bool writeFile(const std::string& path, const std::string& data) {
 }
 
 // One device folder from a capture; patch may change the standard page.
-bool copyCapture(const std::string& captures, const char* capture, const std::string& device,
-                 bool nulPadProduct, std::string* error) {
+bool copyCapture(const std::string& captures, const char* capture, const std::string& device, bool nulPadProduct,
+                 std::string* error) {
     ::mkdir(device.c_str(), 0755);
     for (const char* page : kPages) {
         std::string data;
@@ -58,8 +58,10 @@ std::vector<FixtureDevice> buildFixtureDevices(const std::string& dir, const std
                                                std::string* error) {
     std::vector<FixtureDevice> devices = {
         {"/dev/krvn-vdisk", "a Korvan vDisk: vendor _KORVAN_, product VIRTUAL-DISK, vDisk and cluster serials", true},
-        {"/dev/krvn-blank-padded", "the same vDisk as a target captured it, its product field padded with blanks "
-                                   "where a cluster pads with NULs: not the product VIRTUAL-DISK", false},
+        {"/dev/krvn-blank-padded",
+         "the same vDisk as a target captured it, its product field padded with blanks "
+         "where a cluster pads with NULs: not the product VIRTUAL-DISK",
+         false},
         {"/dev/other-vendor", "another vendor's disk: the vendor is not _KORVAN_", false},
         {"/dev/no-scsi", "a device without a SCSI interface: no INQUIRY can be sent", false},
         {"/dev/missing", "no device at that path", false},
@@ -78,12 +80,6 @@ std::vector<FixtureDevice> buildFixtureDevices(const std::string& dir, const std
     return devices;
 }
 
-std::string defaultCaptureDir() {
-#ifdef KRVN_HOST_FIXTURE_DIR
-    return KRVN_HOST_FIXTURE_DIR;
-#else
-    return "tests/fixtures/scsi";
-#endif
-}
+std::string defaultCaptureDir() { return std::string(KRVN_HOST_DATA_DIR) + "/scsi"; }
 
 }  // namespace KrvnHost

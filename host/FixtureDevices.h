@@ -13,15 +13,14 @@
 namespace KrvnHost {
 
 struct FixtureDevice {
-    std::string path;        // "/dev/<name>" as the fixture backend resolves it
-    std::string what;        // why zyso_isSupported takes it or not
-    bool korvan = false;     // what zyso_isSupported should answer for it
+    std::string path;     // "/dev/<name>" as the fixture backend resolves it
+    std::string what;     // why zyso_isSupported takes it or not
+    bool korvan = false;  // what zyso_isSupported should answer for it
 };
 
 // captures: the folder holding tgt-korvan-blank-padded and tgt-default. Empty with *error when
 // a capture cannot be read or a file cannot be written.
-std::vector<FixtureDevice> buildFixtureDevices(const std::string& dir, const std::string& captures,
-                                               std::string* error);
+std::vector<FixtureDevice> buildFixtureDevices(const std::string& dir, const std::string& captures, std::string* error);
 
 // Where the demo finds the captures: the source tree it was built from.
 std::string defaultCaptureDir();

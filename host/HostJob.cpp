@@ -1,13 +1,13 @@
 #include "HostJob.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <fcntl.h>
 #include <limits>
-#include <sys/file.h>
-#include <unistd.h>
 #include <type_traits>
 
 #include <nlohmann/json.hpp>
@@ -58,10 +58,8 @@ struct LunOpRow {
 };
 
 const LunOpRow kLunOps[] = {
-    {LunOp::Create, "lun create", &PluginApi::createLUNs},
-    {LunOp::Delete, "lun delete", &PluginApi::deleteLUNs},
-    {LunOp::Resize, "lun resize", &PluginApi::resizeLUNs},
-    {LunOp::Map, "lun map", &PluginApi::mapLUNs},
+    {LunOp::Create, "lun create", &PluginApi::createLUNs}, {LunOp::Delete, "lun delete", &PluginApi::deleteLUNs},
+    {LunOp::Resize, "lun resize", &PluginApi::resizeLUNs}, {LunOp::Map, "lun map", &PluginApi::mapLUNs},
     {LunOp::Unmap, "lun unmap", &PluginApi::unmapLUNs},
 };
 
@@ -91,8 +89,8 @@ std::string snapItemText(const SnapItem& s) {
 }
 
 std::string lunItemText(const LunItem& l) {
-    return "disk item " + std::to_string(l.id) + " (" + l.diskName + ") has status " + std::to_string(l.status) +
-           " (" + lunStatusName(l.status) + ")";
+    return "disk item " + std::to_string(l.id) + " (" + l.diskName + ") has status " + std::to_string(l.status) + " (" +
+           lunStatusName(l.status) + ")";
 }
 
 // What to do when prepare found a device's cluster but no array entry tied to its serial.
@@ -107,7 +105,8 @@ std::string arrayMatchHint(const std::string& errorText, const HostState& state)
     const std::string name = untied.size() == 1 ? untied.front() : "NAME";
     return "no array entry is tied to the cluster serial " + serial +
            ". Without it the plug-in looks for that cluster by logging in to each array entry on the default "
-           "REST port (" + std::to_string(kRestPortHttp) + ", " + std::to_string(kRestPortHttps) +
+           "REST port (" +
+           std::to_string(kRestPortHttp) + ", " + std::to_string(kRestPortHttps) +
            " with HTTPS), whatever the entry's --port. Tie it: korvan-host arrays add " + name + " --serial " + serial +
            " (with the entry's other options), or set " + kSettingClusterUniqueId + name + "=" + serial +
            " in the [Ovelin] section of the settings file; then prepare again.";
@@ -268,7 +267,8 @@ CallOutcome HostJob::runSnap(SnapOp op, const std::vector<long long>& ids) {
             if (r.byDefault(s)) chosen.push_back(&s);
     } else {
         long long unknown = 0;
-        if (!pick(ids, [&](long long id) { return state_.findSnap(id); }, &chosen, &unknown)) {
+        if (!pick(
+                ids, [&](long long id) { return state_.findSnap(id); }, &chosen, &unknown)) {
             out.hostError = "no snapshot item " + std::to_string(unknown);
             return out;
         }
@@ -299,8 +299,10 @@ CallOutcome HostJob::runSnap(SnapOp op, const std::vector<long long>& ids) {
         auto same = std::find_if(groups.begin(), groups.end(), [&](const std::vector<SnapItem*>& g) {
             return g.front()->arrayNumber == s->arrayNumber;
         });
-        if (same == groups.end()) groups.push_back({s});
-        else same->push_back(s);
+        if (same == groups.end())
+            groups.push_back({s});
+        else
+            same->push_back(s);
     }
     if (groups.size() <= 1) return call<ZYSO::SnapInfo>(out, chosen, entry, settle);
     CallOutcome total = out;
@@ -334,7 +336,8 @@ CallOutcome HostJob::runLun(LunOp op, const std::vector<long>& ids, bool force) 
     out.operation = r.name;
     std::vector<LunItem*> chosen;
     long unknown = 0;
-    if (!pick(ids, [&](long id) { return state_.findLun(id); }, &chosen, &unknown)) {
+    if (!pick(
+            ids, [&](long id) { return state_.findLun(id); }, &chosen, &unknown)) {
         out.hostError = "no provisioning item " + std::to_string(unknown);
         return out;
     }
@@ -409,22 +412,30 @@ bool forget(std::vector<Item>& items, const std::vector<Id>& ids, Refusal refusa
 }  // namespace
 
 bool HostJob::forgetSnaps(const std::vector<long long>& ids, bool force, std::string* error) {
-    return forget(state_.snaps, ids, [force](const SnapItem& s) -> std::string {
-        if (force || !hasSnapshot(s)) return "";
-        return snapItemText(s) + " and its snapshot " + s.snapName + " is on the cluster: delete it first (korvan-host delete " +
-               std::to_string(s.id) + "), or forget it with --force";
-    }, error, "snapshot item");
+    return forget(
+        state_.snaps, ids,
+        [force](const SnapItem& s) -> std::string {
+            if (force || !hasSnapshot(s)) return "";
+            return snapItemText(s) + " and its snapshot " + s.snapName +
+                   " is on the cluster: delete it first (korvan-host delete " + std::to_string(s.id) +
+                   "), or forget it with --force";
+        },
+        error, "snapshot item");
 }
 
 bool HostJob::forgetLuns(const std::vector<long>& ids, bool force, std::string* error) {
-    return forget(state_.luns, ids, [force](const LunItem& l) -> std::string {
-        if (force || !holdsDisk(l)) return "";
-        if (l.preexisting)
-            return lunItemText(l) + " and refers to a disk the cluster already had: forget it with --force, which "
-                   "leaves the disk as it is";
-        return lunItemText(l) + " and its disk is on the cluster: delete it first (korvan-host lun delete " +
-               std::to_string(l.id) + "), or forget it with --force";
-    }, error, "provisioning item");
+    return forget(
+        state_.luns, ids,
+        [force](const LunItem& l) -> std::string {
+            if (force || !holdsDisk(l)) return "";
+            if (l.preexisting)
+                return lunItemText(l) +
+                       " and refers to a disk the cluster already had: forget it with --force, which "
+                       "leaves the disk as it is";
+            return lunItemText(l) + " and its disk is on the cluster: delete it first (korvan-host lun delete " +
+                   std::to_string(l.id) + "), or forget it with --force";
+        },
+        error, "provisioning item");
 }
 
 int HostJob::isSupported(const std::string& device) {
@@ -449,7 +460,8 @@ std::string HostJob::initiatorInfoFor(const std::vector<std::string>& hosts, std
         }
         nlohmann::json endpoints = nlohmann::json::array();
         for (const auto& iqn : iqns) endpoints.push_back({{"endpoint", iqn}});
-        list.push_back({{"hostname", host}, {"hostos", kMapHostOs}, {"protocol", kMapProtocolIscsi}, {"endpoints", endpoints}});
+        list.push_back(
+            {{"hostname", host}, {"hostos", kMapHostOs}, {"protocol", kMapProtocolIscsi}, {"endpoints", endpoints}});
     }
     return nlohmann::json{{"hosts", list}}.dump();
 }

@@ -28,10 +28,10 @@ const char* lunOpName(LunOp op);
 // What one entry call gave.
 struct CallOutcome {
     std::string operation;
-    int result = 1;                  // the entry point's 0 or 1; 1 too when the host failed
-    int errorCode = 0;               // from setLastError on the first item
+    int result = 1;     // the entry point's 0 or 1; 1 too when the host failed
+    int errorCode = 0;  // from setLastError on the first item
     std::string errorText;
-    std::string hostError;           // the host's own failure (state file, selection, loading)
+    std::string hostError;  // the host's own failure (state file, selection, loading)
     double seconds = 0;
     std::vector<long long> snapIds;  // the items handed over, in order
     std::vector<long> lunIds;
@@ -88,8 +88,8 @@ private:
     CallOutcome finish(CallOutcome outcome);
     void askCluster(const LunItem& item, const char* when, DiskFacts* facts, CallOutcome& out);
     template <class Info, class Item, class Count>
-    CallOutcome call(CallOutcome out, const std::vector<Item*>& chosen,
-                     int (*entry)(Info**, Count, ZYSO::ZYOSUtil*), void (*settle)(Item&));
+    CallOutcome call(CallOutcome out, const std::vector<Item*>& chosen, int (*entry)(Info**, Count, ZYSO::ZYOSUtil*),
+                     void (*settle)(Item&));
 
     StateFile file_;
     const Plugin& plugin_;

@@ -219,9 +219,7 @@ int HostSnapInfo::getConfigListItem(const char* name, int index, char* buffer, i
     const ArrayEntry* entry = array();
     if (!name || !length || !entry) return 1;
     auto it = entry->configLists.find(name);
-    if (it == entry->configLists.end() || index < 0 ||
-        static_cast<size_t>(index) >= it->second.size())
-        return 1;
+    if (it == entry->configLists.end() || index < 0 || static_cast<size_t>(index) >= it->second.size()) return 1;
     const std::string& text = it->second[static_cast<size_t>(index)];
     int needed = static_cast<int>(text.size()) + 1;
     if (!buffer) {
@@ -368,9 +366,12 @@ int HostLunInfo::getSettingBool(const std::string& name, bool* value) {
     auto it = state_.settings.find(name);
     if (!value || it == state_.settings.end()) return 1;
     const std::string& v = it->second;
-    if (v == "1" || v == "true" || v == "yes" || v == "on") *value = true;
-    else if (v == "0" || v == "false" || v == "no" || v == "off") *value = false;
-    else return 1;
+    if (v == "1" || v == "true" || v == "yes" || v == "on")
+        *value = true;
+    else if (v == "0" || v == "false" || v == "no" || v == "off")
+        *value = false;
+    else
+        return 1;
     return 0;
 }
 
@@ -400,16 +401,17 @@ int HostOSUtil::getArrayDetailsByName(const char* name, char* buffer, unsigned s
     if (!entry) return -1;
     std::string text = arrayDetailsText(*entry);
     int result;
-    if (text.size() + 1 > 0xFFFF) result = -1;   // cannot be described by a 16-bit size
-    else result = copyOut(text, buffer, size) == 0 ? 0 : 1;
+    if (text.size() + 1 > 0xFFFF)
+        result = -1;  // cannot be described by a 16-bit size
+    else
+        result = copyOut(text, buffer, size) == 0 ? 0 : 1;
     explicit_bzero(&text[0], text.size());
     return result;
 }
 
 long long HostOSUtil::getJobId() { return jobId_; }
 
-bool HostOSUtil::getHostSCSIInterfaces(const char* host, const char* /*array*/,
-                                       std::vector<std::string>& wwpns,
+bool HostOSUtil::getHostSCSIInterfaces(const char* host, const char* /*array*/, std::vector<std::string>& wwpns,
                                        std::vector<std::string>& iqns) {
     std::string error;
     std::vector<std::string> w, i;
@@ -419,8 +421,7 @@ bool HostOSUtil::getHostSCSIInterfaces(const char* host, const char* /*array*/,
     return true;
 }
 
-bool HostOSUtil::getDeviceList(const char* host, const char* filter,
-                               std::vector<std::string>& devices) {
+bool HostOSUtil::getDeviceList(const char* host, const char* filter, std::vector<std::string>& devices) {
     std::string error;
     std::vector<std::string> all;
     if (!system_.devices(host ? host : "", &all, &error)) return false;

@@ -53,8 +53,7 @@ private:
 
 class HostSnapInfo final : public ZYSO::SnapInfo {
 public:
-    HostSnapInfo(HostState& state, SnapItem& item, JobLog& log)
-        : state_(state), item_(item), log_(log) {}
+    HostSnapInfo(HostState& state, SnapItem& item, JobLog& log) : state_(state), item_(item), log_(log) {}
     ~HostSnapInfo() = default;
 
     void setSnapName(const char* name) override;
@@ -64,8 +63,7 @@ public:
     void setMappedDevice(const char* device) override;
     int setMetadata(int key, const char* value) override;
     void setLastError(int code, const char* message) override;
-    void log(int level, const char* prefix, const char* format, ...) override
-        __attribute__((format(printf, 4, 5)));
+    void log(int level, const char* prefix, const char* format, ...) override __attribute__((format(printf, 4, 5)));
     int getCloneNumber() override;
     int getConfigInt(const char* name, int* value) override;
     int getArrayNumber() override;
@@ -125,19 +123,16 @@ private:
 
 class HostOSUtil final : public ZYSO::ZYOSUtil {
 public:
-    HostOSUtil(HostState& state, HostSystem& system, long long jobId)
-        : state_(state), system_(system), jobId_(jobId) {}
+    HostOSUtil(HostState& state, HostSystem& system, long long jobId) : state_(state), system_(system), jobId_(jobId) {}
     ~HostOSUtil() = default;
 
     int refreshBus(const char* host, const char** initiators, const char** devices) override;
     int getArrayListByVendor(const char* vendor, int separator, int size, char* buffer) override;
     int getArrayDetailsByName(const char* name, char* buffer, unsigned short* size) override;
     long long getJobId() override;
-    bool getHostSCSIInterfaces(const char* host, const char* array,
-                               std::vector<std::string>& wwpns,
+    bool getHostSCSIInterfaces(const char* host, const char* array, std::vector<std::string>& wwpns,
                                std::vector<std::string>& iqns) override;
-    bool getDeviceList(const char* host, const char* filter,
-                       std::vector<std::string>& devices) override;
+    bool getDeviceList(const char* host, const char* filter, std::vector<std::string>& devices) override;
 
     int rescanCount() const { return rescans_; }
 

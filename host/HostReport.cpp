@@ -24,8 +24,7 @@ public:
     void print(std::ostream& out) const {
         std::vector<size_t> width(rows_[0].size(), 0);
         for (const auto& r : rows_)
-            for (size_t i = 0; i < r.size() && i < width.size(); ++i)
-                width[i] = std::max(width[i], r[i].size());
+            for (size_t i = 0; i < r.size() && i < width.size(); ++i) width[i] = std::max(width[i], r[i].size());
         for (const auto& r : rows_) {
             std::string line;
             for (size_t i = 0; i < r.size(); ++i) {
@@ -43,7 +42,6 @@ private:
 std::string statusCell(int status, const char* name) { return std::to_string(status) + " " + name; }
 
 std::string orDash(const std::string& text) { return text.empty() ? "-" : text; }
-
 
 }  // namespace
 
@@ -121,8 +119,7 @@ void printArrayTable(std::ostream& out, const HostState& state) {
         auto it = a.configLists.find(kCfgStorageProxyList);
         if (it != a.configLists.end())
             for (const auto& p : it->second) proxies += (proxies.empty() ? "" : ",") + p;
-        t.add({std::to_string(a.number), a.name, a.vendor, a.controlHost, a.user, orDash(a.serial),
-               orDash(proxies)});
+        t.add({std::to_string(a.number), a.name, a.vendor, a.controlHost, a.user, orDash(a.serial), orDash(proxies)});
     }
     t.print(out);
 }
@@ -132,8 +129,8 @@ void printOutcome(std::ostream& out, const CallOutcome& o, HostState& state) {
     if (!o.lunIds.empty()) printLunTable(out, state, o.lunIds);
     std::ostringstream took;
     took << std::fixed << std::setprecision(2) << o.seconds;
-    out << o.operation << ": " << (o.result == 0 ? "succeeded" : "FAILED") << " (result " << o.result
-        << ", " << took.str() << " s)\n";
+    out << o.operation << ": " << (o.result == 0 ? "succeeded" : "FAILED") << " (result " << o.result << ", "
+        << took.str() << " s)\n";
     if (!o.hostError.empty()) out << "  host error: " << o.hostError << "\n";
     if (o.result != 0 && (o.errorCode != 0 || !o.errorText.empty()))
         out << "  error " << o.errorCode << ": " << o.errorText << "\n";

@@ -14,7 +14,7 @@ namespace KrvnHost {
 
 nlohmann::json snapItemJson(const SnapItem& item);
 nlohmann::json lunItemJson(const LunItem& item);
-nlohmann::json arrayJson(const ArrayEntry& array);   // never the password
+nlohmann::json arrayJson(const ArrayEntry& array);  // never the password
 nlohmann::json outcomeJson(const CallOutcome& outcome, HostState& state);
 
 // ids empty: every item.

@@ -1,11 +1,11 @@
 #include "HostState.h"
 
-#include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 namespace KrvnHost {
 
@@ -129,11 +129,9 @@ void HostState::trimLog(size_t keep) {
 }
 
 std::string stateToJsonText(const HostState& state) {
-    json j{{"format", kStateFormat},        {"lastJobId", state.lastJobId},
-           {"lastSnapId", state.lastSnapId}, {"lastLunId", state.lastLunId},
-           {"arrays", state.arrays},         {"snapItems", state.snaps},
-           {"lunItems", state.luns},         {"settings", state.settings},
-           {"log", state.log}};
+    json j{{"format", kStateFormat},       {"lastJobId", state.lastJobId}, {"lastSnapId", state.lastSnapId},
+           {"lastLunId", state.lastLunId}, {"arrays", state.arrays},       {"snapItems", state.snaps},
+           {"lunItems", state.luns},       {"settings", state.settings},   {"log", state.log}};
     // Replacement of invalid UTF-8 keeps a stray byte from the plug-in's texts from making the
     // whole state unwritable.
     return j.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
@@ -212,7 +210,7 @@ bool StateFile::save(const HostState& state, std::string* error) const {
         return false;
     }
     const std::string tmp(name.data());
-    ::fchmod(fd, 0600);   // the file holds stored passwords
+    ::fchmod(fd, 0600);  // the file holds stored passwords
     bool ok = writeAll(fd, text) && ::fsync(fd) == 0;
     if (!ok) *error = errnoText("Cannot write", tmp);
     if (::close(fd) != 0 && ok) {

@@ -18,14 +18,14 @@ namespace KrvnHost {
 
 // One array of the host's Array Management.
 struct ArrayEntry {
-    int number = 0;                 // the host's number of the array, 1 and up
-    std::string name;               // the cluster name
+    int number = 0;    // the host's number of the array, 1 and up
+    std::string name;  // the cluster name
     std::string vendor;
-    std::string controlHost;        // host of the cluster's REST service
+    std::string controlHost;  // host of the cluster's REST service
     std::string user;
-    std::string storedPassword;     // "ZYP1:..." form, never clear text
-    std::string serial;             // cluster serial, recorded once the plug-in matched it
-    std::map<std::string, int> configInts;                        // snapshot configuration
+    std::string storedPassword;             // "ZYP1:..." form, never clear text
+    std::string serial;                     // cluster serial, recorded once the plug-in matched it
+    std::map<std::string, int> configInts;  // snapshot configuration
     std::map<std::string, std::vector<std::string>> configLists;  // e.g. storage proxy list
 };
 
@@ -33,13 +33,13 @@ struct ArrayEntry {
 struct SnapItem {
     long long id = 0;
     std::string sourceDevice;
-    int status = 0;                 // kSnapNew: never handed to the plug-in
+    int status = 0;  // kSnapNew: never handed to the plug-in
     std::map<int, std::string> metadata;
     std::string mappedDevice;
     std::string snapName;
     int cloneNumber = 1;
     unsigned flags = 0;
-    int arrayNumber = 0;            // 0: not tied to an array yet
+    int arrayNumber = 0;  // 0: not tied to an array yet
     int lastErrorCode = 0;
     std::string lastError;
 };
@@ -48,23 +48,23 @@ struct SnapItem {
 struct LunItem {
     long id = 0;
     std::string diskName;
-    std::string arrayName;          // Array Management entry that provides the cluster details
+    std::string arrayName;  // Array Management entry that provides the cluster details
     long long sizeBytes = 0;
     long blockSize = 4096;
-    short status = -1;              // kLunNew: never handed to the plug-in
+    short status = -1;  // kLunNew: never handed to the plug-in
     std::string deviceName;
     std::string lunName;
-    std::string initiatorInfo;      // host map information JSON text
+    std::string initiatorInfo;  // host map information JSON text
     std::string description;
     int lastErrorCode = 0;
     std::string lastError;
-    bool preexisting = false;       // the cluster had the disk before this item's create
-    long long clusterSizeBytes = 0; // the size the cluster last reported; 0: not known, or gone
+    bool preexisting = false;        // the cluster had the disk before this item's create
+    long long clusterSizeBytes = 0;  // the size the cluster last reported; 0: not known, or gone
 };
 
 struct LogLine {
     long long jobId = 0;
-    long long time = 0;             // seconds since 1970
+    long long time = 0;  // seconds since 1970
     int level = 0;
     std::string text;
 };
@@ -76,7 +76,7 @@ struct HostState {
     std::vector<ArrayEntry> arrays;
     std::vector<SnapItem> snaps;
     std::vector<LunItem> luns;
-    std::map<std::string, std::string> settings;   // host settings (getSettingInt/Bool)
+    std::map<std::string, std::string> settings;  // host settings (getSettingInt/Bool)
     std::vector<LogLine> log;
 
     ArrayEntry* findArray(const std::string& name);
@@ -91,11 +91,11 @@ struct HostState {
 
 // JSON forms of the records: member names as keys, absent members keep their defaults, a member
 // of the wrong type is refused. Snapshot items are written by hand for their metadata object.
-NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE_WITH_DEFAULT(ArrayEntry, number, name, vendor, controlHost, user,
-                                                storedPassword, serial, configInts, configLists)
-NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE_WITH_DEFAULT(LunItem, id, diskName, arrayName, sizeBytes, blockSize,
-                                                status, deviceName, lunName, initiatorInfo, description,
-                                                lastErrorCode, lastError, preexisting, clusterSizeBytes)
+NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE_WITH_DEFAULT(ArrayEntry, number, name, vendor, controlHost, user, storedPassword,
+                                                serial, configInts, configLists)
+NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE_WITH_DEFAULT(LunItem, id, diskName, arrayName, sizeBytes, blockSize, status,
+                                                deviceName, lunName, initiatorInfo, description, lastErrorCode,
+                                                lastError, preexisting, clusterSizeBytes)
 NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE_WITH_DEFAULT(LogLine, jobId, time, level, text)
 void to_json(nlohmann::json& j, const SnapItem& item);
 void from_json(const nlohmann::json& j, SnapItem& item);

@@ -1,10 +1,10 @@
 #include "HostSystem.h"
 
-#include <algorithm>
 #include <dirent.h>
+#include <unistd.h>
+#include <algorithm>
 #include <fstream>
 #include <sstream>
-#include <unistd.h>
 
 #include <httplib.h>
 #include <nlohmann/json.hpp>
@@ -74,14 +74,14 @@ bool stringList(const nlohmann::json& body, const char* key, std::vector<std::st
 
 }  // namespace
 
-bool simRequest(const std::string& baseUrl, const std::string& path, const nlohmann::json& body,
-                nlohmann::json* out, std::string* error) {
+bool simRequest(const std::string& baseUrl, const std::string& path, const nlohmann::json& body, nlohmann::json* out,
+                std::string* error) {
     httplib::Client client(baseUrl);
     client.set_connection_timeout(10);
     client.set_read_timeout(60);
     const char* method = body.is_null() ? "GET " : "POST ";
-    httplib::Result res = body.is_null() ? client.Get(path.c_str())
-                                         : client.Post(path.c_str(), body.dump(), "application/json");
+    httplib::Result res =
+        body.is_null() ? client.Get(path.c_str()) : client.Post(path.c_str(), body.dump(), "application/json");
     if (!res) {
         *error = "simulator at " + baseUrl + " unreachable (" + httplib::to_string(res.error()) + ")";
         return false;
@@ -123,16 +123,14 @@ bool LinuxHostSystem::interfaces(const std::string& /*host*/, std::vector<std::s
     const std::string fcDir = root_ + kFcHostDir;
     for (const auto& hostName : listDir(fcDir)) {
         std::string wwpn;
-        if (readFirstLine(fcDir + "/" + hostName + "/port_name", &wwpn) && !wwpn.empty())
-            wwpns->push_back(wwpn);
+        if (readFirstLine(fcDir + "/" + hostName + "/port_name", &wwpn) && !wwpn.empty()) wwpns->push_back(wwpn);
     }
     // A host without any initiator has nothing to offer the cluster; that is the caller's
     // judgement, not a failure to read.
     return true;
 }
 
-bool LinuxHostSystem::devices(const std::string& /*host*/, std::vector<std::string>* devices,
-                              std::string* error) {
+bool LinuxHostSystem::devices(const std::string& /*host*/, std::vector<std::string>* devices, std::string* error) {
     devices->clear();
     const std::string dir = root_ + kBlockDir;
     if (::access(dir.c_str(), R_OK) != 0) {
@@ -160,8 +158,8 @@ bool LinuxHostSystem::rescan(const std::string& /*host*/, std::string* error) {
 
 // ---- simulator ----
 
-bool SimHostSystem::interfaces(const std::string& host, std::vector<std::string>* wwpns,
-                               std::vector<std::string>* iqns, std::string* error) {
+bool SimHostSystem::interfaces(const std::string& host, std::vector<std::string>* wwpns, std::vector<std::string>* iqns,
+                               std::string* error) {
     nlohmann::json body;
     if (!simRequest(baseUrl_, "/sim/hosts/" + pathSegment(host), nullptr, &body, error)) return false;
     if (!body.is_object() || !stringList(body, "iqns", iqns) || !stringList(body, "wwpns", wwpns)) {
@@ -171,11 +169,9 @@ bool SimHostSystem::interfaces(const std::string& host, std::vector<std::string>
     return true;
 }
 
-bool SimHostSystem::devices(const std::string& host, std::vector<std::string>* devices,
-                            std::string* error) {
+bool SimHostSystem::devices(const std::string& host, std::vector<std::string>* devices, std::string* error) {
     nlohmann::json body;
-    if (!simRequest(baseUrl_, "/sim/hosts/" + pathSegment(host) + "/devices", nullptr, &body, error))
-        return false;
+    if (!simRequest(baseUrl_, "/sim/hosts/" + pathSegment(host) + "/devices", nullptr, &body, error)) return false;
     if (!body.is_object() || !stringList(body, "devices", devices)) {
         *error = "unexpected device list from the simulator";
         return false;
@@ -185,8 +181,7 @@ bool SimHostSystem::devices(const std::string& host, std::vector<std::string>* d
 
 bool SimHostSystem::rescan(const std::string& host, std::string* error) {
     nlohmann::json body;
-    return simRequest(baseUrl_, "/sim/hosts/" + pathSegment(host) + "/rescan", nlohmann::json::object(), &body,
-                      error);
+    return simRequest(baseUrl_, "/sim/hosts/" + pathSegment(host) + "/rescan", nlohmann::json::object(), &body, error);
 }
 
 std::unique_ptr<HostSystem> makeHostSystem() {

@@ -14,10 +14,9 @@ namespace KrvnHost {
 class HostSystem {
 public:
     virtual ~HostSystem() = default;
-    virtual bool interfaces(const std::string& host, std::vector<std::string>* wwpns,
-                            std::vector<std::string>* iqns, std::string* error) = 0;
-    virtual bool devices(const std::string& host, std::vector<std::string>* devices,
-                         std::string* error) = 0;
+    virtual bool interfaces(const std::string& host, std::vector<std::string>* wwpns, std::vector<std::string>* iqns,
+                            std::string* error) = 0;
+    virtual bool devices(const std::string& host, std::vector<std::string>* devices, std::string* error) = 0;
     virtual bool rescan(const std::string& host, std::string* error) = 0;
 };
 
@@ -26,10 +25,9 @@ public:
 class LinuxHostSystem : public HostSystem {
 public:
     explicit LinuxHostSystem(std::string root = "") : root_(std::move(root)) {}
-    bool interfaces(const std::string& host, std::vector<std::string>* wwpns,
-                    std::vector<std::string>* iqns, std::string* error) override;
-    bool devices(const std::string& host, std::vector<std::string>* devices,
-                 std::string* error) override;
+    bool interfaces(const std::string& host, std::vector<std::string>* wwpns, std::vector<std::string>* iqns,
+                    std::string* error) override;
+    bool devices(const std::string& host, std::vector<std::string>* devices, std::string* error) override;
     bool rescan(const std::string& host, std::string* error) override;
 
 private:
@@ -40,10 +38,9 @@ private:
 class SimHostSystem : public HostSystem {
 public:
     explicit SimHostSystem(std::string baseUrl) : baseUrl_(std::move(baseUrl)) {}
-    bool interfaces(const std::string& host, std::vector<std::string>* wwpns,
-                    std::vector<std::string>* iqns, std::string* error) override;
-    bool devices(const std::string& host, std::vector<std::string>* devices,
-                 std::string* error) override;
+    bool interfaces(const std::string& host, std::vector<std::string>* wwpns, std::vector<std::string>* iqns,
+                    std::string* error) override;
+    bool devices(const std::string& host, std::vector<std::string>* devices, std::string* error) override;
     bool rescan(const std::string& host, std::string* error) override;
 
 private:
@@ -56,8 +53,8 @@ std::unique_ptr<HostSystem> makeHostSystem();
 
 // One call of the simulator's control API at baseUrl: POST of body, or GET when body is null.
 // The JSON answer of a 2xx reply; false with *error otherwise.
-bool simRequest(const std::string& baseUrl, const std::string& path, const nlohmann::json& body,
-                nlohmann::json* out, std::string* error);
+bool simRequest(const std::string& baseUrl, const std::string& path, const nlohmann::json& body, nlohmann::json* out,
+                std::string* error);
 
 // This machine's name (gethostname), empty when it has none.
 std::string localHostName();

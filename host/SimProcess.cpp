@@ -1,14 +1,14 @@
 #include "SimProcess.h"
 
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstring>
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
 
 #include "HostSystem.h"
 
@@ -39,8 +39,8 @@ bool readLine(int fd, std::chrono::steady_clock::time_point deadline, std::strin
 
 }  // namespace
 
-bool SimProcess::start(const std::string& program, const std::string& seedFile,
-                       const std::string& logFile, int timeoutSec, std::string* error) {
+bool SimProcess::start(const std::string& program, const std::string& seedFile, const std::string& logFile,
+                       int timeoutSec, std::string* error) {
     if (::access(program.c_str(), X_OK) != 0) {
         *error = "cannot run the simulator " + program + ": " + std::strerror(errno);
         return false;

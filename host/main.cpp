@@ -5,9 +5,9 @@
 // inside withJob (state lock, load, save), and every entry call prints through report.
 #include <CLI/CLI.hpp>
 
-#include <iostream>
 #include <termios.h>
 #include <unistd.h>
+#include <iostream>
 
 #include "Demo.h"
 #include "HostJob.h"
@@ -100,8 +100,10 @@ private:
 };
 
 int HostCli::fail(const std::string& text, int code) {
-    if (json_) std::cout << nlohmann::json{{"error", text}, {"exitStatus", code}}.dump(2) << "\n";
-    else std::cerr << "korvan-host: " << text << "\n";
+    if (json_)
+        std::cout << nlohmann::json{{"error", text}, {"exitStatus", code}}.dump(2) << "\n";
+    else
+        std::cerr << "korvan-host: " << text << "\n";
     return code;
 }
 
@@ -132,8 +134,10 @@ int HostCli::withJob(bool needPlugin, const std::function<int(HostJob&)>& work, 
 }
 
 int HostCli::report(const CallOutcome& outcome, HostJob& job) {
-    if (json_) std::cout << outcomeJson(outcome, job.state()).dump(2) << "\n";
-    else printOutcome(std::cout, outcome, job.state());
+    if (json_)
+        std::cout << outcomeJson(outcome, job.state()).dump(2) << "\n";
+    else
+        printOutcome(std::cout, outcome, job.state());
     return outcome.result == 0 ? 0 : 1;
 }
 
@@ -165,7 +169,8 @@ void HostCli::addArrays(CLI::App& app) {
     add->add_option("--diagnostic-logging", a.logging, "SMCONFIG_NAME_ENABLE_DIAGNOSTIC_LOGGING");
     add->add_option("--proxy", a.proxies, "Storage proxy (repeat; the first is used)");
     add->add_option("--config", a.configs, "Any other integer setting as KEY=VALUE (repeat)");
-    add->callback([this] { action_ = [this] { return withJob(false, [this](HostJob& job) { return addArray(job); }); }; });
+    add->callback(
+        [this] { action_ = [this] { return withJob(false, [this](HostJob& job) { return addArray(job); }); }; });
 
     auto* list = arrays->add_subcommand("list", "List the array entries (passwords are never shown)");
     list->callback([this] {
@@ -192,7 +197,8 @@ void HostCli::addArrays(CLI::App& app) {
         action_ = [this] {
             return withJob(false, [this](HostJob& job) {
                 auto& all = job.state().arrays;
-                auto it = std::find_if(all.begin(), all.end(), [&](const ArrayEntry& e) { return e.name == removeName_; });
+                auto it =
+                    std::find_if(all.begin(), all.end(), [&](const ArrayEntry& e) { return e.name == removeName_; });
                 if (it == all.end()) return fail("no array " + removeName_);
                 all.erase(it);
                 return saveOrFail(job);
@@ -221,9 +227,8 @@ int HostCli::addArray(HostJob& job) {
             return fail("cannot encrypt the password: " + error);
     }
     const std::pair<const char*, int> numbers[] = {
-        {kCfgServerPort, a.port > 0 ? a.port : -1}, {kCfgSecureConnection, a.https},
-        {kCfgRetryCount, a.retryCount},             {kCfgRetryInterval, a.retryInterval},
-        {kCfgDiagnosticLogging, a.logging},
+        {kCfgServerPort, a.port > 0 ? a.port : -1}, {kCfgSecureConnection, a.https},    {kCfgRetryCount, a.retryCount},
+        {kCfgRetryInterval, a.retryInterval},       {kCfgDiagnosticLogging, a.logging},
     };
     for (const auto& [key, value] : numbers)
         if (value >= 0) entry.configInts[key] = value;
@@ -240,11 +245,15 @@ int HostCli::addArray(HostJob& job) {
         }
     }
     if (!a.proxies.empty()) entry.configLists[kCfgStorageProxyList] = a.proxies;
-    if (old) *old = entry;
-    else job.state().arrays.push_back(entry);
+    if (old)
+        *old = entry;
+    else
+        job.state().arrays.push_back(entry);
     if (saveOrFail(job)) return 1;
-    if (json_) std::cout << arrayJson(entry).dump(2) << "\n";
-    else printArrayTable(std::cout, job.state());
+    if (json_)
+        std::cout << arrayJson(entry).dump(2) << "\n";
+    else
+        printArrayTable(std::cout, job.state());
     return 0;
 }
 
@@ -341,7 +350,8 @@ void HostCli::addLuns(CLI::App& app) {
     remove->add_flag("--force", l.force, "Also delete a disk the cluster already had when its item was created");
     remove->callback([this] {
         action_ = [this] {
-            return withJob(true, [this](HostJob& job) { return report(job.runLun(LunOp::Delete, lun_.ids, lun_.force), job); });
+            return withJob(
+                true, [this](HostJob& job) { return report(job.runLun(LunOp::Delete, lun_.ids, lun_.force), job); });
         };
     });
 
@@ -392,8 +402,8 @@ int HostCli::lunMapOrUnmap(HostJob& job, LunOp op) {
 // ---- host settings ----
 
 void HostCli::addSettings(CLI::App& app) {
-    auto* settings = app.add_subcommand(
-        "settings", "Host settings the provisioning items answer (e.g. nZYKorvanReplicationFactor)");
+    auto* settings =
+        app.add_subcommand("settings", "Host settings the provisioning items answer (e.g. nZYKorvanReplicationFactor)");
     settings->require_subcommand(1);
     auto* set = settings->add_subcommand("set", "Set a host setting");
     set->add_option("key", settingKey_, "Setting name")->required();
@@ -412,7 +422,8 @@ void HostCli::addSettings(CLI::App& app) {
                         if (kind == kSet) all[settingKey_] = settingValue_;
                         if (kind == kUnset) all.erase(settingKey_);
                         if (kind != kList && saveOrFail(job)) return 1;
-                        if (json_) std::cout << nlohmann::json(all).dump(2) << "\n";
+                        if (json_)
+                            std::cout << nlohmann::json(all).dump(2) << "\n";
                         else
                             for (const auto& [k, v] : all) std::cout << "  " << k << " = " << v << "\n";
                         return 0;
@@ -451,12 +462,14 @@ int HostCli::status(HostJob& job) {
     std::cout << "Provisioning items:\n";
     printLunTable(std::cout, st, {});
     for (const auto& s : st.snaps)
-        if (s.lastErrorCode) std::cout << "Item " << s.id << " last error " << s.lastErrorCode << ": " << s.lastError << "\n";
+        if (s.lastErrorCode)
+            std::cout << "Item " << s.id << " last error " << s.lastErrorCode << ": " << s.lastError << "\n";
     for (const auto& l : st.luns)
         if (l.lastErrorCode)
             std::cout << "Disk item " << l.id << " last error " << l.lastErrorCode << ": " << l.lastError << "\n";
     if (from < st.log.size()) std::cout << "Job log:\n";
-    for (size_t i = from; i < st.log.size(); ++i) std::cout << "  [" << st.log[i].jobId << "] " << st.log[i].text << "\n";
+    for (size_t i = from; i < st.log.size(); ++i)
+        std::cout << "  [" << st.log[i].jobId << "] " << st.log[i].text << "\n";
     return 0;
 }
 
@@ -465,7 +478,10 @@ void HostCli::addTools(CLI::App& app) {
     status->add_option("--log", logLines_, "Also show the last N lines of the job log");
     // Read only, so it answers while another command holds the state file.
     status->callback([this] {
-        action_ = [this] { return withJob(false, [this](HostJob& job) { return this->status(job); }, Access::Read); };
+        action_ = [this] {
+            return withJob(
+                false, [this](HostJob& job) { return this->status(job); }, Access::Read);
+        };
     });
 
     auto* forget = app.add_subcommand("forget", "Remove snapshot items from the state (the cluster is not asked)");
@@ -481,8 +497,8 @@ void HostCli::addTools(CLI::App& app) {
         };
     });
 
-    auto* encrypt = app.add_subcommand("encrypt-password",
-                                       "Print the stored (ZYP1:) form of a password under [Platform] keyFile");
+    auto* encrypt =
+        app.add_subcommand("encrypt-password", "Print the stored (ZYP1:) form of a password under [Platform] keyFile");
     encrypt->add_option("password", clearPassword_, "Clear password (read from standard input when absent)");
     encrypt->callback([this] {
         action_ = [this] {
@@ -505,8 +521,11 @@ void HostCli::addTools(CLI::App& app) {
                 for (const auto& d : supportedDevices_) {
                     int r = job.isSupported(d);
                     worst = std::max(worst, r == 0 ? 0 : 1);
-                    if (json_) out.push_back({{"device", d}, {"result", r}, {"supported", r == 0}});
-                    else std::cout << "  " << d << ": " << (r == 0 ? "supported" : "not supported") << " (result " << r << ")\n";
+                    if (json_)
+                        out.push_back({{"device", d}, {"result", r}, {"supported", r == 0}});
+                    else
+                        std::cout << "  " << d << ": " << (r == 0 ? "supported" : "not supported") << " (result " << r
+                                  << ")\n";
                 }
                 if (json_) std::cout << out.dump(2) << "\n";
                 return worst;
@@ -519,7 +538,8 @@ void HostCli::addTools(CLI::App& app) {
     demo->add_flag("--verbose", demo_.verbose, "Print the item tables of every step");
     demo->add_flag("--virtual-time", demo_.virtualTime,
                    "Run the plug-in's fixed waits on virtual time (well under a second instead of about 16 s)");
-    demo->add_flag("--keep", demo_.keep, "Leave the work directory (logs, settings, job state) after a demo that passed");
+    demo->add_flag("--keep", demo_.keep,
+                   "Leave the work directory (logs, settings, job state) after a demo that passed");
     demo->callback([this] {
         action_ = [this] {
             demo_.pluginPath = pluginPath_;
@@ -529,8 +549,9 @@ void HostCli::addTools(CLI::App& app) {
 }
 
 int HostCli::run(int argc, char** argv) {
-    CLI::App app{"korvan-host: the host framework stand-in. Keeps the job state in a file, loads "
-                 "libZYKorvanSnap.so and drives its entry points."};
+    CLI::App app{
+        "korvan-host: the host framework stand-in. Keeps the job state in a file, loads "
+        "libZYKorvanSnap.so and drives its entry points."};
     app.add_option("--state", statePath_, "Job state file (JSON)")->capture_default_str();
     app.add_option("--plugin", pluginPath_, "Path of libZYKorvanSnap.so (default: ../lib next to this program)");
     app.add_flag("--json", json_, "Print machine-readable JSON instead of tables");

@@ -8,9 +8,7 @@ using namespace ZYProvKorvan;
 
 extern "C" {
 
-ZYSO_EXPORT void zyso_sProvVersion(short* major, short* minor, short* revision) {
-    provVersion(major, minor, revision);
-}
+ZYSO_EXPORT void zyso_sProvVersion(short* major, short* minor, short* revision) { provVersion(major, minor, revision); }
 
 ZYSO_EXPORT int zyso_createLUNs(ZYSO::LUNInfo** luns, short count, ZYSO::ZYOSUtil* osUtil) {
     return provEntry(ZY_KRVN_PROV_OP_CREATE, luns, count, osUtil);
@@ -33,8 +31,5 @@ ZYSO_EXPORT int zyso_unmapLUNs(ZYSO::LUNInfo** luns, short count, ZYSO::ZYOSUtil
 }
 
 // Resolving disks to users is not offered by this array: always a failure, nothing touched.
-ZYSO_EXPORT int zyso_resolveLunsToUsers(ZYSO::LUNInfo**, short, ZYSO::ZYOSUtil*) {
-    return 1;
-}
-
+ZYSO_EXPORT int zyso_resolveLunsToUsers(ZYSO::LUNInfo**, short, ZYSO::ZYOSUtil*) { return 1; }
 }

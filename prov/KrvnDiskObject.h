@@ -30,12 +30,12 @@ public:
     ZYSO::LUNInfo* lunInfo = nullptr;   // the host item; not owned
     std::vector<KrvnMapInfo> mapInfos;  // hosts of a map or unmap request
     std::string diskName;
-    std::string diskType;               // "BLOCK" once filled
-    std::string sizeUnit;               // "GB" once filled
+    std::string diskType;  // "BLOCK" once filled
+    std::string sizeUnit;  // "GB" once filled
     std::string description;
-    std::string targetIQN;              // the disk's iSCSI target on the storage proxy
-    int64_t size = 0;                   // bytes as read from the host, then whole GB
-    int64_t scsiSerial = 0;             // SCSI serial number of the disk's LUN
+    std::string targetIQN;   // the disk's iSCSI target on the storage proxy
+    int64_t size = 0;        // bytes as read from the host, then whole GB
+    int64_t scsiSerial = 0;  // SCSI serial number of the disk's LUN
     int32_t blockSize = ZY_KRVN_PROV_DISK_CREATE_BLOCK_SIZE_DEFAULT;
     int32_t replicationFactor = ZY_KRVN_PROV_DISK_CREATE_RF_DEFAULT;
     bool isDeduped = true;

@@ -8,10 +8,10 @@
 namespace ZYProvKorvan {
 
 struct KrvnMapInfo {
-    std::string hostName;                 // "hostname"
-    std::string hostOS;                   // "hostos"
-    std::vector<std::string> endpoints;   // initiator names, from "endpoints"[i]."endpoint"
-    short protocol = 0;                   // 3 iSCSI, 4 FC, 5 NFS, 0 absent or anything else
+    std::string hostName;                // "hostname"
+    std::string hostOS;                  // "hostos"
+    std::vector<std::string> endpoints;  // initiator names, from "endpoints"[i]."endpoint"
+    short protocol = 0;                  // 3 iSCSI, 4 FC, 5 NFS, 0 absent or anything else
 
     void reset() { *this = KrvnMapInfo(); }
     // The log form: "Host details - < Host name-[..] Host OS-[..] Protocol-[..] EndPoints-[..] >".

@@ -27,7 +27,7 @@ int readItemText(ZYSO::LUNInfo* item, ItemTextGetter getter, std::string& out) {
     unsigned short length = ZY_KRVN_PROV_ITEM_TEXT_LEN;
     int rc = (item->*getter)(buffer, &length);
     if (rc == 0) out.assign(buffer, strnlen(buffer, sizeof(buffer)));
-    explicit_bzero(buffer, sizeof(buffer));   // the same buffer carries the stored password
+    explicit_bzero(buffer, sizeof(buffer));  // the same buffer carries the stored password
     return rc;
 }
 
@@ -74,17 +74,14 @@ bool readMapHost(const JsonValue& host, KrvnMapInfo& info) {
 
 }  // namespace
 
-KrvnProvCtx::KrvnProvCtx(ZYSO::ZYOSUtil* osUtil, long, int op)
-    : KrvnCommonCtx(osUtil), opType(static_cast<int16_t>(op)) {}
+KrvnProvCtx::KrvnProvCtx(ZYSO::ZYOSUtil* util, long, int op) : KrvnCommonCtx(util), opType(static_cast<int16_t>(op)) {}
 
 KrvnProvCtx::~KrvnProvCtx() {
     for (auto& entry : disks) delete entry.second;
     disks.clear();
 }
 
-ZYSO::LUNInfo* KrvnProvCtx::firstItem() const {
-    return disks.empty() ? nullptr : disks.begin()->second->lunInfo;
-}
+ZYSO::LUNInfo* KrvnProvCtx::firstItem() const { return disks.empty() ? nullptr : disks.begin()->second->lunInfo; }
 
 int KrvnProvCtx::initialize(ZYSO::LUNInfo** items, short count) {
     log(ZY_KRVN_LOGLVL_SNAP_OP_START, "%s", ZY_KRVN_PROV_LOG_INIT_CTX);
@@ -119,8 +116,7 @@ int KrvnProvCtx::validateInputParams(ZYSO::LUNInfo** items, short count) {
         rc = fail(ZY_KRVN_ERR_INVALID_COUNT, CWqString::Format(ZY_KRVN_PROV_ERR_DISK_COUNT, {count}),
                   ZY_KRVN_PROV_LOG_INPUT_LIST_INVALID);
     } else if (items == nullptr) {
-        rc = fail(ZY_KRVN_ERR_DISK_LIST, ZY_KRVN_PROV_ERR_EMPTY_DISK_LIST,
-                  ZY_KRVN_PROV_LOG_INPUT_OBJ_INVALID_NO_STOP);
+        rc = fail(ZY_KRVN_ERR_DISK_LIST, ZY_KRVN_PROV_ERR_EMPTY_DISK_LIST, ZY_KRVN_PROV_LOG_INPUT_OBJ_INVALID_NO_STOP);
     } else {
         for (short i = 0; i < count; ++i) {
             if (items[i] != nullptr) continue;
@@ -327,8 +323,7 @@ int KrvnProvCtx::readArrayConfigs() {
     }
     if (found(ZY_KRVN_PROV_CFG_SERVER_PORT)) {
         if (!value.empty()) configs.serverPort = configNumber(value);
-        log(ZY_KRVN_LOGLVL_SNAP_OP_START, ZY_KRVN_PROV_LOG_CFG_VALUE, ZY_KRVN_PROV_CFG_SERVER_PORT,
-            configs.serverPort);
+        log(ZY_KRVN_LOGLVL_SNAP_OP_START, ZY_KRVN_PROV_LOG_CFG_VALUE, ZY_KRVN_PROV_CFG_SERVER_PORT, configs.serverPort);
     } else {
         configs.serverPort = configs.useHttps ? ZY_KRVN_PROV_PORT_HTTPS : ZY_KRVN_PROV_PORT_HTTP;
     }
@@ -368,8 +363,8 @@ KrvnDisk KrvnProvCtx::getDiskParams(const KrvnDiskObject* disk) const {
     record.encryption = disk->isEncrypted;
     record.blockSize = disk->blockSize;
     // The record's field is 16 bits: an out-of-range setting is clamped, never wrapped.
-    record.replicationFactor = static_cast<int16_t>(
-        std::min<int32_t>(std::max<int32_t>(disk->replicationFactor, INT16_MIN), INT16_MAX));
+    record.replicationFactor =
+        static_cast<int16_t>(std::min<int32_t>(std::max<int32_t>(disk->replicationFactor, INT16_MIN), INT16_MAX));
     record.description = disk->description;
     return record;
 }

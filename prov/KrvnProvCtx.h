@@ -40,8 +40,8 @@ public:
     // The record the create and resize requests take.
     ZYKorvanCommon::KrvnDisk getDiskParams(const KrvnDiskObject* disk) const;
 
-    ZYSO::LUNInfo** luns = nullptr;              // the host's array; not owned
-    std::map<long, KrvnDiskObject*> disks;        // owned; key getLunId()
+    ZYSO::LUNInfo** luns = nullptr;         // the host's array; not owned
+    std::map<long, KrvnDiskObject*> disks;  // owned; key getLunId()
     int32_t diskCount = 0;
     int16_t opType = 0;
     std::string localHostName;

@@ -154,7 +154,8 @@ int KrvnProvUtils::getTargetIQNs() {
         prov->log(ZY_KRVN_LOGLVL_SNAP_OP_END, ZY_KRVN_PROV_LOG_IQNS_DONE, proxy.c_str());
         return 0;
     }
-    return prov->fail(ZY_KRVN_ERR_OPERATION_FAILED, CWqString::Format(ZY_KRVN_PROV_ERR_IQNS, {found, prov->disks.size()}),
+    return prov->fail(ZY_KRVN_ERR_OPERATION_FAILED,
+                      CWqString::Format(ZY_KRVN_PROV_ERR_IQNS, {found, prov->disks.size()}),
                       ZY_KRVN_PROV_LOG_PREFIX_ONLY);
 }
 
@@ -170,7 +171,8 @@ int KrvnProvUtils::checkForMappedDevices(const std::vector<std::string>& devices
         KrvnDiskObject* match = nullptr;
         for (auto& entry : prov->disks) {
             KrvnDiskObject& disk = *entry.second;
-            if (read == DeviceSerial::Read && itemStatus(disk) != ZY_KRVN_PROV_STATUS_MAP_OK && disk.scsiSerial == serial) {
+            if (read == DeviceSerial::Read && itemStatus(disk) != ZY_KRVN_PROV_STATUS_MAP_OK &&
+                disk.scsiSerial == serial) {
                 match = &disk;
                 break;
             }
@@ -284,8 +286,8 @@ int KrvnProvUtils::removeUnusedLUNs(const KrvnDiskObject& disk, const std::vecto
                                     const std::vector<std::string>& proxies) {
     for (const std::string& proxy : proxies) {
         prov->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_PROV_LOG_UNMAP_CHECK_PROXY, disk.diskName.c_str(), proxy.c_str());
-        auto record = std::find_if(access.begin(), access.end(),
-                                   [&](const KrvnAccessInfo& a) { return a.host == proxy; });
+        auto record =
+            std::find_if(access.begin(), access.end(), [&](const KrvnAccessInfo& a) { return a.host == proxy; });
         if (record == access.end()) {
             prov->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_PROV_LOG_UNMAP_PROXY_GONE, proxy.c_str(), disk.diskName.c_str());
         } else if (record->initiators.empty()) {

@@ -6,7 +6,7 @@ namespace ZYProvKorvan {
 
 using namespace ZYKorvanCommon;
 
-KrvnProvUtils::KrvnProvUtils(KrvnProvCtx* ctx) : KrvnCommonUtils(ctx), prov(ctx) {}
+KrvnProvUtils::KrvnProvUtils(KrvnProvCtx* context) : KrvnCommonUtils(context), prov(context) {}
 
 KrvnProvUtils::~KrvnProvUtils() = default;
 
@@ -43,18 +43,28 @@ int KrvnProvUtils::walkDisks(const DiskWalk& walk) {
 
 int KrvnProvUtils::create_vDisks() {
     static const DiskWalk create = {
-        ZY_KRVN_PROV_LOG_CREATE_START, ZY_KRVN_PROV_LOG_CREATE_DISK, ZY_KRVN_PROV_LOG_CREATE_OK,
-        ZY_KRVN_PROV_LOG_CREATE_DONE,  ZY_KRVN_PROV_STATUS_CREATE_FAILED, ZY_KRVN_PROV_STATUS_CREATE_OK,
-        true,                          &KrvnCommonUtils::rest_createDisk,
+        ZY_KRVN_PROV_LOG_CREATE_START,
+        ZY_KRVN_PROV_LOG_CREATE_DISK,
+        ZY_KRVN_PROV_LOG_CREATE_OK,
+        ZY_KRVN_PROV_LOG_CREATE_DONE,
+        ZY_KRVN_PROV_STATUS_CREATE_FAILED,
+        ZY_KRVN_PROV_STATUS_CREATE_OK,
+        true,
+        &KrvnCommonUtils::rest_createDisk,
     };
     return walkDisks(create);
 }
 
 int KrvnProvUtils::resize_vDisks() {
     static const DiskWalk resize = {
-        ZY_KRVN_PROV_LOG_RESIZE_START, ZY_KRVN_PROV_LOG_RESIZE_DISK, ZY_KRVN_PROV_LOG_RESIZE_OK,
-        ZY_KRVN_PROV_LOG_RESIZE_DONE,  ZY_KRVN_PROV_STATUS_RESIZE_FAILED, ZY_KRVN_PROV_STATUS_RESIZE_OK,
-        false,                         &KrvnCommonUtils::rest_resizeDisk,
+        ZY_KRVN_PROV_LOG_RESIZE_START,
+        ZY_KRVN_PROV_LOG_RESIZE_DISK,
+        ZY_KRVN_PROV_LOG_RESIZE_OK,
+        ZY_KRVN_PROV_LOG_RESIZE_DONE,
+        ZY_KRVN_PROV_STATUS_RESIZE_FAILED,
+        ZY_KRVN_PROV_STATUS_RESIZE_OK,
+        false,
+        &KrvnCommonUtils::rest_resizeDisk,
     };
     return walkDisks(resize);
 }
@@ -88,7 +98,8 @@ int KrvnProvUtils::delete_vDisks() {
         // A cluster answer that leaves a disk unconfirmed without an error of its own must not
         // reach the host as a failure without a reason.
         if (failures > 0 && rc == 0) {
-            prov->fail(ZY_KRVN_ERR_OPERATION_FAILED, ZY_KRVN_PROV_ERR_DELETE_SOME, {ZY_KRVN_PROV_LOG_ERROR, KrvnLogArgs::CodeText, ZY_KRVN_LOGLVL_DETAIL});
+            prov->fail(ZY_KRVN_ERR_OPERATION_FAILED, ZY_KRVN_PROV_ERR_DELETE_SOME,
+                       {ZY_KRVN_PROV_LOG_ERROR, KrvnLogArgs::CodeText, ZY_KRVN_LOGLVL_DETAIL});
         }
     }
     prov->log(ZY_KRVN_LOGLVL_SNAP_OP_START, ZY_KRVN_PROV_LOG_DELETE_DONE, prov->disks.size());
@@ -117,13 +128,14 @@ int KrvnProvUtils::deleteOneByOne(const std::map<std::string, bool>& group) {
             prov->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_PROV_LOG_DELETE_ONE_OK, disk.diskName.c_str());
             setItemStatus(disk, ZY_KRVN_PROV_STATUS_DELETE_OK);
         } else {
-            failures.keep(*prov);   // a later "not found" answer must not replace this disk's reason
+            failures.keep(*prov);  // a later "not found" answer must not replace this disk's reason
             prov->resetError();
         }
     }
     if (failures.count() > 0) {
         failures.restore(*prov);
-        prov->fail(ZY_KRVN_ERR_OPERATION_FAILED, ZY_KRVN_PROV_ERR_DELETE_SOME, {ZY_KRVN_PROV_LOG_ERROR, KrvnLogArgs::CodeText, ZY_KRVN_LOGLVL_DETAIL});
+        prov->fail(ZY_KRVN_ERR_OPERATION_FAILED, ZY_KRVN_PROV_ERR_DELETE_SOME,
+                   {ZY_KRVN_PROV_LOG_ERROR, KrvnLogArgs::CodeText, ZY_KRVN_LOGLVL_DETAIL});
     }
     return failures.count();
 }

@@ -17,7 +17,7 @@ namespace ZYProvKorvan {
 
 class KrvnProvUtils : public ZYKorvanCommon::KrvnCommonUtils {
 public:
-    explicit KrvnProvUtils(KrvnProvCtx* ctx);
+    explicit KrvnProvUtils(KrvnProvCtx* context);
     ~KrvnProvUtils() override;
 
     int create_vDisks();
@@ -53,22 +53,22 @@ protected:
     int discoverMappedDevices(const std::vector<std::string>& initiators, unsigned long& found);
     int unmapDisk(KrvnDiskObject& disk, std::vector<std::string>& initiators, std::vector<std::string>& devices);
     int unmapInitiator(KrvnDiskObject& disk, const std::string& initiator,
-                       const std::vector<ZYKorvanCommon::KrvnAccessInfo>& access,
-                       std::vector<std::string>& proxies, std::vector<std::string>& initiators);
+                       const std::vector<ZYKorvanCommon::KrvnAccessInfo>& access, std::vector<std::string>& proxies,
+                       std::vector<std::string>& initiators);
     int removeUnusedLUNs(const KrvnDiskObject& disk, const std::vector<ZYKorvanCommon::KrvnAccessInfo>& access,
                          const std::vector<std::string>& proxies);
     // A fresh access list. A disk the cluster no longer has is marked unmapped: 0 with gone set.
-    int readAccessList(KrvnDiskObject& disk, const char* logFormat,
-                       std::vector<ZYKorvanCommon::KrvnAccessInfo>& access, bool& gone);
+    int readAccessList(KrvnDiskObject& disk, const char* logFormat, std::vector<ZYKorvanCommon::KrvnAccessInfo>& access,
+                       bool& gone);
     void markUnmapped(KrvnDiskObject& disk, const char* logFormat);
     void sleepRetryInterval();
 
     static short itemStatus(const KrvnDiskObject& disk);
     void setItemStatus(const KrvnDiskObject& disk, short status);
 
-    KrvnProvCtx* prov;                                   // not owned
-    ZYKorvanCommon::KrvnIscsiModuleScope moduleScope{*this};   // loaded by map and unmap
-    std::map<std::string, std::vector<ZYKorvanCommon::KrvnSCSITarget>> targetCache;   // unmap
+    KrvnProvCtx* prov;                                                               // not owned
+    ZYKorvanCommon::KrvnIscsiModuleScope moduleScope{*this};                         // loaded by map and unmap
+    std::map<std::string, std::vector<ZYKorvanCommon::KrvnSCSITarget>> targetCache;  // unmap
 };
 
 }  // namespace ZYProvKorvan

@@ -51,7 +51,8 @@ inline constexpr char ZY_KRVN_PROV_ERR_EMPTY_DISK_INFO[] = "Empty disk info at i
 inline constexpr char ZY_KRVN_PROV_LOG_INPUT_OBJ_INVALID[] = "KRVN  Input internal object validation failed [%d:%s].";
 inline constexpr char ZY_KRVN_PROV_LOG_INPUT_LIST_INVALID[] = "KRVN  Input disk list validation failed [%d:%s].";
 // The null-array line of the host's log has no full stop; kept as the host's tools expect it.
-inline constexpr char ZY_KRVN_PROV_LOG_INPUT_OBJ_INVALID_NO_STOP[] = "KRVN  Input internal object validation failed [%d:%s]";
+inline constexpr char ZY_KRVN_PROV_LOG_INPUT_OBJ_INVALID_NO_STOP[] =
+    "KRVN  Input internal object validation failed [%d:%s]";
 
 // ---- Context -------------------------------------------------------------------------------
 inline constexpr char ZY_KRVN_PROV_LOG_INIT_CTX[] = "KRVN  Initializing context object...";
@@ -65,7 +66,8 @@ inline constexpr char ZY_KRVN_PROV_LOG_OP_FAILED[] = "KRVN  Provisioning operati
 
 inline constexpr char ZY_KRVN_PROV_ERR_DISK_NAME[] = "Failed to get disk name for the device-[{1}]";
 inline constexpr char ZY_KRVN_PROV_ERR_DISK_SIZE[] = "Failed to get disk size for the device-[{1}]";
-inline constexpr char ZY_KRVN_PROV_ERR_INVALID_SIZE[] = "Invalid disk size-[{1}] for the device-[{2}]. Expecting size-[1 GB] or more";
+inline constexpr char ZY_KRVN_PROV_ERR_INVALID_SIZE[] =
+    "Invalid disk size-[{1}] for the device-[{2}]. Expecting size-[1 GB] or more";
 
 inline constexpr char ZY_KRVN_PROV_DISK_SIZE_UNIT_GB[] = "GB";
 inline constexpr char ZY_KRVN_PROV_DISK_TYPE_BLOCK[] = "BLOCK";
@@ -88,7 +90,8 @@ constexpr std::size_t ZY_KRVN_PROV_INIT_INFO_MAX_LEN = 1024 * 1024;
 
 inline constexpr char ZY_KRVN_PROV_ERR_INIT_INFO_GET[] = "Unable to get initiator information from disk object.";
 inline constexpr char ZY_KRVN_PROV_ERR_INIT_INFO_INVALID[] = "Got invalid initiator information from disk object.";
-inline constexpr char ZY_KRVN_PROV_ERR_INIT_INFO_EMPTY[] = "Unable to get initiator information from [{1}] to map the Disks";
+inline constexpr char ZY_KRVN_PROV_ERR_INIT_INFO_EMPTY[] =
+    "Unable to get initiator information from [{1}] to map the Disks";
 inline constexpr char ZY_KRVN_PROV_ERR_INIT_INFO_PARSE[] = "Unable to parse initiator information fom [{1}]";
 
 inline constexpr char ZY_KRVN_PROV_INIT_LIST_FIELD_HOSTS[] = "hosts";
@@ -113,7 +116,8 @@ inline constexpr char ZY_KRVN_PROV_LOG_ARRAY_DETAILS[] = "KRVN  Getting details 
 inline constexpr char ZY_KRVN_PROV_LOG_ARRAY_DETAILS_DONE[] = "KRVN  Getting details from input disk object... - done";
 inline constexpr char ZY_KRVN_PROV_LOG_GOT_CLUSTER[] = "KRVN >>  Got cluster details [%s:%s]..";
 inline constexpr char ZY_KRVN_PROV_ERR_CLUSTER_NAME[] = "Failed to get cluster name from the disk info";
-inline constexpr char ZY_KRVN_PROV_ERR_CONTROL_HOST[] = "Failed to get cluster control host information from the disk info";
+inline constexpr char ZY_KRVN_PROV_ERR_CONTROL_HOST[] =
+    "Failed to get cluster control host information from the disk info";
 inline constexpr char ZY_KRVN_PROV_ERR_USER_NAME[] = "Failed to get user name details from the disk info";
 inline constexpr char ZY_KRVN_PROV_ERR_PASSWORD[] = "Failed to get cluster password information from the disk info";
 inline constexpr char ZY_KRVN_PROV_ERR_DECRYPT[] = "Failed to decrypt cluster credential";
@@ -156,8 +160,10 @@ inline constexpr char ZY_KRVN_PROV_LOG_RESIZE_DONE[] = "KRVN  Going to resize [%
 inline constexpr char ZY_KRVN_PROV_LOG_DELETE_START[] = "KRVN  Going to delete [%zu] Disks...";
 inline constexpr char ZY_KRVN_PROV_LOG_DELETE_ADD[] = "KRVN  Adding disk-[%s] to delete list..";
 inline constexpr char ZY_KRVN_PROV_LOG_DELETE_OK[] = "KRVN >>  Successfully deleted disk-[%s]";
-inline constexpr char ZY_KRVN_PROV_LOG_DELETE_GROUP_FAILED[] = "KRVN  Group deletion of disks failed. Trying to individually delete the disks..";
-inline constexpr char ZY_KRVN_PROV_LOG_DELETE_NOT_FOUND[] = "KRVN >>  Disk-[%s] not found on cluster. Marking the disk as successfully deleted..";
+inline constexpr char ZY_KRVN_PROV_LOG_DELETE_GROUP_FAILED[] =
+    "KRVN  Group deletion of disks failed. Trying to individually delete the disks..";
+inline constexpr char ZY_KRVN_PROV_LOG_DELETE_NOT_FOUND[] =
+    "KRVN >>  Disk-[%s] not found on cluster. Marking the disk as successfully deleted..";
 inline constexpr char ZY_KRVN_PROV_LOG_DELETE_ONE_OK[] = "KRVN >>  Successfully deleted the disk-[%s]..";
 inline constexpr char ZY_KRVN_PROV_ERR_DELETE_SOME[] = "One or more disks failed to delete";
 inline constexpr char ZY_KRVN_PROV_LOG_ERROR[] = "KRVN  Error-[%d:%s]";
@@ -185,32 +191,44 @@ inline constexpr char ZY_KRVN_PROV_LOG_HASH_DONE[] = "KRVN  Going to get cluster
 
 inline constexpr char ZY_KRVN_PROV_LOG_IQNS_START[] = "KRVN  Going to get target IQNs using storage proxy-[%s]..";
 inline constexpr char ZY_KRVN_PROV_LOG_IQNS_DONE[] = "KRVN  Going to get target IQNs using storage proxy-[%s].. - done";
-inline constexpr char ZY_KRVN_PROV_ERR_IQNS[] = "Failed to find target IQN for one or more disk. Found only [{1}] out of [{2}]";
+inline constexpr char ZY_KRVN_PROV_ERR_IQNS[] =
+    "Failed to find target IQN for one or more disk. Found only [{1}] out of [{2}]";
 inline constexpr char ZY_KRVN_PROV_LOG_PREFIX_ONLY[] = "KRVN  ";
 
 inline constexpr char ZY_KRVN_PROV_LOG_BANNER[] = "KRVN  ************************************************************";
-inline constexpr char ZY_KRVN_PROV_LOG_DEVICE_MATCH[] = "KRVN >>  SCSI inquiry on device-[%s] done. It is associated with disk-[%s]..";
-inline constexpr char ZY_KRVN_PROV_LOG_DEVICE_NO_MATCH[] = "KRVN  SCSI inquiry on device-[%s] done. It is not associated with any of the disks in current map request..";
-inline constexpr char ZY_KRVN_PROV_LOG_NOT_ALL_FOUND[] = "KRVN  Not all devices are found. Total - [%zu], Found - [%zu]";
+inline constexpr char ZY_KRVN_PROV_LOG_DEVICE_MATCH[] =
+    "KRVN >>  SCSI inquiry on device-[%s] done. It is associated with disk-[%s]..";
+inline constexpr char ZY_KRVN_PROV_LOG_DEVICE_NO_MATCH[] =
+    "KRVN  SCSI inquiry on device-[%s] done. It is not associated with any of the disks in current map request..";
+inline constexpr char ZY_KRVN_PROV_LOG_NOT_ALL_FOUND[] =
+    "KRVN  Not all devices are found. Total - [%zu], Found - [%zu]";
 // A map that ends without every device must still tell the host why.
 
 inline constexpr char ZY_KRVN_PROV_LOG_UNMAP_START[] = "KRVN  Going to unmap [%zu] disks...";
-inline constexpr char ZY_KRVN_PROV_LOG_UNMAP_GONE[] = "KRVN >>  Disk-[%s] is not available as it is [%s]. Marking unmap as successful..";
+inline constexpr char ZY_KRVN_PROV_LOG_UNMAP_GONE[] =
+    "KRVN >>  Disk-[%s] is not available as it is [%s]. Marking unmap as successful..";
 inline constexpr char ZY_KRVN_PROV_TEXT_DELETED[] = "deleted";
 inline constexpr char ZY_KRVN_PROV_TEXT_MARKED_DELETE[] = "marked for delete";
 inline constexpr char ZY_KRVN_PROV_LOG_UNMAP_GET_ACCESS[] = "KRVN  Going to get access list for disk-[%s]";
-inline constexpr char ZY_KRVN_PROV_LOG_UNMAP_NOT_FOUND[] = "KRVN >>  Disk-[%s] is not found. Marking unmap as successful...";
+inline constexpr char ZY_KRVN_PROV_LOG_UNMAP_NOT_FOUND[] =
+    "KRVN >>  Disk-[%s] is not found. Marking unmap as successful...";
 inline constexpr char ZY_KRVN_PROV_LOG_UNMAP_ACCESS_COUNT[] = "KRVN >>  Got [%zu] access list for disk-[%s]";
-inline constexpr char ZY_KRVN_PROV_LOG_UNMAP_NO_MAPPINGS[] = "KRVN >>  Disk-[%s] doesn't have any mappings. Marking unmap as successful...";
+inline constexpr char ZY_KRVN_PROV_LOG_UNMAP_NO_MAPPINGS[] =
+    "KRVN >>  Disk-[%s] doesn't have any mappings. Marking unmap as successful...";
 inline constexpr char ZY_KRVN_PROV_LOG_UNMAP_FROM[] = "KRVN  Going to unmap %s from %s";
-inline constexpr char ZY_KRVN_PROV_LOG_UNMAP_NO_ACCESS[] = "KRVN >>  Host-[%s] access not present for disk-[%s]. Marking unmap as successful...";
+inline constexpr char ZY_KRVN_PROV_LOG_UNMAP_NO_ACCESS[] =
+    "KRVN >>  Host-[%s] access not present for disk-[%s]. Marking unmap as successful...";
 inline constexpr char ZY_KRVN_PROV_LOG_UNMAP_FOUND_IQN[] = "KRVN >>  Found target IQN-[%s] for disk-[%s]...";
 inline constexpr char ZY_KRVN_PROV_LOG_UNMAP_INITIATOR_OK[] = "KRVN >>  Unmapped disk-[%s] from host-[%s]...";
 inline constexpr char ZY_KRVN_PROV_LOG_UNMAP_LATEST_ACCESS[] = "KRVN  Going to get latest access list for disk-[%s]";
-inline constexpr char ZY_KRVN_PROV_LOG_UNMAP_CHECK_PROXY[] = "KRVN  Going to check and remove [%s] from storage proxy-[%s]";
-inline constexpr char ZY_KRVN_PROV_LOG_UNMAP_PROXY_GONE[] = "KRVN  Storage proxy-[%s] already removed for the disk-[%s]";
+inline constexpr char ZY_KRVN_PROV_LOG_UNMAP_CHECK_PROXY[] =
+    "KRVN  Going to check and remove [%s] from storage proxy-[%s]";
+inline constexpr char ZY_KRVN_PROV_LOG_UNMAP_PROXY_GONE[] =
+    "KRVN  Storage proxy-[%s] already removed for the disk-[%s]";
 inline constexpr char ZY_KRVN_PROV_LOG_UNMAP_LUN_REMOVED[] = "KRVN >>  Removed disk-[%s] from storage proxy-[%s]";
-inline constexpr char ZY_KRVN_PROV_LOG_UNMAP_PROXY_IN_USE[] = "KRVN >>  The disk-[%s] is still connected to [%zu] initiators via storage proxy-[%s]. Will not remove the storage proxy connection..";
+inline constexpr char ZY_KRVN_PROV_LOG_UNMAP_PROXY_IN_USE[] =
+    "KRVN >>  The disk-[%s] is still connected to [%zu] initiators via storage proxy-[%s]. Will not remove the storage "
+    "proxy connection..";
 inline constexpr char ZY_KRVN_PROV_LOG_UNMAP_DISK_OK[] = "KRVN >>  Successfully unmapped disk-[%s] from [%zu] hosts...";
 inline constexpr char ZY_KRVN_PROV_LOG_UNMAP_DONE[] = "KRVN  Going to unmap [%zu] disks... - done";
 

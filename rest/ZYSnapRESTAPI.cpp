@@ -15,18 +15,29 @@ enum KrvnRequestKind : int { KIND_GET = 0, KIND_POST = 1, KIND_PUT = 2, KIND_DEL
 
 bool wrapperTypeOf(int kind, _http_req_type_& type) {
     switch (kind) {
-    case KIND_GET: type = ZY_HTTP_REQ_GET; return true;
-    case KIND_POST: type = ZY_HTTP_REQ_POST; return true;
-    case KIND_PUT: type = ZY_HTTP_REQ_PUT; return true;
-    case KIND_DELETE: type = ZY_HTTP_REQ_DELETE; return true;
-    case KIND_PATCH: type = ZY_HTTP_REQ_PATCH; return true;
-    default: return false;
+        case KIND_GET:
+            type = ZY_HTTP_REQ_GET;
+            return true;
+        case KIND_POST:
+            type = ZY_HTTP_REQ_POST;
+            return true;
+        case KIND_PUT:
+            type = ZY_HTTP_REQ_PUT;
+            return true;
+        case KIND_DELETE:
+            type = ZY_HTTP_REQ_DELETE;
+            return true;
+        case KIND_PATCH:
+            type = ZY_HTTP_REQ_PATCH;
+            return true;
+        default:
+            return false;
     }
 }
 
 bool isUnreserved(unsigned char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
-           c == '.' || c == '_' || c == '~';
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
+           c == '_' || c == '~';
 }
 
 // The content type announces a form body, and the cluster decodes it as one: a '+', '%' or
@@ -54,8 +65,7 @@ std::string formEncodeBody(const std::string& body) {
 }  // namespace
 
 ZYSnapRESTAPI::ZYSnapRESTAPI()
-    : logger(nullptr), curlLib(nullptr), logging(false), connecting(false), libInitialized(false),
-      connected(false) {
+    : logger(nullptr), curlLib(nullptr), logging(false), connecting(false), libInitialized(false), connected(false) {
     reset();
     curlLib = new ZYLibCurl();
 }
@@ -185,8 +195,7 @@ bool ZYSnapRESTAPI::sendReq(int kind, const std::string& relURL, const std::stri
     const char* text = curlLib->GetHttpResponse(length, false);
     if (!text || length == 0) {
         if (logger)
-            logger->debugLvl(ZY_KRVN_LOGLVL_ERROR, ZY_KRVN_LOG_REST_EMPTY_RESPONSE, url.c_str(),
-                             maskedRequest.c_str());
+            logger->debugLvl(ZY_KRVN_LOGLVL_ERROR, ZY_KRVN_LOG_REST_EMPTY_RESPONSE, url.c_str(), maskedRequest.c_str());
     } else {
         response.assign(text, length);
     }

@@ -25,10 +25,13 @@ inline constexpr char ZY_KRVN_REST_AUTH_FAILED[] =
 inline constexpr char ZY_KRVN_LOG_REST_URL[] = "KRVN  Computed URL-[%s] to send the request.";
 inline constexpr char ZY_KRVN_LOG_REST_HDR_ACCEPT_FAILED[] = "KRVN  Failed to set CURL HTTPHEADER header - accept.";
 inline constexpr char ZY_KRVN_LOG_REST_INIT_FAILED[] = "KRVN  KRVN  Failed to initialize CURL library.";
-inline constexpr char ZY_KRVN_LOG_REST_NOT_CONNECTED[] = "KRVN  Error: Connect module has to be called before making any queries.";
+inline constexpr char ZY_KRVN_LOG_REST_NOT_CONNECTED[] =
+    "KRVN  Error: Connect module has to be called before making any queries.";
 inline constexpr char ZY_KRVN_LOG_REST_UNSUPPORTED_KIND[] = "KRVN  Unsupported request type [%d]";
-inline constexpr char ZY_KRVN_LOG_REST_SEND_FAILED[] = "KRVN  Error while processing the request. URL-[ %s ] Request-[ %s ]";
-inline constexpr char ZY_KRVN_LOG_REST_EMPTY_RESPONSE[] = "KRVN  Empty response received for request. URL-[ %s ] Request-[ %s ]";
+inline constexpr char ZY_KRVN_LOG_REST_SEND_FAILED[] =
+    "KRVN  Error while processing the request. URL-[ %s ] Request-[ %s ]";
+inline constexpr char ZY_KRVN_LOG_REST_EMPTY_RESPONSE[] =
+    "KRVN  Empty response received for request. URL-[ %s ] Request-[ %s ]";
 inline constexpr char ZY_KRVN_LOG_REST_RESPONSE[] = "KRVN  Response for URL-[ %s ] Request-[ %s ] : <<%s>>";
 
 }  // namespace ZYKorvanCommon

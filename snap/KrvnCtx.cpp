@@ -1,6 +1,6 @@
 // KrvnCtx: input checks, per-item objects, array details and configuration of one call.
-#include "CWqString.h"
 #include "KrvnCtx.h"
+#include "CWqString.h"
 
 #include <memory>
 #include <string>
@@ -46,8 +46,7 @@ void setSnapStatus(ZYSO::SnapStatus keep, ZYSO::SnapStatus failed, ZYSO::SnapInf
         if (items[i] && items[i]->getStatus() != keep) items[i]->setStatus(failed);
 }
 
-KrvnCtx::KrvnCtx(ZYSO::ZYOSUtil* util, long long, int type)
-    : KrvnCommonCtx(util), opType(static_cast<int16_t>(type)) {}
+KrvnCtx::KrvnCtx(ZYSO::ZYOSUtil* util, long long, int type) : KrvnCommonCtx(util), opType(static_cast<int16_t>(type)) {}
 
 KrvnCtx::~KrvnCtx() {
     for (auto& entry : snapItems) delete entry.second;
@@ -77,7 +76,7 @@ int KrvnCtx::initialize(ZYSO::SnapInfo** items, int count) {
         auto obj = std::make_unique<KrvnSnapObject>();
         obj->snapInfo = items[i];
         KrvnSnapObject*& slot = snapItems[items[i]->getSnapId()];
-        delete slot;   // a repeated id: the later item takes the entry
+        delete slot;  // a repeated id: the later item takes the entry
         slot = obj.release();
     }
 
@@ -112,8 +111,7 @@ int KrvnCtx::validateInputParams(ZYSO::SnapInfo** items, int count) {
     for (int i = 0; i < count; ++i) {
         ZYSO::SnapInfo* item = items[i];
         if (!item)
-            return fail(ZY_KRVN_ERR_SNAP_LIST,
-                        CWqString::Format(ZY_KRVN_ERR_EMPTY_ITEM, {i, count}),
+            return fail(ZY_KRVN_ERR_SNAP_LIST, CWqString::Format(ZY_KRVN_ERR_EMPTY_ITEM, {i, count}),
                         ZY_KRVN_LOG_VALIDATE_OBJ_FAILED);
         if (opType == ZY_KRVN_SNAP_OP_PREPARE || item->getArrayNumber() >= 1) continue;
         if (opType == ZY_KRVN_SNAP_OP_DELETE) {
@@ -122,8 +120,7 @@ int KrvnCtx::validateInputParams(ZYSO::SnapInfo** items, int count) {
             item->setStatus(ZY_KRVN_SNAP_STATUS_DELETED);
             continue;
         }
-        return fail(ZY_KRVN_ERR_ITEM_ARRAY,
-                    CWqString::Format(ZY_KRVN_ERR_NO_ARRAY, {item->getSnapId()}),
+        return fail(ZY_KRVN_ERR_ITEM_ARRAY, CWqString::Format(ZY_KRVN_ERR_NO_ARRAY, {item->getSnapId()}),
                     ZY_KRVN_LOG_VALIDATE_OBJ_FAILED);
     }
     return 0;
@@ -248,8 +245,8 @@ void KrvnCtx::readAndSetArrayConfigs() {
         log(ZY_KRVN_LOGLVL_SNAP_OP_START, ZY_KRVN_LOG_CFG_DEFAULT_TEXT, ZY_KRVN_CFG_SECURE, "false");
     }
 
-    cfg.serverPort = readConfigInt(item, ZY_KRVN_CFG_PORT,
-                                   cfg.useHttps ? ZY_KRVN_HTTPS_PORT_DEFAULT : ZY_KRVN_HTTP_PORT_DEFAULT);
+    cfg.serverPort =
+        readConfigInt(item, ZY_KRVN_CFG_PORT, cfg.useHttps ? ZY_KRVN_HTTPS_PORT_DEFAULT : ZY_KRVN_HTTP_PORT_DEFAULT);
     log(ZY_KRVN_LOGLVL_SNAP_OP_START, ZY_KRVN_LOG_TEXT, cfg.getPrintString().c_str());
 }
 

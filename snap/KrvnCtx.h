@@ -56,16 +56,16 @@ constexpr int ZY_KRVN_TEST_MOUNT_FLAG = 0x8000;
 
 // The engine's view of one host item. Plain values plus the borrowed host item.
 struct KrvnSnapObject {
-    ZYSO::SnapInfo* snapInfo = nullptr;   // not owned
+    ZYSO::SnapInfo* snapInfo = nullptr;  // not owned
     std::string sourceDevice;
-    std::string sourceVDiskId;            // decimal SCSI serial of the source vDisk
+    std::string sourceVDiskId;  // decimal SCSI serial of the source vDisk
     std::string sourceVDiskName;
     std::string snapUUID;
-    std::string snapName;                 // snapshot name on the cluster
-    std::string snapTarget;               // iSCSI target IQN carrying the mapped clone
+    std::string snapName;    // snapshot name on the cluster
+    std::string snapTarget;  // iSCSI target IQN carrying the mapped clone
     std::string mountCloneName;
     int64_t cloneScsiSerial = 0;
-    int16_t snapState = 0;                // last map-time status set on the host item
+    int16_t snapState = 0;  // last map-time status set on the host item
     bool isVMware = false;
 
     void reset() { *this = KrvnSnapObject(); }
@@ -106,9 +106,7 @@ public:
                                  std::string& storageProxy);
 
     // The first object (lowest id), or null when there is none.
-    KrvnSnapObject* firstObject() const {
-        return snapItems.empty() ? nullptr : snapItems.begin()->second;
-    }
+    KrvnSnapObject* firstObject() const { return snapItems.empty() ? nullptr : snapItems.begin()->second; }
 
     // Fields, in their documented order.
     ZYSO::SnapInfo** snapItemsArray = nullptr;       // the host's array, not owned

@@ -52,7 +52,7 @@ int asLogInt(long long value) {
 
 // The first row of the proxy's LUN table that carries obj's clone, or end.
 std::vector<KrvnSCSITarget>::iterator findCloneTarget(std::vector<KrvnSCSITarget>& rows, KrvnSnapObject* obj,
-                                                       const std::string& proxy) {
+                                                      const std::string& proxy) {
     return std::find_if(rows.begin(), rows.end(), [&](const KrvnSCSITarget& row) {
         return isCloneOf(obj, row.lunId) && row.targetIqn.find(proxy) != std::string::npos;
     });
@@ -94,8 +94,8 @@ int readClone(KrvnUtils& utils, const std::string& name, KrvnDisk& disk, bool& a
 // Looks for a clone of an earlier map among the snapshot's clones. 0 with `reused` telling
 // whether one was taken, or the error of a lookup that failed for another reason than the
 // clone being (marked as) deleted.
-int reuseClone(KrvnUtils& utils, KrvnSnapObject* obj, const std::vector<std::string>& clones,
-                        const std::string& prefix, bool& reused, bool& anyFrozen) {
+int reuseClone(KrvnUtils& utils, KrvnSnapObject* obj, const std::vector<std::string>& clones, const std::string& prefix,
+               bool& reused, bool& anyFrozen) {
     KrvnCtx* kctx = utils.snapCtx();
     reused = false;
     // A test mount may only reuse its own numbered clone, never one whose number merely starts
@@ -179,8 +179,7 @@ int KrvnUtils::getHostInterfaces() {
     if (rc != 0) return rc;
     // The data path is iSCSI only: FC ports alone are of no use to a map.
     if (map->hostIqns.empty())
-        return kctx->fail(ZY_KRVN_ERR_OPERATION_FAILED,
-                          CWqString::Format(ZY_KRVN_MAP_NO_IFACES, {map->hostName}),
+        return kctx->fail(ZY_KRVN_ERR_OPERATION_FAILED, CWqString::Format(ZY_KRVN_MAP_NO_IFACES, {map->hostName}),
                           ZY_KRVN_MAP_FAILED_ERROR);
     return 0;
 }
@@ -190,10 +189,9 @@ int KrvnUtils::getHostInterfaces(KrvnMapCtx* map) {
     map->hostWwpns.clear();
     map->hostIqns.clear();
     if (kctx->osUtil == nullptr ||
-        !kctx->osUtil->getHostSCSIInterfaces(map->hostName.c_str(), kctx->arrayDetails.arrayId.c_str(),
-                                             map->hostWwpns, map->hostIqns))
-        return kctx->fail(ZY_KRVN_ERR_OPERATION_FAILED,
-                          CWqString::Format(ZY_KRVN_MAP_IFACES_FAILED, {map->hostName}),
+        !kctx->osUtil->getHostSCSIInterfaces(map->hostName.c_str(), kctx->arrayDetails.arrayId.c_str(), map->hostWwpns,
+                                             map->hostIqns))
+        return kctx->fail(ZY_KRVN_ERR_OPERATION_FAILED, CWqString::Format(ZY_KRVN_MAP_IFACES_FAILED, {map->hostName}),
                           ZY_KRVN_MAP_FAILED_ERROR);
 
     if (!map->hostWwpns.empty())
@@ -245,7 +243,7 @@ int KrvnUtils::checkAndTryiSCSITargetLogon(bool& allMapped) {
                 obj->snapTarget = row->targetIqn;
                 kctx->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_MAP_FOUND_TARGET, obj->snapTarget.c_str(),
                           obj->mountCloneName.c_str());
-                candidates.erase(row);   // one LUN serves one item
+                candidates.erase(row);  // one LUN serves one item
             }
         }
         if (obj->snapTarget.empty()) {
@@ -377,7 +375,8 @@ int KrvnUtils::waitForClonesToUnfreeze() {
         return 0;
     }
     const std::string sentence = CWqString::Format(ZY_KRVN_MAP_FROZEN, {count - unfrozen.size(), count, limit});
-    return kctx->fail(ZY_KRVN_ERR_OPERATION_FAILED, sentence, {ZY_KRVN_LOG_OP_FAILED_DASH, KrvnLogArgs::CodeText, ZY_KRVN_LOGLVL_DETAIL});
+    return kctx->fail(ZY_KRVN_ERR_OPERATION_FAILED, sentence,
+                      {ZY_KRVN_LOG_OP_FAILED_DASH, KrvnLogArgs::CodeText, ZY_KRVN_LOGLVL_DETAIL});
 }
 
 int KrvnUtils::checkAddCloneToSCSITarget() {
@@ -407,11 +406,11 @@ int KrvnUtils::checkAddAccessToClone() {
     if (clones.empty()) kctx->log(ZY_KRVN_LOGLVL_DETAIL, "%s", ZY_KRVN_MAP_NOTHING_PENDING);
     for (size_t i = 0; !clones.empty() && i < map->hostIqns.size(); ++i) {
         const std::string& iqn = map->hostIqns[i];
-        kctx->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_MAP_ADDING_ACCESS, map->hostName.c_str(), iqn.c_str(),
-                  display.c_str(), proxy.c_str());
+        kctx->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_MAP_ADDING_ACCESS, map->hostName.c_str(), iqn.c_str(), display.c_str(),
+                  proxy.c_str());
         if (rest_addHostAccessToDisks(clones, iqn, proxy) != 0) return kctx->errorCode;
-        kctx->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_MAP_ADDED_ACCESS, map->hostName.c_str(), iqn.c_str(),
-                  display.c_str(), proxy.c_str());
+        kctx->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_MAP_ADDED_ACCESS, map->hostName.c_str(), iqn.c_str(), display.c_str(),
+                  proxy.c_str());
     }
     kctx->log(ZY_KRVN_LOGLVL_SNAP_OP_END, "%s", ZY_KRVN_MAP_ACCESS_DONE);
     return 0;
@@ -437,8 +436,8 @@ int KrvnUtils::refreshArrayInterfaces() {
     }
     if (found == kctx->snapItems.size()) return 0;
     // The step only records the failure; the map that called it reports it.
-    kctx->fail(ZY_KRVN_ERR_OPERATION_FAILED, CWqString::Format(ZY_KRVN_MAP_IQNS_MISSING, {found, kctx->snapItems.size()}),
-               ZY_KRVN_NOT_LOGGED);
+    kctx->fail(ZY_KRVN_ERR_OPERATION_FAILED,
+               CWqString::Format(ZY_KRVN_MAP_IQNS_MISSING, {found, kctx->snapItems.size()}), ZY_KRVN_NOT_LOGGED);
     return 1;
 }
 
@@ -483,8 +482,7 @@ int KrvnUtils::performPostMapSteps() {
     // The retries cleared the error state; without a sentence of its own the host would be
     // told of a failure with no reason, under a code that means "no error".
     kctx->resetError();
-    kctx->fail(ZY_KRVN_ERR_OPERATION_FAILED,
-               CWqString::Format(ZY_KRVN_ERR_NOT_ALL_DEVICES, {count, found}),
+    kctx->fail(ZY_KRVN_ERR_OPERATION_FAILED, CWqString::Format(ZY_KRVN_ERR_NOT_ALL_DEVICES, {count, found}),
                ZY_KRVN_MAP_FAILED_ERROR);
     return 1;
 }
@@ -493,8 +491,8 @@ void KrvnUtils::getDiffDeviceList(std::vector<std::string>& diff) {
     KrvnMapCtx* map = mapContextOf(kctx);
     diff.clear();
     for (const std::string& device : map->devicesAfter) {
-        const bool before = std::find(map->devicesBefore.begin(), map->devicesBefore.end(), device) !=
-                            map->devicesBefore.end();
+        const bool before =
+            std::find(map->devicesBefore.begin(), map->devicesBefore.end(), device) != map->devicesBefore.end();
         if (!before && std::find(diff.begin(), diff.end(), device) == diff.end()) diff.push_back(device);
     }
 }

@@ -81,7 +81,8 @@ int KrvnCtx::fillSnapInfoFromMetadata(KrvnSnapObject* obj) {
 
     size_t pos = 0;
     std::string field;
-    if (!nextField(value, pos, field)) return failed(ZY_KRVN_ERR_METADATA_FIELD, CWqString::Format(ZY_KRVN_ERR_MD_NO_ARRAY_ID, {value}));
+    if (!nextField(value, pos, field))
+        return failed(ZY_KRVN_ERR_METADATA_FIELD, CWqString::Format(ZY_KRVN_ERR_MD_NO_ARRAY_ID, {value}));
     // A cluster serial the context already knows (from the devices themselves) wins.
     if (arrayDetails.scsiArrayId.empty()) arrayDetails.scsiArrayId = field;
     if (!nextField(value, pos, obj->sourceVDiskName))
@@ -96,8 +97,8 @@ int KrvnCtx::fillSnapInfoFromMetadata(KrvnSnapObject* obj) {
             return failed(ZY_KRVN_ERR_METADATA_FIELD, CWqString::Format(ZY_KRVN_ERR_MD_NO_SNAP_NAME, {value}));
     }
 
-    log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_LOG_SNAP_MD_INFO, arrayDetails.scsiArrayId.c_str(),
-        obj->sourceVDiskName.c_str(), obj->sourceVDiskId.c_str(), obj->snapName.c_str());
+    log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_LOG_SNAP_MD_INFO, arrayDetails.scsiArrayId.c_str(), obj->sourceVDiskName.c_str(),
+        obj->sourceVDiskId.c_str(), obj->snapName.c_str());
     log(ZY_KRVN_LOGLVL_SNAP_OP_END, ZY_KRVN_LOG_GET_SNAP_MD_DONE);
     return 0;
 }
@@ -107,8 +108,8 @@ int KrvnCtx::fillMountCloneNameForSnap(KrvnSnapObject* obj) {
     std::string base = obj->snapName;
     std::replace(base.begin(), base.end(), ZY_KRVN_SNAP_NAME_SEP, ZY_KRVN_SNAP_NAME_NEW_SEP);
     if (item->isFlagSet(ZY_KRVN_TEST_MOUNT_FLAG))
-        obj->mountCloneName = ZY_KRVN_TEST_CLONE_NAME_PREFIX + base + ZY_KRVN_CLONE_NAME_SEP +
-                              std::to_string(item->getCloneNumber());
+        obj->mountCloneName =
+            ZY_KRVN_TEST_CLONE_NAME_PREFIX + base + ZY_KRVN_CLONE_NAME_SEP + std::to_string(item->getCloneNumber());
     else
         obj->mountCloneName = ZY_KRVN_REG_MOUNT_CLONE_NAME_PREFIX + base + ZY_KRVN_CLONE_NAME_SEP +
                               std::to_string(item->getSnapId()) + ZY_KRVN_CLONE_NAME_SEP;

@@ -39,13 +39,13 @@ std::vector<std::string> splitArrayList(const std::string& text) {
 int fetchArrayList(ZYSO::ZYOSUtil* os, std::string& list, int& size) {
     size = ZY_KRVN_PREP_ARRAY_LIST_INITIAL_SIZE;
     std::vector<char> buffer(static_cast<size_t>(size) + 1, '\0');
-    int rc = os->getArrayListByVendor(ZY_KRVN_PREP_ARRAY_VENDOR, ZY_KRVN_PREP_ARRAY_LIST_SEPARATOR, size,
-                                      buffer.data());
+    int rc =
+        os->getArrayListByVendor(ZY_KRVN_PREP_ARRAY_VENDOR, ZY_KRVN_PREP_ARRAY_LIST_SEPARATOR, size, buffer.data());
     while (rc > 0 && size < ZY_KRVN_PREP_ARRAY_LIST_MAX_SIZE) {
         size *= 2;
         buffer.assign(static_cast<size_t>(size) + 1, '\0');
-        rc = os->getArrayListByVendor(ZY_KRVN_PREP_ARRAY_VENDOR, ZY_KRVN_PREP_ARRAY_LIST_SEPARATOR, size,
-                                      buffer.data());
+        rc =
+            os->getArrayListByVendor(ZY_KRVN_PREP_ARRAY_VENDOR, ZY_KRVN_PREP_ARRAY_LIST_SEPARATOR, size, buffer.data());
     }
     list = buffer.data();
     return rc;
@@ -180,15 +180,16 @@ int KrvnUtils::processSCSIDetails(const std::vector<int>& pages, int) {
         kctx->log(ZY_KRVN_LOGLVL_DETAIL, "%s", ZY_KRVN_PREP_BANNER);
         kctx->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_PREP_PAGE_INQUIRY, page);
         kctx->log(ZY_KRVN_LOGLVL_DETAIL, "%s", ZY_KRVN_PREP_BANNER);
-        const unsigned char cdb[ZY_KRVN_SCSI_CDB_LEN] = {0x12, static_cast<unsigned char>(page != 0 ? 1 : 0),
-                                                         static_cast<unsigned char>(page), 0, 0xFF, 0};
+        const unsigned char cdb[ZY_KRVN_SCSI_CDB_LEN] = {
+            0x12, static_cast<unsigned char>(page != 0 ? 1 : 0), static_cast<unsigned char>(page), 0, 0xFF, 0};
         for (auto& [id, obj] : kctx->snapItems) {
             const std::string& device = obj->sourceDevice;
             unsigned char response[ZY_KRVN_SCSI_RESP_LEN] = {};
             int rc = doSCSIInquiry(device, cdb, response);
             if (rc != 0) return rc;
             dumpHexBuf(response, ZY_KRVN_SCSI_RESP_LEN);
-            if (response[1] != page) return refuseMismatchedPage(device, response[1], page, ZY_KRVN_PREP_INQUIRY_FAILED);
+            if (response[1] != page)
+                return refuseMismatchedPage(device, response[1], page, ZY_KRVN_PREP_INQUIRY_FAILED);
 
             if (page == kPageStandard) {
                 std::string vendor, product, revision;
@@ -273,14 +274,26 @@ void KrvnUtils::deformatString(const std::string& in, std::string& out) {
             out += in[i];
             continue;
         }
-        if (++i == in.size()) break;   // a lone trailing backslash is dropped
+        if (++i == in.size()) break;  // a lone trailing backslash is dropped
         switch (in[i]) {
-            case 'b': out += '\b'; break;
-            case 'f': out += '\f'; break;
-            case 'n': out += '\n'; break;
-            case 'r': out += '\r'; break;
-            case 't': out += '\t'; break;
-            default: out += in[i]; break;
+            case 'b':
+                out += '\b';
+                break;
+            case 'f':
+                out += '\f';
+                break;
+            case 'n':
+                out += '\n';
+                break;
+            case 'r':
+                out += '\r';
+                break;
+            case 't':
+                out += '\t';
+                break;
+            default:
+                out += in[i];
+                break;
         }
     }
 }

@@ -29,12 +29,12 @@ struct SnapEntry {
     const char* startText;
     const char* successText;
     const char* failureText;
-    bool setsFailedStatus;            // reconcile leaves statuses alone on failure
+    bool setsFailedStatus;  // reconcile leaves statuses alone on failure
     ZYSO::SnapStatus keepStatus;
     ZYSO::SnapStatus failedStatus;
     int failureCode;
-    bool skipWhenAllDeleted;          // delete: nothing to do when every item is gone already
-    EngineStep steps[ZY_KRVN_MAX_ENGINE_STEPS];   // run in order until the first null
+    bool skipWhenAllDeleted;                     // delete: nothing to do when every item is gone already
+    EngineStep steps[ZY_KRVN_MAX_ENGINE_STEPS];  // run in order until the first null
 };
 
 int stepInquire(KrvnUtils& u) { return u.InquireDeviceDetails(); }
@@ -49,25 +49,76 @@ int stepRevert(KrvnUtils& u) { return u.revertSnaps(); }
 int stepReconcile(KrvnUtils& u) { return u.reconSnaps(); }
 
 const SnapEntry kSnapEntries[] = {
-    {ZY_KRVN_SNAP_OP_PREPARE, ZY_KRVN_JOB_PREPARE_START, ZY_KRVN_JOB_PREPARE_SUCCESS, ZY_KRVN_JOB_PREPARE_FAILURE,
-     true, ZY_KRVN_SNAP_STATUS_PREPARED, ZY_KRVN_SNAP_STATUS_PREPARE_FAILED, ZY_KRVN_ERR_CODE_PREPARE, false,
+    {ZY_KRVN_SNAP_OP_PREPARE,
+     ZY_KRVN_JOB_PREPARE_START,
+     ZY_KRVN_JOB_PREPARE_SUCCESS,
+     ZY_KRVN_JOB_PREPARE_FAILURE,
+     true,
+     ZY_KRVN_SNAP_STATUS_PREPARED,
+     ZY_KRVN_SNAP_STATUS_PREPARE_FAILED,
+     ZY_KRVN_ERR_CODE_PREPARE,
+     false,
      {stepInquire, stepIdentify, stepConnect, stepDiscover}},
-    {ZY_KRVN_SNAP_OP_CREATE, ZY_KRVN_JOB_CREATE_START, ZY_KRVN_JOB_CREATE_SUCCESS, ZY_KRVN_JOB_CREATE_FAILURE, true,
-     ZY_KRVN_SNAP_STATUS_CREATED, ZY_KRVN_SNAP_STATUS_CREATE_FAILED, ZY_KRVN_ERR_CODE_CREATE, false,
+    {ZY_KRVN_SNAP_OP_CREATE,
+     ZY_KRVN_JOB_CREATE_START,
+     ZY_KRVN_JOB_CREATE_SUCCESS,
+     ZY_KRVN_JOB_CREATE_FAILURE,
+     true,
+     ZY_KRVN_SNAP_STATUS_CREATED,
+     ZY_KRVN_SNAP_STATUS_CREATE_FAILED,
+     ZY_KRVN_ERR_CODE_CREATE,
+     false,
      {stepConnect, stepCreate}},
-    {ZY_KRVN_SNAP_OP_DELETE, ZY_KRVN_JOB_DELETE_START, ZY_KRVN_JOB_DELETE_SUCCESS, ZY_KRVN_JOB_DELETE_FAILURE, true,
-     ZY_KRVN_SNAP_STATUS_DELETED, ZY_KRVN_SNAP_STATUS_DELETE_FAILED, ZY_KRVN_ERR_CODE_DELETE, true,
+    {ZY_KRVN_SNAP_OP_DELETE,
+     ZY_KRVN_JOB_DELETE_START,
+     ZY_KRVN_JOB_DELETE_SUCCESS,
+     ZY_KRVN_JOB_DELETE_FAILURE,
+     true,
+     ZY_KRVN_SNAP_STATUS_DELETED,
+     ZY_KRVN_SNAP_STATUS_DELETE_FAILED,
+     ZY_KRVN_ERR_CODE_DELETE,
+     true,
      {stepConnect, stepRemove}},
-    {ZY_KRVN_SNAP_OP_MAP, ZY_KRVN_JOB_MAP_START, ZY_KRVN_JOB_MAP_SUCCESS, ZY_KRVN_JOB_MAP_FAILURE, true,
-     ZY_KRVN_SNAP_STATUS_MAPPED, ZY_KRVN_SNAP_STATUS_NOT_MAPPED, ZY_KRVN_ERR_CODE_MAP, false, {stepConnect, stepMap}},
-    {ZY_KRVN_SNAP_OP_UNMAP, ZY_KRVN_JOB_UNMAP_START, ZY_KRVN_JOB_UNMAP_SUCCESS, ZY_KRVN_JOB_UNMAP_FAILURE, true,
-     ZY_KRVN_SNAP_STATUS_UNMAPPED, ZY_KRVN_SNAP_STATUS_UNMAP_FAILED, ZY_KRVN_ERR_CODE_UNMAP, false,
+    {ZY_KRVN_SNAP_OP_MAP,
+     ZY_KRVN_JOB_MAP_START,
+     ZY_KRVN_JOB_MAP_SUCCESS,
+     ZY_KRVN_JOB_MAP_FAILURE,
+     true,
+     ZY_KRVN_SNAP_STATUS_MAPPED,
+     ZY_KRVN_SNAP_STATUS_NOT_MAPPED,
+     ZY_KRVN_ERR_CODE_MAP,
+     false,
+     {stepConnect, stepMap}},
+    {ZY_KRVN_SNAP_OP_UNMAP,
+     ZY_KRVN_JOB_UNMAP_START,
+     ZY_KRVN_JOB_UNMAP_SUCCESS,
+     ZY_KRVN_JOB_UNMAP_FAILURE,
+     true,
+     ZY_KRVN_SNAP_STATUS_UNMAPPED,
+     ZY_KRVN_SNAP_STATUS_UNMAP_FAILED,
+     ZY_KRVN_ERR_CODE_UNMAP,
+     false,
      {stepConnect, stepUnmap}},
-    {ZY_KRVN_SNAP_OP_REVERT, ZY_KRVN_JOB_REVERT_START, ZY_KRVN_JOB_REVERT_SUCCESS, ZY_KRVN_JOB_REVERT_FAILURE, true,
-     ZY_KRVN_SNAP_STATUS_REVERTED, ZY_KRVN_SNAP_STATUS_REVERT_FAILED, ZY_KRVN_ERR_CODE_REVERT, false,
+    {ZY_KRVN_SNAP_OP_REVERT,
+     ZY_KRVN_JOB_REVERT_START,
+     ZY_KRVN_JOB_REVERT_SUCCESS,
+     ZY_KRVN_JOB_REVERT_FAILURE,
+     true,
+     ZY_KRVN_SNAP_STATUS_REVERTED,
+     ZY_KRVN_SNAP_STATUS_REVERT_FAILED,
+     ZY_KRVN_ERR_CODE_REVERT,
+     false,
      {stepConnect, stepRevert}},
-    {ZY_KRVN_SNAP_OP_RECONCILE, ZY_KRVN_JOB_RECON_START, ZY_KRVN_JOB_RECON_SUCCESS, ZY_KRVN_JOB_RECON_FAILURE, false,
-     0, 0, ZY_KRVN_ERR_CODE_RECON, false, {stepConnect, stepReconcile}},
+    {ZY_KRVN_SNAP_OP_RECONCILE,
+     ZY_KRVN_JOB_RECON_START,
+     ZY_KRVN_JOB_RECON_SUCCESS,
+     ZY_KRVN_JOB_RECON_FAILURE,
+     false,
+     0,
+     0,
+     ZY_KRVN_ERR_CODE_RECON,
+     false,
+     {stepConnect, stepReconcile}},
 };
 
 const SnapEntry* findEntry(KrvnSnapOpType opType) {
@@ -127,8 +178,10 @@ int snapEntry(KrvnSnapOpType opType, ZYSO::SnapInfo** items, int count, ZYSO::ZY
         internalError);
     if (rc == 0) return 0;
     if (!internalError.empty()) {
-        if (ctx) ctx->fail(ZY_KRVN_ERR_OPERATION_FAILED, internalError, ZY_KRVN_LOG_OP_FAILED_DASH);
-        else logWithoutContext(ZY_KRVN_LOG_OP_FAILED_DASH, ZY_KRVN_ERR_OPERATION_FAILED, internalError);
+        if (ctx)
+            ctx->fail(ZY_KRVN_ERR_OPERATION_FAILED, internalError, ZY_KRVN_LOG_OP_FAILED_DASH);
+        else
+            logWithoutContext(ZY_KRVN_LOG_OP_FAILED_DASH, ZY_KRVN_ERR_OPERATION_FAILED, internalError);
     }
     bestEffort([&] { reportFailure(*entry, ctx ? ctx->getFinalErrorStr() : internalError, items, count); });
     return 1;
@@ -164,7 +217,8 @@ int snapIsSupported(const char* device, ZYSO::ZYOSUtil* osUtil, char* errBuf, in
             return engine.isKorvanDevice(device) == 0 ? 0 : 1;
         },
         internalError);
-    if (!internalError.empty()) logWithoutContext(ZY_KRVN_LOG_OP_FAILED_DASH, ZY_KRVN_ERR_OPERATION_FAILED, internalError);
+    if (!internalError.empty())
+        logWithoutContext(ZY_KRVN_LOG_OP_FAILED_DASH, ZY_KRVN_ERR_OPERATION_FAILED, internalError);
     return rc == 0 ? 0 : 1;
 }
 

@@ -21,7 +21,8 @@ using namespace ZYKorvanCommon;
 namespace {
 
 const KrvnNameListCache::Texts kDeleteListTexts = {ZY_KRVN_OPS_DELETE_LIST_CACHED, ZY_KRVN_OPS_DELETE_LIST_FETCHED};
-const KrvnNameListCache::Texts kListTexts = {ZY_KRVN_OPS_LIST_CACHED, ZY_KRVN_OPS_LIST_FETCHED, ZY_KRVN_OPS_LIST_FETCHING};
+const KrvnNameListCache::Texts kListTexts = {ZY_KRVN_OPS_LIST_CACHED, ZY_KRVN_OPS_LIST_FETCHED,
+                                             ZY_KRVN_OPS_LIST_FETCHING};
 
 // Snapshot names per source vDisk, fetched at most once per step.
 KrvnNameListCache snapListCache(KrvnUtils& utils, const KrvnNameListCache::Texts& texts) {
@@ -81,7 +82,9 @@ int revertLoggedOut(KrvnUtils& utils, const std::vector<KrvnSCSITarget>& luns) {
             break;
         }
         if (obj->snapTarget.empty()) {
-            failed = kctx->fail(ZY_KRVN_ERR_TARGET_IQN, CWqString::Format(ZY_KRVN_OPS_REVERT_NO_IQN, {obj->sourceVDiskName}), {ZY_KRVN_OPS_FAILED_ERROR, KrvnLogArgs::CodeText, ZY_KRVN_LOGLVL_DETAIL});
+            failed =
+                kctx->fail(ZY_KRVN_ERR_TARGET_IQN, CWqString::Format(ZY_KRVN_OPS_REVERT_NO_IQN, {obj->sourceVDiskName}),
+                           {ZY_KRVN_OPS_FAILED_ERROR, KrvnLogArgs::CodeText, ZY_KRVN_LOGLVL_DETAIL});
             break;
         }
         utils.tryiSCSITargetLogout(proxy, obj->snapTarget);
@@ -111,8 +114,10 @@ int KrvnUtils::createSnaps() {
     // One MakeSnapshot for all distinct sources: objects of the same vDisk share its snapshot.
     std::map<std::string, std::string> sources;
     for (const auto& [id, obj] : kctx->snapItems) {
-        if (!obj->snapName.empty()) holding.insert(obj);
-        else sources.emplace(obj->sourceVDiskName, std::string());
+        if (!obj->snapName.empty())
+            holding.insert(obj);
+        else
+            sources.emplace(obj->sourceVDiskName, std::string());
     }
     const int rc = sources.empty() ? 0 : rest_createSnaps(sources);
 
@@ -199,7 +204,7 @@ int KrvnUtils::deleteSnaps() {
             kctx->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_OPS_DELETE_UNKNOWN, snap.c_str());
             item->setStatus(ZY_KRVN_SNAP_STATUS_DELETED);
         } else {
-            failures.keep(*kctx);   // the item keeps its status; the entry point marks it failed
+            failures.keep(*kctx);  // the item keeps its status; the entry point marks it failed
         }
     }
     kctx->log(ZY_KRVN_LOGLVL_SNAP_OP_END, "%s", ZY_KRVN_OPS_DELETE_DONE);
@@ -257,8 +262,8 @@ int KrvnUtils::reconSnaps() {
         ++found;
         kctx->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_OPS_SNAP_EXISTS, snap.c_str(), arrayId.c_str());
     }
-    kctx->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_OPS_RECON_STATS, kctx->snapItems.size(), found, externallyDeleted,
-              skipped, failed);
+    kctx->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_OPS_RECON_STATS, kctx->snapItems.size(), found, externallyDeleted, skipped,
+              failed);
     kctx->log(ZY_KRVN_LOGLVL_SNAP_OP_END, "%s", ZY_KRVN_OPS_RECON_DONE);
     return 0;
 }

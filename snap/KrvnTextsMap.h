@@ -8,14 +8,15 @@ namespace ZYSnapKrvn {
 inline constexpr char ZY_KRVN_MAP_SETTINGS_SECTION[] = "Ovelin";
 inline constexpr char ZY_KRVN_REG_KEY_CLONE_FREEZE_WAIT_TIME_IN_MIN[] = "nZYKorvanCloneFreezeWaitTimeInMin";
 inline constexpr char ZY_KRVN_REG_KEY_DEBUG_WAIT_AFTER_MAP[] = "nZYKorvanPostMapWaitInMin";
-inline constexpr long long ZY_KRVN_FREEZE_WAIT_TIME_DEFAULT = 3600;   // seconds
+inline constexpr long long ZY_KRVN_FREEZE_WAIT_TIME_DEFAULT = 3600;  // seconds
 inline constexpr unsigned int ZY_KRVN_FREEZE_CHECK_INTERVAL_MS = 30000;
 inline constexpr unsigned int ZY_KRVN_POST_LOGIN_WAIT_MS = 3000;
 inline constexpr unsigned long long ZY_KRVN_TARGET_DEVICE_BUFFER_LEN = 4096;
 
 // ---- Shared by map and unmap -------------------------------------------------------------
 inline constexpr char ZY_KRVN_MAP_BANNER[] = "KRVN  ************************************************************";
-inline constexpr char ZY_KRVN_MAP_HOST_INTERFACES[] = "KRVN  Getting details of SCSI interfaces present in mount host...";
+inline constexpr char ZY_KRVN_MAP_HOST_INTERFACES[] =
+    "KRVN  Getting details of SCSI interfaces present in mount host...";
 inline constexpr char ZY_KRVN_MAP_FAILED_ERROR[] = "KRVN  Snapshot operation failed - Error-[%d:%s]";
 inline constexpr char ZY_KRVN_MAP_DETAIL_TEXT[] = "KRVN >>  %s";
 inline constexpr char ZY_KRVN_MAP_LIST_SEP[] = ", ";
@@ -28,7 +29,9 @@ inline constexpr char ZY_KRVN_MAP_PREPARING_DONE[] = "KRVN  Preparing snaps for 
 
 // Host interfaces.
 inline constexpr char ZY_KRVN_MAP_GOT_HOST_NAME[] = "KRVN >>  Got host name-[%s]";
-inline constexpr char ZY_KRVN_MAP_NO_IFACES[] = "No appropriate host interfaces (FC and / or iSCSI) found for host [{1}]. Please ensure that HBA and / or iSCSI initiators are configured properly and available for map operations.";
+inline constexpr char ZY_KRVN_MAP_NO_IFACES[] =
+    "No appropriate host interfaces (FC and / or iSCSI) found for host [{1}]. Please ensure that HBA and / or iSCSI "
+    "initiators are configured properly and available for map operations.";
 inline constexpr char ZY_KRVN_MAP_INITIATORS[] = "KRVN  Getting list of initiators for the host-[%s]...";
 inline constexpr char ZY_KRVN_MAP_INITIATORS_DONE[] = "KRVN  Getting list of initiators for the host-[%s]... - done";
 inline constexpr char ZY_KRVN_MAP_IFACES_FAILED[] = "Failed to get SCSI interface list (wwpn & iqn) for host [{1}].";
@@ -85,7 +88,8 @@ inline constexpr char ZY_KRVN_MAP_FROZEN[] = "Clones [{1}] out of [{2}] remain f
 inline constexpr char ZY_KRVN_MAP_EXPOSE[] = "KRVN  Going to expose the clones to storage proxies...";
 inline constexpr char ZY_KRVN_MAP_EXPOSE_DONE[] = "KRVN  Going to expose the clones to storage proxies... - done";
 inline constexpr char ZY_KRVN_MAP_EXPOSING[] = "KRVN  Exposing [%s] clone disks to [%s] storage proxies..";
-inline constexpr char ZY_KRVN_MAP_EXPOSED[] = "KRVN >>  Successfully exposed [%s] clone disks to [%s] storage proxies..";
+inline constexpr char ZY_KRVN_MAP_EXPOSED[] =
+    "KRVN >>  Successfully exposed [%s] clone disks to [%s] storage proxies..";
 inline constexpr char ZY_KRVN_MAP_ACCESS[] = "KRVN  Going to add access to the clones...";
 inline constexpr char ZY_KRVN_MAP_ACCESS_DONE[] = "KRVN  Going to add access to the clones... - done";
 inline constexpr char ZY_KRVN_MAP_ADDING_ACCESS[] =
@@ -93,10 +97,12 @@ inline constexpr char ZY_KRVN_MAP_ADDING_ACCESS[] =
 inline constexpr char ZY_KRVN_MAP_ADDED_ACCESS[] =
     "KRVN >>  Successfully Added host-[%s:%s] access to the clones-[%s] via storage proxy-[%s]...";
 // Every item already on the host: an empty disk list is not worth a request.
-inline constexpr char ZY_KRVN_MAP_NOTHING_PENDING[] = "KRVN >>  Every clone of this request is already mapped. Nothing to send..";
+inline constexpr char ZY_KRVN_MAP_NOTHING_PENDING[] =
+    "KRVN >>  Every clone of this request is already mapped. Nothing to send..";
 
 // Target IQNs of the clones.
-inline constexpr char ZY_KRVN_MAP_IQNS_MISSING[] = "Failed to find target IQN for one or more clones. Found only [{1}] out of [{2}]...";
+inline constexpr char ZY_KRVN_MAP_IQNS_MISSING[] =
+    "Failed to find target IQN for one or more clones. Found only [{1}] out of [{2}]...";
 
 // Finding the new devices.
 inline constexpr char ZY_KRVN_MAP_DEVICE_COUNTS[] =
@@ -152,7 +158,8 @@ inline constexpr char ZY_KRVN_UNMAP_REMOVE_ACCESS[] = "KRVN  Going to unmap clon
 inline constexpr char ZY_KRVN_UNMAP_REMOVE_ACCESS_DONE[] = "KRVN  Going to unmap clone-[%s] from host-[%s]... - done";
 inline constexpr char ZY_KRVN_UNMAP_GET_ACCESS[] = "KRVN  Going to get access list for clone-[%s]";
 inline constexpr char ZY_KRVN_UNMAP_GOT_ACCESS[] = "KRVN >>  Got [%zu] access list for clone-[%s]";
-inline constexpr char ZY_KRVN_UNMAP_NO_ACCESS[] = "KRVN >>  Clone-[%s] is not mapped to any host. Will proceed further...";
+inline constexpr char ZY_KRVN_UNMAP_NO_ACCESS[] =
+    "KRVN >>  Clone-[%s] is not mapped to any host. Will proceed further...";
 inline constexpr char ZY_KRVN_UNMAP_ACCESS_REMOVED[] =
     "KRVN >>  Successfully unmapped clone-[%s] from host-[%s] via storage proxy-[%s]...";
 inline constexpr char ZY_KRVN_UNMAP_IQN_NOT_IN_ACL[] =
@@ -162,7 +169,8 @@ inline constexpr char ZY_KRVN_UNMAP_ACCESS_FAILURES[] = "KRVN  Failed to remove 
 
 // Removing the LUN from the storage proxy.
 inline constexpr char ZY_KRVN_UNMAP_REMOVE_LUN[] = "KRVN  Going to remove clone-[%s] from SCSI target-[%s]...";
-inline constexpr char ZY_KRVN_UNMAP_REMOVE_LUN_DONE[] = "KRVN  Going to remove clone-[%s] from SCSI target-[%s]... - done";
+inline constexpr char ZY_KRVN_UNMAP_REMOVE_LUN_DONE[] =
+    "KRVN  Going to remove clone-[%s] from SCSI target-[%s]... - done";
 inline constexpr char ZY_KRVN_UNMAP_ACL_BEFORE_LUN[] =
     "KRVN  Trying to get latest ACL info for clone-[%s] (before removing from SCSI target)";
 inline constexpr char ZY_KRVN_UNMAP_GOT_ACL_INFO[] = "KRVN >>  Got [%zu] access info for clone-[%s]";

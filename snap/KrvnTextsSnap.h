@@ -14,10 +14,8 @@ inline constexpr char ZY_KRVN_LOG_INVALID_OS_UTIL[] = "KRVN  Invalid snap utilit
 inline constexpr char ZY_KRVN_LOG_INVALID_ERR_BUF[] = "KRVN  Invalid error buffer passed.";
 inline constexpr char ZY_KRVN_LOG_CHECKING_DEVICE[] =
     "KRVN  Checking whether device-[%s] belongs to Korvan storage or not..";
-inline constexpr char ZY_KRVN_JOB_UNPREPARE_UNSUPPORTED[] =
-    "Snapshot unprepare operation not supported by the engine.";
-inline constexpr char ZY_KRVN_JOB_ISMAPPED_UNSUPPORTED[] =
-    "The isMapped operation not supported by the engine.";
+inline constexpr char ZY_KRVN_JOB_UNPREPARE_UNSUPPORTED[] = "Snapshot unprepare operation not supported by the engine.";
+inline constexpr char ZY_KRVN_JOB_ISMAPPED_UNSUPPORTED[] = "The isMapped operation not supported by the engine.";
 inline constexpr char ZY_KRVN_JOB_NOTHING_TO_DELETE[] = "No snapshots require deletion.";
 
 inline constexpr char ZY_KRVN_JOB_PREPARE_START[] = "Going to prepare [%d] devices for snapshots..";
@@ -59,13 +57,14 @@ inline constexpr char ZY_KRVN_LOG_INIT_CTX[] = "KRVN  Initializing context objec
 inline constexpr char ZY_KRVN_LOG_INIT_CTX_DONE[] = "KRVN  Initializing context object... - done";
 inline constexpr char ZY_KRVN_LOG_CREATE_OBJECTS[] = "KRVN  Creating internal objects...";
 inline constexpr char ZY_KRVN_LOG_CREATE_OBJECTS_DONE[] = "KRVN  Creating internal objects... - done";
-inline constexpr char ZY_KRVN_ERR_NO_STORAGE_PROXY[] = "Storage proxy is not provided for map operation. Please check and ensure that storage proxies have been entered in [{1}] snap configuration at Array Management for [{2}] storage array";
+inline constexpr char ZY_KRVN_ERR_NO_STORAGE_PROXY[] =
+    "Storage proxy is not provided for map operation. Please check and ensure that storage proxies have been entered "
+    "in [{1}] snap configuration at Array Management for [{2}] storage array";
 inline constexpr char ZY_KRVN_STORAGE_PROXY_LIST_NAME[] = "Storage Proxy List";
 
 inline constexpr char ZY_KRVN_LOG_VALIDATE[] = "KRVN  Validating inputs for snapshot operation.";
 inline constexpr char ZY_KRVN_LOG_VALIDATE_DONE[] = "KRVN  Validating inputs for snapshot operation - done";
-inline constexpr char ZY_KRVN_ERR_OS_UTIL_INVALID[] =
-    "Snap OS util is not valid. It is either NULL or not initialized";
+inline constexpr char ZY_KRVN_ERR_OS_UTIL_INVALID[] = "Snap OS util is not valid. It is either NULL or not initialized";
 inline constexpr char ZY_KRVN_LOG_VALIDATE_OBJ_FAILED[] = "KRVN  Input internal object validation failed [%d:%s].";
 inline constexpr char ZY_KRVN_LOG_VALIDATE_LIST_FAILED[] = "KRVN  Input snapshot list validation failed [%d:%s].";
 inline constexpr char ZY_KRVN_LOG_VALIDATE_OBJ_FAILED_NO_STOP[] =
@@ -75,7 +74,8 @@ inline constexpr char ZY_KRVN_ERR_EMPTY_LIST[] = "Empty snapshot list passed";
 inline constexpr char ZY_KRVN_ERR_EMPTY_ITEM[] = "Empty snapshot info at idx-[{1}] of total-[{2}]";
 inline constexpr char ZY_KRVN_LOG_NO_ARRAY[] =
     "KRVN  The snap-[%lld] is not associated with any array. Possibly source device discovery could have failed.";
-inline constexpr char ZY_KRVN_ERR_NO_ARRAY[] = "The snap-[{1}] is not associated with any array. Possibly source device discovery could have failed.";
+inline constexpr char ZY_KRVN_ERR_NO_ARRAY[] =
+    "The snap-[{1}] is not associated with any array. Possibly source device discovery could have failed.";
 
 // ---- Context: per-item fetch ----------------------------------------------------------------
 inline constexpr char ZY_KRVN_LOG_FETCH[] = "KRVN  Fetching details for internal objects...";
@@ -87,13 +87,16 @@ inline constexpr char ZY_KRVN_LOG_GOT_SOURCE[] = "KRVN >>  Got source device-[%s
 inline constexpr char ZY_KRVN_LOG_CHECK_VMWARE[] = "KRVN  Going to check if the source device is VMware or not..";
 inline constexpr char ZY_KRVN_LOG_IS_VMWARE[] = "KRVN >>  The source is a VMware device.";
 inline constexpr char ZY_KRVN_LOG_NOT_VMWARE[] = "KRVN >>  The source is not a VMware device.";
-inline constexpr char ZY_KRVN_ERR_TEXT_SOURCE_EMPTY[] = "Source device is empty. Unable to check if it is VMware or not.";
+inline constexpr char ZY_KRVN_ERR_TEXT_SOURCE_EMPTY[] =
+    "Source device is empty. Unable to check if it is VMware or not.";
 inline constexpr char ZY_KRVN_VMWARE_DEVICE_MARK[] = "ovltype:vmware";
 
 // ---- Context: array details and configuration ---------------------------------------------
 inline constexpr char ZY_KRVN_LOG_GET_ARRAY[] = "KRVN  Getting details for array-[%d]...";
 inline constexpr char ZY_KRVN_LOG_GET_ARRAY_DONE[] = "KRVN  Getting details for array-[%d]... - done";
-inline constexpr char ZY_KRVN_ERR_TEXT_ARRAY_DETAILS[] = "Failed to get array details for array #-[{1}] from the database. Please ensure the array details have been entered in Array Management";
+inline constexpr char ZY_KRVN_ERR_TEXT_ARRAY_DETAILS[] =
+    "Failed to get array details for array #-[{1}] from the database. Please ensure the array details have been "
+    "entered in Array Management";
 inline constexpr char ZY_KRVN_LOG_ARRAY_FAILED[] = "Snapshot operation failed. Error-[%d:%s]";
 inline constexpr char ZY_KRVN_LOG_GOT_ARRAY[] = "KRVN >>  Got array-[%d:%s] details.";
 
@@ -126,7 +129,9 @@ inline constexpr int ZY_KRVN_CFG_ITEM_MAX_LEN = 64 * 1024;
 
 // ---- Snapshot object dump ------------------------------------------------------------------
 // {1} device, {2} vDisk serial, {3} vDisk name, {4} snapshot, {5} UUID, {6} VMware.
-inline constexpr char ZY_KRVN_DUMP_SNAP_OBJECT[] = "Source dev-[{1}], Source vDisk id-[{2}], Source vDisk name-[{3}], Snap name-[{4}], Snap UUID-[{5}], Is VMware-[{6}]";
+inline constexpr char ZY_KRVN_DUMP_SNAP_OBJECT[] =
+    "Source dev-[{1}], Source vDisk id-[{2}], Source vDisk name-[{3}], Snap name-[{4}], Snap UUID-[{5}], Is "
+    "VMware-[{6}]";
 
 // ---- Snapshot and clone metadata -----------------------------------------------------------
 inline constexpr char ZY_KRVN_SNAP_METADATA_SEP[] = "**";
@@ -153,7 +158,8 @@ inline constexpr char ZY_KRVN_ERR_SNAP_MD_EMPTY[] =
     "Snapshot metadata is empty - may be snapshot preparation phase failed";
 inline constexpr char ZY_KRVN_ERR_MD_NO_ARRAY_ID[] = "Array unique ID is not found in the snapshot metadata-[{1}]";
 inline constexpr char ZY_KRVN_ERR_MD_NO_VDISK_NAME[] = "vDisk name is not found in the snapshot metadata-[{1}]";
-inline constexpr char ZY_KRVN_ERR_MD_NO_VDISK_SERIAL[] = "vDisk SCSI serial number is not found in the snapshot metadata-[{1}]";
+inline constexpr char ZY_KRVN_ERR_MD_NO_VDISK_SERIAL[] =
+    "vDisk SCSI serial number is not found in the snapshot metadata-[{1}]";
 inline constexpr char ZY_KRVN_ERR_MD_NO_SNAP_NAME[] = "Snapshot name is not found in the snapshot metadata-[{1}]";
 inline constexpr char ZY_KRVN_LOG_MD_NO_SNAP_NAME[] = "KRVN  Snapshot name is not found in the snapshot metadata-[%s]";
 inline constexpr char ZY_KRVN_LOG_SNAP_MD_INFO[] =

@@ -216,7 +216,7 @@ int KrvnUtils::unmapSnaps() {
         obj->snapInfo->setStatus(done ? ZY_KRVN_SNAP_STATUS_UNMAPPED : ZY_KRVN_SNAP_STATUS_UNMAP_FAILED);
         if (done) continue;
         failures.keep(*kctx);
-        kctx->resetError();   // the next item's failure must not repeat this one's sentence
+        kctx->resetError();  // the next item's failure must not repeat this one's sentence
     }
 
     refreshSystemBus(map->hostName, map->hostIqns, map->mappedDevices);
@@ -240,14 +240,14 @@ int KrvnUtils::checkAndRemoveAccessFromClone(KrvnSnapObject* obj) {
 
     int failures = 0;
     for (const KrvnAccessInfo& entry : acl) {
-        if (entry.host != proxy) continue;   // another proxy's entries are not this map's
+        if (entry.host != proxy) continue;  // another proxy's entries are not this map's
         for (const std::string& iqn : map->hostIqns) {
             if (!hasInitiator(entry, iqn)) {
                 kctx->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_UNMAP_IQN_NOT_IN_ACL, iqn.c_str(), proxy.c_str());
                 continue;
             }
             if (rest_removeAccess(clone, proxy, iqn) != 0) {
-                ++failures;   // the other initiators are still tried
+                ++failures;  // the other initiators are still tried
                 continue;
             }
             kctx->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_UNMAP_ACCESS_REMOVED, clone.c_str(), iqn.c_str(), proxy.c_str());
@@ -310,7 +310,7 @@ int KrvnUtils::checkAndDeleteClone(KrvnSnapObject* obj) {
 
 int KrvnUtils::deleteClone(const std::string& cloneName) {
     std::map<std::string, bool> disks{{cloneName, false}};
-    (void)rest_deleteDisk(disks);   // only the clone's own outcome counts
+    (void)rest_deleteDisk(disks);  // only the clone's own outcome counts
     return disks[cloneName] ? 0 : 1;
 }
 

@@ -9,7 +9,7 @@ namespace ZYSnapKrvn {
 
 using namespace ZYKorvanCommon;
 
-KrvnUtils::KrvnUtils(KrvnCtx* ctx) : KrvnCommonUtils(ctx), kctx(ctx) {}
+KrvnUtils::KrvnUtils(KrvnCtx* context) : KrvnCommonUtils(context), kctx(context) {}
 
 KrvnUtils::~KrvnUtils() = default;
 
@@ -25,8 +25,7 @@ int KrvnUtils::isKorvanDevice(const std::string& device) {
 
     std::string vendor, product, revision;
     getStdDetailsFromSCSIResp(response, vendor, product, revision);
-    kctx->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_LOG_STD_INQUIRY_RESULT, vendor.c_str(), product.c_str(),
-              revision.c_str());
+    kctx->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_LOG_STD_INQUIRY_RESULT, vendor.c_str(), product.c_str(), revision.c_str());
     rc = checkStdPageInfoForKorvan(device, vendor, product, revision);
     if (rc != 0) return rc;
     kctx->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_LOG_DEVICE_IS_KORVAN, device.c_str());

@@ -1,7 +1,7 @@
 // The "sim" iSCSI backend: sessions of this host in the cluster simulator.
 #include <nlohmann/json.hpp>
 
-#include "../src/SimClient.h"
+#include "SimClient.h"
 #include "IscsiBackends.h"
 
 namespace ZyIscsi {

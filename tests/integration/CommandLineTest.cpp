@@ -89,10 +89,12 @@ TEST_F(CommandLine, JsonErrorsAreJsonOnStandardOutputWarningsGoToStandardErrorAn
     EXPECT_NE(locked.out.find("another korvan-host is working on"), std::string::npos) << locked.out;
 
     std::ofstream(dir + "/broken.json") << "{";
-    Ran broken = run(dir, std::string(KRVN_BUILD_BIN_DIR) + "/korvan-host --json --state " + dir + "/broken.json status");
+    Ran broken =
+        run(dir, std::string(KRVN_BUILD_BIN_DIR) + "/korvan-host --json --state " + dir + "/broken.json status");
     EXPECT_EQ(broken.status, 1);
     EXPECT_NE(nlohmann::json::parse(broken.out, nullptr, false).value("error", "").find("is corrupted"),
-              std::string::npos) << broken.out;
+              std::string::npos)
+        << broken.out;
 }
 
 TEST_F(CommandLine, KorvanSimHelpGoesToStandardOutputAndABusyPortIsAnError) {

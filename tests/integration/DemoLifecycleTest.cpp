@@ -21,12 +21,13 @@ TEST(DemoLifecycle, EveryStepGivesItsStatusesTheSupportStepSaysWhyAndNothingIsLe
         const std::regex passed("\\n\\s*\\d+\\s+" + step + "\\s+[0-9.]+ s\\s+ok ");
         EXPECT_TRUE(std::regex_search(text, passed)) << step << " did not pass:\n" << text;
     }
-    for (const char* line : {"/dev/sdb                0 supported      a vDisk of the simulated cluster",
-                             "/dev/krvn-blank-padded  1 not supported  (fixture) the same vDisk as a target captured it",
-                             "/dev/other-vendor       1 not supported  (fixture) another vendor's disk: the vendor is not",
-                             "/dev/missing            1 not supported  (fixture) no device at that path",
-                             "#1 #2 #3: 5 snapshot created (expected 5 snapshot created)",
-                             "#1: 22 reverted, #2: 24 gone from the array, #3: 22 reverted"})
+    for (const char* line :
+         {"/dev/sdb                0 supported      a vDisk of the simulated cluster",
+          "/dev/krvn-blank-padded  1 not supported  (fixture) the same vDisk as a target captured it",
+          "/dev/other-vendor       1 not supported  (fixture) another vendor's disk: the vendor is not",
+          "/dev/missing            1 not supported  (fixture) no device at that path",
+          "#1 #2 #3: 5 snapshot created (expected 5 snapshot created)",
+          "#1: 22 reverted, #2: 24 gone from the array, #3: 22 reverted"})
         EXPECT_NE(text.find(line), std::string::npos) << line << " in\n" << text;
     std::smatch work;
     ASSERT_TRUE(std::regex_search(text, work, std::regex("work directory : (\\S+)"))) << text;

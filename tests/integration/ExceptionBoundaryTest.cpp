@@ -22,7 +22,7 @@ using KrvnHost::PluginApi;
 using krvntest::FakeRecorder;
 
 // A host operation, named by the object that offers it.
-using HostCall = std::pair<std::string, std::string>;   // {object, operation}
+using HostCall = std::pair<std::string, std::string>;  // {object, operation}
 
 template <class World>
 using Thrower = std::function<FakeRecorder*(World&, const std::string& object, size_t item)>;
@@ -86,7 +86,7 @@ template <class Fn>
 struct EntryCase {
     const char* name;
     Fn PluginApi::*entry;
-    std::vector<Fn PluginApi::*> history;   // calls that bring the cluster to where the entry works
+    std::vector<Fn PluginApi::*> history;  // calls that bring the cluster to where the entry works
     int failureCode;
 };
 

@@ -69,7 +69,7 @@ struct SnapWorld {
             item.arrayRecord.name = SimHarness::kClusterName;
             item.arrayRecord.controlHost = "127.0.0.1";
             item.arrayRecord.user = SimHarness::kUser;
-            item.arrayRecord.encryptedPassword = password;   // the fake decrypts as is
+            item.arrayRecord.encryptedPassword = password;  // the fake decrypts as is
             item.configInts["SMCONFIG_NAME_SERVER_PORT"] = sim.port();
             item.configInts["SMCONFIG_NAME_SNAP_OP_RETRY_COUNT"] = 2;
             item.configLists["SMCONFIG_STORAGE_PROXY_LIST_KEY"] = {SimHarness::kProxy};

@@ -59,8 +59,7 @@ private:
 
 class LunScenario : public Scenario {
 public:
-    LunScenario(zyso_lun_fn PluginApi::*entry, const std::vector<zyso_lun_fn PluginApi::*>& history,
-                long sizeForEntry)
+    LunScenario(zyso_lun_fn PluginApi::*entry, const std::vector<zyso_lun_fn PluginApi::*>& history, long sizeForEntry)
         : entry_(entry) {
         for (auto step : history) EXPECT_EQ(world_.run(harden::plugin().*step), 0) << "history failed";
         if (sizeForEntry > 0)
@@ -87,9 +86,9 @@ struct Sender {
     int okStatus;
     int failedStatus;
     int failureCode;
-    const char* namedAs;       // how the final error names the request when not by its type
-    bool resultUnread;         // the plug-in reads nothing from "result" (its shape cannot matter)
-    bool sampleSlow;           // also answered past the request time-out
+    const char* namedAs;  // how the final error names the request when not by its type
+    bool resultUnread;    // the plug-in reads nothing from "result" (its shape cannot matter)
+    bool sampleSlow;      // also answered past the request time-out
 };
 
 template <class... Steps>
@@ -98,9 +97,8 @@ std::function<std::unique_ptr<Scenario>()> snapCall(zyso_snap_fn PluginApi::*ent
 }
 template <class... Steps>
 std::function<std::unique_ptr<Scenario>()> lunCall(zyso_lun_fn PluginApi::*entry, long size, Steps... history) {
-    return [=] {
-        return std::make_unique<LunScenario>(entry, std::vector<zyso_lun_fn PluginApi::*>{history...}, size);
-    };
+    return
+        [=] { return std::make_unique<LunScenario>(entry, std::vector<zyso_lun_fn PluginApi::*>{history...}, size); };
 }
 
 const std::vector<Sender>& senders() {
@@ -123,7 +121,8 @@ const std::vector<Sender>& senders() {
         {"AddLun", snapCall(&P::mapSnaps, prepare, snap), 12, 11, 62009, "expose", false, true},
         {"PersistACLAccess", snapCall(&P::mapSnaps, prepare, snap), 12, 11, 62009, "Failed to map", false, false},
         {"GetACLInformation", snapCall(&P::unmapSnaps, prepare, snap, map), 14, 15, 62010, "access", false, false},
-        {"RemoveACLAccess", snapCall(&P::unmapSnaps, prepare, snap, map), 14, 15, 62010, "Failed to unmap", true, false},
+        {"RemoveACLAccess", snapCall(&P::unmapSnaps, prepare, snap, map), 14, 15, 62010, "Failed to unmap", true,
+         false},
         {"UnmapLun", snapCall(&P::unmapSnaps, prepare, snap, map), 14, 15, 62010, "hide the disk", false, false},
         {"DeleteVDisk", lunCall(&P::deleteLUNs, 0, create), 20, 21, 70003, "delete", false, true},
         {"AddVirtualDisk", lunCall(&P::createLUNs, 0), 0, 1, 70003, "create", false, true},
@@ -135,7 +134,7 @@ const std::vector<Sender>& senders() {
 
 struct FaultKind {
     const char* name;
-    korvansim::Json fault;   // without "type"
+    korvansim::Json fault;  // without "type"
     bool slow;
 };
 
@@ -172,7 +171,7 @@ TEST(FaultMatrix, EveryRequestFailsItsEntryCleanlyAndTheRetryConverges) {
             if (::testing::Test::HasFatalFailure()) return;
             korvansim::Json fault = kind.fault;
             fault["type"] = row.type;
-            fault["count"] = -1;   // every attempt, retries included
+            fault["count"] = -1;  // every attempt, retries included
             ASSERT_TRUE(s->sim().fault(fault)) << what << ": " << s->sim().error();
             if (kind.slow) s->sim().settings().set("Platform", "requestTimeoutSec", "1");
             const long before = s->sim().counters()["requests"].value(row.type, 0L);
@@ -202,8 +201,8 @@ TEST(FaultMatrix, EveryRequestFailsItsEntryCleanlyAndTheRetryConverges) {
             // A Login answered late or spoiled after the cluster opened the session never hands
             // the plug-in a usable id, so that one session cannot be closed. Every other is.
             const std::string faultKind = kind.fault["kind"];
-            const size_t orphans =
-                std::string(row.type) == "Login" && faultKind != "drop" && faultKind != "status" && faultKind != "notjson";
+            const size_t orphans = std::string(row.type) == "Login" && faultKind != "drop" && faultKind != "status" &&
+                                   faultKind != "notjson";
             EXPECT_EQ(openSessions(s->sim()), orphans) << what << ": a failed call left its session open";
 
             s->sim().clearFaults();

@@ -80,7 +80,7 @@ protected:
 
     std::vector<std::string> hostDevices() {
         std::vector<std::string> out;
-        const korvansim::Json state = sim.state();   // the loops below read into it
+        const korvansim::Json state = sim.state();  // the loops below read into it
         for (const auto& host : state["hosts"])
             if (host.value("name", "") == SimHarness::hostName())
                 for (const auto& device : host["devices"]) out.push_back(device.value("path", ""));

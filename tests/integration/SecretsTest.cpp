@@ -5,11 +5,11 @@
 // any metadata.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <cctype>
 #include <cstdio>
 #include <fstream>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #include "FakeWorld.h"
@@ -64,7 +64,7 @@ public:
 
 // Every place a secret could surface, one line each, named for the failure message.
 struct Sink {
-    std::vector<std::pair<std::string, std::string>> lines;   // {where, text}
+    std::vector<std::pair<std::string, std::string>> lines;  // {where, text}
     void add(const std::string& where, const std::vector<std::string>& texts) {
         for (const auto& t : texts) lines.emplace_back(where, t);
     }
@@ -91,10 +91,11 @@ TEST(Secrets, NoPasswordOrSessionIdInAnyLogLineOfTheWholeLifeCycle) {
         for (size_t i = 0; i < w.batch.size(); ++i)
             w.batch[i].configInts["SMCONFIG_NAME_ENABLE_DIAGNOSTIC_LOGGING"] = 1;
         const std::vector<std::pair<const char*, zyso_snap_fn>> cycle = {
-            {"prepare", api.prepareDevices}, {"snap", api.snapDevices},     {"map", api.mapSnaps},
-            {"unmap", api.unmapSnaps},       {"revert", api.revertSnaps},   {"reconcile", api.reconcileSnaps},
+            {"prepare", api.prepareDevices}, {"snap", api.snapDevices},   {"map", api.mapSnaps},
+            {"unmap", api.unmapSnaps},       {"revert", api.revertSnaps}, {"reconcile", api.reconcileSnaps},
             {"delete", api.deleteSnaps}};
-        for (const auto& [name, entry] : cycle) EXPECT_EQ(w.run(entry), 0) << name << ": " << w.batch[0].lastErrorMessage;
+        for (const auto& [name, entry] : cycle)
+            EXPECT_EQ(w.run(entry), 0) << name << ": " << w.batch[0].lastErrorMessage;
         // And a call that fails after its login, so that a final error text is written too.
         for (size_t i = 0; i < w.batch.size(); ++i) w.batch[i].status = 0;
         EXPECT_EQ(w.run(api.prepareDevices), 0) << w.batch[0].lastErrorMessage;
@@ -114,9 +115,11 @@ TEST(Secrets, NoPasswordOrSessionIdInAnyLogLineOfTheWholeLifeCycle) {
         LunWorld w(2, kPassword);
         w.sim.settings().set("Platform", "logFile", log.path);
         for (size_t i = 0; i < w.batch.size(); ++i) w.batch[i].configs["SMCONFIG_NAME_ENABLE_DIAGNOSTIC_LOGGING"] = "1";
-        const std::vector<std::pair<const char*, zyso_lun_fn>> cycle = {
-            {"create", api.createLUNs}, {"map", api.mapLUNs}, {"unmap", api.unmapLUNs}, {"resize", api.resizeLUNs},
-            {"delete", api.deleteLUNs}};
+        const std::vector<std::pair<const char*, zyso_lun_fn>> cycle = {{"create", api.createLUNs},
+                                                                        {"map", api.mapLUNs},
+                                                                        {"unmap", api.unmapLUNs},
+                                                                        {"resize", api.resizeLUNs},
+                                                                        {"delete", api.deleteLUNs}};
         for (const auto& [name, entry] : cycle) {
             if (entry == api.resizeLUNs)
                 for (size_t i = 0; i < w.batch.size(); ++i) w.batch[i].size = 4L << 30;

@@ -190,9 +190,11 @@ TEST(SnapshotLifecycle, SourcesTheClusterCannotServeFailOnlyTheirItems) {
     EXPECT_EQ(1, gone.run(plugin().prepare));
     EXPECT_EQ((std::vector<int>{1, 1, 2}), gone.statuses());
     EXPECT_EQ(62008, gone.batch[0].lastErrorCode);
-    EXPECT_EQ("Found only [2] devices out of [3] on the array-[krvn-cluster] - logged in as [admin] user.\n"
-              "Errors returned by cluster-[Unable to find virtual disk with scsi sn: " + serial3 + " ]",
-              gone.batch[0].lastErrorMessage);
+    EXPECT_EQ(
+        "Found only [2] devices out of [3] on the array-[krvn-cluster] - logged in as [admin] user.\n"
+        "Errors returned by cluster-[Unable to find virtual disk with scsi sn: " +
+            serial3 + " ]",
+        gone.batch[0].lastErrorMessage);
 
     Lifecycle marked(3);
     ASSERT_EQ(0, marked.run(plugin().prepare)) << marked.batch[0].lastErrorMessage;

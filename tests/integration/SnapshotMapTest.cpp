@@ -169,7 +169,7 @@ TEST(SnapshotMap, UnmapCountsClonesAndSourcesDeletedOnTheClusterAsUnmapped) {
 
 TEST(SnapshotMap, AMapWhoseDevicesNeverShowUpTellsTheHostWhy) {
     MapWorld w({"vol1", "vol2"});
-    w.batch.os.onRefreshBus = nullptr;   // the host never sees the new devices
+    w.batch.os.onRefreshBus = nullptr;  // the host never sees the new devices
 
     EXPECT_EQ(1, w.run(plugin().mapSnaps));
     EXPECT_EQ((std::vector<int>{11, 11}), w.statuses());

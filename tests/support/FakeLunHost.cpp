@@ -1,11 +1,11 @@
 #include "FakeLunHost.h"
 
+#include <unistd.h>
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <random>
-#include <unistd.h>
 
 #include "ZYPassword.h"
 
@@ -133,9 +133,10 @@ int FakeLunInfo::getSettingBool(const std::string& name, bool* value) {
 
 void FakeLunInfo::setIscsiHost(const std::string& host, const std::vector<std::string>& initiators) {
     std::string endpoints;
-    for (const auto& i : initiators) endpoints += (endpoints.empty() ? "" : ",") + std::string("{\"endpoint\":\"") + i + "\"}";
-    initiatorInfo = "{\"hosts\":[{\"hostname\":\"" + host + "\",\"hostos\":\"linux\",\"protocol\":\"3\",\"endpoints\":[" +
-                    endpoints + "]}]}";
+    for (const auto& i : initiators)
+        endpoints += (endpoints.empty() ? "" : ",") + std::string("{\"endpoint\":\"") + i + "\"}";
+    initiatorInfo = "{\"hosts\":[{\"hostname\":\"" + host +
+                    "\",\"hostos\":\"linux\",\"protocol\":\"3\",\"endpoints\":[" + endpoints + "]}]}";
 }
 
 // ---- TestKeyFile -------------------------------------------------------------------------------

@@ -30,24 +30,24 @@ public:
     std::string clusterName = "clusterA";
     std::string controlHost = "127.0.0.1";
     std::string userName = "admin";
-    std::string storedPassword;              // as the host stores it (enciphered)
-    std::set<std::string> failing;           // getters that answer 1 and write nothing
+    std::string storedPassword;     // as the host stores it (enciphered)
+    std::set<std::string> failing;  // getters that answer 1 and write nothing
     long size = 10L << 30;
     long blockSize = 4096;
     short status = -1;
     std::string description;
-    std::string initiatorInfo;               // the map information text
+    std::string initiatorInfo;  // the map information text
     // Answers of getInitiatorInfo in turn: {result, length left in *length}; then the natural
     // answer from initiatorInfo.
     std::vector<std::pair<int, unsigned short>> initiatorAnswers;
     std::map<std::string, std::string> configs;
     std::map<std::string, int> settingInts;
     std::map<std::string, bool> settingBools;
-    std::string deviceName;                  // getDeviceName answers it; setDeviceName writes it
+    std::string deviceName;  // getDeviceName answers it; setDeviceName writes it
 
     // ---- What the plug-in left on the item -------------------------------------------------
     std::string lunName;
-    std::vector<unsigned short> initiatorBufferSizes;   // the length offered on each call
+    std::vector<unsigned short> initiatorBufferSizes;  // the length offered on each call
     int lastErrorCode = 0;
     std::string lastErrorMessage;
     int lastErrorCalls = 0;
@@ -101,13 +101,13 @@ private:
 class FakeLunBatch {
 public:
     FakeLunBatch() = default;
-    FakeLunInfo& add(long id = 0);        // next id when 0; disk name "vd<id>"
+    FakeLunInfo& add(long id = 0);  // next id when 0; disk name "vd<id>"
     FakeLunInfo& operator[](size_t i) { return *items_[i]; }
     ZYSO::LUNInfo** data() { return pointers_.data(); }
     short count() const { return static_cast<short>(pointers_.size()); }
     size_t size() const { return items_.size(); }
     void setNull(size_t i) { pointers_[i] = nullptr; }
-    std::vector<short> statuses() const;   // current status of every item, in order
+    std::vector<short> statuses() const;  // current status of every item, in order
     FakeOSUtil os;
 
 private:

@@ -175,15 +175,12 @@ int FakeSnapInfo::getConfigListItem(const char* name, int index, char* buffer, i
                                  length ? std::to_string(*length) : "<null>"});
     const auto key = std::make_pair(textOf(name), index);
     auto it = configLists.find(key.first);
-    if (it == configLists.end() || index < 0 || index >= static_cast<int>(it->second.size()))
-        return 1;
+    if (it == configLists.end() || index < 0 || index >= static_cast<int>(it->second.size())) return 1;
     const std::string& value = it->second[static_cast<size_t>(index)];
     if (!buffer) {
         if (configItemLengthFails.count(key)) return 1;
         auto over = configItemLength.find(key);
-        if (length)
-            *length = over != configItemLength.end() ? over->second
-                                                     : static_cast<int>(value.size() + 1);
+        if (length) *length = over != configItemLength.end() ? over->second : static_cast<int>(value.size() + 1);
         return 0;
     }
     if (configItemFetchFails.count(key) || !length || *length <= 0) return 1;
@@ -198,7 +195,7 @@ bool FakeSnapInfo::isFlagSet(int flag) {
 }
 
 void FakeSnapInfo::decryptPassword(std::string stored, std::string* clear) {
-    record("decryptPassword", {"<stored>"});   // the journal never holds a secret
+    record("decryptPassword", {"<stored>"});  // the journal never holds a secret
     if (clear) *clear = decrypt ? decrypt(stored) : stored;
 }
 
@@ -306,8 +303,8 @@ long long FakeOSUtil::getJobId() {
     return jobId;
 }
 
-bool FakeOSUtil::getHostSCSIInterfaces(const char* host, const char* array,
-                                       std::vector<std::string>& wwpns, std::vector<std::string>& iqns) {
+bool FakeOSUtil::getHostSCSIInterfaces(const char* host, const char* array, std::vector<std::string>& wwpns,
+                                       std::vector<std::string>& iqns) {
     record("getHostSCSIInterfaces", {textOf(host), textOf(array)});
     if (!hostInterfacesOk) return false;
     wwpns = hostWwpns;

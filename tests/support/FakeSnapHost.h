@@ -24,7 +24,7 @@ namespace krvntest {
 struct FakeCall {
     std::string name;
     std::vector<std::string> args;
-    std::string text() const;   // "name(a,b)" for readable failure messages
+    std::string text() const;  // "name(a,b)" for readable failure messages
 };
 
 // The call journal and the throw switch every fake shares.
@@ -37,7 +37,7 @@ public:
     size_t count(const std::string& name) const;
     bool called(const std::string& name) const { return count(name) > 0; }
     std::vector<FakeCall> named(const std::string& name) const;
-    std::vector<std::string> names() const;   // operation names in call order
+    std::vector<std::string> names() const;  // operation names in call order
     void clear() { calls.clear(); }
 
 protected:
@@ -51,7 +51,7 @@ public:
     std::string controlHost = "127.0.0.1";
     std::string user = "admin";
     std::string encryptedPassword = "secret-pass";
-    std::set<std::string> failing;   // getters that answer 1 and leave their output alone
+    std::set<std::string> failing;  // getters that answer 1 and leave their output alone
 
     int getArrayNumber(int* out) override;
     int getArrayName(std::string* out) override;
@@ -63,7 +63,7 @@ public:
 struct FakeLogLine {
     int level;
     std::string prefix;
-    std::string text;   // the format with its arguments applied
+    std::string text;  // the format with its arguments applied
 };
 
 class FakeSnapInfo : public ZYSO::SnapInfo, public FakeRecorder {
@@ -78,36 +78,36 @@ public:
     int cloneNumber = 1;
     std::string sourceDevice = "/dev/sdb";
     bool sourceDeviceOk = true;
-    std::map<int, std::string> metadata;          // setMetadata writes here too
-    std::set<int> metadataReadFails;              // keys whose getMetadata answers false
+    std::map<int, std::string> metadata;  // setMetadata writes here too
+    std::set<int> metadataReadFails;      // keys whose getMetadata answers false
     int setMetadataResult = 0;
-    std::map<std::string, int> configInts;        // missing name: getConfigInt answers 1
+    std::map<std::string, int> configInts;  // missing name: getConfigInt answers 1
     std::map<std::string, std::vector<std::string>> configLists;
     std::set<std::string> configListSizeFails;
-    std::map<std::pair<std::string, int>, int> configItemLength;   // reported length override
-    std::set<std::pair<std::string, int>> configItemLengthFails;   // null-buffer call answers 1
-    std::set<std::pair<std::string, int>> configItemFetchFails;    // buffer call answers 1
+    std::map<std::pair<std::string, int>, int> configItemLength;  // reported length override
+    std::set<std::pair<std::string, int>> configItemLengthFails;  // null-buffer call answers 1
+    std::set<std::pair<std::string, int>> configItemFetchFails;   // buffer call answers 1
     std::set<int> flags;
     int setArrayInfoResult = 0;
-    std::map<std::string, int> arrayNumberForDetails;   // accepted setArrayInfo text -> number
+    std::map<std::string, int> arrayNumberForDetails;  // accepted setArrayInfo text -> number
     bool arrayInfoFails = false;
-    bool arrayInfoPointerOnFailure = false;   // a failing getArrayInfo still hands a record out
+    bool arrayInfoPointerOnFailure = false;  // a failing getArrayInfo still hands a record out
     FakeArrayInfo arrayRecord;
-    std::function<std::string(const std::string&)> decrypt;   // empty: identity
+    std::function<std::string(const std::string&)> decrypt;  // empty: identity
     std::string uuidPrefix = "uuid-";
 
     // ---- What the plug-in left on the item -------------------------------------------------
     std::string snapName;
-    std::vector<std::string> arrayInfoTexts;   // every setArrayInfo text, in order
+    std::vector<std::string> arrayInfoTexts;  // every setArrayInfo text, in order
     std::string mappedDevice;
     int lastErrorCode = 0;
     std::string lastErrorMessage;
     int lastErrorCalls = 0;
     std::vector<ZYSO::SnapStatus> statusHistory;
     std::vector<FakeLogLine> logLines;
-    int arrayInfoOutstanding = 0;   // handed out and not yet released
+    int arrayInfoOutstanding = 0;  // handed out and not yet released
 
-    bool hasLog(const std::string& text) const;   // a job-log line equal to text
+    bool hasLog(const std::string& text) const;  // a job-log line equal to text
 
     // ---- ZYSO::SnapInfo --------------------------------------------------------------------
     void setSnapName(const char* name) override;
@@ -117,8 +117,7 @@ public:
     void setMappedDevice(const char* device) override;
     int setMetadata(int key, const char* value) override;
     void setLastError(int code, const char* message) override;
-    void log(int level, const char* prefix, const char* format, ...) override
-        __attribute__((format(printf, 4, 5)));
+    void log(int level, const char* prefix, const char* format, ...) override __attribute__((format(printf, 4, 5)));
     int getCloneNumber() override;
     int getConfigInt(const char* name, int* value) override;
     int getArrayNumber() override;
@@ -151,7 +150,7 @@ public:
 
     // getArrayListByVendor: results answered in turn (positive = buffer too small), then 0.
     std::vector<int> arrayListResults;
-    std::string arrayList;   // names joined by '|', copied when the answer is 0
+    std::string arrayList;  // names joined by '|', copied when the answer is 0
     // getArrayDetailsByName: per call in turn, the result and the size to leave in *size
     // (0 keeps the caller's); after the sequence, 0. An unknown name answers -1.
     std::vector<std::pair<int, unsigned short>> arrayDetailsResults;
@@ -165,7 +164,7 @@ public:
     bool deviceListOk = true;
     std::vector<std::vector<std::string>> deviceLists = {{}};
     int refreshBusResult = 0;
-    std::function<void(FakeOSUtil&)> onRefreshBus;   // e.g. make new devices appear
+    std::function<void(FakeOSUtil&)> onRefreshBus;  // e.g. make new devices appear
 
     std::vector<FakeBusRefresh> refreshes;
 
@@ -187,16 +186,16 @@ private:
 class FakeSnapBatch {
 public:
     explicit FakeSnapBatch(int count = 0);
-    FakeSnapInfo& add(long long id);             // next id when id is 0
+    FakeSnapInfo& add(long long id);  // next id when id is 0
     FakeSnapInfo& operator[](size_t i) { return *items_[i]; }
     ZYSO::SnapInfo** data() { return pointers_.data(); }
     int count() const { return static_cast<int>(pointers_.size()); }
     size_t size() const { return items_.size(); }
-    void setNull(size_t i) { pointers_[i] = nullptr; }   // the host hands a null item
+    void setNull(size_t i) { pointers_[i] = nullptr; }  // the host hands a null item
     // Writes snapshot metadata (key 6) on every item: the three prepare fields, then the
     // snapshot name when it is not empty.
-    void setSnapMetadata(const std::string& clusterSerial, const std::string& vDisk,
-                         const std::string& serial, const std::string& snapName);
+    void setSnapMetadata(const std::string& clusterSerial, const std::string& vDisk, const std::string& serial,
+                         const std::string& snapName);
     FakeOSUtil os;
 
 private:

@@ -23,8 +23,8 @@ constexpr const char* kTestPassword = "s3cret-pw";
 constexpr const char* kTestSessionId = "sess-0123456789";
 
 inline std::string loginAnswer(const std::string& sessionId = kTestSessionId) {
-    return std::string(R"({"status":"ok","type":"Login","requestId":"r1","result":{"sessionId":")") +
-           sessionId + R"(","userName":"admin","primaryTenant":"t0","roles":{"t0":"admin"}}})";
+    return std::string(R"({"status":"ok","type":"Login","requestId":"r1","result":{"sessionId":")") + sessionId +
+           R"(","userName":"admin","primaryTenant":"t0","roles":{"t0":"admin"}}})";
 }
 
 struct KrvnTestSession {

@@ -3,11 +3,11 @@
 // nothing.
 #pragma once
 
+#include <unistd.h>
 #include <cstdlib>
 #include <fstream>
 #include <map>
 #include <string>
-#include <unistd.h>
 
 namespace krvntest {
 
@@ -26,8 +26,10 @@ public:
     }
     ~ScopedSettings() {
         std::remove(path_.c_str());
-        if (hadPrevious_) setenv("ZY_SETTINGS_FILE", previous_.c_str(), 1);
-        else unsetenv("ZY_SETTINGS_FILE");
+        if (hadPrevious_)
+            setenv("ZY_SETTINGS_FILE", previous_.c_str(), 1);
+        else
+            unsetenv("ZY_SETTINGS_FILE");
     }
     ScopedSettings(const ScopedSettings&) = delete;
     ScopedSettings& operator=(const ScopedSettings&) = delete;

@@ -16,10 +16,10 @@ namespace krvntest {
 
 // What the module is told to do and every call it got. Outlives the module.
 struct IscsiJournal {
-    std::vector<std::string> calls;                  // "discover P", "login P T", "logout P T", "device T"
-    std::map<std::string, int> failures;             // target -> logins that fail first (-1: all)
-    int logoutFailures = 0;                          // logouts that fail first
-    std::map<std::string, std::string> devices;      // target -> the device the host sees behind it
+    std::vector<std::string> calls;              // "discover P", "login P T", "logout P T", "device T"
+    std::map<std::string, int> failures;         // target -> logins that fail first (-1: all)
+    int logoutFailures = 0;                      // logouts that fail first
+    std::map<std::string, std::string> devices;  // target -> the device the host sees behind it
     long long jobId = 0;
 
     size_t count(const std::string& call) const {
@@ -50,7 +50,7 @@ public:
         j_.calls.push_back(std::string("device ") + target);
         auto it = j_.devices.find(target);
         if (it != j_.devices.end()) it->second.copy(buffer, *length);
-        return true;   // a target without a device is one the host has no disk for yet
+        return true;  // a target without a device is one the host has no disk for yet
     }
     void setJobId(long long* jobId) override { j_.jobId = *jobId; }
 

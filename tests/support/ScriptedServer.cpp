@@ -2,11 +2,11 @@
 
 #include <httplib.h>
 
+#include <unistd.h>
 #include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
-#include <unistd.h>
 
 #include "SimNotation.h"
 
@@ -65,9 +65,7 @@ struct ScriptedServer::Impl {
     std::unique_ptr<httplib::Server> server;
 };
 
-ScriptedServer::ScriptedServer() : impl_(new Impl) {
-    setDefault(500, "");
-}
+ScriptedServer::ScriptedServer() : impl_(new Impl) { setDefault(500, ""); }
 
 ScriptedServer::~ScriptedServer() {
     stop();
@@ -76,9 +74,7 @@ ScriptedServer::~ScriptedServer() {
 }
 
 // The simulator's decoder, so that the test server reads bodies as the cluster stand-in does.
-std::string ScriptedServer::formDecode(const std::string& text) {
-    return korvansim::formDecode(text);
-}
+std::string ScriptedServer::formDecode(const std::string& text) { return korvansim::formDecode(text); }
 
 bool ScriptedServer::start() { return startWith(false, std::string(), std::string()); }
 
@@ -110,8 +106,7 @@ bool ScriptedServer::startWith(bool useTls, const std::string& certFile, const s
     svr.new_task_queue = [this] { return new CountingQueue(connections_); };
 
     // The body is read here rather than by the library, which refuses form bodies over 8 KB.
-    auto withBody = [this](const httplib::Request& req, httplib::Response& res,
-                           const httplib::ContentReader& reader) {
+    auto withBody = [this](const httplib::Request& req, httplib::Response& res, const httplib::ContentReader& reader) {
         RecordedRequest rec;
         rec.method = req.method;
         rec.path = req.path;
@@ -124,18 +119,17 @@ bool ScriptedServer::startWith(bool useTls, const std::string& certFile, const s
         ScriptedReply out = answer(rec);
         if (out.drop) {
             // A declared length that is never delivered: the client sees a broken transfer.
-            res.set_content_provider(
-                64, "application/json",
-                [](size_t, size_t, httplib::DataSink&) { return false; });
+            res.set_content_provider(64, "application/json", [](size_t, size_t, httplib::DataSink&) { return false; });
             return;
         }
         res.status = out.status;
         res.set_content(out.body, out.contentType.c_str());
     };
     auto withoutBody = [withBody](const httplib::Request& req, httplib::Response& res) {
-        withBody(req, res, httplib::ContentReader(
-                               [](httplib::ContentReceiver) { return true; },
-                               [](httplib::MultipartContentHeader, httplib::ContentReceiver) { return true; }));
+        withBody(
+            req, res,
+            httplib::ContentReader([](httplib::ContentReceiver) { return true; },
+                                   [](httplib::MultipartContentHeader, httplib::ContentReceiver) { return true; }));
     };
     const char* any = ".*";
     svr.Post(any, withBody);

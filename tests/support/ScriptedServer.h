@@ -32,8 +32,8 @@ struct RecordedRequest {
     std::string method;
     std::string path;
     std::multimap<std::string, std::string> headers;
-    std::string body;      // as received
-    std::string request;   // the value of the "request" form field, form-decoded
+    std::string body;     // as received
+    std::string request;  // the value of the "request" form field, form-decoded
     bool hasRequestField = false;
 
     // First value of a header (case-insensitive name), "" when absent.
@@ -44,7 +44,7 @@ struct ScriptedReply {
     int status = 200;
     std::string body;
     std::string contentType = "application/json";
-    bool drop = false;   // close the connection without a complete answer
+    bool drop = false;  // close the connection without a complete answer
 
     static ScriptedReply dropped() {
         ScriptedReply r;

@@ -1,8 +1,8 @@
 #include "SimHarness.h"
 
+#include <unistd.h>
 #include <cstdio>
 #include <fstream>
-#include <unistd.h>
 
 namespace krvntest {
 

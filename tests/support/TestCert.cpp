@@ -1,9 +1,9 @@
 #include "TestCert.h"
 
+#include <unistd.h>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
-#include <unistd.h>
 
 namespace krvntest {
 
@@ -42,11 +42,11 @@ bool TestCert::makePair(const std::string& cert, const std::string& key) {
     const std::string command =
         "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes"
         " -days 7 -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1"
-        " -keyout '" + key + "' -out '" + cert + "' >'" + log + "' 2>&1";
+        " -keyout '" +
+        key + "' -out '" + cert + "' >'" + log + "' 2>&1";
     if (std::system(command.c_str()) == 0) return true;
     std::ifstream in(log);
-    error_ = "openssl failed: " +
-             std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    error_ = "openssl failed: " + std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     return false;
 }
 

@@ -31,10 +31,16 @@ TEST_F(ContextTest, LinesCarryTheHostsJobIdAndFailuresAppendSentencesLoggedAsThe
     ctx.restErrors << "cluster says no ";
     // One verb; each row a way of logging it.
     const std::vector<std::tuple<int, std::string, KrvnFailLog, int, std::string>> rows = {
-        {2, "First [a].", {"KRVN  Snapshot operation failed - [%d:%s]"}, -1,
+        {2,
+         "First [a].",
+         {"KRVN  Snapshot operation failed - [%d:%s]"},
+         -1,
          "KRVN  Snapshot operation failed - [2:First [a].]"},
         {3, " Second.", {"KRVN  Note-[%d:%s]", KrvnLogArgs::CodeText, 0}, 0, "KRVN  Note-[3:First [a]. Second.]"},
-        {1, " Third.", {"KRVN  Failed-[%d:%s]. REST error-[%s]", KrvnLogArgs::CodeTextClusterErrors}, -1,
+        {1,
+         " Third.",
+         {"KRVN  Failed-[%d:%s]. REST error-[%s]", KrvnLogArgs::CodeTextClusterErrors},
+         -1,
          "KRVN  Failed-[1:First [a]. Second. Third.]. REST error-[cluster says no ]"},
         {19, " Fourth.", KrvnFailLog::about("clusterA", "KRVN  Cluster-[%s] failed. Error-[%d:%s]"), -1,
          "KRVN  Cluster-[clusterA] failed. Error-[19:First [a]. Second. Third. Fourth.]"},
@@ -65,7 +71,7 @@ TEST_F(ContextTest, KeptFailuresComeBackWholeAndAnErrorStateRestoresExactly) {
     KrvnKeptFailures kept;
     kept.keep(ctx);
     ctx.tolerate();
-    ctx.restErrors.str("gone ");   // a later tolerated answer's words
+    ctx.restErrors.str("gone ");  // a later tolerated answer's words
     ctx.fail(-1, "Item 3 refused.", ZY_KRVN_NOT_LOGGED);
     kept.keep(ctx);
     const KrvnErrorState before = ctx.errorState();
@@ -99,9 +105,9 @@ TEST_F(ContextTest, FinalErrorAddsClusterMessagesEachCallAndResetKeepsThem) {
 }
 
 TEST_F(ContextTest, ExtractionWithoutAStringMessageRecordsTheMissingTagAndLogsIt) {
-    for (const char* response : {"", R"({"status":"error","message":42})", R"({"message":{"text":"nested"}})",
-                                 R"({"message":null})", R"({"status":"error"})", R"(["message"])",
-                                 R"( {"message":"unterminated)"}) {
+    for (const char* response :
+         {"", R"({"status":"error","message":42})", R"({"message":{"text":"nested"}})", R"({"message":null})",
+          R"({"status":"error"})", R"(["message"])", R"( {"message":"unterminated)"}) {
         KrvnCommonCtx ctx(nullptr);
         ctx.restErrors << "stale message ";
         ctx.restResponse = response;
@@ -132,15 +138,18 @@ TEST_F(ContextTest, LoggedRestDetailsAndArrayDumpsCarryNoSecretAndDumpsNeedLevel
         KrvnCommonCtx ctx(nullptr);
         ctx.arrayDetails.userPswd = "s3cret-pw";
         ctx.arrayDetails.sessionId = "sess-0123";
-        ctx.restRequest = "request={'type':'Login','params':{'userName':'admin','password':'s3cret-pw'},"
-                          "'sessionId':'sess-0123'}";
+        ctx.restRequest =
+            "request={'type':'Login','params':{'userName':'admin','password':'s3cret-pw'},"
+            "'sessionId':'sess-0123'}";
         ctx.restResponse = R"({"result":{"sessionId":"sess-0123","userName":"admin"}})";
         LogCapture log;
         ctx.logRESTDetails();
         ctx.printArrayDetails();
         EXPECT_TRUE(log.containsAt(ZY_KRVN_LOGLVL_ERROR, "KRVN  REST API-<<[]>> Request-<<[request={'type':'Login'"));
-        EXPECT_EQ(level >= 5, log.containsAt(ZY_KRVN_LOGLVL_ARRAY_DUMP, "KRVN >>  Dump of ArrayDetails object: "
-                                                                        "Array # [0] ArrayId [] ")) << level;
+        EXPECT_EQ(level >= 5, log.containsAt(ZY_KRVN_LOGLVL_ARRAY_DUMP,
+                                             "KRVN >>  Dump of ArrayDetails object: "
+                                             "Array # [0] ArrayId [] "))
+            << level;
         EXPECT_FALSE(log.contains("s3cret-pw") || log.contains("sess-0123")) << log.dump();
     }
 }

@@ -2,8 +2,8 @@
 // name, device listing and bus rescans, against a scripted iSCSI module and the fake host.
 #include <gtest/gtest.h>
 
-#include <string>
 #include <unistd.h>
+#include <string>
 #include <vector>
 
 #include "CWqLibrary.h"
@@ -39,9 +39,10 @@ TEST_F(IscsiFixture, LoginWithNothingToDoOnlyWaitsAndWithoutRetriesFailsUntried)
     ctx.arrayDetails.arrayConfigs.maxRetryCount = 0;
     EXPECT_EQ(1, login(Pairs{{"sp1", "iqn.t1"}}));
     EXPECT_EQ(1, ctx.errorCode);
-    EXPECT_EQ("Not able to do iSCSI logon for targets after repeated attempts (0 times) and hence failing the "
-              "operation.",
-              ctx.errorString());
+    EXPECT_EQ(
+        "Not able to do iSCSI logon for targets after repeated attempts (0 times) and hence failing the "
+        "operation.",
+        ctx.errorString());
     EXPECT_TRUE(journal.calls.empty());
 }
 
@@ -59,7 +60,7 @@ TEST_F(IscsiFixture, OneTargetThatNeverLogsOnCostsEveryPassAndNamesTheCount) {
 
 TEST_F(IscsiFixture, EachPassDiscoversAPortalOnceJustBeforeItsFirstLogin) {
     ctx.arrayDetails.arrayConfigs.sleepInterval = 2;
-    journal.failures["iqn.a"] = 1;   // on in the second pass
+    journal.failures["iqn.a"] = 1;  // on in the second pass
     EXPECT_EQ(0, login(Pairs{{"sp1", "iqn.a"}, {"sp1", "iqn.b"}, {"sp1", "iqn.b"}, {"sp2", "iqn.c"}}));
     EXPECT_EQ(3000u + 2000u, slept());
     // The duplicate target counts as logged on without a second login.
@@ -72,7 +73,11 @@ TEST_F(IscsiFixture, EachPassDiscoversAPortalOnceJustBeforeItsFirstLogin) {
 TEST_F(IscsiFixture, LogoutRetriesWithAWaitAfterEveryFailureAndNeverFails) {
     ctx.arrayDetails.arrayConfigs.maxRetryCount = 3;
     ctx.arrayDetails.arrayConfigs.sleepInterval = 1;
-    struct Case { int failures; size_t attempts; unsigned waitedMs; };
+    struct Case {
+        int failures;
+        size_t attempts;
+        unsigned waitedMs;
+    };
     for (Case c : {Case{0, 1, 0}, Case{2, 3, 2000}, Case{5, 3, 3000}}) {
         journal.calls.clear();
         journal.logoutFailures = c.failures;
@@ -98,7 +103,7 @@ TEST_F(IscsiFixture, TheModuleIsLoadedOnceByItsBareNameAndAMissingLibraryFailsTh
     if (access(KRVN_BUILD_LIB_DIR "/libZyISCSI.so", F_OK) != 0) GTEST_SKIP() << "iSCSI module not built";
     settings.set("Platform", "iscsiBackend", "sim");
     KrvnCommonUtils loaded(&ctx);
-    KrvnIscsiModuleScope scope(loaded);   // the instance goes before its library does
+    KrvnIscsiModuleScope scope(loaded);  // the instance goes before its library does
     ASSERT_EQ(0, scope.load()) << ctx.errorString();
     EXPECT_NE(nullptr, loaded.iscsiModule());
 }

@@ -13,8 +13,10 @@ TEST(ArrayRecords, DumpShowsTheFieldsAndHidesSecretsOnlyWhenSet) {
     KrvnArrayDetails d;
     std::string out = "previous text";
     d.dump(out);
-    EXPECT_EQ("Dump of ArrayDetails object: Array # [0] ArrayId [] SCSI ArrayId [] ControlHostName [] "
-              "UserName[] UserPswd [] Session []", out);
+    EXPECT_EQ(
+        "Dump of ArrayDetails object: Array # [0] ArrayId [] SCSI ArrayId [] ControlHostName [] "
+        "UserName[] UserPswd [] Session []",
+        out);
     d.arrayNumber = -3;
     d.arrayId = "clusterA";
     d.scsiArrayId = "001A2B3C4D5E6F";
@@ -22,18 +24,24 @@ TEST(ArrayRecords, DumpShowsTheFieldsAndHidesSecretsOnlyWhenSet) {
     d.userName = "admin";
     d.userPswd = "s3cret-pw";
     d.dump(out);
-    EXPECT_EQ("Dump of ArrayDetails object: Array # [-3] ArrayId [clusterA] SCSI ArrayId [001A2B3C4D5E6F] "
-              "ControlHostName [10.0.0.5] UserName[admin] UserPswd [******] Session []", out);
+    EXPECT_EQ(
+        "Dump of ArrayDetails object: Array # [-3] ArrayId [clusterA] SCSI ArrayId [001A2B3C4D5E6F] "
+        "ControlHostName [10.0.0.5] UserName[admin] UserPswd [******] Session []",
+        out);
 }
 
 TEST(ArrayRecords, ConfigPrintStringJoinsProxiesAndEndsWithABlank) {
     KrvnArrayConfigs c;
     c.storageProxyList = {"a", "b"};
-    EXPECT_EQ("The array configurations - < Use HTTPS-[false] Server port-[8080] REST Logging-[1] "
-              "Max retry count-[6] Sleep interval-[10] Storage proxy-[a, b] > ", c.getPrintString());
+    EXPECT_EQ(
+        "The array configurations - < Use HTTPS-[false] Server port-[8080] REST Logging-[1] "
+        "Max retry count-[6] Sleep interval-[10] Storage proxy-[a, b] > ",
+        c.getPrintString());
     c = KrvnArrayConfigs{0, 2, 30, 8443, true, {}};  // logging, retries, sleep, port, HTTPS, proxies
-    EXPECT_EQ("The array configurations - < Use HTTPS-[true] Server port-[8443] REST Logging-[0] "
-              "Max retry count-[2] Sleep interval-[30] Storage proxy-[] > ", c.getPrintString());
+    EXPECT_EQ(
+        "The array configurations - < Use HTTPS-[true] Server port-[8443] REST Logging-[0] "
+        "Max retry count-[2] Sleep interval-[30] Storage proxy-[] > ",
+        c.getPrintString());
 }
 
 TEST(ArrayRecords, ResetRestoresDefaultsButKeepsTheStorageProxy) {

@@ -83,8 +83,8 @@ protected:
     }
     // A device whose answers are the pages given; an empty page stays missing.
     std::string addPages(const std::string& name, const Bytes& p00, const Bytes& p80, const Bytes& p83) {
-        const std::pair<const char*, const Bytes*> files[] = {{"page00.bin", &p00}, {"page80.bin", &p80},
-                                                              {"page83.bin", &p83}};
+        const std::pair<const char*, const Bytes*> files[] = {
+            {"page00.bin", &p00}, {"page80.bin", &p80}, {"page83.bin", &p83}};
         for (const auto& [file, page] : files)
             if (!page->empty()) write(name, file, *page);
         return "/dev/" + name;
@@ -116,8 +116,10 @@ TEST_F(ScsiTest, KorvanVDiskIsIdentifiedWithItsSerialAndClusterSerial) {
     EXPECT_EQ("1234", run.serial);
     EXPECT_EQ("00123456789ABC", run.cluster);
     EXPECT_EQ(ZY_KRVN_ERR_NONE, run.ctx.errorCode);
-    EXPECT_TRUE(log.containsAt(0, "KRVN >>  Standard SCSI inquiry result - < vendor-[_KORVAN_] "
-                                  "product-[VIRTUAL-DISK] revision-[] >")) << log.dump();
+    EXPECT_TRUE(log.containsAt(0,
+                               "KRVN >>  Standard SCSI inquiry result - < vendor-[_KORVAN_] "
+                               "product-[VIRTUAL-DISK] revision-[] >"))
+        << log.dump();
 }
 
 TEST_F(ScsiTest, StandardFieldsStopAtNulOrWidthAndKeepBlanks) {
@@ -139,11 +141,13 @@ TEST_F(ScsiTest, SerialPagesAreReadWithinTheirBuffersWhateverTheLengthBytesSay) 
     Run run;
     std::string serial;
     // A length of 255 over 251 serial bytes: only the 63 that fit the work area are taken.
-    const std::pair<Bytes, std::string> serials[] = {
-        {serialPage(text(" \t12\r\n34\v\f ")), "1234"},
-        {serialPage(text("9876"), 0), ""},
-        {serialPage(text(std::string("12\0" "34", 5))), "12"},
-        {serialPage(Bytes(251, 'S'), 255), std::string(63, 'S')}};
+    const std::pair<Bytes, std::string> serials[] = {{serialPage(text(" \t12\r\n34\v\f ")), "1234"},
+                                                     {serialPage(text("9876"), 0), ""},
+                                                     {serialPage(text(std::string("12\0"
+                                                                                  "34",
+                                                                                  5))),
+                                                      "12"},
+                                                     {serialPage(Bytes(251, 'S'), 255), std::string(63, 'S')}};
     for (const auto& [page, expected] : serials) {
         run.utils.getDiskSerialIdFromSCSIResp(GuardedPage(page).data(), serial);
         EXPECT_EQ(expected, serial);
@@ -151,9 +155,11 @@ TEST_F(ScsiTest, SerialPagesAreReadWithinTheirBuffersWhateverTheLengthBytesSay) 
     // A designator length of 200 runs 5 bytes past the answer: it is read only up to its end.
     Bytes longId(195, 0x5A);
     longId[0] = 0x61;
-    const std::pair<Bytes, std::string> clusters[] = {
-        {idPage(kNineByteId), "00123456789ABC"}, {idPage(kNineByteId, 0), ""}, {idPage({0xAB}), "B"},
-        {idPage({0x0F, 0xA0, 0x0b}), "FA00B"}, {idPage(longId, 200), "15A5A5A5A5A5A5"}};
+    const std::pair<Bytes, std::string> clusters[] = {{idPage(kNineByteId), "00123456789ABC"},
+                                                      {idPage(kNineByteId, 0), ""},
+                                                      {idPage({0xAB}), "B"},
+                                                      {idPage({0x0F, 0xA0, 0x0b}), "FA00B"},
+                                                      {idPage(longId, 200), "15A5A5A5A5A5A5"}};
     for (const auto& [page, expected] : clusters) {
         std::string cluster = "old";
         run.utils.getArrayIdFromSCSIResp(GuardedPage(page).data(), cluster);
@@ -173,11 +179,26 @@ TEST_F(ScsiTest, InquiryFailuresReportTheStepCodeAndTextAndLeaveOutputsEmpty) {
         int code;
         std::string error, logLine;
     } rows[] = {
-        {"nosuch", {}, {}, {}, 2, "Failed to get ZyDevice for device-[/dev/nosuch]. Error-[",
+        {"nosuch",
+         {},
+         {},
+         {},
+         2,
+         "Failed to get ZyDevice for device-[/dev/nosuch]. Error-[",
          "KRVN  SCSI Inquiry failed-[2:"},
-        {"notscsi", {}, {}, {}, 2, "/dev/notscsi is not a SCSI device",
+        {"notscsi",
+         {},
+         {},
+         {},
+         2,
+         "/dev/notscsi is not a SCSI device",
          "KRVN  SCSI Inquiry failed-[2:/dev/notscsi is not a SCSI device]"},
-        {"nop80", k00, {}, ok83, 2, "Failed to do SCSI Inquiry for device-[/dev/nop80] with error-[",
+        {"nop80",
+         k00,
+         {},
+         ok83,
+         2,
+         "Failed to do SCSI Inquiry for device-[/dev/nop80] with error-[",
          "KRVN  SCSI Inquiry failed-[2:Failed to do SCSI Inquiry"},
         {"wrong80", k00, wrong80, ok83, 3,
          "Page code-[83h] returned instead of requested page code-[128] for device-[/dev/wrong80].  Skipping the "
@@ -185,7 +206,8 @@ TEST_F(ScsiTest, InquiryFailuresReportTheStepCodeAndTextAndLeaveOutputsEmpty) {
          "KRVN  Page code-[83h] returned instead"},
         {"std01", std01, ok80, ok83, 3,
          "Page code-[01h] returned instead of requested page code-[0] for device-[/dev/std01].  Skipping the "
-         "device..", "KRVN  Page code-[01h]"},
+         "device..",
+         "KRVN  Page code-[01h]"},
         {"blank", stdPage(text("_KORVAN_"), text("VIRTUAL-DISK    ")), ok80, ok83, 3,
          "Product id-[VIRTUAL-DISK    ] for device-[/dev/blank] is not matching - expected product id-[VIRTUAL-DISK]",
          "KRVN  Checking for Korvan device failed-[3:Product id-["},
@@ -195,11 +217,15 @@ TEST_F(ScsiTest, InquiryFailuresReportTheStepCodeAndTextAndLeaveOutputsEmpty) {
         {"lower", stdPage(text("_korvan_"), text("VIRTUAL-DISK")), ok80, ok83, 3,
          "Vendor id-[_korvan_] is for device-[/dev/lower] is not matching - expected vendor id-[_KORVAN_]",
          "KRVN  Checking for Korvan device failed-[3:Vendor id-[_korvan_]"},
-        {"shortstd", {0}, ok80, ok83, 3, "Vendor id is empty for device-[/dev/shortstd] - expected vendor id-[_KORVAN_]",
+        {"shortstd",
+         {0},
+         ok80,
+         ok83,
+         3,
+         "Vendor id is empty for device-[/dev/shortstd] - expected vendor id-[_KORVAN_]",
          "KRVN  Checking for Korvan device failed-[3:Vendor id is empty"},
         {"noserial", k00, serialPage(text("1234"), 0), ok83, 3,
-         "vDisk serial number is empty for device-[/dev/noserial]",
-         "KRVN  Invalid SCSI details-[3:vDisk serial"},
+         "vDisk serial number is empty for device-[/dev/noserial]", "KRVN  Invalid SCSI details-[3:vDisk serial"},
         {"spaces", k00, serialPage(text("   \n")), ok83, 3, "vDisk serial number is empty for device-[/dev/spaces]",
          "KRVN  Invalid SCSI details-[3:"},
         {"nocluster", k00, ok80, idPage(kNineByteId, 0), 3,
@@ -238,8 +264,10 @@ TEST_F(ScsiTest, CapturedTargetsAreJudgedByTheirPadding) {
 
     Run refused, other, accepted;
     EXPECT_EQ(3, refused.inquire("/dev/blank"));
-    EXPECT_EQ("Product id-[VIRTUAL-DISK    ] for device-[/dev/blank] is not matching - expected product "
-              "id-[VIRTUAL-DISK]", refused.ctx.errorString());
+    EXPECT_EQ(
+        "Product id-[VIRTUAL-DISK    ] for device-[/dev/blank] is not matching - expected product "
+        "id-[VIRTUAL-DISK]",
+        refused.ctx.errorString());
     EXPECT_EQ(3, other.inquire("/dev/other"));
     EXPECT_EQ(0u, other.ctx.errorString().find("Vendor id-[IET     ] is for device-[/dev/other]"));
     ASSERT_EQ(0, accepted.inquire("/dev/nulpadded")) << accepted.ctx.errorString();

@@ -25,7 +25,7 @@ struct HostFixture {
     JobLog log{state, 41};
 
     HostFixture() {
-        state.snaps.reserve(16);   // the host objects keep references into it
+        state.snaps.reserve(16);  // the host objects keep references into it
         dir.write("secret.key", kKey);
         settings.set("Platform", "keyFile", dir.file("secret.key"));
         addArray(1, "alpha", kKorvanVendor, "pass,wo}rd\\x");
@@ -63,8 +63,9 @@ TEST(HostOSUtil, ArrayListByVendorAnswersTheSizeNeededUntilTheNamesAndTheirNulFi
 
 TEST(HostOSUtil, ArrayDetailsRaiseTheSizeWhenTooSmallAndEscapeTheValues) {
     HostFixture h;
-    const std::string expected = "{arrayName:alpha,arrayNumber:1,vendor:Pellart Distributed Storage,"
-                                 "hostName:ctl-alpha,hostUserName:admin,hostPassword:pass\\,wo\\}rd\\\\x,serial:}";
+    const std::string expected =
+        "{arrayName:alpha,arrayNumber:1,vendor:Pellart Distributed Storage,"
+        "hostName:ctl-alpha,hostUserName:admin,hostPassword:pass\\,wo\\}rd\\\\x,serial:}";
     std::vector<char> buffer(4096, 'x');
     unsigned short size = 16;
     EXPECT_GT(h.util.getArrayDetailsByName("alpha", buffer.data(), &size), 0);
@@ -119,7 +120,8 @@ TEST(SnapInfo, SetArrayInfoTakesNameAndSerialOnceThenTheSerialAlone) {
     HostSnapInfo a(h.state, h.addSnap(1), h.log);
     HostSnapInfo b(h.state, h.addSnap(2), h.log);
     // A serial no entry has yet, an unknown name, no serial, nothing at all.
-    for (const char* refused : {"1A2B3C4D5E6F70", "nosuch|1A2B3C4D5E6F70", "beta|", "", static_cast<const char*>(nullptr)})
+    for (const char* refused :
+         {"1A2B3C4D5E6F70", "nosuch|1A2B3C4D5E6F70", "beta|", "", static_cast<const char*>(nullptr)})
         EXPECT_NE(a.setArrayInfo(refused), 0) << (refused ? refused : "null");
     EXPECT_EQ(a.getArrayNumber(), 0);
     ASSERT_EQ(a.setArrayInfo("beta|1A2B3C4D5E6F70"), 0);
@@ -200,7 +202,8 @@ TEST(LinuxHostSystem, ReadsInitiatorsAndDevicesAndRescansEveryScsiHost) {
     TempDir root;
     root.write("etc/iscsi/initiatorname.iscsi", "## comment\nInitiatorName=iqn.1993-08.org.debian:01:abc\n");
     root.write("sys/class/fc_host/host3/port_name", "0x21000024ff3dd0a1\n");
-    for (const char* block : {"sdb", "sda", "loop0", "nvme0n1"}) root.write(std::string("sys/block/") + block + "/size", "1");
+    for (const char* block : {"sdb", "sda", "loop0", "nvme0n1"})
+        root.write(std::string("sys/block/") + block + "/size", "1");
     for (const char* host : {"host0", "host1"}) root.write(std::string("sys/class/scsi_host/") + host + "/scan", "");
     LinuxHostSystem system(root.path());
     std::vector<std::string> wwpns, iqns, devices;

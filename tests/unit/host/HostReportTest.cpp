@@ -20,8 +20,8 @@ TEST(HostReport, FailureShowsItemsCodeAndTextAndNoOutputShowsAPassword) {
 
     std::ostringstream failure, arrays, success;
     printOutcome(failure, outcome, state);
-    for (const char* part : {"11 not mapped", "vol1$snap$000001", "FAILED", "error 62009: Snapshot map operation failed..",
-                             "note: look at sp1"})
+    for (const char* part : {"11 not mapped", "vol1$snap$000001", "FAILED",
+                             "error 62009: Snapshot map operation failed..", "note: look at sp1"})
         EXPECT_NE(failure.str().find(part), std::string::npos) << part << " in " << failure.str();
     nlohmann::json j = outcomeJson(outcome, state);
     EXPECT_EQ(j["errorCode"], 62009);
@@ -39,7 +39,7 @@ TEST(HostReport, FailureShowsItemsCodeAndTextAndNoOutputShowsAPassword) {
 TEST(HostSizes, SizesAreRefusedByValueAndWhatThePluginChangesIsNamed) {
     const struct {
         const char *gib, *bytes;
-        long long size;   // 0: refused with the message
+        long long size;  // 0: refused with the message
         const char* message;
     } rows[] = {
         {"10", "", 10LL << 30, ""},
@@ -47,9 +47,11 @@ TEST(HostSizes, SizesAreRefusedByValueAndWhatThePluginChangesIsNamed) {
         {"8589934591", "", 8589934591LL << 30, ""},
         {"0", "", 0, "--size-gb 0 is not a size: give a whole number above 0"},
         {"-2", "", 0, "--size-gb -2 is not a size: give a whole number above 0"},
-        {"", "-99999999999999999999", 0, "--size-bytes -99999999999999999999 is not a size: give a whole number above 0"},
+        {"", "-99999999999999999999", 0,
+         "--size-bytes -99999999999999999999 is not a size: give a whole number above 0"},
         {"8589934592", "", 0, "--size-gb 8589934592 is too large: at most 8589934591 GiB"},
-        {"", "9223372036854775808", 0, "--size-bytes 9223372036854775808 is too large: at most 9223372036854775807 bytes"},
+        {"", "9223372036854775808", 0,
+         "--size-bytes 9223372036854775808 is too large: at most 9223372036854775807 bytes"},
         {"1.5", "", 0, "--size-gb 1.5 is not a whole number"},
         {"", "", 0, "give exactly one of --size-gb and --size-bytes"},
         {"1", "1", 0, "give exactly one of --size-gb and --size-bytes"},
@@ -63,8 +65,9 @@ TEST(HostSizes, SizesAreRefusedByValueAndWhatThePluginChangesIsNamed) {
     }
     EXPECT_EQ(sizeNote(1610612736), "the plug-in makes whole GiB: 1610612736 bytes gives a disk of 1 GiB");
     EXPECT_EQ(sizeNote(2LL << 30), "");
-    EXPECT_EQ(blockSizeNote(1000), "block size 1000 is not one the cluster takes (512, 4096, 65536): the plug-in "
-                                   "creates the disk with 4096");
+    EXPECT_EQ(blockSizeNote(1000),
+              "block size 1000 is not one the cluster takes (512, 4096, 65536): the plug-in "
+              "creates the disk with 4096");
     for (long taken : {512L, 4096L, 65536L}) EXPECT_EQ(blockSizeNote(taken), "");
 }
 
@@ -76,7 +79,8 @@ TEST(HostReport, ASettingsFileThatGivesNothingIsNamedWithItsCause) {
     const struct {
         std::string path, text, expected;
     } rows[] = {
-        {dir.file("absent.ini"), "", "the settings file " + dir.file("absent.ini") + " cannot be read (No such file or directory)"},
+        {dir.file("absent.ini"), "",
+         "the settings file " + dir.file("absent.ini") + " cannot be read (No such file or directory)"},
         {dir.path(), "", "the settings file " + dir.path() + " cannot be read (Is a directory)"},
         {dir.file("broken.ini"), "; comment\n[Platform\nkeyFile=/k\n",
          "line 2 of the settings file " + dir.file("broken.ini") + " cannot be parsed: \"[Platform\""},

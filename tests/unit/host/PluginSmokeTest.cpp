@@ -34,8 +34,9 @@ struct PluginHost {
         EXPECT_TRUE(job->begin(&error)) << error;
         job->setSystem(std::make_unique<LinuxHostSystem>(dir.path()));
     }
-    void addArray(int number, const std::string& name) {   // nothing listens on its port
-        job->state().arrays.push_back({number, name, kKorvanVendor, "127.0.0.1", "admin", "", "", {{kCfgServerPort, 1}}, {}});
+    void addArray(int number, const std::string& name) {  // nothing listens on its port
+        job->state().arrays.push_back(
+            {number, name, kKorvanVendor, "127.0.0.1", "admin", "", "", {{kCfgServerPort, 1}}, {}});
     }
     SnapItem& item(long long id) { return *job->state().findSnap(id); }
     bool logHas(const HostState& state, const std::string& text) const {
@@ -113,7 +114,7 @@ TEST(PluginThroughHost, ItemsOfDifferentArraysGoInOneCallPerArray) {
 // the item with "name|serial"; only the login at the end fails.
 TEST(PluginThroughHost, PrepareTiesTheItemToTheArrayWhoseClusterIdMatches) {
     PluginHost h;
-    const std::string clusterSerial = "001A2B3C4D5E6F";   // of the captured Korvan target
+    const std::string clusterSerial = "001A2B3C4D5E6F";  // of the captured Korvan target
     h.settings.set("Ovelin", "sZYKorvanClusterUniqueId_other", "FFFFFFFFFFFFFF");
     h.settings.set("Ovelin", "sZYKorvanClusterUniqueId_beta", clusterSerial);
     h.addArray(1, "other");

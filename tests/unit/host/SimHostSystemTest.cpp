@@ -71,8 +71,15 @@ TEST(HostJobOverSimulator, SnapshotCycleKeepsItemsBetweenJobsAndForgetsUnmappedD
         HostJob job(file, plugin);
         ASSERT_TRUE(job.begin(&error)) << error;
         // The serial is known, so prepare ties the item by the serial alone.
-        ArrayEntry a{1, SimHarness::kClusterName, "", "127.0.0.1", SimHarness::kUser, "", "1A2B3C4D5E6F70",
-                     {{kCfgServerPort, sim.port()}}, {{kCfgStorageProxyList, {SimHarness::kProxy}}}};
+        ArrayEntry a{1,
+                     SimHarness::kClusterName,
+                     "",
+                     "127.0.0.1",
+                     SimHarness::kUser,
+                     "",
+                     "1A2B3C4D5E6F70",
+                     {{kCfgServerPort, sim.port()}},
+                     {{kCfgStorageProxyList, {SimHarness::kProxy}}}};
         ASSERT_TRUE(ZYPassword::encrypt(SimHarness::kPassword, &a.storedPassword, &error)) << error;
         job.state().arrays.push_back(a);
         id = job.addSnapItem("/dev/sdb", 0, 1);
@@ -114,8 +121,15 @@ TEST(HostJobOverSimulator, ProvisioningShowsAdoptedDisksTheClustersSizesAndRefus
     ASSERT_TRUE(plugin.load(std::string(KRVN_BUILD_LIB_DIR) + "/libZYKorvanSnap.so", &error)) << error;
     HostJob job(StateFile(dir.file("state.json")), plugin);
     ASSERT_TRUE(job.begin(&error)) << error;
-    ArrayEntry a{1, SimHarness::kClusterName, kKorvanVendor, "127.0.0.1", SimHarness::kUser, "", "",
-                 {{kCfgServerPort, sim.port()}}, {{kCfgStorageProxyList, {SimHarness::kProxy}}}};
+    ArrayEntry a{1,
+                 SimHarness::kClusterName,
+                 kKorvanVendor,
+                 "127.0.0.1",
+                 SimHarness::kUser,
+                 "",
+                 "",
+                 {{kCfgServerPort, sim.port()}},
+                 {{kCfgStorageProxyList, {SimHarness::kProxy}}}};
     ASSERT_TRUE(ZYPassword::encrypt(SimHarness::kPassword, &a.storedPassword, &error)) << error;
     job.state().arrays.push_back(a);
 
@@ -138,13 +152,13 @@ TEST(HostJobOverSimulator, ProvisioningShowsAdoptedDisksTheClustersSizesAndRefus
         return o;
     };
     const long long gib = 1LL << 30;
-    const long source = item("vol1", 3 * gib, 4096);   // a typo for a new disk's name
+    const long source = item("vol1", 3 * gib, 4096);  // a typo for a new disk's name
     CallOutcome adopt = run(LunOp::Create, source);
     EXPECT_TRUE(job.state().findLun(source)->preexisting);
     EXPECT_EQ(job.state().findLun(source)->clusterSizeBytes, 10 * gib) << "the source's size, not the 3 GiB asked";
     EXPECT_EQ(adopt.notes, std::vector<std::string>{"the cluster already had a disk named vol1 (10 GiB); this item "
-                                                    "now refers to it, and lun delete " + std::to_string(source) +
-                                                    " deletes it only with --force"});
+                                                    "now refers to it, and lun delete " +
+                                                    std::to_string(source) + " deletes it only with --force"});
     EXPECT_EQ(job.runLun(LunOp::Delete, {source}).result, 1);
     EXPECT_FALSE(sim.vdisk("vol1").is_null());
 
@@ -165,7 +179,8 @@ TEST(HostJobOverSimulator, ProvisioningShowsAdoptedDisksTheClustersSizesAndRefus
     EXPECT_EQ(job.state().findLun(disk)->status, kLunResized) << "the plug-in's status stands";
     EXPECT_EQ(job.state().findLun(disk)->clusterSizeBytes, 5 * gib);
     ASSERT_EQ(shrink.notes.size(), 1u);
-    EXPECT_NE(shrink.notes[0].find("data1 keeps its size of 5 GiB (asked 2 GiB)"), std::string::npos) << shrink.notes[0];
+    EXPECT_NE(shrink.notes[0].find("data1 keeps its size of 5 GiB (asked 2 GiB)"), std::string::npos)
+        << shrink.notes[0];
     run(LunOp::Delete, disk);
     EXPECT_EQ(job.state().findLun(disk)->clusterSizeBytes, 0);
     EXPECT_TRUE(sim.vdisk("data1").is_null());

@@ -102,7 +102,8 @@ TEST(StateFile, CorruptedFileIsRefusedWithItsNameAndLeftUntouched) {
         const std::string before = stateToJsonText(st);
         std::string error;
         EXPECT_FALSE(StateFile(dir.file("state.json")).load(&st, &error));
-        for (const std::string& part : {dir.file("state.json"), std::string("corrupted"), std::string("left untouched")})
+        for (const std::string& part :
+             {dir.file("state.json"), std::string("corrupted"), std::string("left untouched")})
             EXPECT_NE(error.find(part), std::string::npos) << error;
         EXPECT_EQ(dir.read("state.json"), text);
         EXPECT_EQ(stateToJsonText(st), before) << "a refused load must not half-fill the state";
@@ -152,10 +153,14 @@ TEST(HostJob, SnapTakesOnlyPreparedOrFailedItemsAndNothingOnTheClusterIsForgotte
         const char* snapName;
         bool snapTakes, forgettable;
     } snaps[] = {
-        {kSnapNew, "", false, true},          {kSnapPrepared, "", true, true},
-        {kSnapPrepareFailed, "", false, true}, {kSnapCreateFailed, "", true, true},
-        {kSnapCreated, "v$snap$1", false, false}, {kSnapMapped, "v$snap$1", false, false},
-        {kSnapDeleteFailed, "v$snap$1", false, false}, {kSnapDeleted, "v$snap$1", false, true},
+        {kSnapNew, "", false, true},
+        {kSnapPrepared, "", true, true},
+        {kSnapPrepareFailed, "", false, true},
+        {kSnapCreateFailed, "", true, true},
+        {kSnapCreated, "v$snap$1", false, false},
+        {kSnapMapped, "v$snap$1", false, false},
+        {kSnapDeleteFailed, "v$snap$1", false, false},
+        {kSnapDeleted, "v$snap$1", false, true},
         {kSnapGoneFromArray, "v$snap$1", false, true},
     };
     for (const auto& row : snaps) {
@@ -189,7 +194,8 @@ TEST(HostJob, SnapTakesOnlyPreparedOrFailedItemsAndNothingOnTheClusterIsForgotte
               std::string::npos);
     EXPECT_EQ(job.runLun(LunOp::Delete, {madeId, hadId}, true).hostError, "the plug-in is not loaded");
     EXPECT_FALSE(job.forgetLuns({failedId, madeId}, false, &error));
-    EXPECT_NE(error.find("delete it first (korvan-host lun delete " + std::to_string(madeId)), std::string::npos) << error;
+    EXPECT_NE(error.find("delete it first (korvan-host lun delete " + std::to_string(madeId)), std::string::npos)
+        << error;
     EXPECT_EQ(job.state().luns.size(), 3u) << "a refusal removes nothing";
     EXPECT_FALSE(job.forgetLuns({hadId}, false, &error));
     EXPECT_NE(error.find("leaves the disk as it is"), std::string::npos) << error;

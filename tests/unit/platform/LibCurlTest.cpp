@@ -22,7 +22,8 @@ class HttpClientTest : public ::testing::Test {
 protected:
     HttpClientTest() { EXPECT_TRUE(curl_.ZYLibCurlInit(kFormType, true, false, nullptr)); }
     std::string url() const {
-        return (server_.https() ? "https://127.0.0.1:" : "http://127.0.0.1:") + std::to_string(server_.port()) + "/rest/";
+        return (server_.https() ? "https://127.0.0.1:" : "http://127.0.0.1:") + std::to_string(server_.port()) +
+               "/rest/";
     }
     // As the transport sends: one Accept header per request.
     bool send(_http_req_type_ type, const std::string& body = "request=x", const std::string& to = "") {
@@ -48,10 +49,14 @@ protected:
 TEST_F(HttpClientTest, MethodBodyAndHeadersReachTheServerOverOneConnection) {
     ASSERT_TRUE(server_.start());
     const std::pair<_http_req_type_, const char*> methods[] = {
-        {ZY_HTTP_REQ_GET, "GET"}, {ZY_HTTP_REQ_POST, "POST"}, {ZY_HTTP_REQ_PUT, "PUT"},
+        {ZY_HTTP_REQ_GET, "GET"},       {ZY_HTTP_REQ_POST, "POST"},   {ZY_HTTP_REQ_PUT, "PUT"},
         {ZY_HTTP_REQ_DELETE, "DELETE"}, {ZY_HTTP_REQ_PATCH, "PATCH"}, {ZY_HTTP_REQ_POST, "POST"}};
-    const std::string bodies[] = {"", "request=%7B%22type%22%3A%22Login%22%7D", "request=put-body", "",
-                                  "request=patch-body", std::string(70000, 'b')};  // past any 100-continue limit
+    const std::string bodies[] = {"",
+                                  "request=%7B%22type%22%3A%22Login%22%7D",
+                                  "request=put-body",
+                                  "",
+                                  "request=patch-body",
+                                  std::string(70000, 'b')};  // past any 100-continue limit
     for (size_t i = 0; i < std::size(methods); ++i) {
         const std::string answer = std::string("answer to ") + methods[i].second;
         server_.reply(200, answer);
@@ -108,7 +113,7 @@ TEST_F(HttpClientTest, AnAnswerPastTheSizeLimitIsNotReadAndTheSentenceNamesTheLi
     EXPECT_EQ("The answer is larger than the limit of 1 MB ([Platform] maxResponseMB); it was not read further",
               response());
     EXPECT_EQ(response(), curl_.GetLastError());
-    server_.reply(200, std::string(1 << 20, 'b'));   // the limit itself is still read
+    server_.reply(200, std::string(1 << 20, 'b'));  // the limit itself is still read
     EXPECT_TRUE(send(ZY_HTTP_REQ_POST)) << curl_.GetLastError();
     EXPECT_EQ(size_t{1} << 20, response().size());
 }

@@ -32,7 +32,9 @@ TEST_F(LoggerTest, LevelFilterDropsDetailAboveTheSettingButNeverErrors) {
         const char* setting;
         int level;
         std::vector<int> written;  // of the levels -1, 0, 2, 5, 8
-    } cases[] = {{"8", 8, {-1, 0, 2, 5, 8}}, {"2", 2, {-1, 0, 2}}, {"-3", -3, {-1}},
+    } cases[] = {{"8", 8, {-1, 0, 2, 5, 8}},
+                 {"2", 2, {-1, 0, 2}},
+                 {"-3", -3, {-1}},
                  {"loud", 2, {-1, 0, 2}}};  // not a number: the default applies
     for (const auto& c : cases) {
         settings_.set("Platform", "debugLevel", c.setting);

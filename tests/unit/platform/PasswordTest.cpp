@@ -36,8 +36,8 @@ protected:
 };
 
 TEST_F(PasswordTest, EncryptedTextDecryptsToTheClearTextWithAFreshNonceIntoABufferItFits) {
-    for (const std::string& clear : {std::string("s3cret"), std::string("pässwörd with blanks"), std::string(300, 'p'),
-                                     std::string()}) {
+    for (const std::string& clear :
+         {std::string("s3cret"), std::string("pässwörd with blanks"), std::string(300, 'p'), std::string()}) {
         const std::string stored = encrypt(clear);
         EXPECT_EQ(stored.rfind("ZYP1:", 0), 0u);
         EXPECT_TRUE(clear.empty() || stored.find(clear) == std::string::npos);
@@ -62,8 +62,7 @@ TEST_F(PasswordTest, AnythingButAnIntactTextUnderThisKeyIsRefused) {
     ASSERT_TRUE(ZYPassword::encryptWithKey(std::string("ab\0cd", 5), std::string(32, '\x5c'), &withNul));
     for (const std::string& bad : {flipped, otherKey, withNul, "ZYP2:" + stored.substr(5), stored.substr(5),
                                    stored.substr(0, stored.size() - 4), stored + "AAAA", std::string("ZYP1:"),
-                                   std::string("ZYP1:!!!!"),
-                                   std::string("plain password"), std::string()}) {
+                                   std::string("ZYP1:!!!!"), std::string("plain password"), std::string()}) {
         EXPECT_FALSE(decrypt(bad, &clear)) << bad;
     }
     EXPECT_FALSE(ZYPassword::decrypt(nullptr, &clear[0], nullptr));

@@ -35,9 +35,9 @@ TEST(PlatformSettings, EveryCallSeesTheFileAsItIsNowAndAMissingFileIsEmpty) {
 TEST(PlatformSettings, NumbersAreDecimalIntegersAndAnythingElseIsAbsent) {
     krvntest::ScopedSettings settings;
     ZYPlatformInfo info;
-    const std::pair<const char*, long> cases[] = {{"42", 42}, {"-5", -5}, {" 7 ", 7}, {"+3", 3}, {"0", 0},
-                                                  {"abc", -1}, {"12abc", -1}, {"1.5", -1}, {"", -1},
-                                                  {"99999999999999999999", -1}};  // -1: absent
+    const std::pair<const char*, long> cases[] = {
+        {"42", 42},  {"-5", -5},    {" 7 ", 7},  {"+3", 3}, {"0", 0},
+        {"abc", -1}, {"12abc", -1}, {"1.5", -1}, {"", -1},  {"99999999999999999999", -1}};  // -1: absent
     for (const auto& [text, expected] : cases) {
         settings.set("Ovelin", "nZYKorvanValue", text);
         settings.set("Platform", "connectTimeoutSec", text);

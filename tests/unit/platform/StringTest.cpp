@@ -32,8 +32,12 @@ TEST(PlatformStrings, PositionalPlaceholdersTakeTheirArgumentsAndOthersStay) {
 }
 
 TEST(PlatformStrings, DoublesAreWholeWithoutFractionElseShortestExactText) {
-    const std::pair<double, const char*> cases[] = {{10.0, "10"}, {-2.0, "-2"}, {0.0, "0"}, {0.1, "0.1"},
-                                                    {2.25, "2.25"}, {1e21, "1000000000000000000000"},
+    const std::pair<double, const char*> cases[] = {{10.0, "10"},
+                                                    {-2.0, "-2"},
+                                                    {0.0, "0"},
+                                                    {0.1, "0.1"},
+                                                    {2.25, "2.25"},
+                                                    {1e21, "1000000000000000000000"},
                                                     {0.30000000000000004, "0.30000000000000004"}};
     for (const auto& [value, expected] : cases) EXPECT_EQ(CWqString(value), expected);
     const CWqString third(1.0 / 3.0);
@@ -46,8 +50,14 @@ TEST(PlatformStrings, SplitGivesThePiecesBetweenSeparators) {
         const char* separator;
         std::vector<std::string> pieces;
     } cases[] = {
-        {"a,,b", ",", {"a", "", "b"}}, {"a,", ",", {"a"}},  {",a", ",", {"", "a"}},        {",", ",", {""}},
-        {"", ",", {}},                 {"alone", ",", {"alone"}}, {"a::b:c", "::", {"a", "b:c"}}, {"abc", "", {"abc"}},
+        {"a,,b", ",", {"a", "", "b"}},
+        {"a,", ",", {"a"}},
+        {",a", ",", {"", "a"}},
+        {",", ",", {""}},
+        {"", ",", {}},
+        {"alone", ",", {"alone"}},
+        {"a::b:c", "::", {"a", "b:c"}},
+        {"abc", "", {"abc"}},
     };
     for (const auto& c : cases) {
         std::vector<std::string> pieces{"left over"};

@@ -11,8 +11,8 @@
 #include <new>
 
 namespace {
-std::atomic<size_t> g_refuseSize{0};   // 0: refuse nothing
-std::atomic<int> g_refuseAfter{0};     // allocations of that size still granted first
+std::atomic<size_t> g_refuseSize{0};  // 0: refuse nothing
+std::atomic<int> g_refuseAfter{0};    // allocations of that size still granted first
 
 void* allocate(std::size_t size) {
     if (size != 0 && size == g_refuseSize.load() && g_refuseAfter-- == 0) {
@@ -47,7 +47,7 @@ TEST(ProvAllocation, AReplacementObjectThatCannotBeMadeLeavesNothingToFreeTwice)
     settings.set("Platform", "logFile", "/dev/null");
     FakeLunBatch batch;
     batch.add().lunId = 7;
-    batch.add().lunId = 7;   // the same id: its object replaces the first one's
+    batch.add().lunId = 7;  // the same id: its object replaces the first one's
     g_refuseAfter = 1;
     g_refuseSize = sizeof(ZYProvKorvan::KrvnDiskObject);
     EXPECT_EQ(1, provEntry(ZY_KRVN_PROV_OP_CREATE, batch.data(), batch.count(), &batch.os));

@@ -46,7 +46,8 @@ TEST_F(ProvContextTest, EachItemReadThatFailsIsRefusedWithItsCodeAndSentence) {
         {"control host", failing("getClusterControlHost"), 13,
          "Failed to get cluster control host information from the disk info"},
         {"user", failing("getClusterUserName"), 13, "Failed to get user name details from the disk info"},
-        {"password", failing("getClusterPassword"), 13, "Failed to get cluster password information from the disk info"},
+        {"password", failing("getClusterPassword"), 13,
+         "Failed to get cluster password information from the disk info"},
         {"password not base64", stored("ZYP1:not-base64"), 13, credential},
         {"password in the clear", stored("plain"), 13, credential},
         {"empty password", stored(key.encrypt("")), 13, credential},
@@ -80,9 +81,15 @@ TEST_F(ProvContextTest, ClusterDetailsComeFromTheLowestIdAndTheLaterOfTwoEqualId
 // Sizes become whole GB; a block size other than the three the cluster takes becomes 4096.
 TEST_F(ProvContextTest, DiskRecordTakesWholeGigabytesAndOnlyTheThreeBlockSizes) {
     const long GiB = 1L << 30;
-    const std::vector<std::tuple<long, long, long long, int>> cases = {   // bytes, block (-1: fails), GB, block
-        {GiB + GiB / 2, 512, 1, 512}, {GiB, 4096, 1, 4096}, {10 * GiB + 1, 65536, 10, 65536},
-        {LONG_MAX, 8192, LONG_MAX / GiB, 4096}, {GiB, 0, 1, 4096}, {GiB, -512, 1, 4096}, {GiB, 1L << 40, 1, 4096},
+    const std::vector<std::tuple<long, long, long long, int>> cases = {
+        // bytes, block (-1: fails), GB, block
+        {GiB + GiB / 2, 512, 1, 512},
+        {GiB, 4096, 1, 4096},
+        {10 * GiB + 1, 65536, 10, 65536},
+        {LONG_MAX, 8192, LONG_MAX / GiB, 4096},
+        {GiB, 0, 1, 4096},
+        {GiB, -512, 1, 4096},
+        {GiB, 1L << 40, 1, 4096},
         {GiB, -1, 1, 4096},
     };
     FakeLunInfo& item = addDisk();
@@ -101,11 +108,11 @@ TEST_F(ProvContextTest, GlobalSettingsOfTheLowestIdShapeEveryNewDisk) {
     FakeLunInfo& other = addDisk(2);
     FakeLunInfo& lowest = addDisk(1);
     lowest.description = "payroll";
-    other.settingBools["bZYKorvanCreateDiskEncryptDisable"] = true;   // never read
+    other.settingBools["bZYKorvanCreateDiskEncryptDisable"] = true;  // never read
     // Encryption off, factor set; encrypted, factor sent. 0 keeps the default; a factor beyond the
     // record's 16 bits is clamped, not wrapped.
-    const std::vector<std::tuple<bool, int, bool, short>> cases = {{false, 5, true, 5}, {true, 0, false, 3},
-                                                                   {false, 70000, true, SHRT_MAX}};
+    const std::vector<std::tuple<bool, int, bool, short>> cases = {
+        {false, 5, true, 5}, {true, 0, false, 3}, {false, 70000, true, SHRT_MAX}};
     for (const auto& [disable, factor, encrypted, sent] : cases) {
         SCOPED_TRACE(factor);
         lowest.settingBools["bZYKorvanCreateDiskEncryptDisable"] = disable;
@@ -122,16 +129,18 @@ TEST_F(ProvContextTest, GlobalSettingsOfTheLowestIdShapeEveryNewDisk) {
 
 TEST_F(ProvContextTest, ArrayConfigurationIsReadWithDefaultsAndTheProxyDelimiter) {
     FakeLunInfo& item = addDisk();
-    item.configs = {{"SMCONFIG_NAME_ENABLE_DIAGNOSTIC_LOGGING", "0"}, {"SMCONFIG_NAME_SNAP_OP_RETRY_COUNT", "2"},
-                    {"SMCONFIG_NAME_SNAP_OP_RETRY_INTERVAL_IN_SEC", ""}, {"SMCONFIG_NAME_USE_SECURE_CONNECTION", "1"},
+    item.configs = {{"SMCONFIG_NAME_ENABLE_DIAGNOSTIC_LOGGING", "0"},
+                    {"SMCONFIG_NAME_SNAP_OP_RETRY_COUNT", "2"},
+                    {"SMCONFIG_NAME_SNAP_OP_RETRY_INTERVAL_IN_SEC", ""},
+                    {"SMCONFIG_NAME_USE_SECURE_CONNECTION", "1"},
                     {"SMCONFIG_STORAGE_PROXY_LIST_KEY", "spA|:|spB|spC|:|"}};
     ASSERT_EQ(0, init(ZY_KRVN_PROV_OP_DELETE));
     const auto& cfg = ctx->arrayDetails.arrayConfigs;
     EXPECT_EQ(0, cfg.restLogging);
     EXPECT_EQ(2, cfg.maxRetryCount);
-    EXPECT_EQ(10, cfg.sleepInterval);   // an empty value keeps the default
+    EXPECT_EQ(10, cfg.sleepInterval);  // an empty value keeps the default
     EXPECT_TRUE(cfg.useHttps);
-    EXPECT_EQ(8443, cfg.serverPort);    // no port key: the protocol's port
+    EXPECT_EQ(8443, cfg.serverPort);  // no port key: the protocol's port
     EXPECT_EQ((std::vector<std::string>{"spA", "spB|spC"}), cfg.storageProxyList);
     EXPECT_EQ("spA", ctx->arrayDetails.storageProxy);
 
@@ -158,7 +167,8 @@ TEST_F(ProvContextTest, MapNeedsAStorageProxyAndHostsWhileUnmapNeedsOnlyHosts) {
     for (int op : {ZY_KRVN_PROV_OP_MAP, ZY_KRVN_PROV_OP_UNMAP}) {
         item.configs[ZY_KRVN_PROV_CFG_PROXY_LIST] = "sp1";
         EXPECT_EQ(24, init(op));
-        EXPECT_EQ(R"(Unable to get initiator information from [{"note":"nothing"}] to map the Disks)", ctx->errorString());
+        EXPECT_EQ(R"(Unable to get initiator information from [{"note":"nothing"}] to map the Disks)",
+                  ctx->errorString());
     }
 }
 
@@ -173,7 +183,7 @@ TEST_F(ProvContextTest, MapInformationTextIsReadByItsRules) {
         {R"({"hosts":[{"hostname":"h1","hostos":"linux","protocol":"3","endpoints":[{"endpoint":"iqn.a"},{"endpoint":"iqn.b"}]},)"
          R"({"hostname":"h2","protocol":"4","endpoints":[]}]})",
          host("h1", "linux", 3, "iqn.a, iqn.b") + host("h2", "", 4, "")},
-        {R"({"hosts":[{"hostname":"h","protocol":3}]})", host("h", "", 0, "")},   // a number is no protocol
+        {R"({"hosts":[{"hostname":"h","protocol":3}]})", host("h", "", 0, "")},  // a number is no protocol
         {R"({"hosts":[{"protocol":"5"},{"protocol":"iscsi"}]})", host("", "", 5, "") + host("", "", 0, "")},
         {R"({"hosts":[{"protocol":"3","endpoints":[{},{"name":"x"},{"endpoint":7}]}]})", host("", "", 3, ", ")},
         {R"({"other":1})", ""},
@@ -230,10 +240,10 @@ TEST_F(ProvContextTest, InitiatorInformationFailuresAreCode24WithTheirSentence) 
     // The host's answers in turn ({result, length}), the sentence, the buffer length of each call.
     using Answers = std::vector<std::pair<int, unsigned short>>;
     const std::vector<std::tuple<Answers, std::string, std::vector<unsigned short>>> cases = {
-        {{{2, 5000}, {2, 6000}, {2, 7000}, {0, 0}}, getText, {4096, 5000, 6000}},   // too small three times
+        {{{2, 5000}, {2, 6000}, {2, 7000}, {0, 0}}, getText, {4096, 5000, 6000}},  // too small three times
         {{{1, 4096}}, getText, {4096}},
         {{{2, 8000}, {5, 8000}}, getText, {4096, 8000}},
-        {{{2, 0}}, "Got invalid initiator information from disk object.", {4096}},   // too small, yet no length
+        {{{2, 0}}, "Got invalid initiator information from disk object.", {4096}},  // too small, yet no length
     };
     for (const auto& [answers, sentence, offered] : cases) {
         SCOPED_TRACE(::testing::PrintToString(answers));
@@ -244,7 +254,7 @@ TEST_F(ProvContextTest, InitiatorInformationFailuresAreCode24WithTheirSentence) 
         EXPECT_EQ(24, init(ZY_KRVN_PROV_OP_MAP));
         EXPECT_EQ(sentence, ctx->errorString());
         EXPECT_EQ(offered, item.initiatorBufferSizes);
-        EXPECT_FALSE(item.called("getClusterName"));   // nothing read past the failure
+        EXPECT_FALSE(item.called("getClusterName"));  // nothing read past the failure
     }
 }
 

@@ -15,7 +15,7 @@ namespace {
 const std::string kShowTwo = okAnswer(
     "ShowTarget", R"({"Lun Information":[{"Lun Id":"vd1","Target":"iqn.sp1.vd1","SCSI SN":"1001","Online":"Yes"},)"
                   R"({"Lun Id":"vd2","Target":"iqn.sp1.vd2","SCSI SN":"1002","Online":"Yes"}]})");
-const std::string kCluster = "001A2B3C4D5E6F";   // the scripted cluster's serial
+const std::string kCluster = "001A2B3C4D5E6F";  // the scripted cluster's serial
 
 class ProvEngineTest : public ProvClusterTest {
 protected:
@@ -56,22 +56,25 @@ TEST_F(ProvEngineTest, CreateSendsTheWholeRecordAndNamesTheItems) {
     addDisk().blockSize = 512;
     open(ZY_KRVN_PROV_OP_CREATE);
     answer("AddVirtualDisk",
-           okAnswer("AddVirtualDisk", R"([{"status":"error","name":"vd1","message":"vd1 vDisk has already been created"}])"));
+           okAnswer("AddVirtualDisk",
+                    R"([{"status":"error","name":"vd1","message":"vd1 vDisk has already been created"}])"));
     EXPECT_EQ(0, utils->create_vDisks()) << ctx->errorString();
     EXPECT_EQ((std::vector<short>{0, 0}), batch.statuses());
     EXPECT_EQ("vd2", batch[1].deviceName);
-    EXPECT_TRUE(logs.contains("Disk - < name-[vd2] type-[BLOCK] size-[10 GB] SCSI serial-[0] block size-[512] repln "
-                              "factor-[3] isDeduped-[true] isCompressed-[true] isSCSI3pr-[false] IsEncrypted-[true] "
-                              "target IQN-[] description-[Created by Pellart] >"));
+    EXPECT_TRUE(
+        logs.contains("Disk - < name-[vd2] type-[BLOCK] size-[10 GB] SCSI serial-[0] block size-[512] repln "
+                      "factor-[3] isDeduped-[true] isCompressed-[true] isSCSI3pr-[false] IsEncrypted-[true] "
+                      "target IQN-[] description-[Created by Pellart] >"));
     const RecordedRequest body = sent("AddVirtualDisk").at(1);
     EXPECT_EQ("PUT", body.method);
-    EXPECT_TRUE(has(body.request, "params:{name:'vd2', size:{unit:'GB', value:10}, diskType:BLOCK, scsi3pr:false, "
-                                  "deduplication:true, compressed:true, blockSize:512, replicationFactor:3, "
-                                  "encryption:true, description:'Created by Pellart', cacheEnabled:false}"));
+    EXPECT_TRUE(has(body.request,
+                    "params:{name:'vd2', size:{unit:'GB', value:10}, diskType:BLOCK, scsi3pr:false, "
+                    "deduplication:true, compressed:true, blockSize:512, replicationFactor:3, "
+                    "encryption:true, description:'Created by Pellart', cacheEnabled:false}"));
 }
 
 TEST_F(ProvEngineTest, ResizeSendsWholeGigabytesAndFailsWithTheClustersReason) {
-    addDisk().size = (41L << 30) / 2;   // 20.5 GB
+    addDisk().size = (41L << 30) / 2;  // 20.5 GB
     open(ZY_KRVN_PROV_OP_RESIZE);
     answer("ResizeDisks", okAnswer("ResizeDisks", R"([{"status":"error","name":"vd1","message":"quota"}])"));
     EXPECT_EQ(19, utils->resize_vDisks());
@@ -90,7 +93,7 @@ TEST_F(ProvEngineTest, DeleteTakesTheGroupAnswerOrFallsBackToOneByOne) {
     struct Case {
         const char* name;
         Names disks;
-        std::vector<std::string> answers;   // "" drops the connection
+        std::vector<std::string> answers;  // "" drops the connection
         int rc;
         std::vector<short> statuses;
         std::vector<Names> sentDisks;
@@ -98,21 +101,42 @@ TEST_F(ProvEngineTest, DeleteTakesTheGroupAnswerOrFallsBackToOneByOne) {
         std::string text;
     };
     const std::vector<Case> cases = {
-        {"group names one failure", {"vd1", "vd2"},
-         {group(vd1ok + R"(,{"status":"error","name":"vd2","message":"busy"})")}, 1, {20, 21}, {{"vd1", "vd2"}}, 19,
+        {"group names one failure",
+         {"vd1", "vd2"},
+         {group(vd1ok + R"(,{"status":"error","name":"vd2","message":"busy"})")},
+         1,
+         {20, 21},
+         {{"vd1", "vd2"}},
+         19,
          "Deletion for disks-[vd2] failed."},
-        {"group leaves one unconfirmed", {"vd1", "vd2"}, {group(vd1ok)}, 1, {20, 21}, {{"vd1", "vd2"}}, 1,
+        {"group leaves one unconfirmed",
+         {"vd1", "vd2"},
+         {group(vd1ok)},
+         1,
+         {20, 21},
+         {{"vd1", "vd2"}},
+         1,
          "One or more disks failed to delete"},
         {"no answer", {"vd1", "vd2"}, {""}, 1, {21, 21}, {{"vd1", "vd2"}}, 1, ""},
         {"one name under two ids", {"same", "same"}, {}, 0, {20, 21}, {{"same"}}, -1, ""},
-        {"one by one, one refused", {"vd1", "vd2", "vd3"},
-         {missing, group(vd1ok), missing, group(R"({"status":"error","name":"vd3","message":"locked"})")}, 1,
-         {20, 20, 21}, {{"vd1", "vd2", "vd3"}, {"vd1"}, {"vd2"}, {"vd3"}}, 1, "One or more disks failed to delete"},
-        {"one by one, a disk found gone later keeps the refused one's reason", {"vd1", "vd2", "vd3"},
+        {"one by one, one refused",
+         {"vd1", "vd2", "vd3"},
+         {missing, group(vd1ok), missing, group(R"({"status":"error","name":"vd3","message":"locked"})")},
+         1,
+         {20, 20, 21},
+         {{"vd1", "vd2", "vd3"}, {"vd1"}, {"vd2"}, {"vd3"}},
+         1,
+         "One or more disks failed to delete"},
+        {"one by one, a disk found gone later keeps the refused one's reason",
+         {"vd1", "vd2", "vd3"},
          {missing, group(R"({"status":"error","name":"vd1","message":"locked"})"), missing,
           group(R"({"status":"ok","name":"vd3"})")},
-         1, {21, 20, 20}, {{"vd1", "vd2", "vd3"}, {"vd1"}, {"vd2"}, {"vd3"}}, 1,
-         "Disk-[vd1] deletion failed. Error-[locked]Deletion for disks-[vd1] failed.One or more disks failed to delete"},
+         1,
+         {21, 20, 20},
+         {{"vd1", "vd2", "vd3"}, {"vd1"}, {"vd2"}, {"vd3"}},
+         1,
+         "Disk-[vd1] deletion failed. Error-[locked]Deletion for disks-[vd1] failed.One or more disks failed to "
+         "delete"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -174,14 +198,14 @@ TEST_F(ProvEngineTest, MapWithoutDiscoveryPassesFailsEvenWhenEveryRequestSucceed
     EXPECT_TRUE(has(sent("PersistACLAccess").at(1).request, "host:'sp1', address:'iqn.b'"));
     EXPECT_EQ(kCluster, ctx->arrayDetails.clusterUniqueId);
     EXPECT_EQ(1001, ctx->disks.begin()->second->scsiSerial);
-    EXPECT_TRUE(batch.os.refreshes.empty());   // no pass, no rescan
+    EXPECT_TRUE(batch.os.refreshes.empty());  // no pass, no rescan
 }
 
 TEST_F(ProvEngineTest, MapFindsDevicesThatAppearInALaterPass) {
     for (int i = 0; i < 2; ++i) addDisk().setIscsiHost("h1", {"iqn.a"});
     const std::string devA = addDevice("krvnA", "1002");
     const std::string devB = addDevice("krvnB", "1001");
-    const std::string stranger = addDevice("krvnC", "1001", "FFFFFFFFFFFFFF");   // another cluster's
+    const std::string stranger = addDevice("krvnC", "1001", "FFFFFFFFFFFFFF");  // another cluster's
     batch.os.deviceLists = {{stranger, devA}, {stranger, devA, devB}, {"/dev/never"}};
     open(ZY_KRVN_PROV_OP_MAP);
     answer("ShowTarget", kShowTwo);
@@ -190,11 +214,12 @@ TEST_F(ProvEngineTest, MapFindsDevicesThatAppearInALaterPass) {
     EXPECT_EQ((std::vector<short>{9, 9}), batch.statuses());
     EXPECT_EQ(devB, batch[0].deviceName);
     EXPECT_EQ(devA, batch[1].deviceName);
-    EXPECT_EQ(2u, batch.os.count("getDeviceList"));   // stopped once both were found
+    EXPECT_EQ(2u, batch.os.count("getDeviceList"));  // stopped once both were found
     ASSERT_EQ(2u, batch.os.refreshes.size());
     EXPECT_EQ((std::vector<std::string>{"iqn.a"}), batch.os.refreshes[0].initiators);
     EXPECT_TRUE(batch.os.refreshes[0].devices.empty());
-    EXPECT_EQ((std::vector<std::string>{"discover sp1", "login sp1 iqn.sp1.vd1", "login sp1 iqn.sp1.vd2"}), iscsi.calls);
+    EXPECT_EQ((std::vector<std::string>{"discover sp1", "login sp1 iqn.sp1.vd1", "login sp1 iqn.sp1.vd2"}),
+              iscsi.calls);
     // The login wait and two pass intervals, all virtual.
     EXPECT_EQ(3000u + 2 * 10000u, ZyPlatform::virtualSleptMs() - sleptBefore);
 }
@@ -202,7 +227,7 @@ TEST_F(ProvEngineTest, MapFindsDevicesThatAppearInALaterPass) {
 TEST_F(ProvEngineTest, MapLeavesUnfoundDisksFailedWithoutADeviceAndSaysWhy) {
     for (int i = 0; i < 2; ++i) addDisk().setIscsiHost("h1", {"iqn.a"});
     batch[0].configs["SMCONFIG_NAME_SNAP_OP_RETRY_COUNT"] = "2";
-    batch[0].configs["SMCONFIG_NAME_SNAP_OP_RETRY_INTERVAL_IN_SEC"] = "-5";   // no wait, not a huge one
+    batch[0].configs["SMCONFIG_NAME_SNAP_OP_RETRY_INTERVAL_IN_SEC"] = "-5";  // no wait, not a huge one
     batch.os.deviceLists = {{addDevice("krvnA", "1002")}};
     settings.set("Ovelin", "sZYKorvanClusterUniqueId_clusterA", kCluster);
     open(ZY_KRVN_PROV_OP_MAP);
@@ -210,7 +235,7 @@ TEST_F(ProvEngineTest, MapLeavesUnfoundDisksFailedWithoutADeviceAndSaysWhy) {
     const auto sleptBefore = ZyPlatform::virtualSleptMs();
     EXPECT_EQ(1, utils->map_vDisks());
     EXPECT_EQ(3000u, ZyPlatform::virtualSleptMs() - sleptBefore);
-    EXPECT_TRUE(sent("GetClusterSettingInfo").empty());   // the setting wins
+    EXPECT_TRUE(sent("GetClusterSettingInfo").empty());  // the setting wins
     EXPECT_EQ((std::vector<short>{11, 9}), batch.statuses());
     EXPECT_EQ("", batch[0].deviceName);
     EXPECT_EQ(2u, batch.os.count("getDeviceList"));
@@ -229,7 +254,8 @@ TEST_F(ProvEngineTest, MapFailsWhenADiskHasNoTargetOnTheProxy) {
 }
 
 TEST_F(ProvEngineTest, UnmapRemovesTheLunOnlyWhenNoInitiatorIsLeftOnTheProxy) {
-    const std::vector<std::pair<std::string, bool>> cases = {   // access list afterwards, LUN removed
+    const std::vector<std::pair<std::string, bool>> cases = {
+        // access list afterwards, LUN removed
         {R"([{"host":"sp1","initiator":[]}])", true},
         {R"([{"host":"sp1","initiator":[{"ip":"iqn.other"}]}])", false},
         {"[]", false},
@@ -247,8 +273,8 @@ TEST_F(ProvEngineTest, UnmapRemovesTheLunOnlyWhenNoInitiatorIsLeftOnTheProxy) {
         answer("ShowTarget", kShowTwo);
         EXPECT_EQ(0, utils->unmap_vDisks()) << ctx->errorString();
         EXPECT_EQ(14, item.status);
-        std::vector<std::string> expected = {"VirtualDiskDetails", "GetACLInformation", "ShowTarget",
-                                             "RemoveACLAccess", "GetACLInformation"};
+        std::vector<std::string> expected = {"VirtualDiskDetails", "GetACLInformation", "ShowTarget", "RemoveACLAccess",
+                                             "GetACLInformation"};
         if (lunRemoved) expected.push_back("UnmapLun");
         EXPECT_EQ(expected, sentTypes());
         EXPECT_TRUE(has(sent("RemoveACLAccess").at(0).request, "virtualDisk:'vd1', host:'sp1', address:['iqn.a']"));
@@ -256,7 +282,7 @@ TEST_F(ProvEngineTest, UnmapRemovesTheLunOnlyWhenNoInitiatorIsLeftOnTheProxy) {
             EXPECT_TRUE(has(sent("UnmapLun").at(0).request, "virtualDisk:'vd1', target:'sp1'"));
         }
         EXPECT_EQ((std::vector<std::string>{"logout sp1 iqn.sp1.vd1"}), iscsi.calls);
-        EXPECT_EQ((std::vector<std::string>{"iqn.a"}), batch.os.refreshes.at(0).initiators);   // only what had access
+        EXPECT_EQ((std::vector<std::string>{"iqn.a"}), batch.os.refreshes.at(0).initiators);  // only what had access
     }
 }
 
@@ -280,13 +306,13 @@ TEST_F(ProvEngineTest, UnmapCountsAGoneOrUnmappedDiskAsUnmappedAndStopsAtAnyOthe
         SCOPED_TRACE(c.body);
         batch = FakeLunBatch();
         addDisk().setIscsiHost("h1", {"iqn.a"});
-        addDisk().setIscsiHost("h1", {"iqn.a"});   // the second disk has nothing to undo either
+        addDisk().setIscsiHost("h1", {"iqn.a"});  // the second disk has nothing to undo either
         open(ZY_KRVN_PROV_OP_UNMAP);
         answer(c.type, c.body);
         EXPECT_EQ(c.rc, utils->unmap_vDisks()) << ctx->errorString();
         EXPECT_EQ(c.statuses, batch.statuses());
         EXPECT_EQ(c.sent, sentTypes());
-        EXPECT_EQ(c.rc != 0, batch.os.refreshes.empty());   // no rescan after a failure
+        EXPECT_EQ(c.rc != 0, batch.os.refreshes.empty());  // no rescan after a failure
     }
 }
 

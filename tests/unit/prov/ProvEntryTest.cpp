@@ -27,20 +27,22 @@ class ProvEntryTest : public ProvClusterTest {};
 // Nothing is read from the items before the input is known sound. The count is 16 bits from
 // the host: a negative one must never be used to index the list.
 TEST_F(ProvEntryTest, UnsoundInputIsRefusedBeforeAnyItemIsRead) {
-    const std::string list = "KRVN  Input disk list validation failed [", objects = "KRVN  Input internal object validation failed [";
+    const std::string list = "KRVN  Input disk list validation failed [",
+                      objects = "KRVN  Input internal object validation failed [";
     struct Case {
         bool nullOs, nullList;
         short count;
-        std::string logLine, text;   // text: what the first item is told ("": no item is touched)
+        std::string logLine, text;  // text: what the first item is told ("": no item is touched)
     };
-    const std::string os = "OS util is not valid. It is either NULL or not initialized", hole = "Empty disk info at idx-[2] of total-[3]";
+    const std::string os = "OS util is not valid. It is either NULL or not initialized",
+                      hole = "Empty disk info at idx-[2] of total-[3]";
     const std::vector<Case> cases = {
         {false, false, 0, list + "5:Invalid disk count-[0]].", ""},
         {false, false, -1, list + "5:Invalid disk count-[-1]].", ""},
         {false, false, SHRT_MIN, list + "5:Invalid disk count-[-32768]].", ""},
         {false, true, 3, objects + "7:Empty disk list passed]", ""},
         {true, false, 2, objects + "4:" + os + "].", os},
-        {false, false, 3, objects + "7:" + hole + "].", hole},   // the third item is null
+        {false, false, 3, objects + "7:" + hole + "].", hole},  // the third item is null
     };
     for (const OpRow& row : kRows) {
         for (const Case& c : cases) {
@@ -48,7 +50,8 @@ TEST_F(ProvEntryTest, UnsoundInputIsRefusedBeforeAnyItemIsRead) {
             FakeLunBatch local;
             for (int i = 0; i < 3; ++i) local.add();
             local.setNull(2);
-            EXPECT_EQ(1, provEntry(row.op, c.nullList ? nullptr : local.data(), c.count, c.nullOs ? nullptr : &local.os));
+            EXPECT_EQ(1,
+                      provEntry(row.op, c.nullList ? nullptr : local.data(), c.count, c.nullOs ? nullptr : &local.os));
             EXPECT_TRUE(logs.containsAt(-1, c.logLine)) << logs.dump();
             EXPECT_FALSE(local[0].called("getDiskName") || local[1].called("getDiskName"));
             if (c.text.empty()) {
@@ -86,22 +89,35 @@ TEST_F(ProvEntryTest, EachPathLeavesItsStatusesRequestsAndFinalErrorText) {
     struct Case {
         int op;
         std::vector<long> ids;
-        std::vector<std::pair<std::string, std::string>> answers;   // request type, answer
+        std::vector<std::pair<std::string, std::string>> answers;  // request type, answer
         int rc;
         std::vector<short> statuses;
         std::vector<std::string> sent;
-        std::string text;   // part of the first item's error text; "" for none at all
+        std::string text;  // part of the first item's error text; "" for none at all
     };
     const std::vector<Case> cases = {
-        {ZY_KRVN_PROV_OP_CREATE, {1, 2, 3},
+        {ZY_KRVN_PROV_OP_CREATE,
+         {1, 2, 3},
          {{"AddVirtualDisk", okAnswer("AddVirtualDisk", R"([{"status":"ok","name":"vd1"}])")},
           {"AddVirtualDisk", okAnswer("AddVirtualDisk", R"([{"status":"error","name":"vd2","message":"no space"}])")}},
-         1, {0, 1, 1}, {"Login", "AddVirtualDisk", "AddVirtualDisk", "Logout"},
+         1,
+         {0, 1, 1},
+         {"Login", "AddVirtualDisk", "AddVirtualDisk", "Logout"},
          "Disk-[vd2] creation failed. Error-[no space]"},
         // Items start at 0, create's success status: none was created, so none may say so.
-        {ZY_KRVN_PROV_OP_CREATE, {1, 2}, {{"Login", errorAnswer("Login", "bad credentials")}}, 1, {1, 1}, {"Login"},
+        {ZY_KRVN_PROV_OP_CREATE,
+         {1, 2},
+         {{"Login", errorAnswer("Login", "bad credentials")}},
+         1,
+         {1, 1},
+         {"Login"},
          "\nErrors returned by cluster-[bad credentials ]"},
-        {ZY_KRVN_PROV_OP_DELETE, {1}, {{"Login", errorAnswer("Login", "bad credentials")}}, 1, {21}, {"Login"},
+        {ZY_KRVN_PROV_OP_DELETE,
+         {1},
+         {{"Login", errorAnswer("Login", "bad credentials")}},
+         1,
+         {21},
+         {"Login"},
          "\nErrors returned by cluster-[bad credentials ]"},
         {ZY_KRVN_PROV_OP_DELETE, {5, 3}, {}, 0, {20, 20}, {"Login", "DeleteVDisk", "Logout"}, ""},
     };
@@ -117,7 +133,7 @@ TEST_F(ProvEntryTest, EachPathLeavesItsStatusesRequestsAndFinalErrorText) {
         EXPECT_EQ(c.text.empty() ? 0 : 70003, batch[0].lastErrorCode);
         EXPECT_TRUE(has(batch[0].lastErrorMessage, c.text));
     }
-    EXPECT_EQ((std::vector<std::string>{"vd3", "vd5"}), requestDisks(sent("DeleteVDisk").at(0)));   // in id order
+    EXPECT_EQ((std::vector<std::string>{"vd3", "vd5"}), requestDisks(sent("DeleteVDisk").at(0)));  // in id order
     EXPECT_FALSE(logs.contains(kClearPassword));
 }
 

@@ -62,13 +62,13 @@ inline std::vector<std::string> requestDisks(const RecordedRequest& r) {
     return out;
 }
 
-using TestProvUtils = WithIscsiModule<KrvnProvUtils>;   // takes a scripted iSCSI module
+using TestProvUtils = WithIscsiModule<KrvnProvUtils>;  // takes a scripted iSCSI module
 
 class ProvClusterTest : public ::testing::Test {
 protected:
     void SetUp() override {
         settings.set("Platform", "keyFile", key.path());
-        settings.set("Platform", "logFile", "/dev/null");   // the capture still sees every line
+        settings.set("Platform", "logFile", "/dev/null");  // the capture still sees every line
         ASSERT_TRUE(srv.start());
         srv.setDefault([this](const RecordedRequest& r) { return dispatch(r); });
     }

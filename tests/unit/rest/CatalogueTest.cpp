@@ -44,12 +44,15 @@ TEST_F(RestTest, EveryTemplateIsBuiltWithItsPlaceholdersFilled) {
          "cluster:'clusterA'}}"},
         {[](U& u, S& o) { return u.buildReqBodyForKorvanDisconnect(o); },
          "request={type:Logout, category:UserManagement, " + s},
-        {[](U& u, S& o) { return u.buildReqBodyForKorvanGetAllVDisks(o); }, "request={type:ListVirtualDisks, " + vdm + s},
+        {[](U& u, S& o) { return u.buildReqBodyForKorvanGetAllVDisks(o); },
+         "request={type:ListVirtualDisks, " + vdm + s},
         {[&](U& u, S& o) { return u.buildReqBodyForKorvanGetVDisk(o, named); },
          "request={type:VirtualDiskDetails, " + vdm + "params:{virtualDisk:'vd+1'}, " + s},
         {[&](U& u, S& o) { return u.buildReqBodyForKorvanGetVDiskBySSN(o, bySerial); },
          "request={type:GetVirtualDiskByScsiSn, " + vdm + "params:{scsiSn:'-9223372036854775808'}, " + s},
-        {[](U& u, S& o) { return u.buildReqBodyForKorvanCreateSnaps(o, {{"b&", "x"}, {"a+", ""}}); },
+        {[](U& u, S& o) {
+             return u.buildReqBodyForKorvanCreateSnaps(o, {{"b&", "x"}, {"a+", ""}});
+         },
          "request={type:MakeSnapshot, " + snm + "params:{virtualDisks:['a+','b&']}, " + s},
         {[](U& u, S& o) { return u.buildReqBodyForKorvanGetSnapList(o, "vd1"); },
          "request={type:ListSnapshots, " + snm + "params:{virtualDisk:'vd1'}, " + s},
@@ -63,26 +66,38 @@ TEST_F(RestTest, EveryTemplateIsBuiltWithItsPlaceholdersFilled) {
          "request={type:CloneSnapshot, " + snm + "params:{name:'cl1', clonedSnapshotName:'sn4'}, " + s},
         {[](U& u, S& o) { return u.buildReqBodyForKorvanGetSCSITgtIQNs(o, "sp1"); },
          "request={type:ShowTarget, category:ClusterWatch, params:{host:'sp1', protocols:'block'}, " + s},
-        {[](U& u, S& o) { return u.buildReqBodyForKorvanAddLUN(o, {"vd2", "vd1"}, {"sp1", "sp2"}); },
-         "request={type:AddLun, " + vdm + "params:{virtualDisks:['vd2','vd1'], targets:['sp1','sp2'], "
-         "readonly:false}, " + s},
+        {[](U& u, S& o) {
+             return u.buildReqBodyForKorvanAddLUN(o, {"vd2", "vd1"}, {"sp1", "sp2"});
+         },
+         "request={type:AddLun, " + vdm +
+             "params:{virtualDisks:['vd2','vd1'], targets:['sp1','sp2'], "
+             "readonly:false}, " +
+             s},
         {[](U& u, S& o) { return u.buildReqBodyForKorvanAddHostAccessToDisks(o, {"vd1"}, "iqn.host:1", "sp1"); },
-         "request={type:PersistACLAccess, " + vdm + "params:{virtualDisks:['vd1'], host:'sp1', address:'iqn.host:1', "
-         "type:iqn}, " + s},
+         "request={type:PersistACLAccess, " + vdm +
+             "params:{virtualDisks:['vd1'], host:'sp1', address:'iqn.host:1', "
+             "type:iqn}, " +
+             s},
         {[](U& u, S& o) { return u.buildReqBodyForKorvanGetAccessList(o, "vd1"); },
          "request={type:GetACLInformation, " + vdm + "params:{virtualDisk:'vd1'}, " + s},
         {[](U& u, S& o) { return u.buildReqBodyForKorvanRemoveAccess(o, "vd1", "sp1", "iqn.host:1"); },
-         "request={type:RemoveACLAccess, " + vdm + "params:{virtualDisk:'vd1', host:'sp1', address:['iqn.host:1']}, " + s},
+         "request={type:RemoveACLAccess, " + vdm + "params:{virtualDisk:'vd1', host:'sp1', address:['iqn.host:1']}, " +
+             s},
         {[](U& u, S& o) { return u.buildReqBodyForKorvanRemoveLUN(o, "vd1", "tg1"); },
          "request={type:UnmapLun, " + vdm + "params:{virtualDisk:'vd1', target:'tg1'}, " + s},
-        {[](U& u, S& o) { return u.buildReqBodyForKorvanDeleteDisk(o, {{"z1", false}, {"a1", true}}); },
+        {[](U& u, S& o) {
+             return u.buildReqBodyForKorvanDeleteDisk(o, {{"z1", false}, {"a1", true}});
+         },
          "request={type:DeleteVDisk, " + vdm + "params:{virtualDisks:['a1','z1']}, " + s},
         {[](U& u, S& o) { return u.buildReqBodyForKorvanGetClusterSettingInfo(o); },
          "request={type:GetClusterSettingInfo, category:ClusterWatch, " + s},
         {[](U& u, S& o) { return u.buildReqBodyForKorvanCreateDisk(o, diskForCreate()); },
-         "request={type:AddVirtualDisk, " + vdm + "params:{name:'vd&1', size:{unit:'GB', value:10}, diskType:BLOCK, "
-         "scsi3pr:true, deduplication:false, compressed:true, blockSize:4096, replicationFactor:3, encryption:false, "
-         "description:'for+tests 100%', cacheEnabled:false}, " + s},
+         "request={type:AddVirtualDisk, " + vdm +
+             "params:{name:'vd&1', size:{unit:'GB', value:10}, diskType:BLOCK, "
+             "scsi3pr:true, deduplication:false, compressed:true, blockSize:4096, replicationFactor:3, "
+             "encryption:false, "
+             "description:'for+tests 100%', cacheEnabled:false}, " +
+             s},
         {[&](U& u, S& o) { return u.buildReqBodyForKorvanResizeDisk(o, resize); },
          "request={type:ResizeDisks, " + vdm + "params:{virtualDisks:['vd%2'], size:{unit:'TB', value:2.5}}, " + s},
     };
@@ -109,8 +124,16 @@ TEST_F(RestTest, UnsafeValuesAreRefusedBeforeAnythingIsSent) {
         {[&] { return utils().rest_createDisk(described); }, "del\x7f"},
         {[&] { return utils().rest_addLUNConnection({"vd1"}, {"sp\n1"}); }, "sp\n1"},
         {[&] { return utils().rest_removeAccess("vd1", "sp1", "iqn'x"); }, "iqn'x"},
-        {[&] { ctx().arrayDetails.userPswd = "pa'ss"; return utils().rest_connectToArray(); }, "******"},
-        {[&] { ctx().arrayDetails.sessionId = "s'1"; return utils().rest_getSnapListForSource("vd1", names); }, "******"},
+        {[&] {
+             ctx().arrayDetails.userPswd = "pa'ss";
+             return utils().rest_connectToArray();
+         },
+         "******"},
+        {[&] {
+             ctx().arrayDetails.sessionId = "s'1";
+             return utils().rest_getSnapListForSource("vd1", names);
+         },
+         "******"},
     };
     for (const auto& [operation, shown] : rows) {
         ctx().resetError();

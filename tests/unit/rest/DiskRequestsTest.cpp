@@ -18,9 +18,10 @@ TEST_F(RestTest, DeletingDisksMarksEveryDiskTheClusterNoLongerHas) {
         {"status":"ok","name":"a"},{"status":"error","name":"c","message":"Vdisk a couldn't be found"}])"));
     EXPECT_EQ(19, utils().rest_deleteDisk(three));
     EXPECT_EQ((std::map<std::string, bool>{{"a", true}, {"b", false}, {"c", false}}), three);
-    EXPECT_EQ("Disk-[b] deletion failed. Error-[busy]Disk-[c] deletion failed. Error-[Vdisk a couldn't be found]"
-              "Deletion for disks-[b,c] failed.",
-              errorText());
+    EXPECT_EQ(
+        "Disk-[b] deletion failed. Error-[busy]Disk-[c] deletion failed. Error-[Vdisk a couldn't be found]"
+        "Deletion for disks-[b,c] failed.",
+        errorText());
 
     // The whole request refused because one of its disks is missing: the caller deletes one by one.
     std::map<std::string, bool> refused = {{"x", false}, {"y", false}};

@@ -29,7 +29,8 @@ TEST_F(RestTest, TransportFailuresReportTheOperationsOwnSentence) {
          "Failed to get vDisk details using SCSI serial-[42] from the cluster."},
         {[&] { return u.rest_createSnaps(sources); },
          "Failed to create snapshot(s) of one or more source device(s) on the cluster"},
-        {[&] { return u.rest_getSnapListForSource("vd1", names); }, "Failed to get snapshot list for source device-[vd1]"},
+        {[&] { return u.rest_getSnapListForSource("vd1", names); },
+         "Failed to get snapshot list for source device-[vd1]"},
         {[&] { return u.rest_deleteSnap("vd1", "sn1"); }, "Failed to delete snapshot-[sn1] for source device-[vd1]"},
         {[&] { return u.rest_revertSnap("vd1", "sn1"); }, "Failed to revert source vDisk-[vd1] to snapshot-[sn1]"},
         {[&] { return u.rest_getCloneDetails("sn1", names); }, "Failed to get clone list for snapshot-[sn1]"},
@@ -37,32 +38,42 @@ TEST_F(RestTest, TransportFailuresReportTheOperationsOwnSentence) {
          "Failed to create clone with name-[cl1] for snapshot-[sn1]"},
         {[&] { return u.rest_getSCSITargetIQNs("sp3", targets); },
          "Failed to get SCSI target IQN details for storage proxy-[sp3]"},
-        {[&] { return u.rest_addLUNConnection({"vd1", "vd2"}, {"sp1", "sp2"}); },
+        {[&] {
+             return u.rest_addLUNConnection({"vd1", "vd2"}, {"sp1", "sp2"});
+         },
          "Failed to expose [vd1,vd2] disks to [sp1,sp2] storage proxies"},
-        {[&] { return u.rest_addHostAccessToDisks({"vd1", "vd2"}, "iqn.h", "sp1"); },
+        {[&] {
+             return u.rest_addHostAccessToDisks({"vd1", "vd2"}, "iqn.h", "sp1");
+         },
          "Failed to map [vd1,vd2] disks to [iqn.h] host via [sp1] storage proxy"},
         {[&] { return u.rest_getAccessForDisk("vd1", access); }, "Failed to get the access list for disk-[vd1]"},
-        {[&] { return u.rest_removeAccess("vd1", "sp1", "iqn.h"); }, "Failed to unmap the disk-[vd1] from host-[iqn.h]"},
+        {[&] { return u.rest_removeAccess("vd1", "sp1", "iqn.h"); },
+         "Failed to unmap the disk-[vd1] from host-[iqn.h]"},
         {[&] { return u.rest_removeLUN("vd1", "tg1"); }, "Failed to hide the disk-[vd1] from target-[tg1]"},
         {[&] { return u.rest_createDisk(disk); }, "Failed to create disk-[vd1]" + onCluster},
         {[&] { return u.rest_deleteDisk(deletions); }, "Failed to delete one or more disks" + onCluster},
         {[&] { return u.rest_resizeDisk(disk); }, "Failed to resize disk-[vd1]" + onCluster},
-        {[&] { return u.rest_getClusterSettingInfo(); }, "Failed to get cluster setting info from the cluster-[clusterA]"},
+        {[&] { return u.rest_getClusterSettingInfo(); },
+         "Failed to get cluster setting info from the cluster-[clusterA]"},
     };
     LogCapture log;
     for (size_t i = 0; i < rows.size(); ++i) {
         ctx().resetError();
         // Half the rows see a dropped connection; the last one an answer whose words travel with the failure.
-        if (i % 2) srv.replyDrop();
-        else srv.reply(503, R"({"message":"cluster busy"})");
+        if (i % 2)
+            srv.replyDrop();
+        else
+            srv.reply(503, R"({"message":"cluster busy"})");
         EXPECT_EQ(1, rows[i].first()) << rows[i].second;
         EXPECT_EQ(1, ctx().errorCode) << rows[i].second;
         EXPECT_EQ(rows[i].second, errorText());
     }
     EXPECT_EQ("cluster busy ", ctx().restErrors.str());
-    EXPECT_TRUE(log.containsAt(-1, "KRVN  Cluster operation failed-[1:Failed to get cluster setting info from the "
-                                   "cluster-[clusterA]]. REST error-[cluster busy ]")) << log.dump();
-    EXPECT_EQ(rows.size(), srv.requestCount());   // none of them is retried
+    EXPECT_TRUE(log.containsAt(-1,
+                               "KRVN  Cluster operation failed-[1:Failed to get cluster setting info from the "
+                               "cluster-[clusterA]]. REST error-[cluster busy ]"))
+        << log.dump();
+    EXPECT_EQ(rows.size(), srv.requestCount());  // none of them is retried
 }
 
 TEST_F(RestTest, TheTransportsOwnReasonReachesTheFinalTextAsTheClustersWordsWould) {
@@ -72,8 +83,9 @@ TEST_F(RestTest, TheTransportsOwnReasonReachesTheFinalTextAsTheClustersWordsWoul
     srv.reply(200, okAnswer("ListVirtualDisks", R"({"disks":[)" + std::string(2 << 20, ' ') + "]}"));
     EXPECT_EQ(1, utils().rest_getAllVDiskDetails(disks));
     EXPECT_EQ(1, ctx().errorCode);
-    EXPECT_EQ(failed + "The answer is larger than the limit of 1 MB ([Platform] maxResponseMB); it was not read "
-                       "further ]",
+    EXPECT_EQ(failed +
+                  "The answer is larger than the limit of 1 MB ([Platform] maxResponseMB); it was not read "
+                  "further ]",
               ctx().getFinalErrorStr());
     ctx().resetError();
     srv.replyDrop();
@@ -91,26 +103,74 @@ std::vector<Half> allHalves() {
     using U = KrvnCommonUtils;
     return {
         {"Login", [](U& u) { return u.processConnectResp(); }},
-        {"ListVirtualDisks", [](U& u) { std::vector<KrvnDisk> d; return u.processGetAllVDisks(d); }},
-        {"VirtualDiskDetails", [](U& u) { KrvnDisk d; return u.processGetVDisk(d); }},
-        {"GetVirtualDiskByScsiSn", [](U& u) { KrvnDisk d; return u.processGetVDiskBySSN(d); }},
-        {"MakeSnapshot", [](U& u) { std::map<std::string, std::string> m{{"vd1", ""}}; return u.processCreateSnaps(m); }},
-        {"ListSnapshots", [](U& u) { std::vector<std::string> n; return u.processGetSnapList(n); }},
+        {"ListVirtualDisks",
+         [](U& u) {
+             std::vector<KrvnDisk> d;
+             return u.processGetAllVDisks(d);
+         }},
+        {"VirtualDiskDetails",
+         [](U& u) {
+             KrvnDisk d;
+             return u.processGetVDisk(d);
+         }},
+        {"GetVirtualDiskByScsiSn",
+         [](U& u) {
+             KrvnDisk d;
+             return u.processGetVDiskBySSN(d);
+         }},
+        {"MakeSnapshot",
+         [](U& u) {
+             std::map<std::string, std::string> m{{"vd1", ""}};
+             return u.processCreateSnaps(m);
+         }},
+        {"ListSnapshots",
+         [](U& u) {
+             std::vector<std::string> n;
+             return u.processGetSnapList(n);
+         }},
         {"DeleteSnapshot", [](U& u) { return u.processDeleteSnap("sn1"); }},
         {"RevertToSnapshot", [](U& u) { return u.processRevertSnap("sn1"); }},
-        {"ListClonesForSnapshot", [](U& u) { std::vector<std::string> n; return u.processGetCloneDetails(n); }},
+        {"ListClonesForSnapshot",
+         [](U& u) {
+             std::vector<std::string> n;
+             return u.processGetCloneDetails(n);
+         }},
         {"CloneSnapshot", [](U& u) { return u.processCreateClone("cl1", "sn1"); }},
         {"ShowTarget",
-         [](U& u) { std::map<std::string, std::vector<KrvnSCSITarget>> t; return u.processGetSCSITargetIQNs("sp1", t); }},
+         [](U& u) {
+             std::map<std::string, std::vector<KrvnSCSITarget>> t;
+             return u.processGetSCSITargetIQNs("sp1", t);
+         }},
         {"AddLun", [](U& u) { return u.processAddLUN({"vd1"}, {"sp1"}); }},
         {"PersistACLAccess", [](U& u) { return u.processAddHostAccessToDisks({"vd1"}, "iqn", "sp1"); }},
-        {"GetACLInformation", [](U& u) { std::vector<KrvnAccessInfo> a; return u.processGetAccessList(a); }},
+        {"GetACLInformation",
+         [](U& u) {
+             std::vector<KrvnAccessInfo> a;
+             return u.processGetAccessList(a);
+         }},
         {"RemoveACLAccess", [](U& u) { return u.processRemoveAccess(); }},
         {"UnmapLun", [](U& u) { return u.processRemoveLUN("vd1"); }},
-        {"AddVirtualDisk", [](U& u) { KrvnDisk d; d.vDiskName = "vd1"; return u.processCreateDiskResp(d); }},
-        {"DeleteVDisk", [](U& u) { std::map<std::string, bool> m{{"vd1", false}}; return u.processDeleteDisk(m); }},
-        {"ResizeDisks", [](U& u) { KrvnDisk d; return u.processResizeDiskResp(d); }},
-        {"GetClusterSettingInfo", [](U& u) { std::string h; return u.processGetClusterSettingInfo(h); }},
+        {"AddVirtualDisk",
+         [](U& u) {
+             KrvnDisk d;
+             d.vDiskName = "vd1";
+             return u.processCreateDiskResp(d);
+         }},
+        {"DeleteVDisk",
+         [](U& u) {
+             std::map<std::string, bool> m{{"vd1", false}};
+             return u.processDeleteDisk(m);
+         }},
+        {"ResizeDisks",
+         [](U& u) {
+             KrvnDisk d;
+             return u.processResizeDiskResp(d);
+         }},
+        {"GetClusterSettingInfo",
+         [](U& u) {
+             std::string h;
+             return u.processGetClusterSettingInfo(h);
+         }},
     };
 }
 
@@ -132,15 +192,19 @@ TEST_F(RestTest, MalformedAnswersGiveTheirFamilysCodeAndNeverCrash) {
         {R"({"status":"ok","type":"%T","result":[]})", ANY},
         {R"({"status":"ok","type":"%T","result":{}})", ANY},
         {R"({"status":"ok","type":"%T","result":[1,"x",null,true,[],{"status":5,"name":[],"message":{},)"
-         R"("targets":"x","initiator":{},"host":7,"snapshotName":null}]})", ANY},
+         R"("targets":"x","initiator":{},"host":7,"snapshotName":null}]})",
+         ANY},
         {R"({"status":"ok","type":"%T","name":3,"result":{"disks":{"a":1},"Lun Information":{"x":1},)"
          R"("clusterNameHash":7,"sessionId":[],"roles":"admin","vDiskName":9,"scsiSerialNumber":"12",)"
-         R"("blockSize":1e300,"replicationFactor":-40000,"targetLocations":"sp1:3260"}})", ANY},
+         R"("blockSize":1e300,"replicationFactor":-40000,"targetLocations":"sp1:3260"}})",
+         ANY},
         {R"({"status":"ok","type":"%T","result":{"disks":[{"scsiSerialNumber":-9223372036854775808,)"
          R"("blockSize":18446744073709551615,"replicationFactor":1.5e10}],)"
-         R"("Lun Information":[{"SCSI SN":"-1"},{"SCSI SN":"-"}]}})", ANY},
+         R"("Lun Information":[{"SCSI SN":"-1"},{"SCSI SN":"-"}]}})",
+         ANY},
         {R"({"status":"ok","type":"%T","message":")" + longText + R"(","result":[{"status":")" + longText +
-             R"(","name":")" + longText + R"("}]})", ANY},
+             R"(","name":")" + longText + R"("}]})",
+         ANY},
     };
     for (const Half& half : allHalves()) {
         for (const auto& [pattern, expect] : answers) {

@@ -15,8 +15,9 @@ TEST_F(RestTest, LoginKeepsTheSessionIdAndLogsRolesInKeyOrderWithoutThePassword)
     ASSERT_EQ(0u, utils().rest_connectToArray());
     EXPECT_EQ("sid-1", ctx().arrayDetails.sessionId);
     EXPECT_EQ("POST", srv.lastRequest().method);
-    EXPECT_TRUE(log.containsAt(0, "KRVN  The user-[admin] details : Roles - < Tenant #1-[alpha = r2], "
-                                  "Tenant #2-[mid = ], Tenant #3-[zeta = r1] >, Primary tenant - < tp >"))
+    EXPECT_TRUE(log.containsAt(0,
+                               "KRVN  The user-[admin] details : Roles - < Tenant #1-[alpha = r2], "
+                               "Tenant #2-[mid = ], Tenant #3-[zeta = r1] >, Primary tenant - < tp >"))
         << log.dump();
     EXPECT_FALSE(log.contains("s3cret-pw"));
 }
@@ -37,7 +38,8 @@ TEST_F(RestTest, FailedLoginsReportTheirCodeAndSentenceAndKeepNoSession) {
         {login, "", 1, connectFailed, 500},
         {login, "not json", 1, "Failed to parse the REST response-[not json]"},
         // A page that is no JSON reaches the host masked and cut, and names nothing else.
-        {login, page, 1, "Failed to parse the REST response-[oops password:**** " + std::string(4096 - 19, 'z') + "...]"},
+        {login, page, 1,
+         "Failed to parse the REST response-[oops password:**** " + std::string(4096 - 19, 'z') + "...]"},
         {login, okAnswer("Login", R"({"userName":"admin"})"), 19, noSession},
         {login, okAnswer("Login", R"({"sessionId":12345})"), 19, noSession},
         {login, okAnswer("Login", R"(["sid"])"), 19, "Invalid Login response. Expecting field-[result]"},
@@ -48,10 +50,12 @@ TEST_F(RestTest, FailedLoginsReportTheirCodeAndSentenceAndKeepNoSession) {
 
 TEST_F(RestTest, EnvelopeIsCheckedStatusFirstThenTypeThenResultShape) {
     const std::string noResult = "Invalid X response. Expecting field-[result]";
-    const std::string noMessage = "The X request has failed. REST Error-[\"message\" tag not found in REST error response]";
+    const std::string noMessage =
+        "The X request has failed. REST Error-[\"message\" tag not found in REST error response]";
     // {answer, result check (0 none, 1 object, 2 array), code, sentence}
     const std::vector<std::tuple<std::string, int, unsigned int, std::string>> rows = {
-        {R"({"status":"bad","type":"Other","message":"broken"})", 1, 19, "The X request has failed. REST Error-[broken ]"},
+        {R"({"status":"bad","type":"Other","message":"broken"})", 1, 19,
+         "The X request has failed. REST Error-[broken ]"},
         {R"({"type":"X","result":{}})", 0, 19, noMessage},
         {R"({"status":"ok","type":"Other"})", 1, 19, "The REST reponse type received-[Other] - expecting type-[X]"},
         {R"({"status":"ok","type":"X","result":"text"})", 0, 0, ""},
@@ -88,8 +92,8 @@ TEST_F(RestTest, LogoutSendsTheSessionAndItsFailuresLeaveTheErrorStateAlone) {
     }
     // An answer that is no JSON is logged like any other: masked and cut.
     const std::string masked = "garbage sessionId:" + std::string(17, '*') + " ";
-    EXPECT_TRUE(log.containsAt(-1, "KRVN  Failed to parse REST response-[" + masked +
-                                       std::string(4096 - masked.size(), 'g') + "...]"))
+    EXPECT_TRUE(log.containsAt(
+        -1, "KRVN  Failed to parse REST response-[" + masked + std::string(4096 - masked.size(), 'g') + "...]"))
         << log.dump().substr(0, 2000);
     EXPECT_FALSE(log.contains("sess-0123456789"));
     srv.reply(200, okAnswer("Logout"));

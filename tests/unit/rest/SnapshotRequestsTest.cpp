@@ -16,9 +16,12 @@ TEST_F(RestTest, CreateSnapshotsIsSentAgainOnlyWhileTheClusterRunsOutOfData) {
     // {replies in turn (then the server's default 500), code, requests sent, sentence}
     const std::vector<std::tuple<std::vector<ScriptedReply>, unsigned int, size_t, std::string>> rows = {
         {{noData, noData, noData, noData, made}, 0, 5, ""},
-        {{noData, noData, noData, noData, noData}, 19, 5, failed + kNoMoreData + " ]"},   // the fifth refusal stands
+        {{noData, noData, noData, noData, noData}, 19, 5, failed + kNoMoreData + " ]"},  // the fifth refusal stands
         {{{200, errorAnswer("MakeSnapshot", "quota exceeded")}}, 19, 1, failed + "quota exceeded ]"},
-        {{ScriptedReply::dropped()}, 1, 1, "Failed to create snapshot(s) of one or more source device(s) on the cluster"},
+        {{ScriptedReply::dropped()},
+         1,
+         1,
+         "Failed to create snapshot(s) of one or more source device(s) on the cluster"},
     };
     for (const auto& [replies, code, sent, text] : rows) {
         srv.clearRequests();
@@ -48,9 +51,10 @@ TEST_F(RestTest, PartlyMadeSnapshotsFailWithTheNamesOfThoseMadeAndAreNotSentAgai
     EXPECT_EQ(2u, srv.requestCount());
     EXPECT_EQ((std::map<std::string, std::string>{{"a", "sa"}, {"b", ""}, {"c", "old"}}), sources);
     EXPECT_EQ(1, ctx().errorCode);
-    EXPECT_EQ("Snapshot creation failed for : device-[b] status-[error] error-[no space], "
-              "device-[c] status-[failed] error-[]",
-              errorText());
+    EXPECT_EQ(
+        "Snapshot creation failed for : device-[b] status-[error] error-[no space], "
+        "device-[c] status-[failed] error-[]",
+        errorText());
 }
 
 TEST_F(RestTest, SnapshotListsAndCloneListsAppendEveryNameAndReportAMissingDisk) {

@@ -35,7 +35,10 @@ TEST_F(RestTest, ExposingMappingAndUnmappingTolerateOnlyTheExactSentences) {
     const std::string notMapped = "vDisk:vd1 is currently not mapped to any controllers(s)";
     const std::string unmapFailed = "The UnmapLun request has failed. REST Error-[";
     auto addLun = [&] { return utils().rest_addLUNConnection({"vd1", "vd2"}, {"sp1", "sp2"}); };
-    auto getAccess = [&] { std::vector<KrvnAccessInfo> a; return utils().rest_getAccessForDisk("vd1", a); };
+    auto getAccess = [&] {
+        std::vector<KrvnAccessInfo> a;
+        return utils().rest_getAccessForDisk("vd1", a);
+    };
     auto removeAccess = [&] { return utils().rest_removeAccess("vd1", "sp1", "iqn.h"); };
     auto removeLun = [&] { return utils().rest_removeLUN("vd1", "tg1"); };
     expectAnswers({
@@ -48,7 +51,9 @@ TEST_F(RestTest, ExposingMappingAndUnmappingTolerateOnlyTheExactSentences) {
             "message":"no target"},{"status":"error","name":"vd3"}])"),
          1, "Failed to expose the disk-[vd2] to one or more targets. Error-[no target]"},
         {addLun, okAnswer("AddLun", R"([{"status":"ok","name":"vd1","targets":"sp1"}])"), 0, ""},
-        {[&] { return utils().rest_addHostAccessToDisks({"vd1", "vd2"}, "iqn.h", "sp1"); },
+        {[&] {
+             return utils().rest_addHostAccessToDisks({"vd1", "vd2"}, "iqn.h", "sp1");
+         },
          okAnswer("PersistACLAccess", R"([{"status":"ok","name":"vd1"},{"status":"denied","name":"vd2",
             "message":"acl full"}])"),
          1, "Mapping disk-[vd2] to host-[iqn.h] via storage proxy-[sp1] failed. Error-[acl full]"},

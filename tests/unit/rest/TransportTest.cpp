@@ -9,7 +9,7 @@ using namespace ZYKorvanCommon;
 
 TEST_F(RestTest, UrlIsProtocolServerPortBasePathAndRelativePath) {
     auto& configs = ctx().arrayDetails.arrayConfigs;
-    configs.serverPort = 0;   // no port: the scheme's own
+    configs.serverPort = 0;  // no port: the scheme's own
     configs.useHttps = true;
     ASSERT_EQ(0u, utils().rest_initializeClient());
     std::string url;
@@ -20,7 +20,7 @@ TEST_F(RestTest, UrlIsProtocolServerPortBasePathAndRelativePath) {
 TEST_F(RestTest, EachKindTravelsAsItsMethodWithItsHeadersAndAnEncodedForm) {
     using Call = bool (ZYSnapRESTAPI::*)(const std::string&, const std::string&, std::string&);
     const std::vector<std::pair<Call, std::string>> calls = {
-        {&ZYSnapRESTAPI::get, "GET"},    {&ZYSnapRESTAPI::post, "POST"},  {&ZYSnapRESTAPI::put, "PUT"},
+        {&ZYSnapRESTAPI::get, "GET"},    {&ZYSnapRESTAPI::post, "POST"},   {&ZYSnapRESTAPI::put, "PUT"},
         {&ZYSnapRESTAPI::del, "DELETE"}, {&ZYSnapRESTAPI::patch, "PATCH"},
     };
     const std::string value = "{name:'a+b%20c&d=e f/~*'}";
@@ -39,7 +39,7 @@ TEST_F(RestTest, EachKindTravelsAsItsMethodWithItsHeadersAndAnEncodedForm) {
         EXPECT_EQ(std::string::npos, seen.body.find_first_of("+&' {}", 8)) << seen.body;
     }
     EXPECT_EQ(calls.size(), srv.requestCount());
-    EXPECT_EQ(1u, srv.connectionCount());   // all over the connection the login opened
+    EXPECT_EQ(1u, srv.connectionCount());  // all over the connection the login opened
     std::string response;
     EXPECT_FALSE(ctx().restClient->sendReq(7, "", "request={x:1}", response));
 }
@@ -48,7 +48,7 @@ TEST_F(RestTest, RequestsFailAtTheGateUntilALoginSucceeds) {
     LogCapture log;
     ZYSnapRESTAPI* client = ctx().restClient;
     std::string response = "untouched";
-    ASSERT_EQ(0u, utils().rest_initializeClient());   // a reset closes the gate
+    ASSERT_EQ(0u, utils().rest_initializeClient());  // a reset closes the gate
     EXPECT_FALSE(client->post("", "request={x:1}", response));
     EXPECT_EQ("untouched", response);
     EXPECT_TRUE(log.containsAt(-1, "KRVN  Error: Connect module has to be called before making any queries."));
@@ -90,10 +90,12 @@ TEST_F(RestTest, LogShowsRequestAndResponseMaskedAndUnencoded) {
     for (const std::string& line : log.texts()) {
         EXPECT_EQ(std::string::npos, line.find("pw+&1")) << line;
         EXPECT_EQ(std::string::npos, line.find("sid-77")) << line;
-        EXPECT_EQ(std::string::npos, line.find("%27")) << line;   // never the encoded form
+        EXPECT_EQ(std::string::npos, line.find("%27")) << line;  // never the encoded form
     }
-    EXPECT_TRUE(log.containsAt(-1, "Request-[ request={type:X, sessionId:********} ] : <<{\"result\":{\"sessionId\":"
-                                   "********,")) << log.dump();
+    EXPECT_TRUE(log.containsAt(-1,
+                               "Request-[ request={type:X, sessionId:********} ] : <<{\"result\":{\"sessionId\":"
+                               "********,"))
+        << log.dump();
     EXPECT_TRUE(log.contains("password:*******, cluster:"));
 
     log.clear();

@@ -2,8 +2,8 @@
 // recognising the new devices (the whole map runs against the simulator in the integration tests).
 #include <gtest/gtest.h>
 
-#include <tuple>
 #include <unistd.h>
+#include <tuple>
 
 #include "LogCapture.h"
 #include "SnapTestSupport.h"
@@ -47,7 +47,13 @@ struct MapFixture : ::testing::Test {
 TEST(MapInterfacesTest, HostInterfacesDecideTheDataPathAndOnlyIscsiHostsCanMap) {
     krvntest::QuietSettings settings;
     // error empty: getHostInterfaces succeeds.
-    struct Row { const char* name; Strings wwpns, iqns; bool hostAnswers; uint16_t arrayOffers, host, chosen; const char* error; };
+    struct Row {
+        const char* name;
+        Strings wwpns, iqns;
+        bool hostAnswers;
+        uint16_t arrayOffers, host, chosen;
+        const char* error;
+    };
     const std::string host = localHostName(), wwpn = "210000e08b05050a";
     const std::string noIscsi = "No appropriate host interfaces (FC and / or iSCSI) found for host [" + host + "].";
     const Row rows[] = {
@@ -72,25 +78,44 @@ TEST(MapInterfacesTest, HostInterfacesDecideTheDataPathAndOnlyIscsiHostsCanMap) 
         if (rc == 0) utils.decideMapConnectionType();
         EXPECT_EQ((std::vector<int>{row.host, row.chosen}),
                   (std::vector<int>{ctx.mapCtx->hostInterfaces, rc == 0 ? ctx.mapCtx->connectionType : row.chosen}));
-        EXPECT_TRUE(!row.hostAnswers || row.wwpns.empty() || ctx.mapCtx->hostWwpns == Strings{"21:00:00:e0:8b:05:05:0a"});
+        EXPECT_TRUE(!row.hostAnswers || row.wwpns.empty() ||
+                    ctx.mapCtx->hostWwpns == Strings{"21:00:00:e0:8b:05:05:0a"});
     }
 }
 
 TEST_F(MapFixture, ClonesAreReusedByPrefixOrExactTestMountNameAndCreatedOtherwise) {
     // details: clone -> answer; reused empty: a new clone is made; looked: VirtualDiskDetails
     // asked, in order, before any creation.
-    struct Row { const char* name; bool testMount; Strings clones;
-                 std::map<std::string, std::string> details; std::string reused; Strings looked; };
+    struct Row {
+        const char* name;
+        bool testMount;
+        Strings clones;
+        std::map<std::string, std::string> details;
+        std::string reused;
+        Strings looked;
+    };
     const std::string deleted = "ZY_snap-1_1_98", good = "ZY_snap-1_1_99", exact = "ZYClone_snap-1_2";
     const Row rows[] = {
         {"prefix match", false, {"ZY_snap-2_1_5", good}, {{good, vdiskAnswer(good, 7001)}}, good, {good}},
-        {"deleted candidate skipped", false, {deleted, good},
-         {{deleted, notFound("VirtualDiskDetails", deleted)}, {good, vdiskAnswer(good, 7001)}}, good, {deleted, good}},
-        {"marked for delete", false, {deleted},
-         {{deleted, errorAnswer("VirtualDiskDetails", "VDisk is marked for delete :" + deleted)}}, "", {deleted}},
+        {"deleted candidate skipped",
+         false,
+         {deleted, good},
+         {{deleted, notFound("VirtualDiskDetails", deleted)}, {good, vdiskAnswer(good, 7001)}},
+         good,
+         {deleted, good}},
+        {"marked for delete",
+         false,
+         {deleted},
+         {{deleted, errorAnswer("VirtualDiskDetails", "VDisk is marked for delete :" + deleted)}},
+         "",
+         {deleted}},
         {"test mount ignores a longer name", true, {"ZYClone_snap-1_22"}, {}, "", {}},
-        {"test mount takes the exact name", true, {"ZYClone_snap-1_22", exact}, {{exact, vdiskAnswer(exact, 7001)}},
-         exact, {exact}},
+        {"test mount takes the exact name",
+         true,
+         {"ZYClone_snap-1_22", exact},
+         {{exact, vdiskAnswer(exact, 7001)}},
+         exact,
+         {exact}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -108,14 +133,15 @@ TEST_F(MapFixture, ClonesAreReusedByPrefixOrExactTestMountNameAndCreatedOtherwis
         Strings looked = run.params("VirtualDiskDetails", "virtualDisk");
         const Strings made = run.params("CloneSnapshot", "name");
         ASSERT_EQ(row.reused.empty() ? 1u : 0u, made.size());
-        if (row.reused.empty()) {   // a new clone, read back once made
+        if (row.reused.empty()) {  // a new clone, read back once made
             EXPECT_TRUE(row.testMount ? made[0] == exact : stampedAt(made[0], "ZY_snap-1_1_", before)) << made[0];
             EXPECT_EQ(Strings{"snap-1"}, run.params("CloneSnapshot", "clonedSnapshotName"));
             EXPECT_EQ(made[0], looked.back());
             looked.pop_back();
         }
         EXPECT_EQ(row.looked, looked);
-        const std::string clone = (row.reused.empty() ? made[0] : row.reused) + (row.reused.empty() ? "**7002" : "**7001");
+        const std::string clone =
+            (row.reused.empty() ? made[0] : row.reused) + (row.reused.empty() ? "**7002" : "**7001");
         EXPECT_EQ(clone, obj.mountCloneName + "**" + std::to_string(obj.cloneScsiSerial));
         EXPECT_EQ(clone + "**sp1**", item.metadata[149]);
     }
@@ -144,7 +170,14 @@ TEST_F(MapFixture, NewClonesOfOneMapShareOneTimeAndEachSnapshotIsListedOnce) {
 TEST_F(MapFixture, FrozenClonesAreAwaitedInVirtualTimeUpToTheConfiguredLimit) {
     // minutes: nZYKorvanCloneFreezeWaitTimeInMin or null; frozen: answers from the read at creation
     // on, the last repeating; a failure names the limit.
-    struct Row { const char* name; const char* minutes; std::vector<bool> frozen; bool firstMapped; int rc; unsigned sleptS; };
+    struct Row {
+        const char* name;
+        const char* minutes;
+        std::vector<bool> frozen;
+        bool firstMapped;
+        int rc;
+        unsigned sleptS;
+    };
     const Row rows[] = {
         {"unfreezes on the third check", nullptr, {true, true, true, false}, false, 0, 60},
         {"limit from the setting", "1", {true}, false, 1, 60},
@@ -156,8 +189,10 @@ TEST_F(MapFixture, FrozenClonesAreAwaitedInVirtualTimeUpToTheConfiguredLimit) {
     const std::string clone = "ZYClone_snap-2_1";
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        if (row.minutes) settings.set("Ovelin", "nZYKorvanCloneFreezeWaitTimeInMin", row.minutes);
-        else settings.erase("Ovelin", "nZYKorvanCloneFreezeWaitTimeInMin");
+        if (row.minutes)
+            settings.set("Ovelin", "nZYKorvanCloneFreezeWaitTimeInMin", row.minutes);
+        else
+            settings.erase("Ovelin", "nZYKorvanCloneFreezeWaitTimeInMin");
         EngineRun run;
         if (row.firstMapped) run.item(1).status = 12;
         run.item(2).flags.insert(0x8000);
@@ -169,8 +204,10 @@ TEST_F(MapFixture, FrozenClonesAreAwaitedInVirtualTimeUpToTheConfiguredLimit) {
 
         EXPECT_EQ(row.rc, run.utils->checkCreateCloneOfSnaps());
         EXPECT_EQ(row.sleptS * 1000ULL, ZyPlatform::virtualSleptMs() - slept);
-        EXPECT_EQ(row.rc ? "Clones [1] out of [1] remain frozen even after waiting for [" + std::to_string(row.sleptS) + "s]" : "",
-                  run.ctx->errorString());
+        EXPECT_EQ(
+            row.rc ? "Clones [1] out of [1] remain frozen even after waiting for [" + std::to_string(row.sleptS) + "s]"
+                   : "",
+            run.ctx->errorString());
         EXPECT_EQ(Strings{clone}, run.params("CloneSnapshot", "name"));
     }
 }
@@ -179,13 +216,13 @@ TEST_F(MapFixture, DevicesBelongToItemsByClusterSerialAndCloneSerial) {
     for (int id : {1, 2, 3}) r.item(id).status = id == 3 ? 12 : 0;
     r.start(ZY_KRVN_SNAP_OP_MAP);
     for (long long id : {1, 2, 3}) r.object(id).cloneScsiSerial = 5000 + id;
-    r.object(3).snapState = 12;   // as the check of the targets already on the host leaves it
+    r.object(3).snapState = 12;  // as the check of the targets already on the host leaves it
     const Strings devices = {
-        disks.add("sdw", "5002", "B1B2C3D4E5F602"),   // right serial, another cluster
-        disks.add("sdx", "9999", kClusterSerial),     // this cluster, nobody's clone
-        "/dev/sd-missing",                            // cannot be inquired
+        disks.add("sdw", "5002", "B1B2C3D4E5F602"),  // right serial, another cluster
+        disks.add("sdx", "9999", kClusterSerial),    // this cluster, nobody's clone
+        "/dev/sd-missing",                           // cannot be inquired
         disks.add("sdy", "5001", kClusterSerial),
-        disks.add("sdz", "5003", kClusterSerial),     // item 3 is mapped already
+        disks.add("sdz", "5003", kClusterSerial),  // item 3 is mapped already
     };
     unsigned long found = 0;
     EXPECT_EQ(1, r.utils->checkForMappedDevices(&r.map(), devices, found));
@@ -203,7 +240,8 @@ TEST_F(MapFixture, DevicesThatShowUpOnlyOnARetryAreFoundAndMissingOnesFailWithAR
     for (const bool appears : {true, false}) {
         EngineRun run;
         run.item(1);
-        run.batch.os.deviceLists = appears ? std::vector<Strings>{{"/dev/sdx"}} : std::vector<Strings>{{}, {"/dev/sdq"}};
+        run.batch.os.deviceLists =
+            appears ? std::vector<Strings>{{"/dev/sdx"}} : std::vector<Strings>{{}, {"/dev/sdq"}};
         run.start(ZY_KRVN_SNAP_OP_MAP);
         run.object(1).cloneScsiSerial = 5001;
         run.map().devicesBefore = {"/dev/sdx"};
@@ -234,7 +272,8 @@ TEST_F(MapFixture, ExposeAndAccessCarryOnlyClonesNotYetOnTheHostAndNeverAnEmptyL
     r.item(2);
     r.batch.os.hostIqns = {kIqn, kIqn2};
     r.cluster()
-        .on("AddLun", {nameList("AddLun", {"ZY_snap-2_2_"}, R"(,"status":"ok","targets":[{"name":"sp1","status":"ok"}])")})
+        .on("AddLun",
+            {nameList("AddLun", {"ZY_snap-2_2_"}, R"(,"status":"ok","targets":[{"name":"sp1","status":"ok"}])")})
         .on("PersistACLAccess", {okNames("PersistACLAccess", {"ZY_snap-2_2_"})});
     r.start(ZY_KRVN_SNAP_OP_MAP);
     r.map().hostIqns = r.batch.os.hostIqns;
@@ -242,7 +281,8 @@ TEST_F(MapFixture, ExposeAndAccessCarryOnlyClonesNotYetOnTheHostAndNeverAnEmptyL
     ASSERT_EQ(0, r.utils->checkAddAccessToClone());
     EXPECT_EQ((Strings{"AddLun", "PersistACLAccess", "PersistACLAccess"}), r.requests());
     EXPECT_EQ((Strings{kIqn, kIqn2}), r.params("PersistACLAccess", "address"));
-    for (const auto& q : r.srv.requests()) EXPECT_NE(std::string::npos, q.request.find("virtualDisks:['ZY_snap-2_2_']"));
+    for (const auto& q : r.srv.requests())
+        EXPECT_NE(std::string::npos, q.request.find("virtualDisks:['ZY_snap-2_2_']"));
 
     r.batch[1].status = 12;
     r.srv.clearRequests();

@@ -32,7 +32,7 @@ struct PrepareFixture : ::testing::Test {
     krvntest::FakeOSUtil os;
     std::vector<std::unique_ptr<krvntest::FakeSnapInfo>> items;
     std::vector<ZYSO::SnapInfo*> pointers;
-    krvntest::ScriptedServer srv;   // outlives the context, whose client may still hold a connection
+    krvntest::ScriptedServer srv;  // outlives the context, whose client may still hold a connection
     std::unique_ptr<KrvnCtx> ctx;
     std::unique_ptr<KrvnUtils> utils;
 
@@ -44,7 +44,7 @@ struct PrepareFixture : ::testing::Test {
         items.emplace_back(item);
         pointers.push_back(item);
         item->sourceDevice = disks.add(device, serial, kSerialA);
-        item->arrayNumber = 0;   // the host does not know the array before preparation
+        item->arrayNumber = 0;  // the host does not know the array before preparation
         return *item;
     }
     void start() {
@@ -62,12 +62,13 @@ struct PrepareFixture : ::testing::Test {
 
 TEST_F(PrepareFixture, InquiryStopsAtTheFirstDeviceOfAnotherVendorAndPreparesNoVMwareSource) {
     for (int id : {1, 2, 3}) add(id, std::string("sd") + char('a' + id), "100" + std::to_string(id));
-    std::string page(255, '\0');   // standard inquiry of another vendor
+    std::string page(255, '\0');  // standard inquiry of another vendor
     std::ofstream(disks.dir() + "/sdc/page00.bin", std::ios::binary) << page.replace(8, 20, "IET     VIRTUAL-DISK");
     start();
     EXPECT_EQ(3, utils->InquireDeviceDetails());
-    EXPECT_NE(std::string::npos, ctx->errorString().find("Vendor id-[IET     ] is for device-[/dev/sdc] is not matching"));
-    EXPECT_TRUE(ctx->snapItems.at(3)->sourceVDiskId.empty());   // preparation stops there
+    EXPECT_NE(std::string::npos,
+              ctx->errorString().find("Vendor id-[IET     ] is for device-[/dev/sdc] is not matching"));
+    EXPECT_TRUE(ctx->snapItems.at(3)->sourceVDiskId.empty());  // preparation stops there
 
     // A VMware source cannot be prepared, and that is no error to report.
     items[0]->sourceDevice = "datastore1/disk.vmdk;ovltype:vmware";
@@ -79,21 +80,23 @@ TEST_F(PrepareFixture, InquiryStopsAtTheFirstDeviceOfAnotherVendorAndPreparesNoV
 TEST_F(PrepareFixture, IdentifyingGrowsTheListBufferAndTriesEveryListedNameInOrder) {
     auto& item = add<SerialBlindItem>(1, "sdb");
     item.arrayNumberForDetails["b|" + kSerialA] = 7;
-    const std::string longName(20000, 'x');   // fits only once the buffer has grown
+    const std::string longName(20000, 'x');  // fits only once the buffer has grown
     os.arrayList = longName + "||a|b|";
     os.arrayListResults = {1, 1, 1};
-    for (const std::string name : {"a", "b"}) os.arrayDetails[name] = "{id:1,hostName:h" + name + ",hostUserName:u,hostPassword:p}";
+    for (const std::string name : {"a", "b"})
+        os.arrayDetails[name] = "{id:1,hostName:h" + name + ",hostUserName:u,hostPassword:p}";
     // Both ids come from the settings, so no cluster is asked.
     settings.set("Ovelin", "sZYKorvanClusterUniqueId_a", "FFFFFFFFFFFFFF");
     settings.set("Ovelin", "sZYKorvanClusterUniqueId_b", kSerialA);
     start();
-    std::tie(ctx->arrayDetails.controlHostName, ctx->arrayDetails.arrayId) = std::make_pair("prepared-host", "prepared-array");
+    std::tie(ctx->arrayDetails.controlHostName, ctx->arrayDetails.arrayId) =
+        std::make_pair("prepared-host", "prepared-array");
 
     ASSERT_EQ(0, utils->InquireDeviceDetails()) << ctx->errorString();
     EXPECT_EQ((Strings{"Pellart Distributed Storage", "124", "4096"}), os.named("getArrayListByVendor").at(0).args);
     EXPECT_EQ((Strings{"4096", "8192", "16384", "32768"}), asked("getArrayListByVendor", 2));
     EXPECT_EQ((Strings{longName, "", "a", "b"}), asked("getArrayDetailsByName", 0));
-    EXPECT_EQ((Strings{kSerialA, "b|" + kSerialA}), item.arrayInfoTexts);   // the serial first, then name|serial
+    EXPECT_EQ((Strings{kSerialA, "b|" + kSerialA}), item.arrayInfoTexts);  // the serial first, then name|serial
     EXPECT_EQ(7, item.arrayNumber);
     // The candidates' details never stay in the context.
     EXPECT_EQ("prepared-host prepared-array", ctx->arrayDetails.controlHostName + " " + ctx->arrayDetails.arrayId);
@@ -132,14 +135,20 @@ TEST_F(PrepareFixture, MatchingAsksEachCandidateClusterForItsIdAndLogsOutOfEvery
 
     ASSERT_EQ(0, utils->InquireDeviceDetails()) << ctx->errorString();
     std::string requests;
-    for (const auto& q : srv.requests()) requests += requestType(q) + (q.request.find("sess-2") != std::string::npos ? "(2) " : " ");
-    EXPECT_EQ("Login " + setting + " Logout Login " + setting + "(2) Logout(2) Login " + setting + " Logout ", requests);
+    for (const auto& q : srv.requests())
+        requests += requestType(q) + (q.request.find("sess-2") != std::string::npos ? "(2) " : " ");
+    EXPECT_EQ("Login " + setting + " Logout Login " + setting + "(2) Logout(2) Login " + setting + " Logout ",
+              requests);
     EXPECT_EQ(3, item.arrayNumber);
     EXPECT_TRUE(ctx->arrayDetails.sessionId.empty());
 }
 
 TEST_F(PrepareFixture, ArrayDetailsTextIsCutAtCommasAndUnescaped) {
-    struct Case { std::string text; int result; std::string host, user, password; };
+    struct Case {
+        std::string text;
+        int result;
+        std::string host, user, password;
+    };
     const Case cases[] = {
         {"{id:1,hostName:h1,hostUserName:u1,hostPassword:p1,port:9}", 0, "h1", "u1", "p1"},
         // An escaped comma still ends the value; the backslash left at its end is dropped.
@@ -170,13 +179,14 @@ TEST(Discovery, BruteForceQueriesOnlyPlainDisksAndStopsOnceAllSourcesAreFound) {
     r.ctx->arrayDetails.scsiArrayId = kSerialA;
     for (long long id : {1, 2}) r.object(id).sourceVDiskId = "100" + std::to_string(id);
     settings.set("Ovelin", "nZYKorvanEnableBruteForceDiscovery", "1");
-    r.batch[1].status = 1;   // prepared by an earlier run: still to be found again
-    r.srv.reply(200, okAnswer("ListVirtualDisks", R"({"disks":[{"vDiskName":"clone1","isClone":true,"scsiSerialNumber":1001},
+    r.batch[1].status = 1;  // prepared by an earlier run: still to be found again
+    r.srv.reply(200,
+                okAnswer("ListVirtualDisks", R"({"disks":[{"vDiskName":"clone1","isClone":true,"scsiSerialNumber":1001},
         {"vDiskName":"nfs1","diskType":"NFS_MASTER_DISK","scsiSerialNumber":1002}, {"vDiskName":"other","scsiSerialNumber":9},
         {"vDiskName":"vol2","scsiSerialNumber":1002}, {"vDiskName":"gone","scsiSerialNumber":5},
         {"vDiskName":"vol1","scsiSerialNumber":1001}, {"vDiskName":"never","scsiSerialNumber":1001}]})"));
-    for (const auto& answer : {vdiskAnswer("other", 9), vdiskAnswer("vol2", 1002), notFound("VirtualDiskDetails", "gone"),
-                               vdiskAnswer("vol1", 1001)})
+    for (const auto& answer : {vdiskAnswer("other", 9), vdiskAnswer("vol2", 1002),
+                               notFound("VirtualDiskDetails", "gone"), vdiskAnswer("vol1", 1001)})
         r.srv.reply(200, answer);
     EXPECT_EQ(0, r.utils->discoverArrayVDiskDetails()) << r.ctx->errorString();
     EXPECT_EQ((Strings{"ListVirtualDisks", "VirtualDiskDetails other", "VirtualDiskDetails vol2",

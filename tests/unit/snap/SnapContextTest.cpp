@@ -42,9 +42,15 @@ struct Fixture {
 }  // namespace
 
 TEST(SnapContext, InvalidInputIsRefusedWithItsCodeAndSentenceAndTheFetchStopsThere) {
-    struct Case { int type; std::function<void(Fixture&)> breakIt; int code; std::string text; };
-    const std::string noArray = "Failed to get array details for array #-[4] from the database. Please ensure the "
-                                "array details have been entered in Array Management";
+    struct Case {
+        int type;
+        std::function<void(Fixture&)> breakIt;
+        int code;
+        std::string text;
+    };
+    const std::string noArray =
+        "Failed to get array details for array #-[4] from the database. Please ensure the "
+        "array details have been entered in Array Management";
     const Case cases[] = {
         {3, [](Fixture& f) { f.os = nullptr; }, 4, "Snap OS util is not valid. It is either NULL or not initialized"},
         {3, [](Fixture& f) { f.count = 0; }, 5, "Invalid snapshot count-[0]"},
@@ -53,14 +59,18 @@ TEST(SnapContext, InvalidInputIsRefusedWithItsCodeAndSentenceAndTheFetchStopsThe
         {6, [](Fixture& f) { f.batch.setNull(1); }, 6, "Empty snapshot info at idx-[1] of total-[2]"},
         {7, [](Fixture& f) { f.batch[1].arrayNumber = 0; }, 9,
          "The snap-[2] is not associated with any array. Possibly source device discovery could have failed."},
-        {3, [](Fixture& f) { f.batch[1].sourceDeviceOk = false; }, 10, "Failed to get source device details for snap-[2]"},
+        {3, [](Fixture& f) { f.batch[1].sourceDeviceOk = false; }, 10,
+         "Failed to get source device details for snap-[2]"},
         {5, [](Fixture& f) { f.batch[0].sourceDevice.clear(); }, 11,
          "Source device is empty. Unable to check if it is VMware or not."},
         {5, [](Fixture& f) { f.batch[0].configLists.clear(), f.batch[0].arrayRecord.name = "clusterC"; }, 1,
          "Storage proxy is not provided for map operation. Please check and ensure that storage proxies have been "
          "entered in [Storage Proxy List] snap configuration at Array Management for [clusterC] storage array"},
         {3, [](Fixture& f) { f.batch[0].arrayNumber = 4, f.batch[0].arrayInfoFails = true; }, 12, noArray},
-        {3, [](Fixture& f) { f.batch[0].arrayNumber = 4, f.batch[0].arrayInfoFails = f.batch[0].arrayInfoPointerOnFailure = true; },
+        {3,
+         [](Fixture& f) {
+             f.batch[0].arrayNumber = 4, f.batch[0].arrayInfoFails = f.batch[0].arrayInfoPointerOnFailure = true;
+         },
          12, noArray},
     };
     for (const Case& c : cases) {
@@ -80,9 +90,13 @@ TEST(SnapContext, InvalidInputIsRefusedWithItsCodeAndSentenceAndTheFetchStopsThe
 }
 
 TEST(SnapContext, TheFirstSourceDecidesVMware) {
-    struct Case { std::string first, second; bool vmware; };
-    for (const Case& c : {Case{"/vmfs/a ovltype:vmware", "/dev/sdc", true}, Case{"/dev/sdb", "/vmfs/b ovltype:vmware", false},
-                          Case{"/vmfs/a OVLTYPE:VMWARE", "/dev/sdc", false}}) {
+    struct Case {
+        std::string first, second;
+        bool vmware;
+    };
+    for (const Case& c :
+         {Case{"/vmfs/a ovltype:vmware", "/dev/sdc", true}, Case{"/dev/sdb", "/vmfs/b ovltype:vmware", false},
+          Case{"/vmfs/a OVLTYPE:VMWARE", "/dev/sdc", false}}) {
         SCOPED_TRACE(c.first);
         Fixture h;
         std::tie(h.batch[0].sourceDevice, h.batch[1].sourceDevice) = std::tie(c.first, c.second);
@@ -93,15 +107,24 @@ TEST(SnapContext, TheFirstSourceDecidesVMware) {
 }
 
 TEST(SnapContext, ConfigurationDefaultsAndThePortFollowingHttps) {
-    struct Case { std::map<std::string, int> config; int logging, retries, interval, port, https; };
+    struct Case {
+        std::map<std::string, int> config;
+        int logging, retries, interval, port, https;
+    };
     const std::string secure = "SMCONFIG_NAME_USE_SECURE_CONNECTION", port = "SMCONFIG_NAME_SERVER_PORT";
     const Case cases[] = {
         {{}, 1, 6, 10, 8080, false},
         {{{secure, 1}}, 1, 6, 10, 8443, true},
         {{{secure, 2}, {port, 9443}}, 1, 6, 10, 9443, true},
-        {{{"SMCONFIG_NAME_ENABLE_DIAGNOSTIC_LOGGING", 0}, {"SMCONFIG_NAME_SNAP_OP_RETRY_COUNT", 2},
-          {"SMCONFIG_NAME_SNAP_OP_RETRY_INTERVAL_IN_SEC", 3}, {port, 8000}},
-         0, 2, 3, 8000, false},
+        {{{"SMCONFIG_NAME_ENABLE_DIAGNOSTIC_LOGGING", 0},
+          {"SMCONFIG_NAME_SNAP_OP_RETRY_COUNT", 2},
+          {"SMCONFIG_NAME_SNAP_OP_RETRY_INTERVAL_IN_SEC", 3},
+          {port, 8000}},
+         0,
+         2,
+         3,
+         8000,
+         false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.port);
@@ -109,16 +132,17 @@ TEST(SnapContext, ConfigurationDefaultsAndThePortFollowingHttps) {
         f.batch[0].configInts = c.config;
         ASSERT_EQ(0, f.init(ZY_KRVN_SNAP_OP_CREATE)) << f.ctx->errorString();
         const auto& cfg = f.ctx->arrayDetails.arrayConfigs;
-        EXPECT_EQ((std::vector<int>{c.logging, c.retries, c.interval, c.port, c.https}),
-                  (std::vector<int>{cfg.restLogging, cfg.maxRetryCount, cfg.sleepInterval, cfg.serverPort, cfg.useHttps}));
-        EXPECT_FALSE(f.batch[1].called("getConfigInt"));   // only the first item is asked
+        EXPECT_EQ(
+            (std::vector<int>{c.logging, c.retries, c.interval, c.port, c.https}),
+            (std::vector<int>{cfg.restLogging, cfg.maxRetryCount, cfg.sleepInterval, cfg.serverPort, cfg.useHttps}));
+        EXPECT_FALSE(f.batch[1].called("getConfigInt"));  // only the first item is asked
     }
 }
 
-TEST(SnapContext, StorageProxyIsRequiredOnlyForMapAndDroppedForUnmap) {   // map's refusal is in the table above
+TEST(SnapContext, StorageProxyIsRequiredOnlyForMapAndDroppedForUnmap) {  // map's refusal is in the table above
     Fixture unmap, create;
     ASSERT_EQ(0, unmap.init(ZY_KRVN_SNAP_OP_UNMAP)) << unmap.ctx->errorString();
-    EXPECT_EQ("", unmap.ctx->arrayDetails.storageProxy);   // the clone's metadata names it
+    EXPECT_EQ("", unmap.ctx->arrayDetails.storageProxy);  // the clone's metadata names it
     ASSERT_EQ(0, create.init(ZY_KRVN_SNAP_OP_CREATE)) << create.ctx->errorString();
     EXPECT_EQ("sp1", create.ctx->arrayDetails.storageProxy);
     create.batch[0].configLists.clear();
@@ -138,7 +162,8 @@ TEST(SnapContext, UnusableConfigurationListItemsAreSkipped) {
     ctx.readSnapConfigList(&item, kProxyKey, list);
     EXPECT_EQ((Strings{"p0", "p5"}), list);
     // The absurd lengths were never handed back to the host as buffer sizes.
-    for (const auto& c : item.named("getConfigListItem")) EXPECT_FALSE(c.args[2] == "buffer" && (c.args[1] == "2" || c.args[1] == "3"));
+    for (const auto& c : item.named("getConfigListItem"))
+        EXPECT_FALSE(c.args[2] == "buffer" && (c.args[1] == "2" || c.args[1] == "3"));
 }
 
 TEST(SnapContext, StatusHelpersMarkEveryUnfinishedItemWhateverTheCount) {

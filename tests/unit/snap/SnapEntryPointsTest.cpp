@@ -1,6 +1,6 @@
 // The snapshot entry points, called through the built plug-in exactly as the host calls them.
-#include <gtest/gtest.h>
 #include <dlfcn.h>
+#include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstring>
@@ -20,12 +20,12 @@ const std::string kLibrary = std::string(KRVN_BUILD_LIB_DIR) + "/libZYKorvanSnap
 
 template <typename F>
 F entry(const char* name) {
-    static void* handle = dlopen(kLibrary.c_str(), RTLD_NOW | RTLD_LOCAL);   // once per program
+    static void* handle = dlopen(kLibrary.c_str(), RTLD_NOW | RTLD_LOCAL);  // once per program
     if (!handle) ADD_FAILURE() << "cannot load " << kLibrary << ": " << dlerror();
     return handle ? reinterpret_cast<F>(dlsym(handle, name)) : nullptr;
 }
 
-using Settings = snaptest::DiskSettings;   // no test reaches a real device
+using Settings = snaptest::DiskSettings;  // no test reaches a real device
 
 // Items as a working call receives them: full snapshot metadata, a storage proxy, the fake
 // array pointing at a port where nothing listens.
@@ -41,7 +41,11 @@ FakeSnapBatch makeBatch(int count) {
     return batch;
 }
 
-struct Row { const char* name; int keep, failed, code; std::string start, failure; };   // keep 0: statuses left alone
+struct Row {
+    const char* name;
+    int keep, failed, code;
+    std::string start, failure;
+};  // keep 0: statuses left alone
 const Row kWorking[] = {
     {"zyso_prepareDevices", 1, 2, 62008, "Going to prepare [3] devices for snapshots..", "Device preparation failed.."},
     {"zyso_snapDevices", 5, 6, 60001, "Going to create [3] snapshots..", "Snapshot creation failed.."},
@@ -55,12 +59,17 @@ const Row kWorking[] = {
 }  // namespace
 
 TEST(SnapEntryPoints, FailureKeepsFinishedItemsAndReportsOnTheFirstItem) {
-    struct Fault { const char* throwOn; bool nonStandard; bool fromOs; std::string text; };
+    struct Fault {
+        const char* throwOn;
+        bool nonStandard;
+        bool fromOs;
+        std::string text;
+    };
     const Fault faults[] = {
         {"", false, false, "Failed to get source device details for snap-[3]"},
         {"getSourceDevice", false, false, "Internal error-[fake host failure in getSourceDevice]"},
         {"getSourceDevice", true, false, "Internal error-[unknown]"},
-        {"getJobId", false, true, "Internal error-[fake host failure in getJobId]"},   // before the context exists
+        {"getJobId", false, true, "Internal error-[fake host failure in getJobId]"},  // before the context exists
     };
     for (const Row& row : kWorking) {
         for (const Fault& fault : faults) {
@@ -86,8 +95,9 @@ TEST(SnapEntryPoints, FailureKeepsFinishedItemsAndReportsOnTheFirstItem) {
                                         batch[1].lastErrorCalls + batch[2].lastErrorCalls}));
             EXPECT_EQ(fault.text, batch[0].lastErrorMessage);
             ASSERT_GE(batch[0].logLines.size(), 2u);
-            EXPECT_EQ("KRVN  " + row.start + " / " + row.failure,
-                      batch[0].logLines.front().prefix + batch[0].logLines.front().text + " / " + batch[0].logLines.back().text);
+            EXPECT_EQ("KRVN  " + row.start + " / " + row.failure, batch[0].logLines.front().prefix +
+                                                                      batch[0].logLines.front().text + " / " +
+                                                                      batch[0].logLines.back().text);
             EXPECT_FALSE(batch[0].called("getArrayInfo")) << "the fetch stops at the failing item";
         }
     }
@@ -97,9 +107,9 @@ TEST(SnapEntryPoints, EveryEntryPointSurvivesMissingOrEmptyInputAndUnsupportedOn
     const std::map<std::string, std::string> unsupported = {
         {"zyso_unprepareDevices", "Snapshot unprepare operation not supported by the engine."},
         {"zyso_isMapped", "The isMapped operation not supported by the engine."}};
-    for (const char* name : {"zyso_prepareDevices", "zyso_unprepareDevices", "zyso_snapDevices", "zyso_deleteSnaps",
-                             "zyso_isMapped", "zyso_mapSnaps", "zyso_unmapSnaps", "zyso_revertSnaps",
-                             "zyso_reconcileSnaps"}) {
+    for (const char* name :
+         {"zyso_prepareDevices", "zyso_unprepareDevices", "zyso_snapDevices", "zyso_deleteSnaps", "zyso_isMapped",
+          "zyso_mapSnaps", "zyso_unmapSnaps", "zyso_revertSnaps", "zyso_reconcileSnaps"}) {
         SCOPED_TRACE(name);
         const std::string op = name;
         const bool working = !unsupported.count(op), del = op == "zyso_deleteSnaps";
@@ -107,8 +117,9 @@ TEST(SnapEntryPoints, EveryEntryPointSurvivesMissingOrEmptyInputAndUnsupportedOn
         auto fn = entry<zyso_snap_fn>(name);
         ASSERT_NE(nullptr, fn);
         FakeSnapBatch batch = makeBatch(2);
-        EXPECT_EQ((std::vector<int>{1, 1, 1, 1}), (std::vector<int>{fn(nullptr, 1, &batch.os), fn(nullptr, 0, nullptr),
-                                                                    fn(batch.data(), 0, &batch.os), fn(batch.data(), -1, &batch.os)}));
+        EXPECT_EQ((std::vector<int>{1, 1, 1, 1}),
+                  (std::vector<int>{fn(nullptr, 1, &batch.os), fn(nullptr, 0, nullptr), fn(batch.data(), 0, &batch.os),
+                                    fn(batch.data(), -1, &batch.os)}));
         EXPECT_TRUE(!working || batch[0].calls.empty()) << "a count of no items reads no item";
         batch.setNull(0);
         EXPECT_EQ(1, fn(batch.data(), 2, &batch.os));
@@ -128,7 +139,8 @@ TEST(SnapEntryPoints, EveryEntryPointSurvivesMissingOrEmptyInputAndUnsupportedOn
             EXPECT_EQ("2KRVN  " + unsupported.at(op), std::to_string(line.level) + line.prefix + line.text);
             EXPECT_TRUE(noArray[1].calls.empty() && noArray.os.calls.empty());
         } else if (op != "zyso_prepareDevices") {
-            EXPECT_NE(std::string::npos, noArray[0].lastErrorMessage.find("The snap-[2] is not associated with any array."));
+            EXPECT_NE(std::string::npos,
+                      noArray[0].lastErrorMessage.find("The snap-[2] is not associated with any array."));
         }
     }
 
@@ -149,7 +161,7 @@ TEST(SnapEntryPoints, EveryEntryPointSurvivesMissingOrEmptyInputAndUnsupportedOn
 TEST(SnapEntryPoints, OnlyEntryPointsAndTheTransportAreExported) {
     auto version = entry<zyso_version_fn>("zyso_version");
     ASSERT_NE(nullptr, version);
-    short v[3] = {9, 9, 9};   // written only when every pointer is given
+    short v[3] = {9, 9, 9};  // written only when every pointer is given
     version(nullptr, &v[1], &v[2]);
     version(&v[0], nullptr, &v[2]);
     EXPECT_EQ((std::vector<short>{9, 9, 9}), std::vector<short>(v, v + 3));
@@ -162,8 +174,10 @@ TEST(SnapEntryPoints, OnlyEntryPointsAndTheTransportAreExported) {
     while (fgets(line, sizeof(line), pipe)) {
         // "<address> <type> <name>": the name may hold blanks once demangled.
         const std::string text(line, strcspn(line, "\n")), symbol = text.substr(text.find(' ', text.find(' ') + 1) + 1);
-        if (symbol.rfind("zyso_", 0) == 0) entries.insert(symbol);
-        else if (symbol.find("ZYSnapRESTAPI") == std::string::npos) foreign.insert(symbol);
+        if (symbol.rfind("zyso_", 0) == 0)
+            entries.insert(symbol);
+        else if (symbol.find("ZYSnapRESTAPI") == std::string::npos)
+            foreign.insert(symbol);
     }
     pclose(pipe);
     for (const char* name : {"zyso_version", "zyso_isSupported", "zyso_prepareDevices", "zyso_unprepareDevices",

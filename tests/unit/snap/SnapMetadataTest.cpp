@@ -24,20 +24,29 @@ struct ItemAndCtx {
 
 TEST(SnapMetadata, ReadingTreatsMissingFieldsPerOperation) {
     // value nullptr: no key 6 at all; fields: vDisk, serial, snapshot.
-    struct Case { const char* value; int type, rc; std::string error; Strings fields; };
+    struct Case {
+        const char* value;
+        int type, rc;
+        std::string error;
+        Strings fields;
+    };
     const Case cases[] = {
         {"CS**vol1**5678**S1**", 5, 0, "", {"vol1", "5678", "S1"}},
-        {"CS**vol1**5678**S1**S2**tail", 7, 0, "", {"vol1", "5678", "S1"}},   // the first name wins
+        {"CS**vol1**5678**S1**S2**tail", 7, 0, "", {"vol1", "5678", "S1"}},  // the first name wins
         {"a**b**c**", 4, 0, "", {"b", "c", ""}},
         {"a**b**c**", 5, 16, "Snapshot name is not found in the snapshot metadata-[a**b**c**]", {"b", "c", ""}},
         {"a**b**c**S", 8, 16, "Snapshot name is not found in the snapshot metadata-[a**b**c**S]", {"b", "c", ""}},
         {"a****c**S**", 6, 16, "vDisk name is not found in the snapshot metadata-[a****c**S**]", {"", "", ""}},
-        {"a**b****S**", 3, 16, "vDisk SCSI serial number is not found in the snapshot metadata-[a**b****S**]", {"b", "", ""}},
+        {"a**b****S**",
+         3,
+         16,
+         "vDisk SCSI serial number is not found in the snapshot metadata-[a**b****S**]",
+         {"b", "", ""}},
         {"abc", 7, 16, "Array unique ID is not found in the snapshot metadata-[abc]", {"", "", ""}},
         {"**b**c**S**", 4, 16, "Array unique ID is not found in the snapshot metadata-[**b**c**S**]", {"", "", ""}},
         {"", 3, 15, "Snapshot metadata is empty - may be snapshot preparation phase failed", {"", "", ""}},
         {nullptr, 5, 14, "Failed to get snapshot metadata for device-[42]", {"", "", ""}},
-        {"", 4, 0, "", {"", "", ""}},       // delete takes an item without metadata as already deleted
+        {"", 4, 0, "", {"", "", ""}},  // delete takes an item without metadata as already deleted
         {nullptr, 4, 0, "", {"", "", ""}},
     };
     for (const Case& c : cases) {
@@ -61,7 +70,7 @@ TEST(SnapMetadata, WhatPrepareAndCreateWriteIsReadBackAndAKnownClusterSerialIsKe
     EXPECT_EQ(0, t.ctx.updateSnapMetadata(&t.obj));
     EXPECT_EQ("1234**vol1**5678**S1**", t.item.metadata[6]);
 
-    for (const std::string known : {"", "KNOWN"}) {   // a cluster serial already known is kept
+    for (const std::string known : {"", "KNOWN"}) {  // a cluster serial already known is kept
         ItemAndCtx later(ZY_KRVN_SNAP_OP_REVERT);
         later.item.metadata[6] = t.item.metadata[6];
         later.ctx.arrayDetails.scsiArrayId = known;
@@ -77,9 +86,15 @@ TEST(SnapMetadata, WhatPrepareAndCreateWriteIsReadBackAndAKnownClusterSerialIsKe
 }
 
 TEST(SnapMetadata, MountCloneNamesFollowTheTestMountFlag) {
-    struct Case { std::string snap; bool testMount; int cloneNumber; std::string expected; };
-    for (const Case& c : {Case{"vol$2024$01", false, 0, "ZY_vol-2024-01_42_"}, Case{"vol$2024$01", true, 3, "ZYClone_vol-2024-01_3"},
-                          Case{"plain-name_x", false, 0, "ZY_plain-name_x_42_"}, Case{"$", true, -1, "ZYClone_-_-1"}}) {
+    struct Case {
+        std::string snap;
+        bool testMount;
+        int cloneNumber;
+        std::string expected;
+    };
+    for (const Case& c :
+         {Case{"vol$2024$01", false, 0, "ZY_vol-2024-01_42_"}, Case{"vol$2024$01", true, 3, "ZYClone_vol-2024-01_3"},
+          Case{"plain-name_x", false, 0, "ZY_plain-name_x_42_"}, Case{"$", true, -1, "ZYClone_-_-1"}}) {
         SCOPED_TRACE(c.snap);
         ItemAndCtx t(ZY_KRVN_SNAP_OP_MAP);
         t.obj.snapName = c.snap;
@@ -102,9 +117,12 @@ TEST(SnapMetadata, CloneMetadataRoundTripsAndStopsAtTheFirstMissingField) {
     EXPECT_EQ(0, t.ctx.getMountInfoFromMetadata(&t.obj, out[0], out[1], out[2]));
     EXPECT_EQ((Strings{"ZY_s-1_42_1700000000", "-9000000000000000001", "sp1"}), out);
 
-    struct Case { const char* value; Strings read; };   // value nullptr: no key 149
-    for (const Case& c : {Case{"c1**77**", {"c1", "77", ""}}, Case{"c1****sp**", {"c1", "", ""}}, Case{"", {"", "", ""}},
-                          Case{nullptr, {"", "", ""}}}) {
+    struct Case {
+        const char* value;
+        Strings read;
+    };  // value nullptr: no key 149
+    for (const Case& c : {Case{"c1**77**", {"c1", "77", ""}}, Case{"c1****sp**", {"c1", "", ""}},
+                          Case{"", {"", "", ""}}, Case{nullptr, {"", "", ""}}}) {
         SCOPED_TRACE(c.value ? c.value : "<none>");
         ItemAndCtx u(ZY_KRVN_SNAP_OP_UNMAP);
         u.obj.snapName = "S1";
@@ -112,6 +130,6 @@ TEST(SnapMetadata, CloneMetadataRoundTripsAndStopsAtTheFirstMissingField) {
         out.assign(3, "stale");
         EXPECT_EQ(1, u.ctx.getMountInfoFromMetadata(&u.obj, out[0], out[1], out[2]));
         EXPECT_EQ(c.read, out);
-        EXPECT_EQ("", u.ctx.errorString());   // unmap decides what it means
+        EXPECT_EQ("", u.ctx.errorString());  // unmap decides what it means
     }
 }

@@ -13,12 +13,12 @@
 #include <tuple>
 #include <vector>
 
-#include "../rest/RestFixture.h"
 #include "FakeSnapHost.h"
 #include "FixtureDisks.h"
 #include "KrvnCtx.h"
 #include "KrvnTestSession.h"
 #include "KrvnUtils.h"
+#include "RestFixture.h"
 #include "ScriptedIscsiModule.h"
 #include "ScriptedServer.h"
 
@@ -56,7 +56,9 @@ inline std::string joined(const Strings& items, const std::function<std::string(
 inline std::string nameList(const std::string& type, const Strings& names, const std::string& extra = "") {
     return okAnswer(type, joined(names, [&](const std::string& n) { return R"({"name":")" + n + "\"" + extra + "}"; }));
 }
-inline std::string okNames(const std::string& type, const Strings& names) { return nameList(type, names, R"(,"status":"ok")"); }
+inline std::string okNames(const std::string& type, const Strings& names) {
+    return nameList(type, names, R"(,"status":"ok")");
+}
 inline std::string vdiskAnswer(const std::string& name, long long serial, bool frozen = false) {
     return okAnswer("VirtualDiskDetails", R"({"vDiskName":")" + name + R"(","scsiSerialNumber":)" +
                                               std::to_string(serial) + R"(,"frozen":)" + (frozen ? "true" : "false") +
@@ -132,7 +134,7 @@ struct EngineRun {
     std::unique_ptr<TypedCluster> typed;
 
     EngineRun() { srv.start(); }
-    ~EngineRun() {   // the engine borrows the context; both go before the script they may still call
+    ~EngineRun() {  // the engine borrows the context; both go before the script they may still call
         utils.reset();
         ctx.reset();
     }
@@ -148,7 +150,7 @@ struct EngineRun {
         it.configInts["SMCONFIG_NAME_SNAP_OP_RETRY_INTERVAL_IN_SEC"] = 10;
         return it;
     }
-    void start(int opType, bool detailsFromDb = false) {   // detailsFromDb: read as preparation does
+    void start(int opType, bool detailsFromDb = false) {  // detailsFromDb: read as preparation does
         for (size_t i = 0; i < batch.size(); ++i) {
             batch[i].configInts["SMCONFIG_NAME_SERVER_PORT"] = srv.port();
             std::tie(batch[i].arrayRecord.name, batch[i].arrayRecord.user, batch[i].arrayRecord.encryptedPassword) =
@@ -179,7 +181,7 @@ struct EngineRun {
         }
         return out;
     }
-    Strings params(const std::string& type, const std::string& key) const {   // in order
+    Strings params(const std::string& type, const std::string& key) const {  // in order
         Strings out;
         for (const auto& r : srv.requests())
             if (requestType(r) == type) out.push_back(requestParam(r, key));

@@ -32,40 +32,86 @@ TEST(Unmap, OutcomeOfEachSituation) {
     krvntest::QuietSettings settings;
     // script: changes to a cluster where everything the map made is still there;
     // rescansDevice: the item's device is handed to the rescan.
-    struct Row { const char* name; bool cloneMetadata; Script script; int status; Strings requests; bool rescansDevice; };
+    struct Row {
+        const char* name;
+        bool cloneMetadata;
+        Script script;
+        int status;
+        Strings requests;
+        bool rescansDevice;
+    };
     const Strings walk = {kSnaps, kClones, "VirtualDiskDetails", "ShowTarget", kAcl};
     auto plus = [&walk](Strings more) { return more.insert(more.begin(), walk.begin(), walk.end()), more; };
     const auto fails = [](const std::string& type) { return Script::value_type{type, {errorAnswer(type, "busy")}}; };
-    const Script::value_type oneClone = {kClones, {nameList(kClones, {"ZY_snap-1_1_1"})}}, noAcl = {kAcl, {aclAnswer({})}};
+    const Script::value_type oneClone = {kClones, {nameList(kClones, {"ZY_snap-1_1_1"})}},
+                             noAcl = {kAcl, {aclAnswer({})}};
     const Strings all = plus({"RemoveACLAccess", kAcl, "UnmapLun", kAcl, "DeleteVDisk"});
     const Row rows[] = {
         {"source vDisk gone", true, {{kSnaps, {notFound(kSnaps, "vol1")}}}, 14, {kSnaps}, false},
         {"snapshot gone", true, {{kSnaps, {nameList(kSnaps, {"snap-9"})}}}, 14, {kSnaps}, false},
         {"snapshot list fails", true, {fails(kSnaps)}, 15, {kSnaps}, false},
         {"clone gone", true, {{kClones, {nameList(kClones, {"ZY_snap-1_2_1"})}}}, 14, {kSnaps, kClones}, false},
-        {"two clones and no metadata", false, {{kClones, {nameList(kClones, {"ZY_snap-1_1_1", "ZY_snap-1_1_2"})}}}, 15,
-         {kSnaps, kClones}, false},
-        {"one unused clone and no metadata", false, {oneClone, noAcl}, 14, {kSnaps, kClones, kAcl, "DeleteVDisk"}, false},
-        {"one clone in use and no metadata", false, {oneClone, {kAcl, {aclAnswer({{"sp2", {kOtherIqn}}})}}}, 14,
-         {kSnaps, kClones, kAcl}, false},
-        {"no metadata and the delete fails", false, {oneClone, noAcl, fails("DeleteVDisk")}, 15,
-         {kSnaps, kClones, kAcl, "DeleteVDisk"}, false},
-        {"LUN table fails", true, {fails("ShowTarget")}, 15, {kSnaps, kClones, "VirtualDiskDetails", "ShowTarget"}, false},
-        {"access removal fails", true, {{kAcl, {aclAnswer({{"sp1", {kIqn}}})}}, fails("RemoveACLAccess")}, 15,
-         plus({"RemoveACLAccess"}), false},
+        {"two clones and no metadata",
+         false,
+         {{kClones, {nameList(kClones, {"ZY_snap-1_1_1", "ZY_snap-1_1_2"})}}},
+         15,
+         {kSnaps, kClones},
+         false},
+        {"one unused clone and no metadata",
+         false,
+         {oneClone, noAcl},
+         14,
+         {kSnaps, kClones, kAcl, "DeleteVDisk"},
+         false},
+        {"one clone in use and no metadata",
+         false,
+         {oneClone, {kAcl, {aclAnswer({{"sp2", {kOtherIqn}}})}}},
+         14,
+         {kSnaps, kClones, kAcl},
+         false},
+        {"no metadata and the delete fails",
+         false,
+         {oneClone, noAcl, fails("DeleteVDisk")},
+         15,
+         {kSnaps, kClones, kAcl, "DeleteVDisk"},
+         false},
+        {"LUN table fails",
+         true,
+         {fails("ShowTarget")},
+         15,
+         {kSnaps, kClones, "VirtualDiskDetails", "ShowTarget"},
+         false},
+        {"access removal fails",
+         true,
+         {{kAcl, {aclAnswer({{"sp1", {kIqn}}})}}, fails("RemoveACLAccess")},
+         15,
+         plus({"RemoveACLAccess"}),
+         false},
         {"everything removed", true, {}, 14, all, true},
-        {"LUN already off the target", true,
-         {{"UnmapLun", {errorAnswer("UnmapLun", "vDisk:" + kClone + " is currently not mapped to any controllers(s)")}}},
-         14, all, true},
-        {"another host keeps the LUN and the clone", true,
-         {{kAcl, {aclAnswer({{"sp1", {kIqn, kOtherIqn}}}), aclAnswer({{"sp1", {kOtherIqn}}})}}}, 14,
-         plus({"RemoveACLAccess", kAcl, kAcl}), true},
-        {"another proxy's entry is left alone", true, {{kAcl, {aclAnswer({{"sp2", {kIqn}}})}}}, 14, plus({kAcl, kAcl}), true},
+        {"LUN already off the target",
+         true,
+         {{"UnmapLun",
+           {errorAnswer("UnmapLun", "vDisk:" + kClone + " is currently not mapped to any controllers(s)")}}},
+         14,
+         all,
+         true},
+        {"another host keeps the LUN and the clone",
+         true,
+         {{kAcl, {aclAnswer({{"sp1", {kIqn, kOtherIqn}}}), aclAnswer({{"sp1", {kOtherIqn}}})}}},
+         14,
+         plus({"RemoveACLAccess", kAcl, kAcl}),
+         true},
+        {"another proxy's entry is left alone",
+         true,
+         {{kAcl, {aclAnswer({{"sp2", {kIqn}}})}}},
+         14,
+         plus({kAcl, kAcl}),
+         true},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         EngineRun run;
-        krvntest::FakeSnapInfo& item = run.item(1);   // as the map left it: clone metadata and a device
+        krvntest::FakeSnapInfo& item = run.item(1);  // as the map left it: clone metadata and a device
         item.mappedDevice = "/dev/sdx";
         if (row.cloneMetadata) item.metadata[149] = kClone + "**5001**sp1**";
         Script script = {{kSnaps, {nameList(kSnaps, {"snap-0", "snap-1"})}},
@@ -87,10 +133,12 @@ TEST(Unmap, OutcomeOfEachSituation) {
         EXPECT_EQ(row.rescansDevice ? Strings{"/dev/sdx"} : Strings{}, run.batch.os.refreshes[0].devices);
         // Only this host's initiator, only through the clone's own proxy, only by name.
         const std::map<std::string, std::string> mustHold = {
-            {"RemoveACLAccess", "host:'sp1', address:['" + std::string(kIqn) + "']"}, {"UnmapLun", "target:'sp1'"},
+            {"RemoveACLAccess", "host:'sp1', address:['" + std::string(kIqn) + "']"},
+            {"UnmapLun", "target:'sp1'"},
             {"DeleteVDisk", row.cloneMetadata ? kClone : "ZY_snap-1_1_1"}};
         for (const auto& q : run.srv.requests())
-            EXPECT_NE(std::string::npos, q.request.find(mustHold.count(requestType(q)) ? mustHold.at(requestType(q)) : ""));
+            EXPECT_NE(std::string::npos,
+                      q.request.find(mustHold.count(requestType(q)) ? mustHold.at(requestType(q)) : ""));
         // The session goes first, whatever happens on the cluster afterwards.
         const bool logsOut = row.requests.size() >= walk.size() && row.requests[walk.size() - 1] == kAcl;
         EXPECT_EQ(logsOut ? Strings{"logout sp1 " + targetOf(kClone)} : Strings{}, run.journal.calls);
@@ -100,7 +148,7 @@ TEST(Unmap, OutcomeOfEachSituation) {
 TEST(Unmap, TheHostLearnsWhyItemsFailedWhateverTheItemsAfterThemDid) {
     krvntest::QuietSettings settings;
     EngineRun run;
-    for (int id : {1, 2, 3}) run.item(id);   // vol<id>, snap-<id>, no clone metadata
+    for (int id : {1, 2, 3}) run.item(id);  // vol<id>, snap-<id>, no clone metadata
     // 1: its snapshot list fails; 2: two clones fit its name; 3: its source is gone, which the
     // cluster says in a message of its own that must not stand for the failures before it.
     run.cluster()
@@ -112,8 +160,9 @@ TEST(Unmap, TheHostLearnsWhyItemsFailedWhateverTheItemsAfterThemDid) {
     EXPECT_EQ(1, run.utils->unmapSnaps());
     EXPECT_EQ((std::vector<int>{15, 15, 14}), run.statuses());
     EXPECT_EQ(1, run.ctx->errorCode);
-    EXPECT_EQ("The ListSnapshots request has failed. REST Error-[busy ]"
-              "Snapshot-[snap-2] has [2] clones with prefix name-[ZY_snap-2_2_]. Not able to choose the right clone "
-              "for cleanup..\nErrors returned by cluster-[busy ]",
-              run.ctx->getFinalErrorStr());
+    EXPECT_EQ(
+        "The ListSnapshots request has failed. REST Error-[busy ]"
+        "Snapshot-[snap-2] has [2] clones with prefix name-[ZY_snap-2_2_]. Not able to choose the right clone "
+        "for cleanup..\nErrors returned by cluster-[busy ]",
+        run.ctx->getFinalErrorStr());
 }

@@ -18,7 +18,9 @@ struct OpsFixture : ::testing::Test {
         for (const auto& [vDisk, snap] : sources) r.item(0, snap, vDisk);
         r.start(opType);
     }
-    void reply(const Strings& bodies) { for (const auto& b : bodies) r.srv.reply(200, b); }
+    void reply(const Strings& bodies) {
+        for (const auto& b : bodies) r.srv.reply(200, b);
+    }
 };
 
 std::string snapList(const Strings& names) { return nameList("ListSnapshots", names, R"(,"details":{})"); }
@@ -32,10 +34,15 @@ TEST(SnapshotOps, CreationAsksOnceForSourcesOfOneVDiskAndKeepsTheSnapshotsMadeWh
     krvntest::QuietSettings settings;
     const std::string made = R"({"status":"ok","name":"vol1","snapshotName":"vol1$s1"},)"
                              R"({"status":"ok","name":"vol2","snapshotName":"s2"})";
-    struct Case { std::string answer; unsigned int rc; const char* text; };
-    for (const Case& c : {Case{made + R"(,{"status":"error","name":"vol3","message":"no space"})", 1,
-                               "Snapshot creation failed for : device-[vol3] status-[error] error-[no space]"},
-                          Case{made, 18, "Created snapshots for only [3] devices out of [4] on the array-[clusterA]. "}}) {
+    struct Case {
+        std::string answer;
+        unsigned int rc;
+        const char* text;
+    };
+    for (const Case& c :
+         {Case{made + R"(,{"status":"error","name":"vol3","message":"no space"})", 1,
+               "Snapshot creation failed for : device-[vol3] status-[error] error-[no space]"},
+          Case{made, 18, "Created snapshots for only [3] devices out of [4] on the array-[clusterA]. "}}) {
         SCOPED_TRACE(c.text);
         EngineRun r;
         for (const char* vDisk : {"vol1", "vol2", "vol3", "vol1"}) r.item(0, "", vDisk);
@@ -53,8 +60,16 @@ TEST(SnapshotOps, CreationAsksOnceForSourcesOfOneVDiskAndKeepsTheSnapshotsMadeWh
 }
 
 TEST_F(OpsFixture, DeleteCountsEveryGoneSnapshotAsDeletedAndKeepsEveryFailureReason) {
-    start(ZY_KRVN_SNAP_OP_DELETE, {{"vol1", "s1"}, {"vol1", "s2"}, {"vol1", "s3"}, {"vol2", "s4"}, {"vol3", ""},
-                                   {"vol2", "s5"}, {"vol4", "s6"}, {"vol4", "s7"}, {"vol5", "s8"}, {"vol5", "s9"}});
+    start(ZY_KRVN_SNAP_OP_DELETE, {{"vol1", "s1"},
+                                   {"vol1", "s2"},
+                                   {"vol1", "s3"},
+                                   {"vol2", "s4"},
+                                   {"vol3", ""},
+                                   {"vol2", "s5"},
+                                   {"vol4", "s6"},
+                                   {"vol4", "s7"},
+                                   {"vol5", "s8"},
+                                   {"vol5", "s9"}});
     // s2 went meanwhile; a failed list (of vol4) is not cached.
     reply({snapList({"s1", "s2"}), namedAnswer("DeleteSnapshot", "s1"),
            errorAnswer("DeleteSnapshot", "Invalid snapshot value entered"), notFound("ListSnapshots", "vol2"),
@@ -103,8 +118,8 @@ TEST_F(OpsFixture, RevertLogsAllTargetsOutFirstAndBackInAfterASnapshotIsFoundMis
     EXPECT_EQ((Strings{"ShowTarget sp1", "ListSnapshots vol1", "RevertToSnapshot s1", "ListSnapshots vol2"}),
               r.requests(""));
     const std::string vol1 = " sp1 " + targetOf("vol1"), vol2 = " sp1 " + targetOf("vol2");
-    EXPECT_EQ((Strings{"logout" + vol1, "logout" + vol2, "logout" + vol1, "discover sp1", "discover sp1", "login" + vol1,
-                       "login" + vol2}),
+    EXPECT_EQ((Strings{"logout" + vol1, "logout" + vol2, "logout" + vol1, "discover sp1", "discover sp1",
+                       "login" + vol1, "login" + vol2}),
               r.journal.calls);
     EXPECT_EQ((std::vector<int>{22, 0, 0}), r.statuses());
     EXPECT_EQ("Snapshot-[s2] not found on the array-[clusterA]", r.ctx->errorString());
@@ -123,7 +138,8 @@ TEST_F(OpsFixture, ReconcileCountsEveryOutcomeAndMarksOnlyWhatIsGone) {
     EXPECT_EQ((Strings{"ListSnapshots vol1", "ListSnapshots vol2", "ListSnapshots vol3", "ListSnapshots vol3"}),
               r.requests(""));
     EXPECT_EQ((std::vector<int>{5, 24, 24, 5, 5, 5}), r.statuses());
-    EXPECT_TRUE(log.containsAt(0, "KRVN >>  Reconcile stats Total-[6] : Found-[2] Externally Deleted-[2] Skipped-[1] Failed-[1]"));
+    EXPECT_TRUE(log.containsAt(
+        0, "KRVN >>  Reconcile stats Total-[6] : Found-[2] Externally Deleted-[2] Skipped-[1] Failed-[1]"));
 }
 
 }  // namespace

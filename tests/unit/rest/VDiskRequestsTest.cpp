@@ -41,17 +41,17 @@ TEST_F(RestTest, DiskFieldsAreTakenOnlyWhenPresentWithTheirTypeAndInRange) {
     disk.targetLocations = {"kept"};
     utils().parseDiskFields(doc.root(), disk);
     EXPECT_TRUE(disk.isClone && disk.encryption);
-    EXPECT_TRUE(disk.frozen && !disk.compressed);   // neither a string nor a number is a boolean
-    EXPECT_EQ(4096, disk.blockSize);          // truncated toward zero
-    EXPECT_EQ(2, disk.replicationFactor);     // out of 16-bit range: left alone
-    EXPECT_EQ(5, disk.scsiSerialNumber);      // a string serial is ignored
+    EXPECT_TRUE(disk.frozen && !disk.compressed);  // neither a string nor a number is a boolean
+    EXPECT_EQ(4096, disk.blockSize);               // truncated toward zero
+    EXPECT_EQ(2, disk.replicationFactor);          // out of 16-bit range: left alone
+    EXPECT_EQ(5, disk.scsiSerialNumber);           // a string serial is ignored
     EXPECT_EQ("BLOCK", disk.diskType);
     EXPECT_EQ("vd1|Online|clone", disk.vDiskName + "|" + disk.status + "|" + disk.freezeReason);
     EXPECT_EQ((std::vector<std::string>{"kept", "10.0.0.1", "sp2", "sp3"}), disk.targetLocations);
 
     JsonDocument extremes;
-    ASSERT_TRUE(extremes.parseObject(
-        R"({"scsiSerialNumber":-9223372036854775807,"blockSize":-3.7,"replicationFactor":-2})"));
+    ASSERT_TRUE(
+        extremes.parseObject(R"({"scsiSerialNumber":-9223372036854775807,"blockSize":-3.7,"replicationFactor":-2})"));
     utils().parseDiskFields(extremes.root(), disk);
     EXPECT_EQ(-9223372036854775807LL, disk.scsiSerialNumber);
     EXPECT_EQ(-3, disk.blockSize);
@@ -63,7 +63,7 @@ TEST_F(RestTest, SingleDiskQueriesClassifyTheClustersNotFoundAndDeletingSentence
     const std::vector<std::tuple<bool, std::string, unsigned int>> rows = {
         {false, "Vdisk vd1 couldn't be found", 21},
         {false, "VDisk is marked for delete :vd1", 20},
-        {false, "Error: Vdisk vd1 couldn't be found.", 21},   // searched for, not matched whole
+        {false, "Error: Vdisk vd1 couldn't be found.", 21},  // searched for, not matched whole
         {false, "Vdisk vd10 couldn't be found", 19},
         {false, "Unable to find virtual disk with scsi sn: 42", 19},
         {true, "Unable to find virtual disk with scsi sn: 42", 21},

@@ -1,1 +1,0 @@
-// Placeholder so that a box with no sources yet still forms a library.
