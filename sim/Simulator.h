@@ -56,8 +56,9 @@ public:
     void setRequestLog(std::function<void(const std::string&)> log) { log_ = std::move(log); }
 
 private:
+    friend class Routes;  // the HTTP route tables (SimRoutes.cpp)
     int serve(std::unique_ptr<httplib::Server> server, const std::string& host, int port, std::string& message);
-    void routes(httplib::Server& server);
+    void routes(httplib::Server& server);  // in SimRoutes.cpp
 
     std::mutex mutex_;
     Json seed_;
