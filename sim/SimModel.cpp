@@ -251,7 +251,11 @@ VDisk& Cluster::add(VDisk disk) {
 void Cluster::remove(const std::string& name) { disks_.erase(name); }
 
 VDisk* Cluster::snapshotOwner(const std::string& snapshotName) {
-    for (auto& [n, d] : disks_)
+    return const_cast<VDisk*>(static_cast<const Cluster&>(*this).snapshotOwner(snapshotName));
+}
+
+const VDisk* Cluster::snapshotOwner(const std::string& snapshotName) const {
+    for (const auto& [n, d] : disks_)
         for (const auto& s : d.snapshots)
             if (s.name == snapshotName) return &d;
     return nullptr;

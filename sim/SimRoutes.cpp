@@ -327,6 +327,7 @@ private:
         if (!jsonBody(req, res, body) || !members(body, {{key, &name}}, res)) return;
         std::lock_guard<std::mutex> lock(sim.mutex_);
         sendSan(res, change(name, body, out), out);
+        sim.modelChanged();
     }
 
     static void deleteVDisk(Simulator& sim, const Request& req, Response& res) {

@@ -29,7 +29,24 @@ private:
 
 }  // namespace
 
-Simulator::Simulator() : san_(std::make_unique<MemorySan>()), rest_(cluster_, *san_, faults_, counters_) {}
+Simulator::Simulator() : san_(std::make_unique<MemorySan>()), rest_(cluster_, *san_, faults_, counters_) {
+    std::string message;
+    useDataFolder("", message);
+}
+
+bool Simulator::useDataFolder(const std::string& dir, std::string& message) {
+    auto data = std::make_unique<DataStore>();
+    if (!data->open(dir, message)) return false;
+    std::lock_guard<std::mutex> lock(mutex_);
+    data_ = std::move(data);
+    modelChanged();
+    return true;
+}
+
+void Simulator::modelChanged() {
+    std::string message;
+    if (data_ && !data_->follow(cluster_, message)) dataError_ = message;
+}
 
 Simulator::~Simulator() { stop(); }
 
@@ -46,6 +63,9 @@ bool Simulator::loadSeed(const Json& seed, std::string& message) {
         return false;
     cluster_ = std::move(cluster);
     seed_ = seed;
+    data_->clear();
+    dataError_.clear();
+    modelChanged();
     faults_.clear();
     counters_.clear();
     return true;
@@ -66,6 +86,7 @@ Json Simulator::state() {
     Json out = cluster_.dump();
     out["hosts"] = san_->dump();
     out["faults"] = faults_.dump();
+    out["data"] = {{"folder", data_->dir()}, {"error", dataError_}};
     return out;
 }
 
@@ -87,11 +108,14 @@ void Simulator::clearFaults() {
 void Simulator::withState(const std::function<void(Cluster&, SanBackend&)>& f) {
     std::lock_guard<std::mutex> lock(mutex_);
     f(cluster_, *san_);
+    modelChanged();
 }
 
 RestReply Simulator::rest(const std::string& method, const std::string& body) {
     std::lock_guard<std::mutex> lock(mutex_);
-    return rest_.handle(method, body);
+    RestReply reply = rest_.handle(method, body);
+    modelChanged();
+    return reply;
 }
 
 int Simulator::listenHttp(const std::string& host, int port, std::string& message) {

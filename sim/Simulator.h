@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "SimCert.h"
+#include "SimData.h"
 #include "SimFaults.h"
 #include "SimModel.h"
 #include "SimRest.h"
@@ -36,6 +37,10 @@ public:
     bool loadSeed(const Json& seed, std::string& message);
     // Back to the last seed: state, faults and counters.
     void reset();
+    // The folder of the vDisks' contents (SimData); without a call, a temporary folder removed
+    // with the Simulator. Contents start empty, as after every seed.
+    bool useDataFolder(const std::string& dir, std::string& message);
+    std::shared_ptr<Image> diskImage(const std::string& vdisk) const { return data_->disk(vdisk); }
 
     // Listens on host:port (0 picks a free port) and returns the port, or -1 with a message.
     int listenHttp(const std::string& host, int port, std::string& message);
@@ -47,7 +52,8 @@ public:
     Json counters();
     bool addFault(const Json& faultJson, std::string& message);
     void clearFaults();
-    // Runs `f` on the cluster and the SAN under the lock (tests and the control API).
+    // Runs `f` on the cluster and the SAN under the lock (tests and the control API); the
+    // contents follow what `f` changed.
     void withState(const std::function<void(Cluster&, SanBackend&)>& f);
     // One REST exchange without HTTP (the HTTP layer and tests use it alike).
     RestReply rest(const std::string& method, const std::string& body);
@@ -59,11 +65,15 @@ private:
     friend class Routes;  // the HTTP route tables (SimRoutes.cpp)
     int serve(std::unique_ptr<httplib::Server> server, const std::string& host, int port, std::string& message);
     void routes(httplib::Server& server);  // in SimRoutes.cpp
+    // After every change of the model, under the lock: the contents follow it.
+    void modelChanged();
 
     std::mutex mutex_;
     Json seed_;
     Cluster cluster_;
     std::unique_ptr<SanBackend> san_;
+    std::unique_ptr<DataStore> data_;
+    std::string dataError_;  // the last failure to make an image, shown in the state dump
     FaultBook faults_;
     Counters counters_;
     RestService rest_;

@@ -15,12 +15,13 @@ namespace {
 
 const char* kUsage =
     "usage: korvan-sim [--seed FILE] [--host ADDR] [--port N] [--https [--cert FILE --key FILE] "
-    "[--write-ca FILE]] [--quiet]\n"
+    "[--write-ca FILE]] [--data DIR] [--quiet]\n"
     "  --seed FILE      state to start from (JSON); default: cluster krvn-cluster with vol1 on this host\n"
     "  --host ADDR      address to listen on (default 127.0.0.1)\n"
     "  --port N         port (default 8080; 0 picks a free one)\n"
     "  --https          serve HTTPS, with a generated certificate unless --cert and --key are given\n"
     "  --write-ca FILE  write the certificate in use (PEM) for clients to trust\n"
+    "  --data DIR       folder of the vDisks' contents (default: a temporary folder removed at exit)\n"
     "  --quiet          no request log on stderr\n"
     "The first line on stdout is \"listening on http[s]://ADDR:PORT\".\n";
 
@@ -41,7 +42,7 @@ int fail(const std::string& message) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string seedFile, host = "127.0.0.1", certFile, keyFile, caOut;
+    std::string seedFile, host = "127.0.0.1", certFile, keyFile, caOut, dataDir;
     int port = 8080;
     bool https = false, quiet = false;
     for (int i = 1; i < argc; ++i) {
@@ -57,6 +58,7 @@ int main(int argc, char** argv) {
         if (a == "--cert" && next(certFile)) continue;
         if (a == "--key" && next(keyFile)) continue;
         if (a == "--write-ca" && next(caOut)) continue;
+        if (a == "--data" && next(dataDir)) continue;
         if (a == "--https" || a == "--quiet") {
             (a == "--https" ? https : quiet) = true;
             continue;
@@ -90,6 +92,7 @@ int main(int argc, char** argv) {
     korvansim::Simulator sim;
     if (!quiet) sim.setRequestLog([](const std::string& line) { std::fprintf(stderr, "korvan-sim: %s\n", line.c_str()); });
     std::string message;
+    if (!dataDir.empty() && !sim.useDataFolder(dataDir, message)) return fail(message);
     if (!sim.loadSeed(seed, message)) return fail(message);
     int bound = -1;
     if (https) {
