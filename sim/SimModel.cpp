@@ -102,6 +102,7 @@ bool Cluster::load(const Json& seed, std::string& message) {
             Proxy proxy;
             proxy.name = p.is_string() ? p.get<std::string>() : p.at("name").get<std::string>();
             if (p.is_object()) proxy.port = p.value("port", kProxyPort);
+            proxy.portGiven = p.is_object() && p.contains("port");
             next.proxies_.push_back(proxy);
         }
         int64_t maxSerial = kFirstSerial - 1;

@@ -94,7 +94,8 @@ struct VDisk {
 
 struct Proxy {
     std::string name;
-    int port = 3260;
+    int port = 3260;          // what the cluster reports in targetLocations
+    bool portGiven = false;   // the seed named the port (the iSCSI target then listens on it)
 };
 
 // Unfreeze rule of new clones; 0 switches a trigger off (both 0: clones are never frozen).

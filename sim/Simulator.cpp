@@ -1,5 +1,7 @@
 #include "Simulator.h"
 
+#include "IscsiServer.h"
+
 #include <chrono>
 #include <httplib.h>
 #include <openssl/pem.h>
@@ -43,10 +45,6 @@ bool Simulator::useDataFolder(const std::string& dir, std::string& message) {
     return true;
 }
 
-void Simulator::modelChanged() {
-    std::string message;
-    if (data_ && !data_->follow(cluster_, message)) dataError_ = message;
-}
 
 Simulator::~Simulator() { stop(); }
 
@@ -66,6 +64,8 @@ bool Simulator::loadSeed(const Json& seed, std::string& message) {
     data_->clear();
     dataError_.clear();
     modelChanged();
+    std::string portalError;
+    followProxies(portalError);  // a port that cannot be had shows as a proxy without portal
     faults_.clear();
     counters_.clear();
     return true;
@@ -87,6 +87,10 @@ Json Simulator::state() {
     out["hosts"] = san_->dump();
     out["faults"] = faults_.dump();
     out["data"] = {{"folder", data_->dir()}, {"error", dataError_}};
+    out["iscsi"] = {{"portals", iscsiPortals()}, {"sessions", Json::array()}};
+    if (iscsi_)
+        for (const auto& s : iscsi_->sessions())
+            out["iscsi"]["sessions"].push_back({{"portal", s.portal}, {"initiator", s.initiator}, {"target", s.target}});
     return out;
 }
 
@@ -167,6 +171,8 @@ int Simulator::serve(std::unique_ptr<httplib::Server> server, const std::string&
 }
 
 void Simulator::stop() {
+    // Without the lock: connection threads may be waiting for it.
+    if (iscsi_) iscsi_->stop();
     std::vector<std::thread> threads;
     {
         std::lock_guard<std::mutex> lock(mutex_);

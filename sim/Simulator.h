@@ -7,6 +7,7 @@
 #pragma once
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -23,6 +24,11 @@
 namespace httplib {
 class Server;
 }
+
+namespace korvansim::iscsi {
+class Server;
+class TargetDirectory;
+}  // namespace korvansim::iscsi
 
 namespace korvansim {
 
@@ -48,6 +54,14 @@ public:
     int listenHttps(const std::string& host, int port, const TlsIdentity& identity, std::string& message);
     void stop();
 
+    // Serves iSCSI on `host` for every storage proxy, one port each: with firstPort >= 0 on
+    // firstPort, firstPort + 1, ... in seed order (0: free ports); with firstPort < 0 each on
+    // its seed "port" when the seed names one, else on a free port. Proxies of later seeds
+    // follow. False with a message when a port cannot be bound.
+    bool serveIscsi(const std::string& host, int firstPort, std::string& message);
+    // Storage proxy -> "address:port" of its iSCSI portal.
+    std::map<std::string, std::string> iscsiPortals() const;
+
     Json state();
     Json counters();
     bool addFault(const Json& faultJson, std::string& message);
@@ -62,11 +76,15 @@ public:
     void setRequestLog(std::function<void(const std::string&)> log) { log_ = std::move(log); }
 
 private:
-    friend class Routes;  // the HTTP route tables (SimRoutes.cpp)
+    friend class Routes;           // the HTTP route tables (SimRoutes.cpp)
+    friend class IscsiDirectory;   // what the iSCSI target asks of the model (SimIscsi.cpp)
     int serve(std::unique_ptr<httplib::Server> server, const std::string& host, int port, std::string& message);
     void routes(httplib::Server& server);  // in SimRoutes.cpp
-    // After every change of the model, under the lock: the contents follow it.
+    // After every change of the model, under the lock: the contents follow it, and sessions
+    // to targets the cluster withdrew end.
     void modelChanged();
+    // Under the lock: a portal for every proxy, none for a proxy that went.
+    bool followProxies(std::string& message);
 
     std::mutex mutex_;
     Json seed_;
@@ -80,6 +98,10 @@ private:
     std::vector<std::unique_ptr<httplib::Server>> servers_;
     std::vector<std::thread> threads_;
     std::function<void(const std::string&)> log_;
+    std::unique_ptr<iscsi::TargetDirectory> directory_;
+    std::unique_ptr<iscsi::Server> iscsi_;
+    std::string iscsiHost_;  // empty until serveIscsi()
+    int iscsiFirstPort_ = -1;
 };
 
 }  // namespace korvansim
