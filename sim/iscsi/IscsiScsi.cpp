@@ -136,8 +136,8 @@ ScsiOutcome readCapacity16(LogicalUnit& unit, const uint8_t* cdb) {
 ScsiOutcome read(LogicalUnit& unit, const uint8_t* cdb) {
     if (cdb[1] & 0xe0) return illegal(kInvalidField);  // no protection information here
     const Extent e = extentOf(cdb);
-    if (!inside(unit, e)) return illegal(kLbaOutOfRange);
     if (e.blocks * unit.blockSize() > kMaxTransferBytes) return illegal(kInvalidField);
+    if (!inside(unit, e)) return illegal(kLbaOutOfRange);
     ScsiOutcome o;
     o.dataIn.resize(e.blocks * unit.blockSize());
     if (!unit.read(e.lba * unit.blockSize(), o.dataIn.data(), o.dataIn.size())) return check(kMediumError, kReadError);
@@ -147,8 +147,8 @@ ScsiOutcome read(LogicalUnit& unit, const uint8_t* cdb) {
 ScsiOutcome write(LogicalUnit& unit, const uint8_t* cdb, const std::string& dataOut) {
     if (cdb[1] & 0xe0) return illegal(kInvalidField);
     const Extent e = extentOf(cdb);
-    if (!inside(unit, e)) return illegal(kLbaOutOfRange);
     if (e.blocks * unit.blockSize() > kMaxTransferBytes) return illegal(kInvalidField);
+    if (!inside(unit, e)) return illegal(kLbaOutOfRange);
     // The initiator's expected length rules over the CDB's: no more than both is written (the
     // difference goes back as a residual).
     const size_t length = std::min<uint64_t>(dataOut.size(), e.blocks * unit.blockSize());
