@@ -8,6 +8,7 @@ namespace {
 constexpr const char* kBackendSetting = "iscsiBackend";
 constexpr const char* kBackendSim = "sim";
 constexpr const char* kBackendIscsiadm = "iscsiadm";
+constexpr const char* kBackendLibiscsi = "libiscsi";
 }  // namespace
 
 namespace ZyIscsi {
@@ -26,5 +27,6 @@ extern "C" __attribute__((visibility("default"))) ZyISCSIModule* GetInstance() {
     std::string backend = ZyPlatform::platformString(kBackendSetting, kBackendIscsiadm);
     if (backend == kBackendSim) return new ZyIscsi::SimIscsi();
     if (backend == kBackendIscsiadm) return new ZyIscsi::AdmIscsi();
+    if (backend == kBackendLibiscsi) return new ZyIscsi::LibiscsiIscsi();
     return nullptr;
 }
