@@ -16,10 +16,10 @@ namespace korvansim {
 
 namespace {
 
-constexpr const char* kDiskPrefix = "disk-";
-constexpr const char* kSnapshotPrefix = "snap-";
-constexpr const char* kSuffix = ".img";
-constexpr const char* kTemporaryTemplate = "korvan-sim-data-XXXXXX";
+constexpr char kDiskPrefix[] = "disk-";
+constexpr char kSnapshotPrefix[] = "snap-";
+constexpr char kSuffix[] = ".img";
+constexpr char kTemporaryTemplate[] = "korvan-sim-data-XXXXXX";
 constexpr size_t kCopyChunk = 1u << 20;
 
 // A name as a file name: letters, digits, '.', '-' and '_' stay, anything else is %XX.

@@ -20,9 +20,9 @@ using Request = httplib::Request;
 using Response = httplib::Response;
 
 constexpr size_t kMaxRestBody = 32u << 20;
-constexpr const char* kJson = "application/json";
-constexpr const char* kRestPath = "/rest/?";
-constexpr const char* kHostPath = R"(/sim/hosts/([^/]+))";
+constexpr char kJson[] = "application/json";
+constexpr char kRestPath[] = "/rest/?";
+constexpr char kHostPath[] = R"(/sim/hosts/([^/]+))";
 
 int portOf(const sockaddr_storage& a) {
     if (a.ss_family == AF_INET) return ntohs(reinterpret_cast<const sockaddr_in&>(a).sin_port);

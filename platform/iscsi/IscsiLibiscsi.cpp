@@ -17,10 +17,10 @@ namespace ZyIscsi {
 
 namespace {
 
-constexpr const char* kPortalsSetting = "iscsiPortals";
-constexpr const char* kTimeoutSetting = "connectTimeoutSec";
+constexpr char kPortalsSetting[] = "iscsiPortals";
+constexpr char kTimeoutSetting[] = "connectTimeoutSec";
 constexpr long kDefaultTimeoutSec = 30;
-constexpr const char* kDefaultPort = ":3260";
+constexpr char kDefaultPort[] = ":3260";
 constexpr int kLun = 0;  // the Korvan targets show one LUN
 
 struct Context {

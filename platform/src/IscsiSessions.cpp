@@ -22,9 +22,9 @@ namespace ZyIscsiSessions {
 
 namespace {
 
-constexpr const char* kInitiatorPrefix = "iqn.1994-05.com.redhat:";
-constexpr const char* kNoSession = "no iSCSI session shows the device ";
-constexpr const char* kCommandFailed = "SCSI command failed on ";
+constexpr char kInitiatorPrefix[] = "iqn.1994-05.com.redhat:";
+constexpr char kNoSession[] = "no iSCSI session shows the device ";
+constexpr char kCommandFailed[] = "SCSI command failed on ";
 constexpr uint32_t kChunkBytes = 1u << 20;  // one READ or WRITE at most
 
 // One command in flight. Its callback may come after the wait for it gave up (a session the

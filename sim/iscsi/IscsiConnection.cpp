@@ -37,14 +37,14 @@ constexpr uint16_t kPortalGroupTag = 1;
 constexpr uint32_t kMinSegment = 512;
 constexpr uint32_t kMaxSegment = (1u << 24) - 1;
 
-constexpr const char* kYes = "Yes";
-constexpr const char* kNo = "No";
-constexpr const char* kNone = "None";
-constexpr const char* kReject = "Reject";
-constexpr const char* kNotUnderstood = "NotUnderstood";
-constexpr const char* kIrrelevant = "Irrelevant";
-constexpr const char* kDiscovery = "Discovery";
-constexpr const char* kNormal = "Normal";
+constexpr char kYes[] = "Yes";
+constexpr char kNo[] = "No";
+constexpr char kNone[] = "None";
+constexpr char kReject[] = "Reject";
+constexpr char kNotUnderstood[] = "NotUnderstood";
+constexpr char kIrrelevant[] = "Irrelevant";
+constexpr char kDiscovery[] = "Discovery";
+constexpr char kNormal[] = "Normal";
 
 bool listHas(const std::string& list, const std::string& value) {
     size_t pos = 0;

@@ -11,8 +11,8 @@ using namespace korvansim::iscsi;
 
 namespace {
 
-constexpr const char* kTarget = "iqn.2020-01.com.korvan:sp1:vol1";
-constexpr const char* kAllowed = "iqn.test:allowed";
+constexpr char kTarget[] = "iqn.2020-01.com.korvan:sp1:vol1";
+constexpr char kAllowed[] = "iqn.test:allowed";
 
 class MemoryUnit : public LogicalUnit {
 public:

@@ -15,10 +15,10 @@ using krvntest::SimHarness;
 
 namespace {
 
-constexpr const char* kLs = "iqn.2024-01.test:libiscsi-ls";
-constexpr const char* kInq = "iqn.2024-01.test:libiscsi-inq";
-constexpr const char* kSuite1 = "iqn.2024-01.test:libiscsi-test";
-constexpr const char* kSuite2 = "iqn.2024-01.test:libiscsi-test-2";
+constexpr char kLs[] = "iqn.2024-01.test:libiscsi-ls";
+constexpr char kInq[] = "iqn.2024-01.test:libiscsi-inq";
+constexpr char kSuite1[] = "iqn.2024-01.test:libiscsi-test";
+constexpr char kSuite2[] = "iqn.2024-01.test:libiscsi-test-2";
 constexpr int64_t kSerial = 4611686018427388000;
 
 // The compliance subset: the tests of the commands the target answers (see sim/README.md).
