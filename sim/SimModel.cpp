@@ -102,6 +102,7 @@ bool Cluster::load(const Json& seed, std::string& message) {
             Proxy proxy;
             proxy.name = p.is_string() ? p.get<std::string>() : p.at("name").get<std::string>();
             if (p.is_object()) proxy.port = p.value("port", kProxyPort);
+            proxy.portGiven = p.is_object() && p.contains("port");
             next.proxies_.push_back(proxy);
         }
         int64_t maxSerial = kFirstSerial - 1;
@@ -251,7 +252,11 @@ VDisk& Cluster::add(VDisk disk) {
 void Cluster::remove(const std::string& name) { disks_.erase(name); }
 
 VDisk* Cluster::snapshotOwner(const std::string& snapshotName) {
-    for (auto& [n, d] : disks_)
+    return const_cast<VDisk*>(static_cast<const Cluster&>(*this).snapshotOwner(snapshotName));
+}
+
+const VDisk* Cluster::snapshotOwner(const std::string& snapshotName) const {
+    for (const auto& [n, d] : disks_)
         for (const auto& s : d.snapshots)
             if (s.name == snapshotName) return &d;
     return nullptr;

@@ -85,6 +85,7 @@ struct VDisk {
     SteadyTime frozenUntil{};
     std::string freezeReason;
     std::string revertedTo;
+    uint64_t revertCount = 0;  // every revert counts, so the contents follow a second revert to the same snapshot
     std::vector<Snapshot> snapshots;
     std::vector<Exposure> exposures;
 
@@ -93,7 +94,8 @@ struct VDisk {
 
 struct Proxy {
     std::string name;
-    int port = 3260;
+    int port = 3260;          // what the cluster reports in targetLocations
+    bool portGiven = false;   // the seed named the port (the iSCSI target then listens on it)
 };
 
 // Unfreeze rule of new clones; 0 switches a trigger off (both 0: clones are never frozen).
@@ -135,6 +137,7 @@ public:
     void remove(const std::string& name);
     // The vDisk holding a snapshot of that name, or null.
     VDisk* snapshotOwner(const std::string& snapshotName);
+    const VDisk* snapshotOwner(const std::string& snapshotName) const;
     std::string nextSnapshotName(const std::string& vdisk);
 
     // A clone's freeze state as of now; `countRead` spends one of its frozen detail reads.

@@ -189,6 +189,7 @@ void revertToSnapshot(Call& c) {
     if (!owner) return;
     if (!c.cluster.usable(owner->name, why)) return void(c.fail(why));
     owner->revertedTo = snap;
+    ++owner->revertCount;
     c.extra["name"] = snap;
 }
 

@@ -1,8 +1,9 @@
 // The SAN side of korvan-sim: hosts with their initiators, iSCSI sessions to the cluster's
 // targets, the block devices each host sees and the SCSI INQUIRY answer of each device.
 //
-// SanBackend is the seam for a backend over a real iSCSI target; MemorySan keeps everything in
-// memory. Both are used under the Simulator's lock and read the cluster they are handed.
+// SanBackend is the seam of this simulated SAN, which the platform's `sim` backends speak to;
+// MemorySan keeps everything in memory. The real data path is the iSCSI target beside it
+// (SimIscsi, iscsi/). Both are used under the Simulator's lock and read the cluster they are handed.
 #pragma once
 
 #include <map>

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "SimCert.h"
+#include "SimData.h"
 #include "SimFaults.h"
 #include "SimModel.h"
 #include "SimRest.h"
@@ -22,6 +24,11 @@
 namespace httplib {
 class Server;
 }
+
+namespace korvansim::iscsi {
+class Server;
+class TargetDirectory;
+}  // namespace korvansim::iscsi
 
 namespace korvansim {
 
@@ -36,6 +43,10 @@ public:
     bool loadSeed(const Json& seed, std::string& message);
     // Back to the last seed: state, faults and counters.
     void reset();
+    // The folder of the vDisks' contents (SimData); without a call, a temporary folder removed
+    // with the Simulator. Contents start empty, as after every seed.
+    bool useDataFolder(const std::string& dir, std::string& message);
+    std::shared_ptr<Image> diskImage(const std::string& vdisk) const { return data_->disk(vdisk); }
 
     // Listens on host:port (0 picks a free port) and returns the port, or -1 with a message.
     int listenHttp(const std::string& host, int port, std::string& message);
@@ -43,11 +54,20 @@ public:
     int listenHttps(const std::string& host, int port, const TlsIdentity& identity, std::string& message);
     void stop();
 
+    // Serves iSCSI on `host` for every storage proxy, one port each: with firstPort >= 0 on
+    // firstPort, firstPort + 1, ... in seed order (0: free ports); with firstPort < 0 each on
+    // its seed "port" when the seed names one, else on a free port. Proxies of later seeds
+    // follow. False with a message when a port cannot be bound.
+    bool serveIscsi(const std::string& host, int firstPort, std::string& message);
+    // Storage proxy -> "address:port" of its iSCSI portal.
+    std::map<std::string, std::string> iscsiPortals() const;
+
     Json state();
     Json counters();
     bool addFault(const Json& faultJson, std::string& message);
     void clearFaults();
-    // Runs `f` on the cluster and the SAN under the lock (tests and the control API).
+    // Runs `f` on the cluster and the SAN under the lock (tests and the control API); the
+    // contents follow what `f` changed.
     void withState(const std::function<void(Cluster&, SanBackend&)>& f);
     // One REST exchange without HTTP (the HTTP layer and tests use it alike).
     RestReply rest(const std::string& method, const std::string& body);
@@ -56,19 +76,32 @@ public:
     void setRequestLog(std::function<void(const std::string&)> log) { log_ = std::move(log); }
 
 private:
+    friend class Routes;           // the HTTP route tables (SimRoutes.cpp)
+    friend class IscsiDirectory;   // what the iSCSI target asks of the model (SimIscsi.cpp)
     int serve(std::unique_ptr<httplib::Server> server, const std::string& host, int port, std::string& message);
-    void routes(httplib::Server& server);
+    void routes(httplib::Server& server);  // in SimRoutes.cpp
+    // After every change of the model, under the lock: the contents follow it, and sessions
+    // to targets the cluster withdrew end.
+    void modelChanged();
+    // Under the lock: a portal for every proxy, none for a proxy that went.
+    bool followProxies(std::string& message);
 
     std::mutex mutex_;
     Json seed_;
     Cluster cluster_;
     std::unique_ptr<SanBackend> san_;
+    std::unique_ptr<DataStore> data_;
+    std::string dataError_;  // the last failure to make an image, shown in the state dump
     FaultBook faults_;
     Counters counters_;
     RestService rest_;
     std::vector<std::unique_ptr<httplib::Server>> servers_;
     std::vector<std::thread> threads_;
     std::function<void(const std::string&)> log_;
+    std::unique_ptr<iscsi::TargetDirectory> directory_;
+    std::unique_ptr<iscsi::Server> iscsi_;
+    std::string iscsiHost_;  // empty until serveIscsi()
+    int iscsiFirstPort_ = -1;
 };
 
 }  // namespace korvansim

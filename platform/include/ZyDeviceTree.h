@@ -2,7 +2,8 @@
 //
 // Backends ([Platform] deviceBackend): "sg" sends the CDB with the Linux SG_IO ioctl on the
 // opened path; "fixture" answers from page files under deviceFixtureDir; "sim" asks the
-// cluster simulator at simulatorUrl. Handles are reference counted (SP<ZyDevice>).
+// cluster simulator at simulatorUrl; "libiscsi" sends it through the process's libiscsi
+// session that shows the device (ZyIscsiSessions.h). Handles are reference counted (SP<ZyDevice>).
 #pragma once
 
 #include <memory>

@@ -1,6 +1,7 @@
 // The iSCSI module interface: libZyISCSI.so exports extern "C" GetInstance() returning a new
 // object of this class, which the plug-in deletes. Backend by [Platform] iscsiBackend:
-// "iscsiadm" (open-iscsi) or "sim" (the cluster simulator at simulatorUrl).
+// "iscsiadm" (open-iscsi), "sim" (the cluster simulator at simulatorUrl) or "libiscsi" (the
+// libiscsi initiator library, sessions in ZyIscsiSessions.h).
 #pragma once
 
 class ZyISCSIModule {

@@ -10,6 +10,7 @@ namespace {
 constexpr const char* kBackendSetting = "iscsiBackend";
 constexpr const char* kBackendSim = "sim";
 constexpr const char* kBackendIscsiadm = "iscsiadm";
+constexpr const char* kBackendLibiscsi = "libiscsi";
 constexpr long long kNoJob = 0;
 constexpr const char* kUnloadedWhileAlive =
     "KRVN-ISCSI  libZyISCSI.so unloaded while [%d] module instance(s) still alive: their code is gone";
@@ -45,5 +46,6 @@ extern "C" __attribute__((visibility("default"))) ZyISCSIModule* GetInstance() {
     std::string backend = ZyPlatform::platformString(kBackendSetting, kBackendIscsiadm);
     if (backend == kBackendSim) return new ZyIscsi::SimIscsi();
     if (backend == kBackendIscsiadm) return new ZyIscsi::AdmIscsi();
+    if (backend == kBackendLibiscsi) return new ZyIscsi::LibiscsiIscsi();
     return nullptr;
 }

@@ -45,6 +45,8 @@ constexpr const char* kConnectTimeoutSec = "connectTimeoutSec";
 constexpr const char* kRequestTimeoutSec = "requestTimeoutSec";
 constexpr const char* kKeyFile = "keyFile";
 constexpr const char* kMaxResponseMB = "maxResponseMB";
+constexpr const char* kInitiatorName = "initiatorName";
+constexpr const char* kIscsiPortals = "iscsiPortals";
 }  // namespace Setting
 
 namespace Default {

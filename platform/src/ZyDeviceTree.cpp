@@ -1,4 +1,4 @@
-// Host block devices through one of three backends ([Platform] deviceBackend).
+// Host block devices through one of four backends ([Platform] deviceBackend).
 #include "ZyDeviceTree.h"
 
 #include <fcntl.h>
@@ -31,6 +31,7 @@ constexpr int kMaxTimeoutSec = 24 * 3600;  // keeps the milliseconds within SG_I
 constexpr const char* kBackendSg = "sg";
 constexpr const char* kBackendFixture = "fixture";
 constexpr const char* kBackendSim = "sim";
+constexpr const char* kBackendLibiscsi = "libiscsi";
 constexpr const char* kDevPrefix = "/dev/";
 constexpr const char* kNotScsiMarker = "not-scsi";
 constexpr unsigned char kVpdSerial = 0x80;
@@ -220,6 +221,7 @@ SP<ZyDevice> ZyDeviceTree::getDevice(const char* path, CWqError* error) {
             path, settings.platformText(ZyPlatform::Setting::kDeviceFixtureDir, ""), error);
     }
     if (backend == kBackendSim) return ZyPlatform::openSimDevice(path, error);
+    if (backend == kBackendLibiscsi) return ZyPlatform::openLibiscsiDevice(path, error);
     setError(error, Text::kUnknownBackend + quoted(backend));
     return nullptr;
 }

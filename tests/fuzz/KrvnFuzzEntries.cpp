@@ -21,6 +21,7 @@
 #include "KrvnTextsSnap.h"
 #include "KrvnUtils.h"
 #include "FakeSnapHost.h"
+#include "IscsiConnection.h"
 #include "SimSeed.h"
 #include "Simulator.h"
 
@@ -345,6 +346,86 @@ bool simRequest(FuzzWorkspace& workspace, const uint8_t* data, size_t size) {
     return true;
 }
 
+// ---- iSCSI target ----------------------------------------------------------------------------
+
+namespace iscsi = korvansim::iscsi;
+
+// A small unit that fails the entry when the target reaches outside it.
+class BoundedUnit : public iscsi::LogicalUnit {
+public:
+    uint32_t blockSize() const override { return 512; }
+    uint64_t blocks() const override { return bytes.size() / 512; }
+    bool read(uint64_t offset, void* buffer, size_t length) override {
+        if (offset > bytes.size() || length > bytes.size() - offset) return outside = true, false;
+        std::memcpy(buffer, bytes.data() + offset, length);
+        return true;
+    }
+    bool write(uint64_t offset, const void* buffer, size_t length) override {
+        if (offset > bytes.size() || length > bytes.size() - offset) return outside = true, false;
+        std::memcpy(bytes.data() + offset, buffer, length);
+        return true;
+    }
+    std::string inquiry(bool evpd, uint8_t page) const override {
+        return evpd && page != 0 ? "" : std::string(36, '\1');
+    }
+    std::string bytes = std::string(64 * 512, '\0');
+    bool outside = false;
+};
+
+// Target "iqn.t:a" on portal "p" for initiator "iqn.i"; anything else is refused.
+class FuzzDirectory : public iscsi::TargetDirectory {
+public:
+    std::vector<std::string> targets(const std::string&) override { return {"iqn.t:a"}; }
+    Admission admit(const std::string& portal, const std::string& initiator, const std::string& target) override {
+        if (portal != "p" || target != "iqn.t:a") return {iscsi::login::kNotFound, nullptr};
+        if (initiator != "iqn.i") return {iscsi::login::kAuthorizationFailure, nullptr};
+        return {iscsi::login::kSuccess, unit};
+    }
+    std::shared_ptr<BoundedUnit> unit = std::make_shared<BoundedUnit>();
+};
+
+// What the target answers to the bytes of one connection, fed in chunks of `chunk` bytes.
+std::string answerOf(const uint8_t* data, size_t size, size_t chunk, bool& outside) {
+    FuzzDirectory directory;
+    iscsi::Connection connection(directory, "p", "127.0.0.1:3260", 1);
+    std::string out;
+    for (size_t at = 0; at < size; at += chunk)
+        if (!connection.receive(data + at, std::min(chunk, size - at), out)) break;
+    outside = outside || directory.unit->outside;
+    return out;
+}
+
+// The input is what an initiator sends on one connection. Every PDU the reader cuts from it
+// must encode back to what it came from; the target must answer the same whatever chunks the
+// bytes arrive in, with whole PDUs of target opcodes; no transfer may leave the unit.
+bool iscsiPdu(FuzzWorkspace&, const uint8_t* data, size_t size) {
+    iscsi::PduReader reader(1u << 20);
+    reader.feed(data, size);
+    size_t consumed = 0;
+    for (iscsi::Pdu pdu; reader.next(pdu);) {
+        const std::string wire = pdu.encode();
+        if (consumed + wire.size() > size) return false;
+        // Padding bytes on the wire may be anything; the encoding writes zeros.
+        iscsi::PduReader again(1u << 20);
+        again.feed(data + consumed, wire.size());
+        iscsi::Pdu back;
+        if (!again.next(back) || back.bhs != pdu.bhs || back.data != pdu.data) return false;
+        consumed += wire.size();
+    }
+
+    bool outside = false;
+    const std::string whole = answerOf(data, size, std::max<size_t>(size, 1), outside);
+    if (answerOf(data, size, 1 + size % 61, outside) != whole || outside) return false;
+    iscsi::PduReader answers(1u << 24);
+    answers.feed(whole.data(), whole.size());
+    size_t answered = 0;
+    for (iscsi::Pdu pdu; answers.next(pdu);) {
+        if (pdu.opcode() < iscsi::op::kNopIn) return false;
+        answered += pdu.encode().size();
+    }
+    return answered == whole.size();
+}
+
 }  // namespace
 
 FuzzWorkspace::FuzzWorkspace() {
@@ -391,7 +472,7 @@ const std::vector<FuzzTarget>& fuzzTargets() {
         {"scsi_inquiry", &scsiInquiry},     {"cluster_responses", &clusterResponses},
         {"session_envelope", &sessionEnvelope}, {"snap_metadata", &snapMetadata},
         {"array_details", &arrayDetails},   {"map_info", &mapInfo},
-        {"sim_request", &simRequest},
+        {"sim_request", &simRequest},       {"iscsi_pdu", &iscsiPdu},
     };
     return targets;
 }

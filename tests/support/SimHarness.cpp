@@ -49,6 +49,16 @@ std::string SimHarness::httpsUrl() const {
     return std::string("https://") + kLoopback + ":" + std::to_string(httpsPort_);
 }
 
+bool SimHarness::useIscsi() {
+    if (!sim_->serveIscsi(kLoopback, 0, error_)) return false;
+    std::string portals;
+    for (const auto& [proxy, address] : sim_->iscsiPortals()) portals += (portals.empty() ? "" : ",") + proxy + "=" + address;
+    settings_.set("Platform", "iscsiBackend", "libiscsi");
+    settings_.set("Platform", "deviceBackend", "libiscsi");
+    settings_.set("Platform", "iscsiPortals", portals);
+    return true;
+}
+
 bool SimHarness::fault(const korvansim::Json& faultJson) { return sim_->addFault(faultJson, error_); }
 
 korvansim::Json SimHarness::vdisk(const std::string& name) {

@@ -32,6 +32,11 @@ public:
     SimHarness& operator=(const SimHarness&) = delete;
 
     bool ok() const { return error_.empty(); }
+
+    // Serves the storage proxies over iSCSI on free ports and points the platform at the real
+    // data path: [Platform] iscsiBackend=libiscsi, deviceBackend=libiscsi and iscsiPortals
+    // naming each proxy's portal. False (and the reason in error()) when a port cannot be had.
+    bool useIscsi();
     const std::string& error() const { return error_; }
 
     int port() const { return port_; }
