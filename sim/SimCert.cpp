@@ -1,12 +1,12 @@
 #include "SimCert.h"
 
-#include <memory>
 #include <openssl/bio.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/rand.h>
 #include <openssl/x509v3.h>
+#include <memory>
 
 namespace korvansim {
 
@@ -61,8 +61,10 @@ bool generateSelfSigned(TlsIdentity& out, std::string& message) {
     X509_gmtime_adj(X509_getm_notBefore(cert.get()), -3600);
     X509_gmtime_adj(X509_getm_notAfter(cert.get()), 30L * 24 * 3600);
     X509_NAME* name = X509_get_subject_name(cert.get());
-    X509_NAME_add_entry_by_txt(name, "O", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("korvan-sim"), -1, -1, 0);
-    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("127.0.0.1"), -1, -1, 0);
+    X509_NAME_add_entry_by_txt(name, "O", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("korvan-sim"), -1, -1,
+                               0);
+    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("127.0.0.1"), -1, -1,
+                               0);
     X509_set_issuer_name(cert.get(), name);
     X509_set_pubkey(cert.get(), key.get());
     if (!addExtension(cert.get(), NID_basic_constraints, "critical,CA:TRUE") ||

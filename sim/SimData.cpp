@@ -191,8 +191,10 @@ bool DataStore::follow(const Cluster& cluster, std::string& message) {
         }
         Image& image = *it->second;
         if (image.size_ < d->sizeBytes) {
-            if (ftruncate(image.fd_, static_cast<off_t>(d->sizeBytes)) == 0) image.size_ = d->sizeBytes;
-            else if (message.empty()) message = "cannot grow the image of [" + d->name + "]: " + std::strerror(errno);
+            if (ftruncate(image.fd_, static_cast<off_t>(d->sizeBytes)) == 0)
+                image.size_ = d->sizeBytes;
+            else if (message.empty())
+                message = "cannot grow the image of [" + d->name + "]: " + std::strerror(errno);
         }
         if (image.reverts_ != d->revertCount) {
             image.reverts_ = d->revertCount;

@@ -6,9 +6,8 @@ namespace {
 
 const std::map<std::string, FaultKind>& kindNames() {
     static const std::map<std::string, FaultKind> names = {
-        {"drop", FaultKind::Drop},           {"status", FaultKind::Status},
-        {"notjson", FaultKind::NotJson},     {"wrongtype", FaultKind::WrongType},
-        {"wrongshape", FaultKind::WrongShape}, {"message", FaultKind::Message},
+        {"drop", FaultKind::Drop},           {"status", FaultKind::Status},         {"notjson", FaultKind::NotJson},
+        {"wrongtype", FaultKind::WrongType}, {"wrongshape", FaultKind::WrongShape}, {"message", FaultKind::Message},
         {"latency", FaultKind::Latency}};
     return names;
 }
@@ -36,8 +35,8 @@ bool FaultBook::add(const Json& faultJson, std::string& message) {
         f.latencyMs = faultJson.value("latencyMs", f.latencyMs);
         f.count = faultJson.value("count", f.count);
         // A slow or oddly shaped answer still reports work the cluster did.
-        bool answerChanges = f.kind == FaultKind::Latency || f.kind == FaultKind::WrongType ||
-                             f.kind == FaultKind::WrongShape;
+        bool answerChanges =
+            f.kind == FaultKind::Latency || f.kind == FaultKind::WrongType || f.kind == FaultKind::WrongShape;
         f.apply = faultJson.value("apply", answerChanges);
         if (f.type.empty() || f.count == 0 || f.count < -1 || f.latencyMs < 0 || f.status < 100 || f.status > 599) {
             message = "fault needs a type, a count of -1 or more than 0, a latency >= 0 and an HTTP status";
@@ -64,8 +63,13 @@ std::optional<Fault> FaultBook::take(const std::string& type) {
 Json FaultBook::dump() const {
     Json out = Json::array();
     for (const auto& f : faults_)
-        out.push_back({{"type", f.type}, {"kind", kindName(f.kind)}, {"status", f.status}, {"message", f.message},
-                       {"latencyMs", f.latencyMs}, {"count", f.count}, {"apply", f.apply}});
+        out.push_back({{"type", f.type},
+                       {"kind", kindName(f.kind)},
+                       {"status", f.status},
+                       {"message", f.message},
+                       {"latencyMs", f.latencyMs},
+                       {"count", f.count},
+                       {"apply", f.apply}});
     return out;
 }
 

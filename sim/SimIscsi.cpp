@@ -15,7 +15,10 @@ constexpr uint32_t kMaxBlock = 65536;
 class DiskUnit : public iscsi::LogicalUnit {
 public:
     DiskUnit(std::shared_ptr<Image> image, uint32_t blockSize, DeviceIdentity id, std::string clusterSerial)
-        : image_(std::move(image)), blockSize_(blockSize), id_(std::move(id)), clusterSerial_(std::move(clusterSerial)) {}
+        : image_(std::move(image)),
+          blockSize_(blockSize),
+          id_(std::move(id)),
+          clusterSerial_(std::move(clusterSerial)) {}
 
     uint32_t blockSize() const override { return blockSize_; }
     uint64_t blocks() const override { return image_->size() / blockSize_; }
@@ -87,8 +90,8 @@ public:
             return a.status = iscsi::login::kAuthorizationFailure, a;
         std::shared_ptr<Image> image = sim_.data_->disk(disk->name);
         if (!image) return a.status = iscsi::login::kTargetError, a;
-        a.unit = std::make_shared<DiskUnit>(image, lunBlockSize(disk->blockSize), DeviceIdentity{disk->name, disk->serial},
-                                            sim_.cluster_.serial());
+        a.unit = std::make_shared<DiskUnit>(image, lunBlockSize(disk->blockSize),
+                                            DeviceIdentity{disk->name, disk->serial}, sim_.cluster_.serial());
         return a;
     }
 
@@ -116,7 +119,7 @@ bool Simulator::followProxies(std::string& message) {
     const auto& proxies = cluster_.proxies();
     for (size_t i = 0; i < proxies.size(); ++i) {
         if (listening.count(proxies[i].name)) continue;
-        int port = iscsiFirstPort_ > 0 ? iscsiFirstPort_ + static_cast<int>(i)
+        int port = iscsiFirstPort_ > 0                           ? iscsiFirstPort_ + static_cast<int>(i)
                    : iscsiFirstPort_ < 0 && proxies[i].portGiven ? proxies[i].port
                                                                  : 0;
         std::string why;

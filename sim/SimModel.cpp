@@ -14,8 +14,7 @@ constexpr int64_t kFirstSerial = (int64_t{1} << 62) + 1;
 constexpr int kProxyPort = 3260;
 
 int64_t wallMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::system_clock::now().time_since_epoch())
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
         .count();
 }
 
@@ -84,8 +83,8 @@ bool Cluster::load(const Json& seed, std::string& message) {
         next.serial_ = normaliseNameHash(next.hash_);
         // The serial travels as hexadecimal digits inside the NAA designator of each device.
         if (next.serial_.size() != 14 || !isHexText(next.serial_)) {
-            message = "cluster hash [" + next.hash_ + "] must normalise to 14 hexadecimal digits, not [" +
-                      next.serial_ + "]";
+            message =
+                "cluster hash [" + next.hash_ + "] must normalise to 14 hexadecimal digits, not [" + next.serial_ + "]";
             return false;
         }
         next.freeze_.unfreezeAfterReads = c.value("unfreezeAfterReads", 1);
@@ -136,8 +135,8 @@ bool Cluster::load(const Json& seed, std::string& message) {
                     message = "vDisk [" + disk.name + "] is exposed on an unknown proxy [" + proxy + "]";
                     return false;
                 }
-                disk.exposures.push_back({proxy, targetIqnFor(proxy, disk.name),
-                                          stringList(e.value("initiators", Json::array()))});
+                disk.exposures.push_back(
+                    {proxy, targetIqnFor(proxy, disk.name), stringList(e.value("initiators", Json::array()))});
             }
             VDisk& added = next.add(disk);
             if (d.value("frozen", false)) {
@@ -163,7 +162,8 @@ Json Cluster::dump() const {
                       {"unfreezeDelayMs", freeze_.unfreezeDelayMs},
                       {"sessions", sessions_.size()}};
     // Users are listed without their passwords.
-    for (const auto& [n, u] : users_) out["cluster"]["users"].push_back({{"name", n}, {"tenant", u.tenant}, {"role", u.role}});
+    for (const auto& [n, u] : users_)
+        out["cluster"]["users"].push_back({{"name", n}, {"tenant", u.tenant}, {"role", u.role}});
     out["proxies"] = Json::array();
     for (const auto& p : proxies_) out["proxies"].push_back({{"name", p.name}, {"port", p.port}});
     out["vdisks"] = Json::array();
@@ -238,8 +238,10 @@ std::vector<const VDisk*> Cluster::disks() const {
 
 VDisk* Cluster::usable(const std::string& name, std::string& message) {
     VDisk* d = find(name);
-    if (!d) message = fill(sentence::kDiskNotFound, name);
-    else if (d->markedForDelete) message = fill(sentence::kDiskMarkedForDelete, name);
+    if (!d)
+        message = fill(sentence::kDiskNotFound, name);
+    else if (d->markedForDelete)
+        message = fill(sentence::kDiskMarkedForDelete, name);
     return d && !d->markedForDelete ? d : nullptr;
 }
 

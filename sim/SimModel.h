@@ -49,7 +49,7 @@ struct User {
 };
 
 struct Snapshot {
-    std::string name;     // chosen by the cluster: "<vdisk>$snap$<6 digits>"
+    std::string name;       // chosen by the cluster: "<vdisk>$snap$<6 digits>"
     int64_t createdMs = 0;  // wall clock, for the details only
 };
 
@@ -94,8 +94,8 @@ struct VDisk {
 
 struct Proxy {
     std::string name;
-    int port = 3260;          // what the cluster reports in targetLocations
-    bool portGiven = false;   // the seed named the port (the iSCSI target then listens on it)
+    int port = 3260;         // what the cluster reports in targetLocations
+    bool portGiven = false;  // the seed named the port (the iSCSI target then listens on it)
 };
 
 // Unfreeze rule of new clones; 0 switches a trigger off (both 0: clones are never frozen).

@@ -19,8 +19,8 @@ int hexValue(char c) {
 constexpr int kMaxDepth = 64;
 
 bool isDelimiter(char c) {
-    return std::isspace(static_cast<unsigned char>(c)) || c == '{' || c == '}' || c == '[' ||
-           c == ']' || c == ',' || c == ':' || c == '\'' || c == '"';
+    return std::isspace(static_cast<unsigned char>(c)) || c == '{' || c == '}' || c == '[' || c == ']' || c == ',' ||
+           c == ':' || c == '\'' || c == '"';
 }
 
 class NotationReader {
@@ -180,8 +180,7 @@ std::string formDecode(const std::string& text) {
         char c = text[i];
         if (c == '+') {
             out += ' ';
-        } else if (c == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 &&
-                   hexValue(text[i + 2]) >= 0) {
+        } else if (c == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 && hexValue(text[i + 2]) >= 0) {
             out += static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2]));
             i += 2;
         } else {

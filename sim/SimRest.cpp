@@ -164,8 +164,7 @@ void listSnapshots(Call& c) {
     VDisk* d = c.cluster.usable(name, why);
     if (!d) return void(c.fail(why));
     c.result = Json::array();
-    for (const auto& s : d->snapshots)
-        c.result.push_back({{"name", s.name}, {"details", {{"vDiskName", d->name}}}});
+    for (const auto& s : d->snapshots) c.result.push_back({{"name", s.name}, {"details", {{"vDiskName", d->name}}}});
 }
 
 // The snapshot named by `key`, refused with the cluster's sentence when it does not exist.
@@ -257,9 +256,12 @@ void addLun(Call& c) {
             e["targets"] = Json::array();
             for (const auto& p : proxies) {
                 std::string error;
-                if (!c.cluster.proxy(p)) error = fill(sentence::kProxyNotFound, p);
-                else if (d->exposureOn(p)) error = fill(sentence::kLunAlreadyExposed, p);
-                else d->exposures.push_back({p, Cluster::targetIqnFor(p, name), {}});
+                if (!c.cluster.proxy(p))
+                    error = fill(sentence::kProxyNotFound, p);
+                else if (d->exposureOn(p))
+                    error = fill(sentence::kLunAlreadyExposed, p);
+                else
+                    d->exposures.push_back({p, Cluster::targetIqnFor(p, name), {}});
                 e["targets"].push_back(element(p, error));
             }
         }
@@ -363,8 +365,10 @@ void resizeDisks(Call& c) {
     for (const auto& name : disks) {
         std::string why;
         VDisk* d = c.cluster.usable(name, why);
-        if (d && bytes < d->sizeBytes) why = sentence::kShrinkRefused;
-        else if (d) d->sizeBytes = bytes;
+        if (d && bytes < d->sizeBytes)
+            why = sentence::kShrinkRefused;
+        else if (d)
+            d->sizeBytes = bytes;
         c.result.push_back(element(name, why));
     }
 }
@@ -414,32 +418,32 @@ Json envelope(bool ok, const std::string& type, const std::string& requestId, co
 // Rewrites a finished answer as the fault asks.
 void applyFault(const Fault& f, RestReply& reply, Json& answer) {
     switch (f.kind) {
-    case FaultKind::Drop:
-        reply.drop = true;
-        break;
-    case FaultKind::Status:
-        reply.http = f.status;
-        answer["status"] = kStatusError;
-        answer["message"] = f.message;
-        break;
-    case FaultKind::NotJson:
-        reply.http = 200;
-        break;
-    case FaultKind::WrongType:
-        answer["type"] = "Unexpected" + answer["type"].get<std::string>();
-        break;
-    case FaultKind::WrongShape:
-        answer["result"] = answer["result"].is_array() ? Json::object() : Json::array();
-        break;
-    case FaultKind::Message:
-        reply.http = 200;
-        answer["status"] = kStatusError;
-        answer["message"] = f.message;
-        answer["result"] = Json::object();
-        break;
-    case FaultKind::Latency:
-        reply.latencyMs = f.latencyMs;
-        break;
+        case FaultKind::Drop:
+            reply.drop = true;
+            break;
+        case FaultKind::Status:
+            reply.http = f.status;
+            answer["status"] = kStatusError;
+            answer["message"] = f.message;
+            break;
+        case FaultKind::NotJson:
+            reply.http = 200;
+            break;
+        case FaultKind::WrongType:
+            answer["type"] = "Unexpected" + answer["type"].get<std::string>();
+            break;
+        case FaultKind::WrongShape:
+            answer["result"] = answer["result"].is_array() ? Json::object() : Json::array();
+            break;
+        case FaultKind::Message:
+            reply.http = 200;
+            answer["status"] = kStatusError;
+            answer["message"] = f.message;
+            answer["result"] = Json::object();
+            break;
+        case FaultKind::Latency:
+            reply.latencyMs = f.latencyMs;
+            break;
     }
     reply.body = f.kind == FaultKind::NotJson ? kNotJsonBody : jsonText(answer);
 }
@@ -529,8 +533,10 @@ RestReply RestService::handle(const std::string& method, const std::string& body
     reply.http = call.http;
     answer = envelope(call.ok, type, requestId, call.message, call.result);
     for (auto& [k, v] : call.extra.items()) answer[k] = v;
-    if (fault) applyFault(*fault, reply, answer);
-    else reply.body = jsonText(answer);
+    if (fault)
+        applyFault(*fault, reply, answer);
+    else
+        reply.body = jsonText(answer);
     return reply;
 }
 

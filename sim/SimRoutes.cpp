@@ -56,11 +56,15 @@ void sendJson(Response& res, int status, const Json& body) {
     res.set_content(jsonText(body), kJson);
 }
 
-void sendMessage(Response& res, int status, const std::string& message) { sendJson(res, status, {{"message", message}}); }
+void sendMessage(Response& res, int status, const std::string& message) {
+    sendJson(res, status, {{"message", message}});
+}
 
 void sendSan(Response& res, const SanStatus& st, const Json& ok) {
-    if (st.ok()) sendJson(res, 200, ok);
-    else sendMessage(res, st.http, st.message);
+    if (st.ok())
+        sendJson(res, 200, ok);
+    else
+        sendMessage(res, st.http, st.message);
 }
 
 // The JSON object body of a control request, or an answer of 400 and false.
@@ -94,7 +98,9 @@ int numberParam(const Request& req, const char* key) {
 RestReply tooLarge() {
     RestReply reply;
     reply.http = 413;
-    reply.body = jsonText({{"status", kStatusError}, {"type", ""}, {"requestId", ""},
+    reply.body = jsonText({{"status", kStatusError},
+                           {"type", ""},
+                           {"requestId", ""},
                            {"message", "The request body is larger than " + std::to_string(kMaxRestBody) + " bytes"},
                            {"result", Json::object()}});
     return reply;
@@ -123,15 +129,19 @@ private:
     static void add(Simulator& sim, httplib::Server& server, const Row& row) {
         auto handler = [&sim, h = row.handler](const Request& req, Response& res) { h(sim, req, res); };
         const std::string method = row.method;
-        if (method == "GET") server.Get(row.path, handler);
-        else if (method == "POST") server.Post(row.path, handler);
-        else if (method == "DELETE") server.Delete(row.path, handler);
+        if (method == "GET")
+            server.Get(row.path, handler);
+        else if (method == "POST")
+            server.Post(row.path, handler);
+        else if (method == "DELETE")
+            server.Delete(row.path, handler);
     }
 
     static void logAndCatch(Simulator& sim, httplib::Server& server) {
         if (sim.log_)
             server.set_logger([&sim](const Request& req, const Response& res) {
-                if (req.path.rfind("/sim/", 0) == 0) sim.log_(req.method + " " + req.path + " " + std::to_string(res.status));
+                if (req.path.rfind("/sim/", 0) == 0)
+                    sim.log_(req.method + " " + req.path + " " + std::to_string(res.status));
             });
         server.set_exception_handler([](const Request&, Response& res, std::exception_ptr ep) {
             std::string what = "unknown";
@@ -152,13 +162,17 @@ private:
             std::string body;
             bool over = false;
             read([&](const char* data, size_t n) {
-                if (body.size() + n > kMaxRestBody) over = true;
-                else body.append(data, n);
+                if (body.size() + n > kMaxRestBody)
+                    over = true;
+                else
+                    body.append(data, n);
                 return true;
             });
             answerRest(sim, req, res, over ? tooLarge() : sim.rest(req.method, body));
         };
-        auto withoutBody = [&sim](const Request& req, Response& res) { answerRest(sim, req, res, sim.rest(req.method, req.body)); };
+        auto withoutBody = [&sim](const Request& req, Response& res) {
+            answerRest(sim, req, res, sim.rest(req.method, req.body));
+        };
         server.Post(kRestPath, withBody);
         server.Put(kRestPath, withBody);
         server.Patch(kRestPath, withBody);
@@ -224,7 +238,8 @@ private:
         std::lock_guard<std::mutex> lock(sim.mutex_);
         sim.counters_.san("inquiry");
         std::string bytes;
-        SanStatus st = sim.san_->inquiry(sim.cluster_, req.matches[1], req.get_param_value("path"), evpd != 0, page, bytes);
+        SanStatus st =
+            sim.san_->inquiry(sim.cluster_, req.matches[1], req.get_param_value("path"), evpd != 0, page, bytes);
         if (!st.ok()) return sendMessage(res, st.http, st.message);
         res.set_content(bytes, "application/octet-stream");
     }
@@ -267,21 +282,28 @@ private:
 
     static void sessionDevice(Simulator& sim, const Request& req, Response& res) {
         std::lock_guard<std::mutex> lock(sim.mutex_);
-        sendJson(res, 200, {{"device", sim.san_->sessionDevice(req.get_param_value("host"), req.get_param_value("target"))}});
+        sendJson(res, 200,
+                 {{"device", sim.san_->sessionDevice(req.get_param_value("host"), req.get_param_value("target"))}});
     }
 
     // ---- administration ---------------------------------------------------------------------
 
     static const std::vector<Row>& administration() {
         static const std::vector<Row> rows = {
-            {"GET", "/sim/state", [](Simulator& sim, const Request&, Response& res) { sendJson(res, 200, sim.state()); }},
-            {"GET", "/sim/counters", [](Simulator& sim, const Request&, Response& res) { sendJson(res, 200, sim.counters()); }},
+            {"GET", "/sim/state",
+             [](Simulator& sim, const Request&, Response& res) { sendJson(res, 200, sim.state()); }},
+            {"GET", "/sim/counters",
+             [](Simulator& sim, const Request&, Response& res) { sendJson(res, 200, sim.counters()); }},
             {"DELETE", "/sim/counters", clearCounters},
-            {"POST", "/sim/reset", [](Simulator& sim, const Request&, Response& res) { sim.reset(), sendJson(res, 200, Json::object()); }},
+            {"POST", "/sim/reset",
+             [](Simulator& sim, const Request&, Response& res) { sim.reset(), sendJson(res, 200, Json::object()); }},
             {"POST", "/sim/seed", seed},
             {"POST", "/sim/faults", addFault},
             {"GET", "/sim/faults", listFaults},
-            {"DELETE", "/sim/faults", [](Simulator& sim, const Request&, Response& res) { sim.clearFaults(), sendJson(res, 200, Json::object()); }},
+            {"DELETE", "/sim/faults",
+             [](Simulator& sim, const Request&, Response& res) {
+                 sim.clearFaults(), sendJson(res, 200, Json::object());
+             }},
             {"POST", "/sim/admin/deleteVDisk", deleteVDisk},
             {"POST", "/sim/admin/deleteSnapshot", deleteSnapshot},
             {"POST", "/sim/admin/markForDelete", markForDelete},
@@ -332,8 +354,9 @@ private:
 
     static void deleteVDisk(Simulator& sim, const Request& req, Response& res) {
         adminCall(sim, req, res, "name", [&](const std::string& name, const Json&, Json&) {
-            return removeVDisk(sim.cluster_, *sim.san_, name) ? SanStatus{}
-                                                              : SanStatus::fail(404, fill(sentence::kDiskNotFound, name));
+            return removeVDisk(sim.cluster_, *sim.san_, name)
+                       ? SanStatus{}
+                       : SanStatus::fail(404, fill(sentence::kDiskNotFound, name));
         });
     }
 

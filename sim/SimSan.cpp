@@ -38,7 +38,7 @@ std::string buildInquiry(const DeviceIdentity& id, const std::string& clusterSer
         }
         b[2] = 0x06;  // SPC-4
         b[3] = 0x02;
-        b[4] = 31;    // additional length of the 36-byte standard data
+        b[4] = 31;  // additional length of the 36-byte standard data
         b[7] = 0x02;
         put(b, 8, kInquiryVendor, 8);
         put(b, 16, kInquiryProduct, 16);  // NUL-padded: a blank-padded product does not match
@@ -47,46 +47,46 @@ std::string buildInquiry(const DeviceIdentity& id, const std::string& clusterSer
     }
     b[1] = static_cast<char>(page);
     switch (page) {
-    case 0x00:
-        b[3] = 3;
-        b[4] = 0x00;
-        b[5] = static_cast<char>(0x80);
-        b[6] = static_cast<char>(0x83);
-        return b;
-    case 0x80: {
-        std::string serial = std::to_string(id.serial);
-        b[3] = static_cast<char>(serial.size());
-        put(b, 4, serial, serial.size());
-        return b;
-    }
-    case 0x83: {
-        // First a T10 vendor designator, then at offset 56 the NAA designator whose hex text
-        // is "6", the cluster serial and the vDisk serial.
-        std::string vendorId = std::string(kInquiryVendor) + id.vdisk;
-        vendorId.resize(kVendorDesignatorLength, ' ');
-        size_t at = 4;
-        b[at] = 0x02;
-        b[at + 1] = 0x01;
-        b[at + 3] = static_cast<char>(kVendorDesignatorLength);
-        put(b, at + 4, vendorId, kVendorDesignatorLength);
-        at += 4 + kVendorDesignatorLength;
-        char serialHex[17];
-        std::snprintf(serialHex, sizeof serialHex, "%016llx", static_cast<unsigned long long>(id.serial));
-        std::string naa = hexToBytes("6" + clusterSerial + "0" + serialHex);
-        b[at] = 0x01;
-        b[at + 1] = 0x03;
-        b[at + 3] = static_cast<char>(naa.size());
-        put(b, at + 4, naa, naa.size());
-        size_t pageLength = at + 4 + naa.size() - 4;
-        b[2] = static_cast<char>(pageLength >> 8);
-        b[3] = static_cast<char>(pageLength & 0xff);
-        return b;
-    }
-    default:
-        char code[8];
-        std::snprintf(code, sizeof code, "%02xh", page & 0xff);
-        message = std::string("VPD page ") + code + " is not supported";
-        return {};
+        case 0x00:
+            b[3] = 3;
+            b[4] = 0x00;
+            b[5] = static_cast<char>(0x80);
+            b[6] = static_cast<char>(0x83);
+            return b;
+        case 0x80: {
+            std::string serial = std::to_string(id.serial);
+            b[3] = static_cast<char>(serial.size());
+            put(b, 4, serial, serial.size());
+            return b;
+        }
+        case 0x83: {
+            // First a T10 vendor designator, then at offset 56 the NAA designator whose hex text
+            // is "6", the cluster serial and the vDisk serial.
+            std::string vendorId = std::string(kInquiryVendor) + id.vdisk;
+            vendorId.resize(kVendorDesignatorLength, ' ');
+            size_t at = 4;
+            b[at] = 0x02;
+            b[at + 1] = 0x01;
+            b[at + 3] = static_cast<char>(kVendorDesignatorLength);
+            put(b, at + 4, vendorId, kVendorDesignatorLength);
+            at += 4 + kVendorDesignatorLength;
+            char serialHex[17];
+            std::snprintf(serialHex, sizeof serialHex, "%016llx", static_cast<unsigned long long>(id.serial));
+            std::string naa = hexToBytes("6" + clusterSerial + "0" + serialHex);
+            b[at] = 0x01;
+            b[at + 1] = 0x03;
+            b[at + 3] = static_cast<char>(naa.size());
+            put(b, at + 4, naa, naa.size());
+            size_t pageLength = at + 4 + naa.size() - 4;
+            b[2] = static_cast<char>(pageLength >> 8);
+            b[3] = static_cast<char>(pageLength & 0xff);
+            return b;
+        }
+        default:
+            char code[8];
+            std::snprintf(code, sizeof code, "%02xh", page & 0xff);
+            message = std::string("VPD page ") + code + " is not supported";
+            return {};
     }
 }
 
@@ -120,10 +120,16 @@ bool MemorySan::load(const Json& hosts, const Cluster& cluster, std::string& mes
 Json MemorySan::dump() const {
     Json out = Json::array();
     for (const auto& [n, h] : hosts_) {
-        Json j = {{"name", n}, {"iqns", h.iqns}, {"wwpns", h.wwpns}, {"rescans", h.rescans},
-                  {"devices", Json::array()}, {"sessions", Json::array()}};
+        Json j = {{"name", n},
+                  {"iqns", h.iqns},
+                  {"wwpns", h.wwpns},
+                  {"rescans", h.rescans},
+                  {"devices", Json::array()},
+                  {"sessions", Json::array()}};
         for (const auto& d : h.devices)
-            j["devices"].push_back({{"path", d.path}, {"vdisk", d.identity.vdisk}, {"serial", d.identity.serial},
+            j["devices"].push_back({{"path", d.path},
+                                    {"vdisk", d.identity.vdisk},
+                                    {"serial", d.identity.serial},
                                     {"target", d.targetIqn}});
         for (const auto& s : h.sessions)
             j["sessions"].push_back({{"portal", s.portal}, {"target", s.targetIqn}, {"device", s.device}});
@@ -145,7 +151,8 @@ const MemorySan::Host* MemorySan::find(const std::string& name) const {
 std::string MemorySan::devicePath(int index) {
     // sda, ..., sdz, sdaa, sdab, ... as the kernel names them.
     std::string suffix;
-    for (int n = index + 1; n > 0; n = (n - 1) / 26) suffix.insert(suffix.begin(), static_cast<char>('a' + (n - 1) % 26));
+    for (int n = index + 1; n > 0; n = (n - 1) / 26)
+        suffix.insert(suffix.begin(), static_cast<char>('a' + (n - 1) % 26));
     return "/dev/sd" + suffix;
 }
 
@@ -229,14 +236,14 @@ SanStatus MemorySan::login(const Cluster& cluster, const std::string& name, cons
 SanStatus MemorySan::logout(const std::string& name, const std::string&, const std::string& target) {
     Host* h = find(name);
     if (!h) return unknownHost(name);
-    auto it = std::find_if(h->sessions.begin(), h->sessions.end(),
-                           [&](const Session& s) { return s.targetIqn == target; });
+    auto it =
+        std::find_if(h->sessions.begin(), h->sessions.end(), [&](const Session& s) { return s.targetIqn == target; });
     if (it == h->sessions.end()) return SanStatus::fail(404, "host [" + name + "] has no session to [" + target + "]");
     std::string device = it->device;
     h->sessions.erase(it);
-    h->devices.erase(std::remove_if(h->devices.begin(), h->devices.end(),
-                                    [&](const Device& d) { return d.path == device; }),
-                     h->devices.end());
+    h->devices.erase(
+        std::remove_if(h->devices.begin(), h->devices.end(), [&](const Device& d) { return d.path == device; }),
+        h->devices.end());
     return {};
 }
 

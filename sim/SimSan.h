@@ -35,8 +35,8 @@ inline constexpr const char* kInquiryProduct = "VIRTUAL-DISK";
 
 // The 255-byte answer to INQUIRY (standard page, or VPD 0x00, 0x80, 0x83); empty with a reason
 // for a page the device does not have.
-std::string buildInquiry(const DeviceIdentity& id, const std::string& clusterSerial, bool evpd,
-                         int page, std::string& message);
+std::string buildInquiry(const DeviceIdentity& id, const std::string& clusterSerial, bool evpd, int page,
+                         std::string& message);
 
 class SanBackend {
 public:
@@ -47,8 +47,8 @@ public:
 
     virtual SanStatus host(const std::string& host, Json& out) const = 0;
     virtual SanStatus devices(const std::string& host, std::vector<std::string>& out) const = 0;
-    virtual SanStatus inquiry(const Cluster& cluster, const std::string& host, const std::string& path,
-                              bool evpd, int page, std::string& bytes) const = 0;
+    virtual SanStatus inquiry(const Cluster& cluster, const std::string& host, const std::string& path, bool evpd,
+                              int page, std::string& bytes) const = 0;
     virtual SanStatus rescan(const std::string& host, std::vector<std::string>& out) = 0;
 
     virtual SanStatus discover(const Cluster& cluster, const std::string& host, const std::string& portal,
@@ -73,8 +73,8 @@ public:
     Json dump() const override;
     SanStatus host(const std::string& host, Json& out) const override;
     SanStatus devices(const std::string& host, std::vector<std::string>& out) const override;
-    SanStatus inquiry(const Cluster& cluster, const std::string& host, const std::string& path, bool evpd,
-                      int page, std::string& bytes) const override;
+    SanStatus inquiry(const Cluster& cluster, const std::string& host, const std::string& path, bool evpd, int page,
+                      std::string& bytes) const override;
     SanStatus rescan(const std::string& host, std::vector<std::string>& out) override;
     SanStatus discover(const Cluster& cluster, const std::string& host, const std::string& portal,
                        std::vector<std::string>& targets) override;

@@ -13,13 +13,14 @@ Json defaultSeed(const std::string& host, int vdisks) {
         disks.push_back({{"name", name}, {"sizeGB", 10}});
         devices.push_back(name);
     }
-    return {{"cluster",
-             {{"name", kDefaultClusterName},
-              {"hash", kDefaultClusterHash},
-              {"users", {{{"name", kDefaultUser}, {"password", kDefaultPassword}}}}}},
-            {"proxies", {kDefaultProxy}},
-            {"vdisks", disks},
-            {"hosts", {{{"name", host}, {"iqns", {defaultIqn(host)}}, {"wwpns", Json::array()}, {"devices", devices}}}}};
+    return {
+        {"cluster",
+         {{"name", kDefaultClusterName},
+          {"hash", kDefaultClusterHash},
+          {"users", {{{"name", kDefaultUser}, {"password", kDefaultPassword}}}}}},
+        {"proxies", {kDefaultProxy}},
+        {"vdisks", disks},
+        {"hosts", {{{"name", host}, {"iqns", {defaultIqn(host)}}, {"wwpns", Json::array()}, {"devices", devices}}}}};
 }
 
 Json commandSeed(const std::string& host) {

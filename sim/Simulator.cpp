@@ -2,10 +2,10 @@
 
 #include "IscsiServer.h"
 
-#include <cerrno>
-#include <chrono>
 #include <httplib.h>
 #include <openssl/pem.h>
+#include <cerrno>
+#include <chrono>
 
 namespace korvansim {
 
@@ -46,7 +46,6 @@ bool Simulator::useDataFolder(const std::string& dir, std::string& message) {
     return true;
 }
 
-
 Simulator::~Simulator() { stop(); }
 
 bool Simulator::loadSeed(const Json& seed, std::string& message) {
@@ -57,8 +56,7 @@ bool Simulator::loadSeed(const Json& seed, std::string& message) {
         return false;
     }
     auto hosts = seed.find("hosts");
-    if (!cluster.load(seed, message) ||
-        !san_->load(hosts != seed.end() ? *hosts : Json::array(), cluster, message))
+    if (!cluster.load(seed, message) || !san_->load(hosts != seed.end() ? *hosts : Json::array(), cluster, message))
         return false;
     cluster_ = std::move(cluster);
     seed_ = seed;
@@ -91,7 +89,8 @@ Json Simulator::state() {
     out["iscsi"] = {{"portals", iscsiPortals()}, {"sessions", Json::array()}};
     if (iscsi_)
         for (const auto& s : iscsi_->sessions())
-            out["iscsi"]["sessions"].push_back({{"portal", s.portal}, {"initiator", s.initiator}, {"target", s.target}});
+            out["iscsi"]["sessions"].push_back(
+                {{"portal", s.portal}, {"initiator", s.initiator}, {"target", s.target}});
     return out;
 }
 
@@ -135,15 +134,16 @@ int Simulator::listenHttps(const std::string& host, int port, const TlsIdentity&
     BIO_free(certBio);
     BIO_free(keyBio);
     int result = -1;
-    if (!cert || !key) message = "the certificate or the key is not valid PEM";
-    else result = serve(std::make_unique<httplib::SSLServer>(cert, key), host, port, message);
+    if (!cert || !key)
+        message = "the certificate or the key is not valid PEM";
+    else
+        result = serve(std::make_unique<httplib::SSLServer>(cert, key), host, port, message);
     X509_free(cert);  // the server's context holds its own references
     EVP_PKEY_free(key);
     return result;
 }
 
-int Simulator::serve(std::unique_ptr<httplib::Server> server, const std::string& host, int port,
-                     std::string& message) {
+int Simulator::serve(std::unique_ptr<httplib::Server> server, const std::string& host, int port, std::string& message) {
     if (!server->is_valid()) {
         message = "the server could not be set up (certificate or key refused)";
         return -1;

@@ -76,8 +76,8 @@ public:
     void setRequestLog(std::function<void(const std::string&)> log) { log_ = std::move(log); }
 
 private:
-    friend class Routes;           // the HTTP route tables (SimRoutes.cpp)
-    friend class IscsiDirectory;   // what the iSCSI target asks of the model (SimIscsi.cpp)
+    friend class Routes;          // the HTTP route tables (SimRoutes.cpp)
+    friend class IscsiDirectory;  // what the iSCSI target asks of the model (SimIscsi.cpp)
     int serve(std::unique_ptr<httplib::Server> server, const std::string& host, int port, std::string& message);
     void routes(httplib::Server& server);  // in SimRoutes.cpp
     // After every change of the model, under the lock: the contents follow it, and sessions

@@ -103,7 +103,8 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
     korvansim::Simulator sim;
-    if (!quiet) sim.setRequestLog([](const std::string& line) { std::fprintf(stderr, "korvan-sim: %s\n", line.c_str()); });
+    if (!quiet)
+        sim.setRequestLog([](const std::string& line) { std::fprintf(stderr, "korvan-sim: %s\n", line.c_str()); });
     std::string message;
     if (!dataDir.empty() && !sim.useDataFolder(dataDir, message)) return fail(message);
     if (!sim.loadSeed(seed, message)) return fail(message);
@@ -128,7 +129,8 @@ int main(int argc, char** argv) {
     if (bound < 0) return fail(message);
     if (iscsi && !sim.serveIscsi(host, iscsiPort, message)) return fail(message);
     std::printf("listening on %s://%s:%d\n", https ? "https" : "http", host.c_str(), bound);
-    for (const auto& [proxy, address] : sim.iscsiPortals()) std::printf("iscsi %s %s\n", proxy.c_str(), address.c_str());
+    for (const auto& [proxy, address] : sim.iscsiPortals())
+        std::printf("iscsi %s %s\n", proxy.c_str(), address.c_str());
     std::fflush(stdout);
 
     int received = 0;

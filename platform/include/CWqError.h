@@ -10,8 +10,14 @@ public:
     bool IsError() const { return code_ != 0; }
     std::string AsString() const { return text_; }
     int Code() const { return code_; }
-    void Set(int code, const std::string& text) { code_ = code; text_ = text; }
-    void Clear() { code_ = 0; text_.clear(); }
+    void Set(int code, const std::string& text) {
+        code_ = code;
+        text_ = text;
+    }
+    void Clear() {
+        code_ = 0;
+        text_.clear();
+    }
 
 private:
     int code_ = 0;

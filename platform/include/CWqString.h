@@ -30,6 +30,6 @@ public:
     static std::string Format(const char* format, const std::string& arg1);
     // The pieces of text between separators, in order (a separator at the end gives no extra
     // piece; two in a row give an empty piece). flags is the maker's and unused.
-    static void Split(const std::string& text, const std::string& separator,
-                      std::vector<std::string>& pieces, int flags);
+    static void Split(const std::string& text, const std::string& separator, std::vector<std::string>& pieces,
+                      int flags);
 };

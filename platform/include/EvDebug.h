@@ -17,8 +17,7 @@ public:
     EvDebug(const EvDebug&) = delete;
     EvDebug& operator=(const EvDebug&) = delete;
 
-    void debugLvl(int level, long long jobId, const char* format, ...)
-        __attribute__((format(printf, 4, 5)));
+    void debugLvl(int level, long long jobId, const char* format, ...) __attribute__((format(printf, 4, 5)));
     void debugLvl(int level, const char* format, ...) __attribute__((format(printf, 3, 4)));
     void vdebugLvl(int level, long long jobId, const char* format, va_list args);
     // One line made of the prefix and the formatted text (used by EvEvent).

@@ -35,12 +35,11 @@ public:
     // contentType is a whole header line ("Content-Type: ..."), sent with every request that
     // has a body. The two flags and the callback are the maker's; the callback, when given,
     // receives the body instead of the internal buffer.
-    bool ZYLibCurlInit(const char* contentType, bool keepAlive, bool verbose,
-                       ZYLibCurlWriteCallback callback);
+    bool ZYLibCurlInit(const char* contentType, bool keepAlive, bool verbose, ZYLibCurlWriteCallback callback);
     void ZYLibCurlFreeHttpHeaderList();
     bool ZYLibCurlAppendHeader(_http_hdr_type_ type, const char* header);
-    bool ZYLibCurlSendHttpReq(_http_req_type_ type, const char* url, const char* data,
-                              size_t length, bool binary, const char* extra);
+    bool ZYLibCurlSendHttpReq(_http_req_type_ type, const char* url, const char* data, size_t length, bool binary,
+                              const char* extra);
     // The NUL-terminated body of the last response (null when there is none).
     const char* GetHttpResponse(size_t& length, bool detach);
     long GetHttpErrorCode() const { return httpCode_; }
@@ -48,8 +47,8 @@ public:
     const std::string& GetLastError() const { return lastError_; }
 
 private:
-    void* curl_ = nullptr;       // CURL*
-    void* headers_ = nullptr;    // curl_slist*
+    void* curl_ = nullptr;     // CURL*
+    void* headers_ = nullptr;  // curl_slist*
     std::string contentType_;
     std::string response_;
     std::string lastError_;

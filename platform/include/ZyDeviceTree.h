@@ -18,8 +18,8 @@ using SP = std::shared_ptr<T>;
 class ZyDeviceScsiIface {
 public:
     virtual ~ZyDeviceScsiIface() = default;
-    virtual int SendCdb(const unsigned char* cdb, int cdbLength, unsigned char* buffer,
-                        int bufferLength, int timeoutSec, CWqError* error) = 0;
+    virtual int SendCdb(const unsigned char* cdb, int cdbLength, unsigned char* buffer, int bufferLength,
+                        int timeoutSec, CWqError* error) = 0;
 };
 
 class ZyDevice {

@@ -6,12 +6,12 @@
 
 class ZyISCSIModule {
 public:
-    virtual int  discoverPortal(const char* portal) = 0;
+    virtual int discoverPortal(const char* portal) = 0;
     virtual bool login(const char* portal, const char* targetIqn) = 0;
     virtual bool logout(const char* portal, const char* targetIqn) = 0;
     virtual bool getTargetDevice(const char* targetIqn, char* buffer, unsigned long long* length) = 0;
     virtual void setJobId(long long* jobId) = 0;
-    virtual ~ZyISCSIModule() {}          // after the five operations; the plug-in deletes it
+    virtual ~ZyISCSIModule() {}  // after the five operations; the plug-in deletes it
 };
 
 extern "C" ZyISCSIModule* GetInstance();

@@ -44,8 +44,8 @@ std::vector<Session> list();
 
 // One data-in CDB through the device's session into `buffer` (zero-filled first): the bytes
 // received, or -1 with `error` set.
-int command(const std::string& device, const unsigned char* cdb, int cdbLength, unsigned char* buffer,
-            int bufferLength, std::string& error);
+int command(const std::string& device, const unsigned char* cdb, int cdbLength, unsigned char* buffer, int bufferLength,
+            std::string& error);
 
 // Block I/O for tests and demos that check a device's contents. The block size is the LUN's
 // (READ CAPACITY 16); buffers hold count * blockSize bytes. False with `error` set on failure.

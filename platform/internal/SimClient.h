@@ -8,7 +8,7 @@
 namespace ZyPlatform {
 
 struct SimResponse {
-    long status = 0;    // HTTP status; 0 when no answer came
+    long status = 0;  // HTTP status; 0 when no answer came
     std::string body;
     std::string error;  // why the exchange failed (transport or HTTP status), empty on 200
 };

@@ -1,8 +1,8 @@
 // The "iscsiadm" iSCSI backend: open-iscsi's command, run with fork and exec.
-#include <cerrno>
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <cerrno>
 
 #include <sstream>
 

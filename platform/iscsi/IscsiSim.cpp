@@ -1,8 +1,8 @@
 // The "sim" iSCSI backend: sessions of this host in the cluster simulator.
 #include <nlohmann/json.hpp>
 
-#include "SimClient.h"
 #include "IscsiBackends.h"
+#include "SimClient.h"
 
 namespace ZyIscsi {
 

@@ -28,8 +28,7 @@ std::string shortestText(double value) {
 }  // namespace
 
 CWqString::CWqString(double value)
-    : std::string(std::isfinite(value) && value == std::trunc(value) ? wholeNumberText(value)
-                                                                      : shortestText(value)) {}
+    : std::string(std::isfinite(value) && value == std::trunc(value) ? wholeNumberText(value) : shortestText(value)) {}
 
 CWqString CWqString::Format(const CWqString& format, const std::vector<CWqString>& args) {
     CWqString out;
@@ -39,12 +38,11 @@ CWqString CWqString::Format(const CWqString& format, const std::vector<CWqString
         if (open == std::string::npos) break;
         out.append(format, pos, open - pos);
         size_t digitsEnd = open + 1;
-        while (digitsEnd < format.size() &&
-               std::isdigit(static_cast<unsigned char>(format[digitsEnd]))) {
+        while (digitsEnd < format.size() && std::isdigit(static_cast<unsigned char>(format[digitsEnd]))) {
             ++digitsEnd;
         }
-        bool placeholder = digitsEnd > open + 1 && digitsEnd - open <= 10 &&
-                           digitsEnd < format.size() && format[digitsEnd] == '}';
+        bool placeholder =
+            digitsEnd > open + 1 && digitsEnd - open <= 10 && digitsEnd < format.size() && format[digitsEnd] == '}';
         size_t index = placeholder ? std::strtoul(format.c_str() + open + 1, nullptr, 10) : 0;
         if (index >= 1 && index <= args.size()) {
             out += args[index - 1];
@@ -63,8 +61,8 @@ std::string FXString::Format(const char* format, const std::string& arg1) {
     return CWqString::Format(CWqString(format), {CWqString(arg1)});
 }
 
-void FXString::Split(const std::string& text, const std::string& separator,
-                     std::vector<std::string>& pieces, int /*flags*/) {
+void FXString::Split(const std::string& text, const std::string& separator, std::vector<std::string>& pieces,
+                     int /*flags*/) {
     pieces.clear();
     if (text.empty()) return;
     if (separator.empty()) {

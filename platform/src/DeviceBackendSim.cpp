@@ -116,7 +116,8 @@ bool simRequest(const std::string& path, const std::string* jsonBody, SimRespons
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorText);
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT,
                      positive(settings, Setting::kConnectTimeoutSec, Default::kConnectTimeoutSec));
-    curl_easy_setopt(curl, CURLOPT_TIMEOUT, positive(settings, Setting::kRequestTimeoutSec, Default::kRequestTimeoutSec));
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT,
+                     positive(settings, Setting::kRequestTimeoutSec, Default::kRequestTimeoutSec));
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, verify ? 1L : 0L);
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, verify ? 2L : 0L);
     if (!caFile.empty()) curl_easy_setopt(curl, CURLOPT_CAINFO, caFile.c_str());
@@ -131,8 +132,10 @@ bool simRequest(const std::string& path, const std::string* jsonBody, SimRespons
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &out.status);
     curl_easy_cleanup(curl);
     curl_slist_free_all(headers);
-    if (rc != CURLE_OK) out.error = url + ": " + (errorText[0] ? errorText : curl_easy_strerror(rc));
-    else if (out.status != 200) out.error = url + ": " + kHttpStatus + std::to_string(out.status) + " " + out.body;
+    if (rc != CURLE_OK)
+        out.error = url + ": " + (errorText[0] ? errorText : curl_easy_strerror(rc));
+    else if (out.status != 200)
+        out.error = url + ": " + kHttpStatus + std::to_string(out.status) + " " + out.body;
     return out.error.empty();
 }
 

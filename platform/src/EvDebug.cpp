@@ -62,8 +62,8 @@ void writeAll(int fd, const std::string& line) {
 
 EvDebug::EvDebug(EvDebugFileInstance* /*instance*/) {
     ZyPlatform::SettingsStore settings = ZyPlatform::SettingsStore::load();
-    level_ = static_cast<int>(settings.platformInteger(ZyPlatform::Setting::kDebugLevel,
-                                                       ZyPlatform::Default::kDebugLevel));
+    level_ =
+        static_cast<int>(settings.platformInteger(ZyPlatform::Setting::kDebugLevel, ZyPlatform::Default::kDebugLevel));
     file_ = settings.platformText(ZyPlatform::Setting::kLogFile, "");
 }
 

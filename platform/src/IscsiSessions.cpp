@@ -63,7 +63,8 @@ struct Entry {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
         while (!p->finished) {
             const int fd = iscsi_get_fd(context);
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
             if (fd < 0 || left.count() <= 0) break;
             pollfd pfd{fd, static_cast<short>(iscsi_which_events(context)), 0};
             const int n = poll(&pfd, 1, static_cast<int>(left.count()));
@@ -115,7 +116,8 @@ Table& table() {
 
 std::string devicePath(int index) {
     std::string suffix;
-    for (int n = index + 1; n > 0; n = (n - 1) / 26) suffix.insert(suffix.begin(), static_cast<char>('a' + (n - 1) % 26));
+    for (int n = index + 1; n > 0; n = (n - 1) / 26)
+        suffix.insert(suffix.begin(), static_cast<char>('a' + (n - 1) % 26));
     return "/dev/sd" + suffix;
 }
 
@@ -140,11 +142,11 @@ std::string taskError(Entry& e, scsi_task* task) {
 bool geometry(Entry& e, std::string& error) {
     if (e.blockSize != 0) return true;
     scsi_task* task = runTask(
-        e, [&](Pending* p) { return iscsi_readcapacity16_task(e.context, e.session.lun, onDone, p) != nullptr; }, error);
+        e, [&](Pending* p) { return iscsi_readcapacity16_task(e.context, e.session.lun, onDone, p) != nullptr; },
+        error);
     if (!task) return false;
-    auto* data = task->status == SCSI_STATUS_GOOD
-                     ? static_cast<scsi_readcapacity16*>(scsi_datain_unmarshall(task))
-                     : nullptr;
+    auto* data =
+        task->status == SCSI_STATUS_GOOD ? static_cast<scsi_readcapacity16*>(scsi_datain_unmarshall(task)) : nullptr;
     if (data && data->block_length > 0) {
         e.blockSize = data->block_length;
         e.blocks = data->returned_lba + 1;
@@ -225,7 +227,8 @@ std::string add(const std::string& portal, const std::string& target, const std:
                 iscsi_context* context, int lun) {
     const long timeout = ZyPlatform::SettingsStore::load().platformInteger(ZyPlatform::Setting::kRequestTimeoutSec,
                                                                            ZyPlatform::Default::kRequestTimeoutSec);
-    auto entry = std::make_shared<Entry>(context, static_cast<int>(timeout > 0 ? timeout : ZyPlatform::Default::kRequestTimeoutSec));
+    auto entry = std::make_shared<Entry>(
+        context, static_cast<int>(timeout > 0 ? timeout : ZyPlatform::Default::kRequestTimeoutSec));
     Table& t = table();
     std::lock_guard<std::mutex> lock(t.mutex);
     entry->session = {portal, target, address, devicePath(t.nextDevice++), lun};
@@ -274,8 +277,8 @@ std::vector<Session> list() {
     return out;
 }
 
-int command(const std::string& device, const unsigned char* cdb, int cdbLength, unsigned char* buffer,
-            int bufferLength, std::string& error) {
+int command(const std::string& device, const unsigned char* cdb, int cdbLength, unsigned char* buffer, int bufferLength,
+            std::string& error) {
     if (!cdb || cdbLength <= 0 || cdbLength > SCSI_CDB_MAX_SIZE || bufferLength < 0 || (!buffer && bufferLength > 0)) {
         error = "invalid CDB or data buffer";
         return -1;

@@ -13,9 +13,7 @@ namespace {
 std::atomic<unsigned long long> g_virtualOffsetMs{0};
 std::atomic<unsigned long long> g_sleepCount{0};
 
-bool virtualTimeOn() {
-    return ZyPlatform::platformNumber(ZyPlatform::Setting::kVirtualTime, 0) != 0;
-}
+bool virtualTimeOn() { return ZyPlatform::platformNumber(ZyPlatform::Setting::kVirtualTime, 0) != 0; }
 }  // namespace
 
 void WQSLEEP_InTeRnAl(unsigned int milliseconds, const char* /*file*/, int /*line*/) {
@@ -30,8 +28,7 @@ void WQSLEEP_InTeRnAl(unsigned int milliseconds, const char* /*file*/, int /*lin
 namespace ZyPlatform {
 
 long long clockNowSeconds() {
-    return static_cast<long long>(std::time(nullptr)) +
-           static_cast<long long>(g_virtualOffsetMs.load() / 1000);
+    return static_cast<long long>(std::time(nullptr)) + static_cast<long long>(g_virtualOffsetMs.load() / 1000);
 }
 
 unsigned long long virtualSleptMs() { return g_virtualOffsetMs.load(); }

@@ -26,10 +26,14 @@ constexpr const char* kHeaderRefused = "cannot build the header list";
 // Methods whose body travels through POSTFIELDS under a custom verb.
 const char* customVerb(_http_req_type_ type) {
     switch (type) {
-        case ZY_HTTP_REQ_PUT: return "PUT";
-        case ZY_HTTP_REQ_DELETE: return "DELETE";
-        case ZY_HTTP_REQ_PATCH: return "PATCH";
-        default: return nullptr;
+        case ZY_HTTP_REQ_PUT:
+            return "PUT";
+        case ZY_HTTP_REQ_DELETE:
+            return "DELETE";
+        case ZY_HTTP_REQ_PATCH:
+            return "PATCH";
+        default:
+            return nullptr;
     }
 }
 
@@ -40,7 +44,8 @@ bool knownType(_http_req_type_ type) {
         case ZY_HTTP_REQ_PUT:
         case ZY_HTTP_REQ_DELETE:
         case ZY_HTTP_REQ_HEAD:
-        case ZY_HTTP_REQ_PATCH: return true;
+        case ZY_HTTP_REQ_PATCH:
+            return true;
     }
     return false;
 }
@@ -62,7 +67,7 @@ size_t appendBounded(char* data, size_t size, size_t count, void* user) {
     const size_t bytes = size * count;
     if (body->text->size() + bytes > body->limit) {
         body->exceeded = true;
-        return 0;   // anything but `bytes` makes libcurl stop with a write error
+        return 0;  // anything but `bytes` makes libcurl stop with a write error
     }
     body->text->append(data, bytes);
     return bytes;
@@ -73,8 +78,10 @@ struct HeaderList {
     bool ok = true;
     void add(const char* line) {
         curl_slist* grown = curl_slist_append(list, line);
-        if (grown) list = grown;
-        else ok = false;
+        if (grown)
+            list = grown;
+        else
+            ok = false;
     }
     ~HeaderList() { curl_slist_free_all(list); }
 };
@@ -82,8 +89,7 @@ struct HeaderList {
 }  // namespace
 
 ZYLibCurl::ZYLibCurl() {
-    std::call_once(g_curlGlobalInit,
-                   [] { g_curlGlobalReady = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK; });
+    std::call_once(g_curlGlobalInit, [] { g_curlGlobalReady = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK; });
 }
 
 ZYLibCurl::~ZYLibCurl() {
@@ -123,8 +129,8 @@ bool ZYLibCurl::ZYLibCurlAppendHeader(_http_hdr_type_ /*type*/, const char* head
     return true;
 }
 
-bool ZYLibCurl::ZYLibCurlSendHttpReq(_http_req_type_ type, const char* url, const char* data,
-                                     size_t length, bool /*binary*/, const char* /*extra*/) {
+bool ZYLibCurl::ZYLibCurlSendHttpReq(_http_req_type_ type, const char* url, const char* data, size_t length,
+                                     bool /*binary*/, const char* /*extra*/) {
     response_.clear();
     lastError_.clear();
     httpCode_ = 0;
@@ -179,8 +185,7 @@ bool ZYLibCurl::ZYLibCurlSendHttpReq(_http_req_type_ type, const char* url, cons
 
     const char* body = data ? data : "";
     size_t bodyLength = data ? length : 0;
-    bool sendsBody = type == ZY_HTTP_REQ_POST || type == ZY_HTTP_REQ_PUT ||
-                     type == ZY_HTTP_REQ_PATCH || bodyLength > 0;
+    bool sendsBody = type == ZY_HTTP_REQ_POST || type == ZY_HTTP_REQ_PUT || type == ZY_HTTP_REQ_PATCH || bodyLength > 0;
     if (type == ZY_HTTP_REQ_HEAD) {
         curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
     } else if (sendsBody) {

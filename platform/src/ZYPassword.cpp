@@ -54,8 +54,7 @@ private:
 };
 
 bool readKeyFile(SecretBytes& key, std::string* error) {
-    std::string path = ZyPlatform::platformString(ZyPlatform::Setting::kKeyFile,
-                                                  ZyPlatform::Default::kKeyFile);
+    std::string path = ZyPlatform::platformString(ZyPlatform::Setting::kKeyFile, ZyPlatform::Default::kKeyFile);
     FILE* file = std::fopen(path.c_str(), "rb");
     if (!file) {
         if (error) *error = std::string(kKeyUnreadable) + " [" + path + "]";
@@ -102,17 +101,15 @@ bool openStored(const char* stored, const unsigned char* key, SecretBytes& clear
 
 bool sealClear(const std::string& clear, const unsigned char* key, std::string* stored) {
     if (!stored || !sodiumReady()) return false;
-    std::vector<unsigned char> raw(crypto_secretbox_NONCEBYTES + crypto_secretbox_MACBYTES +
-                                   clear.size());
+    std::vector<unsigned char> raw(crypto_secretbox_NONCEBYTES + crypto_secretbox_MACBYTES + clear.size());
     randombytes_buf(raw.data(), crypto_secretbox_NONCEBYTES);
     if (crypto_secretbox_easy(raw.data() + crypto_secretbox_NONCEBYTES,
-                              reinterpret_cast<const unsigned char*>(clear.data()), clear.size(),
-                              raw.data(), key) != 0) {
+                              reinterpret_cast<const unsigned char*>(clear.data()), clear.size(), raw.data(),
+                              key) != 0) {
         return false;
     }
     std::vector<char> text(sodium_base64_ENCODED_LEN(raw.size(), sodium_base64_VARIANT_ORIGINAL));
-    sodium_bin2base64(text.data(), text.size(), raw.data(), raw.size(),
-                      sodium_base64_VARIANT_ORIGINAL);
+    sodium_bin2base64(text.data(), text.size(), raw.data(), raw.size(), sodium_base64_VARIANT_ORIGINAL);
     *stored = std::string(kPrefix) + text.data();
     return true;
 }
@@ -147,14 +144,12 @@ bool ZYPassword::encrypt(const std::string& clear, std::string* stored, std::str
     return true;
 }
 
-bool ZYPassword::encryptWithKey(const std::string& clear, const std::string& key,
-                                std::string* stored) {
+bool ZYPassword::encryptWithKey(const std::string& clear, const std::string& key, std::string* stored) {
     if (key.size() != kKeyBytes) return false;
     return sealClear(clear, reinterpret_cast<const unsigned char*>(key.data()), stored);
 }
 
-bool ZYPassword::decryptWithKey(const std::string& stored, const std::string& key,
-                                std::string* clear) {
+bool ZYPassword::decryptWithKey(const std::string& stored, const std::string& key, std::string* clear) {
     if (key.size() != kKeyBytes || !clear || stored.find('\0') != std::string::npos) return false;
     SecretBytes opened;
     if (!openStored(stored.c_str(), reinterpret_cast<const unsigned char*>(key.data()), opened)) {

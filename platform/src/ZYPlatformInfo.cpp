@@ -3,11 +3,11 @@
 
 #include <ini.h>
 
+#include <sys/stat.h>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <sys/stat.h>
 
 #include "PlatformSettings.h"
 
@@ -21,8 +21,7 @@ std::string lowered(const std::string& text) {
 }
 
 int collect(void* user, const char* section, const char* key, const char* value) {
-    static_cast<SettingsStore*>(user)->put(section ? section : "", key ? key : "",
-                                          value ? value : "");
+    static_cast<SettingsStore*>(user)->put(section ? section : "", key ? key : "", value ? value : "");
     return 1;
 }
 
@@ -50,8 +49,7 @@ SettingsStore SettingsStore::load() {
     return store;
 }
 
-void SettingsStore::put(const std::string& section, const std::string& key,
-                        const std::string& value) {
+void SettingsStore::put(const std::string& section, const std::string& key, const std::string& value) {
     values_[{lowered(section), lowered(key)}] = value;
 }
 
@@ -59,16 +57,14 @@ bool SettingsStore::has(const std::string& section, const std::string& key) cons
     return values_.count({lowered(section), lowered(key)}) != 0;
 }
 
-bool SettingsStore::text(const std::string& section, const std::string& key,
-                         std::string* value) const {
+bool SettingsStore::text(const std::string& section, const std::string& key, std::string* value) const {
     auto it = values_.find({lowered(section), lowered(key)});
     if (it == values_.end()) return false;
     if (value) *value = it->second;
     return true;
 }
 
-bool SettingsStore::integer(const std::string& section, const std::string& key,
-                            long* value) const {
+bool SettingsStore::integer(const std::string& section, const std::string& key, long* value) const {
     std::string raw;
     long parsed = 0;
     if (!text(section, key, &raw) || !parseDecimal(raw, &parsed)) return false;
@@ -90,9 +86,7 @@ std::string platformString(const char* key, const std::string& fallback) {
     return SettingsStore::load().platformText(key, fallback);
 }
 
-long platformNumber(const char* key, long fallback) {
-    return SettingsStore::load().platformInteger(key, fallback);
-}
+long platformNumber(const char* key, long fallback) { return SettingsStore::load().platformInteger(key, fallback); }
 
 }  // namespace ZyPlatform
 
@@ -124,12 +118,16 @@ int ZYPlatformInfo::checkSettingsFile(std::string* path, int* openError) {
     struct stat info {};
     FILE* in = nullptr;
     int reason = 0;
-    if (::stat(file.c_str(), &info) != 0) reason = errno;
-    else if (S_ISDIR(info.st_mode)) reason = EISDIR;
-    else if (!(in = std::fopen(file.c_str(), "r"))) reason = errno;
+    if (::stat(file.c_str(), &info) != 0)
+        reason = errno;
+    else if (S_ISDIR(info.st_mode))
+        reason = EISDIR;
+    else if (!(in = std::fopen(file.c_str(), "r")))
+        reason = errno;
     if (openError) *openError = reason;
     if (!in) return -1;
-    int line = ini_parse_file(in, [](void*, const char*, const char*, const char*) { return 1; }, nullptr);
+    int line = ini_parse_file(
+        in, [](void*, const char*, const char*, const char*) { return 1; }, nullptr);
     std::fclose(in);
     return line;
 }

@@ -6,12 +6,12 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <sys/stat.h>
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
 #include <iterator>
-#include <sys/stat.h>
 #include <vector>
 
 #include "DeviceBackends.h"
@@ -59,8 +59,8 @@ void setError(CWqError* error, const std::string& text) {
 
 std::string quoted(const std::string& text) { return "[" + text + "]"; }
 
-bool cdbArgumentsValid(const unsigned char* cdb, int cdbLength, const unsigned char* buffer,
-                       int bufferLength, CWqError* error) {
+bool cdbArgumentsValid(const unsigned char* cdb, int cdbLength, const unsigned char* buffer, int bufferLength,
+                       CWqError* error) {
     if (!cdb || cdbLength <= 0 || cdbLength > kCdbMaxLength) {
         setError(error, Text::kBadCdb);
         return false;
@@ -89,12 +89,11 @@ protected:
 
 class SgDevice : public ScsiDevice {
 public:
-    SgDevice(std::string path, int fd, bool scsiCapable)
-        : ScsiDevice(std::move(path), scsiCapable), fd_(fd) {}
+    SgDevice(std::string path, int fd, bool scsiCapable) : ScsiDevice(std::move(path), scsiCapable), fd_(fd) {}
     ~SgDevice() override { ::close(fd_); }
 
-    int SendCdb(const unsigned char* cdb, int cdbLength, unsigned char* buffer, int bufferLength,
-                int timeoutSec, CWqError* error) override {
+    int SendCdb(const unsigned char* cdb, int cdbLength, unsigned char* buffer, int bufferLength, int timeoutSec,
+                CWqError* error) override {
         if (!cdbArgumentsValid(cdb, cdbLength, buffer, bufferLength, error)) return -1;
         unsigned char sense[32] = {};
         sg_io_hdr_t io;
@@ -116,8 +115,7 @@ public:
         if ((io.info & SG_INFO_OK_MASK) != SG_INFO_OK || io.status != 0 || io.host_status != 0 ||
             io.driver_status != 0) {
             char text[128];
-            std::snprintf(text, sizeof text, Text::kScsiStatusFormat,
-                          io.status, io.host_status, io.driver_status);
+            std::snprintf(text, sizeof text, Text::kScsiStatusFormat, io.status, io.host_status, io.driver_status);
             setError(error, std::string(text) + " on " + quoted(path_));
             return -1;
         }
@@ -133,8 +131,8 @@ public:
     FixtureDevice(std::string path, std::string dir, bool scsiCapable)
         : ScsiDevice(std::move(path), scsiCapable), dir_(std::move(dir)) {}
 
-    int SendCdb(const unsigned char* cdb, int cdbLength, unsigned char* buffer, int bufferLength,
-                int /*timeoutSec*/, CWqError* error) override {
+    int SendCdb(const unsigned char* cdb, int cdbLength, unsigned char* buffer, int bufferLength, int /*timeoutSec*/,
+                CWqError* error) override {
         if (!cdbArgumentsValid(cdb, cdbLength, buffer, bufferLength, error)) return -1;
         if (cdb[0] != kOpInquiry || cdbLength < kInquiryMinCdb) {
             setError(error, Text::kFixtureOnlyInquiry + quoted(path_));
@@ -158,9 +156,12 @@ private:
     static std::string pageFile(const unsigned char* cdb) {
         if (!(cdb[1] & kEvpdBit)) return kStandardPageFile;
         switch (cdb[2]) {
-            case kVpdSerial: return kSerialPageFile;
-            case kVpdIdentity: return kIdentityPageFile;
-            default: return std::string();
+            case kVpdSerial:
+                return kSerialPageFile;
+            case kVpdIdentity:
+                return kIdentityPageFile;
+            default:
+                return std::string();
         }
     }
     std::string dir_;
@@ -187,8 +188,7 @@ bool exists(const std::string& path) {
     return ::stat(path.c_str(), &info) == 0;
 }
 
-SP<ZyDevice> openFixtureDevice(const std::string& path, const std::string& root,
-                               CWqError* error) {
+SP<ZyDevice> openFixtureDevice(const std::string& path, const std::string& root, CWqError* error) {
     std::string name = path.compare(0, std::strlen(kDevPrefix), kDevPrefix) == 0
                            ? path.substr(std::strlen(kDevPrefix))
                            : path.substr(path.find_last_of('/') + 1);
@@ -213,12 +213,11 @@ SP<ZyDevice> ZyDeviceTree::getDevice(const char* path, CWqError* error) {
         return nullptr;
     }
     ZyPlatform::SettingsStore settings = ZyPlatform::SettingsStore::load();
-    std::string backend = settings.platformText(ZyPlatform::Setting::kDeviceBackend,
-                                                ZyPlatform::Default::kDeviceBackend);
+    std::string backend =
+        settings.platformText(ZyPlatform::Setting::kDeviceBackend, ZyPlatform::Default::kDeviceBackend);
     if (backend == kBackendSg) return openSgDevice(path, error);
     if (backend == kBackendFixture) {
-        return openFixtureDevice(
-            path, settings.platformText(ZyPlatform::Setting::kDeviceFixtureDir, ""), error);
+        return openFixtureDevice(path, settings.platformText(ZyPlatform::Setting::kDeviceFixtureDir, ""), error);
     }
     if (backend == kBackendSim) return ZyPlatform::openSimDevice(path, error);
     if (backend == kBackendLibiscsi) return ZyPlatform::openLibiscsiDevice(path, error);

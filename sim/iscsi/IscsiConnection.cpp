@@ -121,39 +121,41 @@ bool Connection::handle(const Pdu& pdu, std::string& out) {
         return false;
     }
     switch (pdu.opcode()) {
-    case op::kScsiCommand:
-        if (discovery_) reject(pdu, kRejectNotSupported, out);
-        else scsiCommand(pdu, out);
-        return true;
-    case op::kDataOut:
-        return dataOut(pdu, out);
-    case op::kNopOut:
-        if (acceptCmdSn(pdu) && pdu.taskTag() != kReservedTag) {
-            Pdu in = reply(op::kNopIn, pdu.taskTag(), true);
-            std::copy_n(pdu.bhs.begin() + at::kLun, 8, in.bhs.begin() + at::kLun);
-            in.set32(at::kTransferTag, kReservedTag);
-            in.data = pdu.data.substr(0, sendSegment_);
-            out += in.encode();
+        case op::kScsiCommand:
+            if (discovery_)
+                reject(pdu, kRejectNotSupported, out);
+            else
+                scsiCommand(pdu, out);
+            return true;
+        case op::kDataOut:
+            return dataOut(pdu, out);
+        case op::kNopOut:
+            if (acceptCmdSn(pdu) && pdu.taskTag() != kReservedTag) {
+                Pdu in = reply(op::kNopIn, pdu.taskTag(), true);
+                std::copy_n(pdu.bhs.begin() + at::kLun, 8, in.bhs.begin() + at::kLun);
+                in.set32(at::kTransferTag, kReservedTag);
+                in.data = pdu.data.substr(0, sendSegment_);
+                out += in.encode();
+            }
+            return true;
+        case op::kTextRequest:
+            textRequest(pdu, out);
+            return true;
+        case op::kTaskRequest:
+            taskRequest(pdu, out);
+            return true;
+        case op::kLogoutRequest: {
+            acceptCmdSn(pdu);
+            writes_.clear();
+            out += reply(op::kLogoutResponse, pdu.taskTag(), true).encode();
+            return false;
         }
-        return true;
-    case op::kTextRequest:
-        textRequest(pdu, out);
-        return true;
-    case op::kTaskRequest:
-        taskRequest(pdu, out);
-        return true;
-    case op::kLogoutRequest: {
-        acceptCmdSn(pdu);
-        writes_.clear();
-        out += reply(op::kLogoutResponse, pdu.taskTag(), true).encode();
-        return false;
-    }
-    case op::kLoginRequest:
-        reject(pdu, kRejectProtocolError, out);
-        return true;
-    default:
-        reject(pdu, kRejectNotSupported, out);
-        return true;
+        case op::kLoginRequest:
+            reject(pdu, kRejectProtocolError, out);
+            return true;
+        default:
+            reject(pdu, kRejectNotSupported, out);
+            return true;
     }
 }
 
@@ -201,9 +203,12 @@ bool Connection::loginRequest(const Pdu& pdu, std::string& out) {
     const bool first = initiator_.empty();
     std::string sessionType = kNormal;
     for (const auto& [key, value] : offered) {
-        if (key == "InitiatorName") initiator_ = value;
-        else if (key == "TargetName") target_ = value;
-        else if (key == "SessionType") sessionType = value;
+        if (key == "InitiatorName")
+            initiator_ = value;
+        else if (key == "TargetName")
+            target_ = value;
+        else if (key == "SessionType")
+            sessionType = value;
     }
     if (first) {
         if (initiator_.empty()) return refuseLogin(pdu, login::kMissingParameter, out);
@@ -214,7 +219,8 @@ bool Connection::loginRequest(const Pdu& pdu, std::string& out) {
             if (target_.empty()) return refuseLogin(pdu, login::kMissingParameter, out);
             TargetDirectory::Admission admission = directory_.admit(portal_, initiator_, target_);
             if (admission.status != login::kSuccess || !admission.unit)
-                return refuseLogin(pdu, admission.status != login::kSuccess ? admission.status : login::kTargetError, out);
+                return refuseLogin(pdu, admission.status != login::kSuccess ? admission.status : login::kTargetError,
+                                   out);
             unit_ = admission.unit;
             answer.emplace_back("TargetPortalGroupTag", std::to_string(kPortalGroupTag));
         } else {
@@ -309,8 +315,7 @@ void Connection::scsiCommand(const Pdu& pdu, std::string& out) {
     const uint64_t lun = pdu.get64(at::kLun);
     const uint8_t* cdb = pdu.bhs.data() + at::kCdb;
     const bool writes = pdu.flags() & kWriteBit;
-    if (!writes || expected == 0 || pdu.data.size() >= expected || expected > kMaxTransferBytes ||
-        writes_.count(itt)) {
+    if (!writes || expected == 0 || pdu.data.size() >= expected || expected > kMaxTransferBytes || writes_.count(itt)) {
         // Everything is here, or nothing more will be asked for (the command then fails on
         // what it has).
         complete(itt, cdb, lun, expected, pdu.data.substr(0, writes ? expected : 0), out,
@@ -364,15 +369,17 @@ bool Connection::dataOut(const Pdu& pdu, std::string& out) {
     return true;
 }
 
-void Connection::complete(uint32_t itt, const uint8_t* cdb, uint64_t lun, uint32_t expected,
-                          const std::string& data, std::string& out, bool wantsData) {
+void Connection::complete(uint32_t itt, const uint8_t* cdb, uint64_t lun, uint32_t expected, const std::string& data,
+                          std::string& out, bool wantsData) {
     LogicalUnit* unit = unitAt(lun);
     ScsiOutcome outcome = execute(unit, cdb, data);
     // What the command moves, against what the initiator expected: the residual.
     const uint64_t moved = dataOutLength(cdb, unit ? unit->blockSize() : 0) + outcome.dataIn.size();
     const uint8_t residualFlag = moved < expected ? kUnderflow : moved > expected ? kOverflow : 0;
-    const uint32_t residual = static_cast<uint32_t>(moved < expected ? expected - moved : std::min<uint64_t>(moved - expected, 0xffffffffu));
-    const size_t toSend = wantsData && outcome.status == scsi::kGood ? std::min<size_t>(outcome.dataIn.size(), expected) : 0;
+    const uint32_t residual =
+        static_cast<uint32_t>(moved < expected ? expected - moved : std::min<uint64_t>(moved - expected, 0xffffffffu));
+    const size_t toSend =
+        wantsData && outcome.status == scsi::kGood ? std::min<size_t>(outcome.dataIn.size(), expected) : 0;
 
     uint32_t dataSn = 0;
     for (size_t offset = 0; offset < toSend;) {

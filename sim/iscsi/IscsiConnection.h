@@ -68,7 +68,7 @@ public:
     bool loggedIn() const { return stage_ == kFullFeature; }
     const std::string& initiator() const { return initiator_; }
     const std::string& target() const { return target_; }  // empty for a discovery session
-    const std::string& error() const { return error_; }     // why the connection ended, if it failed
+    const std::string& error() const { return error_; }    // why the connection ended, if it failed
 
 private:
     static constexpr int kSecurityStage = 0;

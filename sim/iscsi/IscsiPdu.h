@@ -46,18 +46,18 @@ namespace at {
 inline constexpr size_t kFlags = 1;
 inline constexpr size_t kTotalAhsLength = 4;
 inline constexpr size_t kDataSegmentLength = 5;  // 3 bytes
-inline constexpr size_t kLun = 8;                 // 8 bytes; ISID and TSIH in login PDUs
+inline constexpr size_t kLun = 8;                // 8 bytes; ISID and TSIH in login PDUs
 inline constexpr size_t kTsih = 14;
 inline constexpr size_t kTaskTag = 16;
-inline constexpr size_t kTransferTag = 20;        // CID in login and logout requests
-inline constexpr size_t kExpectedLength = 20;     // SCSI command
-inline constexpr size_t kCmdSn = 24;              // StatSN in target PDUs
-inline constexpr size_t kExpStatSn = 28;          // ExpCmdSN in target PDUs
+inline constexpr size_t kTransferTag = 20;     // CID in login and logout requests
+inline constexpr size_t kExpectedLength = 20;  // SCSI command
+inline constexpr size_t kCmdSn = 24;           // StatSN in target PDUs
+inline constexpr size_t kExpStatSn = 28;       // ExpCmdSN in target PDUs
 inline constexpr size_t kMaxCmdSn = 32;
-inline constexpr size_t kCdb = 32;                // 16 bytes
-inline constexpr size_t kDataSn = 36;             // R2TSN, ExpDataSN, login status class/detail
+inline constexpr size_t kCdb = 32;     // 16 bytes
+inline constexpr size_t kDataSn = 36;  // R2TSN, ExpDataSN, login status class/detail
 inline constexpr size_t kBufferOffset = 40;
-inline constexpr size_t kResidual = 44;           // desired length in an R2T
+inline constexpr size_t kResidual = 44;  // desired length in an R2T
 }  // namespace at
 
 struct Pdu {

@@ -40,7 +40,8 @@ uint32_t be(const uint8_t* p, int bytes) {
 uint64_t be64(const uint8_t* p) { return uint64_t{be(p, 4)} << 32 | be(p + 4, 4); }
 
 void putBe(std::string& out, size_t at, uint64_t value, int bytes) {
-    for (int i = bytes - 1; i >= 0; --i, value >>= 8) out[at + static_cast<size_t>(i)] = static_cast<char>(value & 0xff);
+    for (int i = bytes - 1; i >= 0; --i, value >>= 8)
+        out[at + static_cast<size_t>(i)] = static_cast<char>(value & 0xff);
 }
 
 ScsiOutcome check(uint8_t key, Asc asc) {
@@ -67,12 +68,12 @@ struct Extent {
 
 Extent extentOf(const uint8_t* cdb) {
     switch (cdb[0]) {
-    case kRead10:
-    case kWrite10:
-    case kSynchronizeCache10:
-        return {be(cdb + 2, 4), be(cdb + 7, 2)};
-    default:
-        return {be64(cdb + 2), be(cdb + 10, 4)};
+        case kRead10:
+        case kWrite10:
+        case kSynchronizeCache10:
+            return {be(cdb + 2, 4), be(cdb + 7, 2)};
+        default:
+            return {be64(cdb + 2), be(cdb + 10, 4)};
     }
 }
 
@@ -161,21 +162,21 @@ ScsiOutcome write(LogicalUnit& unit, const uint8_t* cdb, const std::string& data
 std::string modePage(uint8_t code, bool changeable) {
     std::string page;
     switch (code) {
-    case kModePageCaching:
-        page.assign(20, '\0');
-        break;
-    case kModePageControl:
-        page.assign(12, '\0');
-        if (!changeable) {
-            page[8] = static_cast<char>(0xff);  // busy time-out: unlimited
-            page[9] = static_cast<char>(0xff);
-        }
-        break;
-    case kModePageExceptions:
-        page.assign(12, '\0');
-        break;
-    default:
-        return {};
+        case kModePageCaching:
+            page.assign(20, '\0');
+            break;
+        case kModePageControl:
+            page.assign(12, '\0');
+            if (!changeable) {
+                page[8] = static_cast<char>(0xff);  // busy time-out: unlimited
+                page[9] = static_cast<char>(0xff);
+            }
+            break;
+        case kModePageExceptions:
+            page.assign(12, '\0');
+            break;
+        default:
+            return {};
     }
     page[0] = static_cast<char>(code);
     page[1] = static_cast<char>(page.size() - 2);
@@ -229,7 +230,7 @@ std::string senseData(uint8_t key, uint8_t asc, uint8_t ascq) {
     std::string sense(18, '\0');
     sense[0] = 0x70;  // current error, fixed format
     sense[2] = static_cast<char>(key & 0x0f);
-    sense[7] = 10;    // additional length
+    sense[7] = 10;  // additional length
     sense[12] = static_cast<char>(asc);
     sense[13] = static_cast<char>(ascq);
     return sense;
@@ -242,38 +243,38 @@ uint64_t dataOutLength(const uint8_t* cdb, uint32_t blockSize) {
 
 ScsiOutcome execute(LogicalUnit* unit, const uint8_t* cdb, const std::string& dataOut) {
     switch (cdb[0]) {
-    case kInquiry:
-        return inquiry(unit, cdb);
-    case kReportLuns:
-        return reportLuns(cdb);
-    case kRequestSense:
-        return requestSense(unit, cdb);
-    default:
-        break;
+        case kInquiry:
+            return inquiry(unit, cdb);
+        case kReportLuns:
+            return reportLuns(cdb);
+        case kRequestSense:
+            return requestSense(unit, cdb);
+        default:
+            break;
     }
     if (!unit) return illegal(kLunNotSupported);
     switch (cdb[0]) {
-    case kTestUnitReady:
-        return {};
-    case kReadCapacity10:
-        return readCapacity10(*unit);
-    case kServiceActionIn16:
-        return readCapacity16(*unit, cdb);
-    case kRead10:
-    case kRead16:
-        return read(*unit, cdb);
-    case kWrite10:
-    case kWrite16:
-        return write(*unit, cdb, dataOut);
-    case kSynchronizeCache10:
-    case kSynchronizeCache16:
-        // Writes go straight to the image; there is no cache to flush.
-        return inside(*unit, extentOf(cdb)) ? ScsiOutcome{} : illegal(kLbaOutOfRange);
-    case kModeSense6:
-    case kModeSense10:
-        return modeSense(*unit, cdb);
-    default:
-        return illegal(kInvalidOpcode);
+        case kTestUnitReady:
+            return {};
+        case kReadCapacity10:
+            return readCapacity10(*unit);
+        case kServiceActionIn16:
+            return readCapacity16(*unit, cdb);
+        case kRead10:
+        case kRead16:
+            return read(*unit, cdb);
+        case kWrite10:
+        case kWrite16:
+            return write(*unit, cdb, dataOut);
+        case kSynchronizeCache10:
+        case kSynchronizeCache16:
+            // Writes go straight to the image; there is no cache to flush.
+            return inside(*unit, extentOf(cdb)) ? ScsiOutcome{} : illegal(kLbaOutOfRange);
+        case kModeSense6:
+        case kModeSense10:
+            return modeSense(*unit, cdb);
+        default:
+            return illegal(kInvalidOpcode);
     }
 }
 

@@ -11,17 +11,17 @@
 #include <functional>
 #include <map>
 
+#include "FakeSnapHost.h"
+#include "IscsiConnection.h"
 #include "KrvnCommonUtils.h"
 #include "KrvnCtx.h"
 #include "KrvnJson.h"
 #include "KrvnProvCtx.h"
-#include "KrvnTextsProv.h"
 #include "KrvnTextsCluster.h"
+#include "KrvnTextsProv.h"
 #include "KrvnTextsScsi.h"
 #include "KrvnTextsSnap.h"
 #include "KrvnUtils.h"
-#include "FakeSnapHost.h"
-#include "IscsiConnection.h"
 #include "SimSeed.h"
 #include "Simulator.h"
 
@@ -106,7 +106,7 @@ bool acceptedAnswerSound(const std::string& answer, const char* type, bool refus
 struct ProcessHalf {
     const char* type;
     bool refusalMayReachGoal;
-    unsigned int silentCode;   // a dedicated code a reader hands back without a sentence (0: none)
+    unsigned int silentCode;  // a dedicated code a reader hands back without a sentence (0: none)
     std::function<unsigned int(KrvnCommonUtils&)> run;
 };
 
@@ -114,27 +114,52 @@ const std::vector<ProcessHalf>& processHalves() {
     using U = KrvnCommonUtils;
     static const std::vector<ProcessHalf> halves = {
         {ZY_KRVN_REST_CMN_VALUE_TYPE_GET_ALL_VDISKS, false, 0,
-         [](U& u) { std::vector<KrvnDisk> d; return u.processGetAllVDisks(d); }},
-        {ZY_KRVN_REST_CMN_VALUE_TYPE_GET_VDISK, false, 0, [](U& u) { KrvnDisk d; return u.processGetVDisk(d); }},
+         [](U& u) {
+             std::vector<KrvnDisk> d;
+             return u.processGetAllVDisks(d);
+         }},
+        {ZY_KRVN_REST_CMN_VALUE_TYPE_GET_VDISK, false, 0,
+         [](U& u) {
+             KrvnDisk d;
+             return u.processGetVDisk(d);
+         }},
         {ZY_KRVN_REST_CMN_VALUE_TYPE_GET_VDISK_SSN, false, 0,
-         [](U& u) { KrvnDisk d; return u.processGetVDiskBySSN(d); }},
+         [](U& u) {
+             KrvnDisk d;
+             return u.processGetVDiskBySSN(d);
+         }},
         {ZY_KRVN_REST_CMN_VALUE_TYPE_CREATE_SNAPS, false, 0,
-         [](U& u) { std::map<std::string, std::string> s{{"vol1", ""}}; return u.processCreateSnaps(s); }},
+         [](U& u) {
+             std::map<std::string, std::string> s{{"vol1", ""}};
+             return u.processCreateSnaps(s);
+         }},
         {ZY_KRVN_REST_CMN_VALUE_TYPE_GET_SNAP_LIST, false, 0,
-         [](U& u) { std::vector<std::string> n; return u.processGetSnapList(n); }},
+         [](U& u) {
+             std::vector<std::string> n;
+             return u.processGetSnapList(n);
+         }},
         {ZY_KRVN_REST_CMN_VALUE_TYPE_DELETE_SNAP, false, 0, [](U& u) { return u.processDeleteSnap(kSeedSnapshot); }},
         {ZY_KRVN_REST_CMN_VALUE_TYPE_REVERT_SNAP, false, 0, [](U& u) { return u.processRevertSnap(kSeedSnapshot); }},
         {ZY_KRVN_REST_CMN_VALUE_TYPE_GET_SNAP_CLONES, false, 0,
-         [](U& u) { std::vector<std::string> n; return u.processGetCloneDetails(n); }},
+         [](U& u) {
+             std::vector<std::string> n;
+             return u.processGetCloneDetails(n);
+         }},
         {ZY_KRVN_REST_CMN_VALUE_TYPE_CREATE_CLONE, false, 0,
          [](U& u) { return u.processCreateClone("clone1", kSeedSnapshot); }},
         {ZY_KRVN_REST_CMN_VALUE_TYPE_GET_SCSI_TARGET, false, 0,
-         [](U& u) { std::map<std::string, std::vector<KrvnSCSITarget>> t; return u.processGetSCSITargetIQNs("sp1", t); }},
+         [](U& u) {
+             std::map<std::string, std::vector<KrvnSCSITarget>> t;
+             return u.processGetSCSITargetIQNs("sp1", t);
+         }},
         {ZY_KRVN_REST_CMN_VALUE_TYPE_ADD_LUN, false, 0, [](U& u) { return u.processAddLUN({"vol1"}, {"sp1"}); }},
         {ZY_KRVN_REST_CMN_VALUE_TYPE_ADD_ACCESS, false, 0,
          [](U& u) { return u.processAddHostAccessToDisks({"vol1"}, "iqn.host", "sp1"); }},
         {ZY_KRVN_REST_CMN_VALUE_TYPE_GET_ACCESS, false, 0,
-         [](U& u) { std::vector<KrvnAccessInfo> a; return u.processGetAccessList(a); }},
+         [](U& u) {
+             std::vector<KrvnAccessInfo> a;
+             return u.processGetAccessList(a);
+         }},
         {ZY_KRVN_REST_CMN_VALUE_TYPE_REMOVE_ACCESS, false, 0, [](U& u) { return u.processRemoveAccess(); }},
         {ZY_KRVN_REST_CMN_VALUE_TYPE_REMOVE_LUN, true, 0, [](U& u) { return u.processRemoveLUN("vol1"); }},
         {ZY_KRVN_REST_CMN_VALUE_TYPE_DELETE_DISK, false, 0,
@@ -189,11 +214,9 @@ LoginRead readLogin(const std::string& answer) {
     KrvnCommonCtx ctx(nullptr);
     KrvnCommonUtils utils(&ctx);
     ctx.restResponse = answer;
-    EvDebug::setCaptureSink(
-        [](int, long long, const std::string& text, void* user) {
-            static_cast<std::vector<std::string>*>(user)->push_back(text);
-        },
-        &out.logged);
+    EvDebug::setCaptureSink([](int, long long, const std::string& text,
+                               void* user) { static_cast<std::vector<std::string>*>(user)->push_back(text); },
+                            &out.logged);
     out.rc = utils.processConnectResp();
     EvDebug::setCaptureSink(nullptr, nullptr);
     out.explained = failureExplained(ctx, out.rc);
@@ -237,8 +260,8 @@ bool sessionEnvelope(FuzzWorkspace&, const uint8_t* data, size_t size) {
     KrvnCommonUtils utils(&ctx);
     JsonDocument doc;
     if (!doc.parseObject(answer)) return true;
-    for (int check : {ZY_KRVN_CHECK_RESULT_FIELD_NONE, ZY_KRVN_CHECK_RESULT_FIELD_OBJECT,
-                      ZY_KRVN_CHECK_RESULT_FIELD_ARRAY}) {
+    for (int check :
+         {ZY_KRVN_CHECK_RESULT_FIELD_NONE, ZY_KRVN_CHECK_RESULT_FIELD_OBJECT, ZY_KRVN_CHECK_RESULT_FIELD_ARRAY}) {
         clearErrors(ctx);
         ctx.restResponse = answer;
         const unsigned int envelope = utils.processCommonResp(doc.root(), ZY_KRVN_REST_CMN_VALUE_TYPE_ADD_LUN, check);
@@ -323,10 +346,10 @@ bool mapInfo(FuzzWorkspace&, const uint8_t* data, size_t size) {
 bool simRequest(FuzzWorkspace& workspace, const uint8_t* data, size_t size) {
     korvansim::Simulator& sim = workspace.simulator();
     sim.reset();
-    const korvansim::RestReply login = sim.rest(
-        "POST", std::string("request={type:Login, category:UserManagement, params:{userName:'") +
-                    korvansim::kDefaultUser + "', password:'" + korvansim::kDefaultPassword + "', cluster:'" +
-                    korvansim::kDefaultClusterName + "'}}");
+    const korvansim::RestReply login =
+        sim.rest("POST", std::string("request={type:Login, category:UserManagement, params:{userName:'") +
+                             korvansim::kDefaultUser + "', password:'" + korvansim::kDefaultPassword + "', cluster:'" +
+                             korvansim::kDefaultClusterName + "'}}");
     std::string session;
     try {
         session = korvansim::Json::parse(login.body).at("result").at("sessionId").get<std::string>();
@@ -335,7 +358,8 @@ bool simRequest(FuzzWorkspace& workspace, const uint8_t* data, size_t size) {
     }
     std::string body = textOf(data, size);
     const std::string placeholder = kSessionPlaceholder;
-    for (size_t pos = body.find(placeholder); pos != std::string::npos; pos = body.find(placeholder, pos + session.size()))
+    for (size_t pos = body.find(placeholder); pos != std::string::npos;
+         pos = body.find(placeholder, pos + session.size()))
         body.replace(pos, placeholder.size(), session);
     for (const char* method : {"POST", "PUT"}) {
         const korvansim::RestReply reply = sim.rest(method, body);
@@ -469,10 +493,10 @@ korvansim::Simulator& FuzzWorkspace::simulator() {
 
 const std::vector<FuzzTarget>& fuzzTargets() {
     static const std::vector<FuzzTarget> targets = {
-        {"scsi_inquiry", &scsiInquiry},     {"cluster_responses", &clusterResponses},
+        {"scsi_inquiry", &scsiInquiry},         {"cluster_responses", &clusterResponses},
         {"session_envelope", &sessionEnvelope}, {"snap_metadata", &snapMetadata},
-        {"array_details", &arrayDetails},   {"map_info", &mapInfo},
-        {"sim_request", &simRequest},       {"iscsi_pdu", &iscsiPdu},
+        {"array_details", &arrayDetails},       {"map_info", &mapInfo},
+        {"sim_request", &simRequest},           {"iscsi_pdu", &iscsiPdu},
     };
     return targets;
 }

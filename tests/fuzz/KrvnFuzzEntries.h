@@ -45,7 +45,7 @@ private:
 using FuzzEntry = bool (*)(FuzzWorkspace& workspace, const uint8_t* data, size_t size);
 
 struct FuzzTarget {
-    const char* name;   // also the corpus folder under tests/fuzz/corpus/
+    const char* name;  // also the corpus folder under tests/fuzz/corpus/
     FuzzEntry entry;
 };
 

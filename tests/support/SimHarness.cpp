@@ -52,7 +52,8 @@ std::string SimHarness::httpsUrl() const {
 bool SimHarness::useIscsi() {
     if (!sim_->serveIscsi(kLoopback, 0, error_)) return false;
     std::string portals;
-    for (const auto& [proxy, address] : sim_->iscsiPortals()) portals += (portals.empty() ? "" : ",") + proxy + "=" + address;
+    for (const auto& [proxy, address] : sim_->iscsiPortals())
+        portals += (portals.empty() ? "" : ",") + proxy + "=" + address;
     settings_.set("Platform", "iscsiBackend", "libiscsi");
     settings_.set("Platform", "deviceBackend", "libiscsi");
     settings_.set("Platform", "iscsiPortals", portals);

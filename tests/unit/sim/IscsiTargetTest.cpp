@@ -26,7 +26,11 @@ public:
         return std::memcpy(bytes.data() + offset, buffer, length), true;
     }
     std::string inquiry(bool evpd, uint8_t page) const override {
-        return evpd && page != 0x80 ? "" : std::string(evpd ? "\0\x80\0\x02" "42" : "standard", evpd ? 6 : 8);
+        return evpd && page != 0x80 ? ""
+                                    : std::string(evpd ? "\0\x80\0\x02"
+                                                         "42"
+                                                       : "standard",
+                                                  evpd ? 6 : 8);
     }
 
     uint32_t blockSize_;
@@ -81,13 +85,15 @@ struct Initiator {
     }
     // A normal session with the given operational keys, logged in.
     TextPairs login(const TextPairs& operational) {
-        auto first = send(loginPdu(0, 1, {{"InitiatorName", kAllowed}, {"TargetName", kTarget}, {"AuthMethod", "None"}}));
+        auto first =
+            send(loginPdu(0, 1, {{"InitiatorName", kAllowed}, {"TargetName", kTarget}, {"AuthMethod", "None"}}));
         EXPECT_EQ(first.size(), 1u);
         auto second = send(loginPdu(1, 3, operational));
         EXPECT_TRUE(connection.loggedIn());
         return second.empty() ? TextPairs{} : keys(second[0]);
     }
-    Pdu command(const std::vector<uint8_t>& cdb, uint32_t expected, bool read, bool write, const std::string& data = "") {
+    Pdu command(const std::vector<uint8_t>& cdb, uint32_t expected, bool read, bool write,
+                const std::string& data = "") {
         Pdu p;
         p.setOpcode(op::kScsiCommand);
         p.setByte(1, static_cast<uint8_t>(0x80 | (read ? 0x40 : 0) | (write ? 0x20 : 0)));
@@ -141,24 +147,33 @@ TEST(IscsiPdu, FramingPadsAndRestoresEverySegmentWhateverTheChunksAndRefusesOver
 
 TEST(IscsiLogin, NegotiationAnswersEachKeyByItsRuleAndTheTsihComesWithTheFinalResponse) {
     Initiator i;
-    auto security = i.send(i.loginPdu(0, 1, {{"InitiatorName", kAllowed}, {"TargetName", kTarget},
-                                              {"AuthMethod", "CHAP,None"}}));
+    auto security =
+        i.send(i.loginPdu(0, 1, {{"InitiatorName", kAllowed}, {"TargetName", kTarget}, {"AuthMethod", "CHAP,None"}}));
     ASSERT_EQ(security.size(), 1u);
     EXPECT_EQ(security[0].opcode(), op::kLoginResponse);
     EXPECT_EQ(security[0].flags(), 0x81) << "transit from security to operational";
     EXPECT_EQ(value(i.keys(security[0]), "AuthMethod"), "None");
     EXPECT_EQ(value(i.keys(security[0]), "TargetPortalGroupTag"), "1");
     EXPECT_EQ(security[0].get16(at::kTsih), 0);
-    auto op = i.send(i.loginPdu(1, 3, {{"HeaderDigest", "CRC32C,None"}, {"MaxBurstLength", "16777215"},
-                                       {"FirstBurstLength", "4096"}, {"ImmediateData", "No"},
-                                       {"MaxRecvDataSegmentLength", "1024"}, {"InitialR2T", "No"},
-                                       {"MaxOutstandingR2T", "8"}, {"X-vendor", "1"}}));
+    auto op = i.send(i.loginPdu(1, 3,
+                                {{"HeaderDigest", "CRC32C,None"},
+                                 {"MaxBurstLength", "16777215"},
+                                 {"FirstBurstLength", "4096"},
+                                 {"ImmediateData", "No"},
+                                 {"MaxRecvDataSegmentLength", "1024"},
+                                 {"InitialR2T", "No"},
+                                 {"MaxOutstandingR2T", "8"},
+                                 {"X-vendor", "1"}}));
     ASSERT_EQ(op.size(), 1u);
     const TextPairs answer = i.keys(op[0]);
-    const std::pair<const char*, const char*> expected[] = {
-        {"HeaderDigest", "None"},          {"MaxBurstLength", "1048576"}, {"FirstBurstLength", "4096"},
-        {"ImmediateData", "No"},           {"InitialR2T", "Yes"},         {"MaxOutstandingR2T", "1"},
-        {"MaxRecvDataSegmentLength", "262144"}, {"X-vendor", "NotUnderstood"}};
+    const std::pair<const char*, const char*> expected[] = {{"HeaderDigest", "None"},
+                                                            {"MaxBurstLength", "1048576"},
+                                                            {"FirstBurstLength", "4096"},
+                                                            {"ImmediateData", "No"},
+                                                            {"InitialR2T", "Yes"},
+                                                            {"MaxOutstandingR2T", "1"},
+                                                            {"MaxRecvDataSegmentLength", "262144"},
+                                                            {"X-vendor", "NotUnderstood"}};
     for (const auto& [key, v] : expected) EXPECT_EQ(value(answer, key), v) << key;
     EXPECT_EQ(op[0].flags(), 0x87) << "transit from operational to full feature";
     EXPECT_EQ(op[0].get16(at::kTsih), 7);
@@ -206,9 +221,10 @@ TEST(IscsiSession, DiscoveryListsThePortalsTargetsAtTheAddressReachedAndTakesNoC
     text.data = encodeText({{"SendTargets", "All"}});
     auto answer = i.send(text);
     ASSERT_EQ(answer.size(), 1u);
-    EXPECT_EQ(i.keys(answer[0]), (TextPairs{{"TargetName", kTarget}, {"TargetAddress", "127.0.0.1:3260,1"},
-                                             {"TargetName", "iqn.2020-01.com.korvan:sp1:vol2"},
-                                             {"TargetAddress", "127.0.0.1:3260,1"}}));
+    EXPECT_EQ(i.keys(answer[0]), (TextPairs{{"TargetName", kTarget},
+                                            {"TargetAddress", "127.0.0.1:3260,1"},
+                                            {"TargetName", "iqn.2020-01.com.korvan:sp1:vol2"},
+                                            {"TargetAddress", "127.0.0.1:3260,1"}}));
     answer = i.send(i.command({0x00}, 0, false, false));
     ASSERT_EQ(answer.size(), 1u);
     EXPECT_EQ(answer[0].opcode(), op::kReject);
@@ -328,11 +344,23 @@ TEST(IscsiScsi, EachCommandAnswersItsDataOrItsSense) {
         {"READ with protection", {0x28, 0x20, 0, 0, 0, 0, 0, 0, 1}, true, 0x05, 0x24, ""},
         {"READ over the transfer limit", {0x88, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x20, 0x01}, true, 0x05, 0x24, ""},
         {"INQUIRY of a missing page", {0x12, 1, 0x83, 0, 255}, true, 0x05, 0x24, ""},
-        {"INQUIRY page cut to its allocation", {0x12, 1, 0x80, 0, 5}, true, 0, 0, std::string("\0\x80\0\x02" "4", 5)},
+        {"INQUIRY page cut to its allocation",
+         {0x12, 1, 0x80, 0, 5},
+         true,
+         0,
+         0,
+         std::string("\0\x80\0\x02"
+                     "4",
+                     5)},
         {"MODE SENSE of saved values", {0x1a, 0, 0xc8, 0, 255}, true, 0x05, 0x39, ""},
         {"MODE SENSE of a page not here", {0x1a, 0, 0x01, 0, 255}, true, 0x05, 0x24, ""},
         {"READ CAPACITY 10", {0x25}, true, 0, 0, capacity10},
-        {"REPORT LUNS", {0xa0, 0, 0, 0, 0, 0, 0, 0, 0, 16}, false, 0, 0, std::string("\0\0\0\x08", 4) + std::string(12, '\0')},
+        {"REPORT LUNS",
+         {0xa0, 0, 0, 0, 0, 0, 0, 0, 0, 16},
+         false,
+         0,
+         0,
+         std::string("\0\0\0\x08", 4) + std::string(12, '\0')},
         {"TEST UNIT READY of a missing LUN", {0x00}, false, 0x05, 0x25, ""},
         {"INQUIRY of a missing LUN", {0x12, 0, 0, 0, 1}, false, 0, 0, "\x7f"},
     };

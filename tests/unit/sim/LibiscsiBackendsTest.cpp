@@ -38,7 +38,8 @@ TEST(LibiscsiBackends, SessionsFollowAccessEntriesAndTheirDevicesAnswerThePlugin
         return korvansim::Cluster::targetIqnFor("sp1", vdisk);
     };
     auto grant = [&](const std::string& vdisk) {
-        call("PersistACLAccess", "virtualDisks:['" + vdisk + "'], host:'sp1', address:'" + SimHarness::iqn() + "', type:iqn");
+        call("PersistACLAccess",
+             "virtualDisks:['" + vdisk + "'], host:'sp1', address:'" + SimHarness::iqn() + "', type:iqn");
     };
     call("AddVirtualDisk", "name:'flow', size:{unit:'GB', value:1}, diskType:BLOCK");
     const std::string target = expose("flow");

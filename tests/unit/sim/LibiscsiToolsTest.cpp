@@ -3,10 +3,10 @@
 // compliance suite (the list and the reasons are in sim/README.md).
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
 #include <array>
 #include <cstdio>
 #include <regex>
-#include <sys/wait.h>
 
 #include "SimHarness.h"
 
@@ -52,7 +52,10 @@ Outcome run(const std::string& command) {
 Json seed() {
     Json s = SimHarness::defaultSeed(0);
     s["proxies"] = {"sp1", "sp2"};
-    s["vdisks"] = {{{"name", "vol1"}, {"serial", kSerial}, {"sizeGB", 1}, {"blockSize", 512},
+    s["vdisks"] = {{{"name", "vol1"},
+                    {"serial", kSerial},
+                    {"sizeGB", 1},
+                    {"blockSize", 512},
                     {"exposures", {{{"proxy", "sp1"}, {"initiators", {kLs, kInq, kSuite1, kSuite2}}}}}},
                    {{"name", "vol2"}, {"sizeGB", 1}, {"exposures", {{{"proxy", "sp1"}, {"initiators", {kLs}}}}}},
                    {{"name", "vol3"}, {"sizeGB", 1}, {"exposures", {{{"proxy", "sp2"}}}}}};
@@ -77,12 +80,14 @@ protected:
 
 TEST_F(LibiscsiTools, ListAndInquireThePortalsTargetsAndRefuseInitiatorsWithoutAccess) {
     Outcome ls = run(std::string("iscsi-ls -s -i ") + kLs + " iscsi://" + portal);
-    EXPECT_NE(ls.output.find("Target:iqn.2020-01.com.korvan:sp1:vol1 Portal:" + portal + ",1"), std::string::npos) << ls.output;
+    EXPECT_NE(ls.output.find("Target:iqn.2020-01.com.korvan:sp1:vol1 Portal:" + portal + ",1"), std::string::npos)
+        << ls.output;
     EXPECT_NE(ls.output.find("Target:iqn.2020-01.com.korvan:sp1:vol2"), std::string::npos);
     EXPECT_EQ(ls.output.find("vol3"), std::string::npos) << "another proxy's target";
     EXPECT_EQ(ls.status, 0) << ls.output;
     const std::regex lunLine(R"(Lun:0\s+Type:DIRECT_ACCESS)");
-    EXPECT_EQ(std::distance(std::sregex_iterator(ls.output.begin(), ls.output.end(), lunLine), std::sregex_iterator()), 2)
+    EXPECT_EQ(std::distance(std::sregex_iterator(ls.output.begin(), ls.output.end(), lunLine), std::sregex_iterator()),
+              2)
         << ls.output;
 
     Outcome standard = run(std::string("iscsi-inq -i ") + kInq + " " + lun("vol1"));
@@ -90,7 +95,8 @@ TEST_F(LibiscsiTools, ListAndInquireThePortalsTargetsAndRefuseInitiatorsWithoutA
     for (const char* line : {"Vendor:_KORVAN_", "Product:VIRTUAL-DISK", "Revision:0110"})
         EXPECT_NE(standard.output.find(line), std::string::npos) << line << " in " << standard.output;
     Outcome serial = run(std::string("iscsi-inq -e 1 -c 128 -i ") + kInq + " " + lun("vol1"));
-    EXPECT_NE(serial.output.find("Unit Serial Number:[" + std::to_string(kSerial) + "]"), std::string::npos) << serial.output;
+    EXPECT_NE(serial.output.find("Unit Serial Number:[" + std::to_string(kSerial) + "]"), std::string::npos)
+        << serial.output;
     Outcome identity = run(std::string("iscsi-inq -e 1 -c 131 -i ") + kInq + " " + lun("vol1"));
     EXPECT_NE(identity.output.find("Designator:[_KORVAN_vol1 "), std::string::npos) << identity.output;
 
@@ -99,14 +105,16 @@ TEST_F(LibiscsiTools, ListAndInquireThePortalsTargetsAndRefuseInitiatorsWithoutA
         EXPECT_NE(stranger.status, 0) << who;
         EXPECT_NE(stranger.output.find("Authorization failure"), std::string::npos) << stranger.output;
     }
-    Outcome missing = run(std::string("iscsi-inq -i ") + kInq + " iscsi://" + portal + "/iqn.2020-01.com.korvan:sp1:vol3/0");
-    EXPECT_NE(missing.output.find("Target not found"), std::string::npos) << "vol3 is not on this portal: " << missing.output;
+    Outcome missing =
+        run(std::string("iscsi-inq -i ") + kInq + " iscsi://" + portal + "/iqn.2020-01.com.korvan:sp1:vol3/0");
+    EXPECT_NE(missing.output.find("Target not found"), std::string::npos)
+        << "vol3 is not on this portal: " << missing.output;
     EXPECT_GE(sim.counters()["san"]["iscsiLogin"], 4);
 }
 
 TEST_F(LibiscsiTools, TheComplianceSubsetPasses) {
-    Outcome suite = run(std::string("iscsi-test-cu -d -s -i ") + kSuite1 + " -I " + kSuite2 + " -t " + kComplianceSubset +
-                    " " + lun("vol1"));
+    Outcome suite = run(std::string("iscsi-test-cu -d -s -i ") + kSuite1 + " -I " + kSuite2 + " -t " +
+                        kComplianceSubset + " " + lun("vol1"));
     std::smatch row;
     ASSERT_TRUE(std::regex_search(suite.output, row, std::regex(R"(tests +(\d+) +(\d+) +(\d+) +(\d+))")))
         << suite.output;

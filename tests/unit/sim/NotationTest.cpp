@@ -14,8 +14,14 @@ TEST(SimNotation, ReadsTheBodiesThePluginWrites) {
         {"{type:Login, params:{userName:'admin', password:'p w'}, list:['a','b']}",
          {{"type", "Login"}, {"params", {{"userName", "admin"}, {"password", "p w"}}}, {"list", {"a", "b"}}}},
         {"{size:{unit:'GB', value:10}, scsi3pr:false, encryption:true, v:1.5, neg:-3, big:1e3, w:v1.5x, n:null}",
-         {{"size", {{"unit", "GB"}, {"value", 10}}}, {"scsi3pr", false}, {"encryption", true}, {"v", 1.5},
-          {"neg", -3}, {"big", 1000.0}, {"w", "v1.5x"}, {"n", nullptr}}},
+         {{"size", {{"unit", "GB"}, {"value", 10}}},
+          {"scsi3pr", false},
+          {"encryption", true},
+          {"v", 1.5},
+          {"neg", -3},
+          {"big", 1000.0},
+          {"w", "v1.5x"},
+          {"n", nullptr}}},
         // Quotes end a string; backslashes and other bytes are ordinary characters.
         {R"({a:'x\', b:"it's", c:'$snap$', d:[], e:{}})",
          {{"a", "x\\"}, {"b", "it's"}, {"c", "$snap$"}, {"d", Json::array()}, {"e", Json::object()}}},
@@ -55,7 +61,9 @@ TEST(SimNotation, RefusesBrokenTextWithAReason) {
 
 TEST(SimNotation, DecodesFormsLikeAnyForm) {
     for (const auto& [in, out] : {std::pair<const char*, const char*>{"a+b%20c%2Bd", "a b c+d"},
-                                  {"%41%62", "Ab"}, {"100%", "100%"}, {"%zz%4", "%zz%4"}})
+                                  {"%41%62", "Ab"},
+                                  {"100%", "100%"},
+                                  {"%zz%4", "%zz%4"}})
         EXPECT_EQ(formDecode(in), out) << in;
     std::string value;
     ASSERT_TRUE(formField("x=1&request={type:Login}&request=second", "request", value));

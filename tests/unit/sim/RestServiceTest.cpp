@@ -36,7 +36,8 @@ TEST(SimRest, LoginOpensTheSessionEveryOtherRequestNeedsAndRequestsAreCounted) {
     EXPECT_EQ(c.http, 401) << "a closed session is refused";
     c.raw("POST", "nonsense");
 
-    EXPECT_EQ(sim.counters()["requests"], Json({{"Login", 3}, {"ListVirtualDisks", 3}, {"Logout", 1}, {"(unparsed)", 1}}));
+    EXPECT_EQ(sim.counters()["requests"],
+              Json({{"Login", 3}, {"ListVirtualDisks", 3}, {"Logout", 1}, {"(unparsed)", 1}}));
     EXPECT_EQ(sim.counters()["rest"], 8);
     sim.sim().reset();
     EXPECT_EQ(sim.counters()["rest"], 0);
@@ -45,8 +46,11 @@ TEST(SimRest, LoginOpensTheSessionEveryOtherRequestNeedsAndRequestsAreCounted) {
 TEST(SimRest, EachRequestTypeTakesOnlyItsOwnMethod) {
     SimHarness sim(2);
     SimClient c(sim);
-    const std::pair<const char*, const char*> methods[] = {{"MakeSnapshot", "PUT"}, {"CloneSnapshot", "PUT"},
-        {"AddVirtualDisk", "PUT"}, {"ListVirtualDisks", "POST"}, {"DeleteVDisk", "POST"}};
+    const std::pair<const char*, const char*> methods[] = {{"MakeSnapshot", "PUT"},
+                                                           {"CloneSnapshot", "PUT"},
+                                                           {"AddVirtualDisk", "PUT"},
+                                                           {"ListVirtualDisks", "POST"},
+                                                           {"DeleteVDisk", "POST"}};
     for (const auto& [type, method] : methods) {
         Json wrong = c.send(type, "virtualDisks:['vol1'], name:'vol9'", std::string(method) == "PUT" ? "POST" : "PUT");
         EXPECT_EQ(c.http, 405) << type;
@@ -71,10 +75,12 @@ TEST(SimRest, VDiskQueriesAnswerWithDiskObjectsAndRefusalsWithTheClusterSentence
     int64_t serial = vol1["scsiSerialNumber"].get<int64_t>();
     EXPECT_GT(serial, int64_t{1} << 53) << "serials must not survive a trip through a double";
     EXPECT_EQ(c.disk("vol1")["scsiSerialNumber"], serial);
-    EXPECT_EQ(c.send("GetVirtualDiskByScsiSn", "scsiSn:'" + std::to_string(serial) + "'")["result"]["vDiskName"], "vol1");
+    EXPECT_EQ(c.send("GetVirtualDiskByScsiSn", "scsiSn:'" + std::to_string(serial) + "'")["result"]["vDiskName"],
+              "vol1");
 
     const std::string ghost = "Vdisk ghost couldn't be found", noSnap = "Invalid snapshot value entered";
-    const std::string refusals[][4] = {  // type, params, where in the answer, what
+    const std::string refusals[][4] = {
+        // type, params, where in the answer, what
         {"VirtualDiskDetails", "virtualDisk:'ghost'", "/message", ghost},
         {"VirtualDiskDetails", "virtualDisk:'vol2'", "/message", "VDisk is marked for delete :vol2"},
         {"VirtualDiskDetails", "virtualDisk:['vol1']", "/message", "Invalid or missing parameter [virtualDisk]"},
@@ -101,8 +107,8 @@ TEST(SimRest, VDiskQueriesAnswerWithDiskObjectsAndRefusalsWithTheClusterSentence
         {"AddLun", "virtualDisks:['ghost'], targets:['sp1']", "/result/0/message", ghost},
         {"UnmapLun", "virtualDisk:'vol3', target:'sp1'", "/message",
          "vDisk:vol3 is currently not mapped to any controllers(s)"},
-        {"PersistACLAccess", "virtualDisks:['vol3'], host:'sp1', address:'" + kIqn + "', type:iqn",
-         "/result/0/status", "error"},
+        {"PersistACLAccess", "virtualDisks:['vol3'], host:'sp1', address:'" + kIqn + "', type:iqn", "/result/0/status",
+         "error"},
         {"GetACLInformation", "virtualDisk:'ghost'", "/message", ghost},
         {"ShowTarget", "host:'sp9', protocols:'block'", "/status", "error"},
     };
@@ -176,12 +182,16 @@ TEST(SimRest, ExposureTargetsAndAccessListsFollowTheRequests) {
     SimHarness sim(2);
     SimClient c(sim);
     EXPECT_EQ(c.send("AddLun", "virtualDisks:['vol1'], targets:['sp1'], readonly:false")["result"][0],
-              Json({{"status", "ok"}, {"name", "vol1"}, {"message", ""},
+              Json({{"status", "ok"},
+                    {"name", "vol1"},
+                    {"message", ""},
                     {"targets", {{{"status", "ok"}, {"name", "sp1"}, {"message", ""}}}}}));
     const std::string showTarget = "host:'sp1', protocols:'block'";
     const std::string serial = std::to_string(c.disk("vol1")["scsiSerialNumber"].get<int64_t>());
     EXPECT_EQ(c.send("ShowTarget", showTarget)["result"]["Lun Information"],
-              Json::array({{{"Lun Id", "vol1"}, {"Target", "iqn.2020-01.com.korvan:sp1:vol1"}, {"SCSI SN", serial},
+              Json::array({{{"Lun Id", "vol1"},
+                            {"Target", "iqn.2020-01.com.korvan:sp1:vol1"},
+                            {"SCSI SN", serial},
                             {"Online", "Yes"}}}));
     EXPECT_EQ(c.disk("vol1")["targetLocations"], Json::array({"sp1:3260"}));
 
@@ -189,7 +199,8 @@ TEST(SimRest, ExposureTargetsAndAccessListsFollowTheRequests) {
     const Json noInitiators = Json::parse(R"([{"host":"sp1","initiator":[]}])");
     EXPECT_EQ(acl(), noInitiators);
     for (int i = 0; i < 2; ++i)
-        EXPECT_TRUE(isOk(c.send("PersistACLAccess", "virtualDisks:['vol1'], host:'sp1', address:'" + kIqn + "', type:iqn")));
+        EXPECT_TRUE(
+            isOk(c.send("PersistACLAccess", "virtualDisks:['vol1'], host:'sp1', address:'" + kIqn + "', type:iqn")));
     EXPECT_EQ(acl()[0]["initiator"], Json::array({{{"ip", kIqn}, {"name", kIqn}}})) << "granted once";
     EXPECT_TRUE(isOk(c.send("RemoveACLAccess", "virtualDisk:'vol1', host:'sp1', address:['" + kIqn + "']")));
     EXPECT_EQ(acl(), noInitiators);
@@ -201,14 +212,19 @@ TEST(SimRest, ExposureTargetsAndAccessListsFollowTheRequests) {
 TEST(SimRest, DiskAdministrationCreatesResizesAndDeletes) {
     SimHarness sim(2);
     SimClient c(sim);
-    EXPECT_EQ(c.send("AddVirtualDisk", "name:'newdisk', size:{unit:'GB', value:2}, diskType:BLOCK, compressed:true, "
-                                       "blockSize:512, replicationFactor:2, encryption:true")["result"][0],
+    EXPECT_EQ(c.send("AddVirtualDisk",
+                     "name:'newdisk', size:{unit:'GB', value:2}, diskType:BLOCK, compressed:true, "
+                     "blockSize:512, replicationFactor:2, encryption:true")["result"][0],
               Json({{"status", "ok"}, {"name", "newdisk"}, {"message", ""}}));
     Json d = c.disk("newdisk");
-    for (const auto& [key, value] : {std::pair<const char*, Json>{"sizeInBytes", 2ull << 30}, {"blockSize", 512},
-                                     {"replicationFactor", 2}, {"compressed", true}, {"encryption", true}})
+    for (const auto& [key, value] : {std::pair<const char*, Json>{"sizeInBytes", 2ull << 30},
+                                     {"blockSize", 512},
+                                     {"replicationFactor", 2},
+                                     {"compressed", true},
+                                     {"encryption", true}})
         EXPECT_EQ(d[key], value) << key;
-    EXPECT_EQ(c.send("ResizeDisks", "virtualDisks:['newdisk'], size:{unit:'GB', value:3.5}")["result"][0]["status"], "ok");
+    EXPECT_EQ(c.send("ResizeDisks", "virtualDisks:['newdisk'], size:{unit:'GB', value:3.5}")["result"][0]["status"],
+              "ok");
     EXPECT_EQ(c.disk("newdisk")["sizeInBytes"], static_cast<uint64_t>(3.5 * (1ull << 30)));
 
     // A deleted source takes its snapshots along; its clone stays.
@@ -226,9 +242,14 @@ TEST(SimRest, AnyBodyGetsAWellFormedErrorEnvelope) {
     SimClient c(sim);
     const std::string session = ", sessionId:'" + c.sessionId + "'}";
     const std::string valid = "request={type:VirtualDiskDetails, params:{virtualDisk:'vol1'}" + session;
-    std::vector<std::string> bodies = {"", "garbage", "request=", "request=[1,2]", "request={type:5}",
+    std::vector<std::string> bodies = {"",
+                                       "garbage",
+                                       "request=",
+                                       "request=[1,2]",
+                                       "request={type:5}",
                                        "request={type:NoSuchType" + session,
-                                       "request=" + std::string(1 << 20, '{'), std::string(3 << 20, 'x'),
+                                       "request=" + std::string(1 << 20, '{'),
+                                       std::string(3 << 20, 'x'),
                                        "request={type:MakeSnapshot, params:{virtualDisks:5}" + session,
                                        "request={type:AddVirtualDisk, params:{name:'x', size:'big'}" + session,
                                        "request={type:ResizeDisks, params:[]" + session,

@@ -79,13 +79,15 @@ TEST(SimBackends, TheIscsiadmBackendDrivesOpenIscsiAndReadsItsSessionList) {
     // A stand-in for open-iscsi's command first on PATH: records its arguments, answers from a script.
     char dirTemplate[] = "/tmp/krvn-iscsiadm-XXXXXX";
     const std::string dir = mkdtemp(dirTemplate), oldPath = std::getenv("PATH") ? std::getenv("PATH") : "";
-    std::ofstream(dir + "/iscsiadm") << "#!/bin/sh\necho \"$*\" >> " << dir << "/calls\ncase \"$*\" in\n"
-        "  *'-m session -P 3'*) cat <<'EOF'\niSCSI Transport Class version 2.0-870\n"
-        "Target: iqn.2020-01.com.korvan:sp1:other (non-flash)\n\tCurrent Portal: 10.0.0.5:3260,1\n"
-        "\t\tAttached scsi disk sdc\t\tState: running\n"
-        "Target: iqn.2020-01.com.korvan:sp1:clone1 (non-flash)\n\tCurrent Portal: 10.0.0.5:3260,1\n"
-        "\t\t\tscsi3 Channel 00 Id 0 Lun: 0\n\t\t\t\tAttached scsi disk sdd\t\tState: running\nEOF\n"
-        "    exit 0;;\n  *--login*) exit 15;;\n  *--logout*) exit 21;;\nesac\nexit 0\n";
+    std::ofstream(dir + "/iscsiadm")
+        << "#!/bin/sh\necho \"$*\" >> " << dir
+        << "/calls\ncase \"$*\" in\n"
+           "  *'-m session -P 3'*) cat <<'EOF'\niSCSI Transport Class version 2.0-870\n"
+           "Target: iqn.2020-01.com.korvan:sp1:other (non-flash)\n\tCurrent Portal: 10.0.0.5:3260,1\n"
+           "\t\tAttached scsi disk sdc\t\tState: running\n"
+           "Target: iqn.2020-01.com.korvan:sp1:clone1 (non-flash)\n\tCurrent Portal: 10.0.0.5:3260,1\n"
+           "\t\t\tscsi3 Channel 00 Id 0 Lun: 0\n\t\t\t\tAttached scsi disk sdd\t\tState: running\nEOF\n"
+           "    exit 0;;\n  *--login*) exit 15;;\n  *--logout*) exit 21;;\nesac\nexit 0\n";
     chmod((dir + "/iscsiadm").c_str(), 0755);
     setenv("PATH", (dir + ":" + oldPath).c_str(), 1);
     krvntest::ScopedSettings settings;

@@ -30,15 +30,21 @@ TEST(SimHttp, EachFaultKindReshapesTheNextAnswerOfItsTypeOnly) {
     };
     const Case cases[] = {
         {{{"kind", "drop"}}, 0, nullptr},
-        {{{"kind", "status"}, {"status", 503}, {"message", "busy"}}, 503,
+        {{{"kind", "status"}, {"status", 503}, {"message", "busy"}},
+         503,
          [](const Json& j) { return j.is_object() && j["message"] == "busy"; }},
         {{{"kind", "notjson"}}, 200, [](const Json& j) { return j.is_discarded(); }},
-        {{{"kind", "wrongtype"}}, 200,
+        {{{"kind", "wrongtype"}},
+         200,
          [](const Json& j) { return j.is_object() && j["status"] == "ok" && j["type"] != "ListVirtualDisks"; }},
         {{{"kind", "wrongshape"}}, 200, [](const Json& j) { return j.is_object() && j["result"].is_array(); }},
-        {{{"kind", "message"}, {"message", " No more data to read"}}, 200,
-         [](const Json& j) { return j.is_object() && j["status"] == "error" && j["message"] == " No more data to read"; }},
-        {{{"kind", "latency"}, {"latencyMs", 60}}, 200,
+        {{{"kind", "message"}, {"message", " No more data to read"}},
+         200,
+         [](const Json& j) {
+             return j.is_object() && j["status"] == "error" && j["message"] == " No more data to read";
+         }},
+        {{{"kind", "latency"}, {"latencyMs", 60}},
+         200,
          [](const Json& j) { return j.is_object() && j["result"]["disks"].is_array(); }},
     };
     for (const auto& k : cases) {
@@ -149,7 +155,8 @@ TEST(SimHttp, ControlApiSeedsResetsAndChangesStateBehindTheClientsBack) {
     EXPECT_EQ(c.send("VirtualDiskDetails", "virtualDisk:'vol2'")["message"], "VDisk is marked for delete :vol2");
     ctl("POST", "/sim/admin/deleteVDisk", {{"name", "vol1"}});
     EXPECT_EQ(c.send("VirtualDiskDetails", "virtualDisk:'vol1'")["message"], "Vdisk vol1 couldn't be found");
-    EXPECT_EQ(ctl("POST", "/sim/admin/attach", {{"host", SimHarness::hostName()}, {"vdisk", "vol2"}})["device"], "/dev/sdd");
+    EXPECT_EQ(ctl("POST", "/sim/admin/attach", {{"host", SimHarness::hostName()}, {"vdisk", "vol2"}})["device"],
+              "/dev/sdd");
     EXPECT_EQ(ctl("GET", host + "/devices")["devices"].size(), 3u);
 
     ctl("POST", "/sim/seed", {{"cluster", {{"name", "c"}}}}, 400);

@@ -40,9 +40,9 @@ TEST(SimListen, RequestsWithoutBodyAreAnsweredAtOnce) {
     SimHarness sim(1);
     ASSERT_TRUE(sim.ok()) << sim.error();
     // curl -X POST sends neither Content-Length nor a chunked body.
-    for (const char* request : {"POST /sim/reset HTTP/1.1\r\nHost: x\r\n\r\n",
-                                "DELETE /sim/faults HTTP/1.1\r\nHost: x\r\n\r\n",
-                                "POST /sim/reset HTTP/1.1\r\nHost: x\r\nContent-Length: 0\r\n\r\n"})
+    for (const char* request :
+         {"POST /sim/reset HTTP/1.1\r\nHost: x\r\n\r\n", "DELETE /sim/faults HTTP/1.1\r\nHost: x\r\n\r\n",
+          "POST /sim/reset HTTP/1.1\r\nHost: x\r\nContent-Length: 0\r\n\r\n"})
         EXPECT_EQ(statusLine(sim.port(), request), "HTTP/1.1 200 OK") << request;
     EXPECT_EQ(statusLine(sim.port(), "POST /rest/ HTTP/1.1\r\nHost: x\r\n\r\n"), "HTTP/1.1 400 Bad Request")
         << "an empty form has no request field";

@@ -24,16 +24,16 @@ public:
         sessionId = login(SimHarness::kUser, SimHarness::kPassword)["result"].value("sessionId", "");
     }
     Json login(const std::string& user, const std::string& password) {
-        return raw("POST", "request={type:Login, category:UserManagement, params:{userName:'" + user +
-                               "', password:'" + password + "', cluster:'" + SimHarness::kClusterName + "'}}");
+        return raw("POST", "request={type:Login, category:UserManagement, params:{userName:'" + user + "', password:'" +
+                               password + "', cluster:'" + SimHarness::kClusterName + "'}}");
     }
     // One request of `type` (params without braces), by the type's own method unless one is given.
     httplib::Result post(const std::string& type, const std::string& params = "", std::string method = "") {
         static const std::set<std::string> putTypes = {"MakeSnapshot", "CloneSnapshot", "AddVirtualDisk"};
         if (method.empty()) method = putTypes.count(type) ? "PUT" : "POST";
         return exchange(method, "request={type:" + type + ", category:Test" +
-                                    (params.empty() ? "" : ", params:{" + params + "}") + ", sessionId:'" +
-                                    sessionId + "'}");
+                                    (params.empty() ? "" : ", params:{" + params + "}") + ", sessionId:'" + sessionId +
+                                    "'}");
     }
     // The parsed answer, which must be an envelope whatever went in.
     Json send(const std::string& type, const std::string& params = "", const std::string& method = "") {
@@ -54,8 +54,8 @@ private:
         http = r ? r->status : 0;
         Json answer = r ? Json::parse(r->body, nullptr, false) : Json();
         for (const char* key : {"status", "type", "requestId", "message", "result"})
-            EXPECT_TRUE(answer.is_object() && answer.contains(key)) << key << " missing in "
-                                                                    << (r ? r->body.substr(0, 200) : "no answer");
+            EXPECT_TRUE(answer.is_object() && answer.contains(key))
+                << key << " missing in " << (r ? r->body.substr(0, 200) : "no answer");
         return answer.is_object() ? answer : Json::object();
     }
 
