@@ -1,9 +1,11 @@
 #include "KrvnEntryGuard.h"
 
+#include <cstring>
 #include <exception>
 
 #include "EvDebug.h"
 #include "KrvnLogLevels.h"
+#include "KrvnTextsCommon.h"
 
 namespace ZYKorvanCommon {
 
@@ -35,6 +37,14 @@ void logWithoutContext(const char* format, int code, const std::string& sentence
         EvDebug logger(nullptr);
         logger.debugLvl(ZY_KRVN_LOGLVL_ERROR, format, code, sentence.c_str());
     });
+}
+
+void logSettingsProblem(KrvnCommonCtx& ctx, const ZYPlatformSettingsScope& settings) {
+    std::string path;
+    int openError = 0;
+    const int status = settings.status(&path, &openError);
+    if (status < 0) ctx.log(ZY_KRVN_LOGLVL_ERROR, ZY_KRVN_LOG_SETTINGS_UNREADABLE, path.c_str(), std::strerror(openError));
+    if (status > 0) ctx.log(ZY_KRVN_LOGLVL_ERROR, ZY_KRVN_LOG_SETTINGS_BAD_LINE, path.c_str(), status);
 }
 
 KrvnSessionGuard::~KrvnSessionGuard() {

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "KrvnCommonUtils.h"
+#include "ZYPlatformInfo.h"
 
 namespace ZYKorvanCommon {
 
@@ -26,6 +27,10 @@ void bestEffort(const std::function<void()>& fn) noexcept;
 // Logs a line at the error level through a logger of its own, for failures that happen
 // before a context (and so its logger) exists. Never throws.
 void logWithoutContext(const char* format, int code, const std::string& sentence) noexcept;
+
+// Says once, at the error level, when the call's settings file could not be read whole: a
+// file that is missing or broken would otherwise silently mean "every default".
+void logSettingsProblem(KrvnCommonCtx& ctx, const ZYPlatformSettingsScope& settings);
 
 class KrvnSessionGuard {
 public:

@@ -68,11 +68,14 @@ void setProvStatus(short successStatus, short failureStatus, ZYSO::LUNInfo** lun
 int provEntry(int opType, ZYSO::LUNInfo** luns, short count, ZYSO::ZYOSUtil* osUtil) {
     const KrvnProvOperation* op = findProvOperation(opType);
     if (op == nullptr) return 1;
+    std::unique_ptr<ZYPlatformSettingsScope> settings;   // outlives the context that reads it
     std::unique_ptr<KrvnProvCtx> ctx;
     std::string internalError;
     const int rc = runGuarded(
         [&] {
+            settings = std::make_unique<ZYPlatformSettingsScope>();
             ctx = std::make_unique<KrvnProvCtx>(osUtil, 0, opType);
+            logSettingsProblem(*ctx, *settings);
             KrvnProvUtils engine(ctx.get());
             KrvnSessionGuard session(engine);
             if (ctx->initialize(luns, count) != 0) return 1;

@@ -164,13 +164,16 @@ void reportFailure(const SnapEntry& entry, const std::string& finalError, ZYSO::
 int snapEntry(KrvnSnapOpType opType, ZYSO::SnapInfo** items, int count, ZYSO::ZYOSUtil* osUtil) {
     const SnapEntry* entry = findEntry(opType);
     if (!entry) return 1;
+    std::unique_ptr<ZYPlatformSettingsScope> settings;   // outlives the context that reads it
     std::unique_ptr<KrvnCtx> ctx;
     std::string internalError;
     const int rc = runGuarded(
         [&] {
+            settings = std::make_unique<ZYPlatformSettingsScope>();
             if (ZYSO::SnapInfo* first = firstItem(items, count))
                 first->log(ZY_KRVN_JOB_LOG_LEVEL, ZY_KRVN_LOG_PREFIX, entry->startText, count);
             ctx = std::make_unique<KrvnCtx>(osUtil, 0, entry->opType);
+            logSettingsProblem(*ctx, *settings);
             KrvnUtils engine(ctx.get());
             KrvnSessionGuard session(engine);
             return runOperation(*entry, *ctx, engine, items, count);
@@ -198,7 +201,9 @@ int snapIsSupported(const char* device, ZYSO::ZYOSUtil* osUtil, char* errBuf, in
     std::string internalError;
     const int rc = runGuarded(
         [&] {
+            ZYPlatformSettingsScope settings;
             KrvnCtx ctx(osUtil, 0, ZY_KRVN_SNAP_OP_SUPPORT_CHECK);
+            logSettingsProblem(ctx, settings);
             KrvnUtils engine(&ctx);
             if (ctx.initialize(nullptr, 0) != 0) return 1;
             if (!device) {

@@ -13,8 +13,12 @@ namespace ZyPlatform {
 
 class SettingsStore {
 public:
-    // Reads the file named by settingsPath(); a missing or unreadable file is an empty store.
+    // The settings as the thread's ZYPlatformSettingsScope read them, or, outside a scope, a
+    // fresh reading of the file named by settingsPath(); a missing or unreadable file is an
+    // empty store.
     static SettingsStore load();
+    // One reading of the file, and how it went (ZYPlatformSettingsScope::status).
+    static SettingsStore read(std::string* path, int* status, int* openError);
 
     bool has(const std::string& section, const std::string& key) const;
     bool text(const std::string& section, const std::string& key, std::string* value) const;

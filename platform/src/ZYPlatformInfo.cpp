@@ -39,14 +39,39 @@ bool parseDecimal(const std::string& text, long* value) {
     return true;
 }
 
+// The innermost scope of this thread; null outside any.
+thread_local const SettingsStore* t_scopeStore = nullptr;
+
+// -1 with the errno when the file cannot be read as a file, else what the parser answers (0,
+// or the first line it refused; inih reads on past it, so one bad line keeps the others).
+int parseFile(const std::string& path, ini_handler handler, void* user, int* openError) {
+    struct stat info {};
+    int reason = 0;
+    FILE* in = nullptr;
+    if (::stat(path.c_str(), &info) != 0) reason = errno;
+    else if (S_ISDIR(info.st_mode)) reason = EISDIR;
+    else if (!(in = std::fopen(path.c_str(), "r"))) reason = errno;
+    if (openError) *openError = reason;
+    if (!in) return -1;
+    const int line = ini_parse_file(in, handler, user);
+    std::fclose(in);
+    return line;
+}
+
 }  // namespace
 
-SettingsStore SettingsStore::load() {
+SettingsStore SettingsStore::read(std::string* path, int* status, int* openError) {
     SettingsStore store;
-    // A syntax error part-way still keeps the lines read before it: settings files are edited
-    // by hand, and one bad line should not silently drop every other setting.
-    ini_parse(ZYPlatformInfo::settingsPath().c_str(), collect, &store);
+    const std::string file = ZYPlatformInfo::settingsPath();
+    if (path) *path = file;
+    const int result = parseFile(file, collect, &store, openError);
+    if (status) *status = result;
     return store;
+}
+
+SettingsStore SettingsStore::load() {
+    if (t_scopeStore) return *t_scopeStore;
+    return read(nullptr, nullptr, nullptr);
 }
 
 void SettingsStore::put(const std::string& section, const std::string& key, const std::string& value) {
@@ -115,19 +140,28 @@ int ZYPlatformInfo::getNumber(const char* section, const char* key, unsigned lon
 int ZYPlatformInfo::checkSettingsFile(std::string* path, int* openError) {
     const std::string file = settingsPath();
     if (path) *path = file;
-    struct stat info {};
-    FILE* in = nullptr;
-    int reason = 0;
-    if (::stat(file.c_str(), &info) != 0)
-        reason = errno;
-    else if (S_ISDIR(info.st_mode))
-        reason = EISDIR;
-    else if (!(in = std::fopen(file.c_str(), "r")))
-        reason = errno;
-    if (openError) *openError = reason;
-    if (!in) return -1;
-    int line = ini_parse_file(
-        in, [](void*, const char*, const char*, const char*) { return 1; }, nullptr);
-    std::fclose(in);
-    return line;
+    return ZyPlatform::parseFile(file, [](void*, const char*, const char*, const char*) { return 1; }, nullptr,
+                                 openError);
+}
+
+struct ZYPlatformSettingsScope::State {
+    ZyPlatform::SettingsStore store;
+    const ZyPlatform::SettingsStore* outer = nullptr;
+    std::string path;
+    int status = 0;
+    int openError = 0;
+};
+
+ZYPlatformSettingsScope::ZYPlatformSettingsScope() : state_(std::make_unique<State>()) {
+    state_->store = ZyPlatform::SettingsStore::read(&state_->path, &state_->status, &state_->openError);
+    state_->outer = ZyPlatform::t_scopeStore;
+    ZyPlatform::t_scopeStore = &state_->store;
+}
+
+ZYPlatformSettingsScope::~ZYPlatformSettingsScope() { ZyPlatform::t_scopeStore = state_->outer; }
+
+int ZYPlatformSettingsScope::status(std::string* path, int* openError) const {
+    if (path) *path = state_->path;
+    if (openError) *openError = state_->openError;
+    return state_->status;
 }

@@ -1,8 +1,11 @@
 // The settings store and the virtual clock.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
+#include <thread>
 
 #include "ScopedSettings.h"
 #include "WqSleep.h"
@@ -30,6 +33,51 @@ TEST(PlatformSettings, EveryCallSeesTheFileAsItIsNowAndAMissingFileIsEmpty) {
     EXPECT_EQ(ZyPlatform::platformString("logFile", "fallback"), "fallback");
     unsetenv("ZY_SETTINGS_FILE");
     EXPECT_EQ(ZYPlatformInfo::settingsPath(), "/etc/zykorvan/settings.ini");
+}
+
+TEST(PlatformSettings, AScopeReadsTheFileOnceForItsOwnThreadAndScopesNest) {
+    krvntest::ScopedSettings settings;
+    ZYPlatformInfo info;
+    std::string value;
+    auto read = [&info, &value] {
+        value.clear();
+        info.getString("Ovelin", "sKey", &value);
+        return value;
+    };
+    settings.set("Ovelin", "sKey", "before");
+    {
+        ZYPlatformSettingsScope call;
+        settings.set("Ovelin", "sKey", "changed");
+        EXPECT_EQ("before", read()) << "one reading per scope";
+        std::string otherThread;
+        std::thread([&otherThread] {
+            ZYPlatformInfo mine;
+            mine.getString("Ovelin", "sKey", &otherThread);
+        }).join();
+        EXPECT_EQ("changed", otherThread) << "another thread has no scope of this one";
+        {
+            ZYPlatformSettingsScope inner;
+            EXPECT_EQ("changed", read());
+        }
+        EXPECT_EQ("before", read()) << "the outer scope is back";
+    }
+    EXPECT_EQ("changed", read());
+
+    // How the file was read: whole, one refused line (the others still read), not at all.
+    std::ofstream(settings.path()) << "[Ovelin]\nsKey=kept\n[broken\nsOther=also\n";
+    std::string path;
+    int openError = -1;
+    {
+        ZYPlatformSettingsScope broken;
+        EXPECT_EQ(3, broken.status(&path, &openError));
+        EXPECT_EQ(settings.path(), path);
+        EXPECT_EQ("kept", read());
+    }
+    setenv("ZY_SETTINGS_FILE", "/nonexistent/krvn/settings.ini", 1);
+    ZYPlatformSettingsScope missing;
+    EXPECT_EQ(-1, missing.status(&path, &openError));
+    EXPECT_EQ(ENOENT, openError);
+    EXPECT_EQ("/nonexistent/krvn/settings.ini", path);
 }
 
 TEST(PlatformSettings, NumbersAreDecimalIntegersAndAnythingElseIsAbsent) {

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cstdlib>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -135,6 +137,21 @@ TEST_F(ProvEntryTest, EachPathLeavesItsStatusesRequestsAndFinalErrorText) {
     }
     EXPECT_EQ((std::vector<std::string>{"vd3", "vd5"}), requestDisks(sent("DeleteVDisk").at(0)));  // in id order
     EXPECT_FALSE(logs.contains(kClearPassword));
+}
+
+// A file that is missing or broken would otherwise mean "every default" without a word.
+TEST_F(ProvEntryTest, ASettingsFileNotReadWholeIsSaidOncePerCallAtTheErrorLevel) {
+    addDisk();
+    std::ofstream(settings.path()) << "[Platform]\nlogFile=/dev/null\n[broken\n";
+    EXPECT_EQ(1, provEntry(ZY_KRVN_PROV_OP_CREATE, batch.data(), 0, &batch.os));
+    EXPECT_EQ(1u, logs.count("has a line the parser refuses (line 3)")) << logs.dump();
+    setenv("ZY_SETTINGS_FILE", "/nonexistent/krvn-settings.ini", 1);   // the fixture puts it back
+    logs.clear();
+    EXPECT_EQ(1, provEntry(ZY_KRVN_PROV_OP_CREATE, batch.data(), 0, &batch.os));
+    EXPECT_TRUE(logs.containsAt(-1, "KRVN  The settings file-[/nonexistent/krvn-settings.ini] cannot be read (No such "
+                                    "file or directory): every setting takes its default."))
+        << logs.dump();
+    EXPECT_EQ(1u, logs.count("cannot be read"));
 }
 
 TEST_F(ProvEntryTest, VersionIsWrittenWholeOrNotAtAll) {
