@@ -42,6 +42,9 @@ int KrvnCommonUtils::rest_connectToArray() {
     if (buildReqBodyForKorvanConnect(ctx->restRequest) != 0) return ctx->errorCode;
     if (!ctx->restClient->connect(ctx->restApi, ctx->restRequest, ctx->restResponse)) {
         ctx->logRESTDetails();
+        // The cluster's refusal or the transport's reason (refused, timed out, TLS) is what
+        // tells a wrong password from a wrong port: it goes with the final text.
+        ctx->extractRESTErrorMsgs();
         return ctx->fail(ZY_KRVN_ERR_OPERATION_FAILED,
                          CWqString::Format(ZY_KRVN_ERR_CONNECT, {details.arrayId, details.controlHostName}),
                          {ZY_KRVN_LOG_CLUSTER_OP_FAILED_REST, KrvnLogArgs::CodeTextClusterErrors});

@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "CWqString.h"
 #include "EvDebug.h"
 #include "KrvnEntryGuard.h"
 #include "KrvnTextsSnap.h"
@@ -140,6 +141,10 @@ int runOperation(const SnapEntry& entry, KrvnCtx& ctx, KrvnUtils& engine, ZYSO::
         items[0]->log(ZY_KRVN_JOB_LOG_LEVEL, ZY_KRVN_LOG_PREFIX, ZY_KRVN_JOB_NOTHING_TO_DELETE);
         return 0;
     }
+    // Items at "deleted" take no part: with none left there is no array to log in to.
+    if (ctx.snapItems.empty())
+        return ctx.fail(ZY_KRVN_ERR_SNAP_LIST, CWqString::Format(ZY_KRVN_ERR_NOTHING_LEFT, {count}),
+                        ZY_KRVN_LOG_OP_FAILED_DASH);
     for (EngineStep step : entry.steps) {
         if (!step) break;
         rc = step(engine);

@@ -71,6 +71,9 @@ inline constexpr char ZY_KRVN_LOG_VALIDATE_OBJ_FAILED_NO_STOP[] =
     "KRVN  Input internal object validation failed [%d:%s]";
 inline constexpr char ZY_KRVN_ERR_TEXT_INVALID_COUNT[] = "Invalid snapshot count-[{1}]";
 inline constexpr char ZY_KRVN_ERR_EMPTY_LIST[] = "Empty snapshot list passed";
+// {1} the number of items of the call.
+inline constexpr char ZY_KRVN_ERR_NOTHING_LEFT[] =
+    "All [{1}] snapshots of the request are deleted already: there is nothing left to work on.";
 inline constexpr char ZY_KRVN_ERR_EMPTY_ITEM[] = "Empty snapshot info at idx-[{1}] of total-[{2}]";
 inline constexpr char ZY_KRVN_LOG_NO_ARRAY[] =
     "KRVN  The snap-[%lld] is not associated with any array. Possibly source device discovery could have failed.";

@@ -1,4 +1,6 @@
 // Login, logout and the envelope check every cluster answer goes through.
+#include <functional>
+
 #include "RestFixture.h"
 #include "TestCert.h"
 #include "ZYSnapRESTAPI.h"
@@ -46,6 +48,25 @@ TEST_F(RestTest, FailedLoginsReportTheirCodeAndSentenceAndKeepNoSession) {
         {login, errorAnswer("Login", "bad user"), 19, "The Login request has failed. REST Error-[bad user ]"},
     });
     EXPECT_FALSE(log.contains("s3cret-pw"));
+}
+
+// The same sentence for every failed login; the words that follow it say which failure it was.
+TEST_F(RestTest, AFailedLoginSaysWhetherThePasswordThePortOrTheLineWasWrong) {
+    const std::string sentence = "Connect to cluster-[clusterA] using control host-[127.0.0.1] failed.";
+    const std::vector<std::pair<std::function<void()>, std::string>> rows = {
+        {[&] { srv.reply(401, R"({"status":"error","message":"denied"})"); },
+         "Authentication failed. Please check whether correct credentials are provided"},
+        {[&] { srv.replyDrop(); }, "transfer closed"},
+        {[&] { ctx().arrayDetails.arrayConfigs.serverPort = 1; }, "Failed to connect to 127.0.0.1 port 1"},
+    };
+    for (const auto& [arrange, why] : rows) {
+        ctx().resetError();
+        ctx().restErrors.str("");
+        arrange();
+        EXPECT_EQ(1, utils().rest_connectToArray());
+        const std::string text = ctx().getFinalErrorStr();
+        EXPECT_EQ(0u, text.find(sentence + "\nErrors returned by cluster-[" + why)) << text;
+    }
 }
 
 TEST_F(RestTest, EnvelopeIsCheckedStatusFirstThenTypeThenResultShape) {

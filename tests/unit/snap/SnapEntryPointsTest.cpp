@@ -103,6 +103,20 @@ TEST(SnapEntryPoints, FailureKeepsFinishedItemsAndReportsOnTheFirstItem) {
     }
 }
 
+TEST(SnapEntryPoints, ItemsAllDeletedAlreadyAreRefusedBeforeAnyLoginButDeleteHasNothingToDo) {
+    const std::string nothingLeft =
+        "All [2] snapshots of the request are deleted already: there is nothing left to work on.";
+    for (const Row& row : kWorking) {
+        SCOPED_TRACE(row.name);
+        const bool deleting = std::string(row.name) == "zyso_deleteSnaps";
+        Settings settings;
+        FakeSnapBatch batch = makeBatch(2);
+        for (size_t i = 0; i < batch.size(); ++i) batch[i].status = 20;
+        EXPECT_EQ(deleting ? 0 : 1, entry<zyso_snap_fn>(row.name)(batch.data(), batch.count(), &batch.os));
+        EXPECT_EQ(deleting ? "" : nothingLeft, batch[0].lastErrorMessage) << "no login to an empty control host";
+    }
+}
+
 TEST(SnapEntryPoints, EveryEntryPointSurvivesMissingOrEmptyInputAndUnsupportedOnesOnlyLog) {
     const std::map<std::string, std::string> unsupported = {
         {"zyso_unprepareDevices", "Snapshot unprepare operation not supported by the engine."},
