@@ -14,6 +14,8 @@
 #include <sstream>
 #include <thread>
 
+#include "CWqLibrary.h"
+#include "DemoData.h"
 #include "FixtureDevices.h"
 #include "HostJob.h"
 #include "HostReport.h"
@@ -21,6 +23,8 @@
 #include "SimProcess.h"
 #include "SimSeed.h"
 #include "ZYPassword.h"
+#include "ZyISCSIModule.h"
+#include "ZyIscsiSessions.h"
 
 namespace KrvnHost {
 
@@ -145,6 +149,13 @@ private:
     bool setUp(std::string* error);
     bool writeSettings(std::string* error);
     bool loginSources(std::string* error);
+    bool writeSources(const DataPattern& pattern, std::string* error);
+    // Reads each device at the pattern's place; false (with the step failed) on a mismatch.
+    bool expectData(StepResult& r, const std::vector<std::pair<std::string, std::string>>& devices,
+                    const DataPattern& expected);
+    void checkMappedData(StepResult& r);
+    void checkRevertedData(StepResult& r);
+    void checkDiskSize(StepResult& r);
     void useSettings(const std::string& path) { setenv("ZY_SETTINGS_FILE", path.c_str(), 1); }
     void step(const std::string& name, bool runnable, const std::function<StepResult()>& body);
     StepResult snapStep(SnapOp op, int expected, bool showDevices = false);
@@ -162,6 +173,10 @@ private:
     Plugin plugin_;
     std::unique_ptr<HostJob> job_;
     std::vector<std::string> sources_;
+    std::vector<std::string> sourceTargets_;  // the iSCSI target of each source, in order
+    std::string portals_;                     // [Platform] iscsiPortals of the simulator's target
+    uint32_t blockSize_ = 0;
+    DataPattern before_, after_;  // what the snapshots hold, what the sources get after
     std::vector<long long> snapIds_;
     long lunId_ = 0;
     int stepNo_ = 0, passed_ = 0;
@@ -190,6 +205,11 @@ bool DemoRun::setUp(std::string* error) {
     std::ofstream(work_ + "/seed.json") << seed.dump(2);
     std::string simPath = options_.simPath.empty() ? executableDir() + "/korvan-sim" : options_.simPath;
     if (!sim_.start(simPath, work_ + "/seed.json", work_ + "/sim.log", kSimStartTimeoutSec, error)) return false;
+    nlohmann::json state;
+    if (!sim_.control("/sim/state", nullptr, &state, error)) return false;
+    const nlohmann::json portals = state["iscsi"].value("portals", nlohmann::json::object());
+    for (const auto& [proxy, address] : portals.items())
+        portals_ += (portals_.empty() ? "" : ",") + proxy + "=" + address.get<std::string>();
 
     if (!writeSettings(error)) return false;
     std::string pluginPath = options_.pluginPath.empty() ? Plugin::defaultPath() : options_.pluginPath;
@@ -214,10 +234,14 @@ bool DemoRun::setUp(std::string* error) {
 
     if (!loginSources(error)) return false;
     if (static_cast<int>(sources_.size()) != kSourceVDisks) {
-        *error = "the simulator shows " + std::to_string(sources_.size()) + " source devices, expected " +
+        *error = "the host holds " + std::to_string(sources_.size()) + " source devices, expected " +
                  std::to_string(kSourceVDisks);
         return false;
     }
+    if (!blockSizeOf(sources_.front(), &blockSize_, nullptr, error)) return false;
+    before_ = makePattern("A", 0xA5, blockSize_);
+    after_ = makePattern("B", 0x5B, blockSize_);
+    if (!writeSources(before_, error)) return false;
     short major = 0, minor = 0, revision = 0;
     plugin_.api().version(&major, &minor, &revision);
     out_ << "korvan-host demo\n"
@@ -225,26 +249,106 @@ bool DemoRun::setUp(std::string* error) {
          << "  simulator      : " << sim_.url() << " (pid " << sim_.pid() << "), log " << work_ << "/sim.log\n"
          << "  host           : " << host_ << ", source devices";
     for (const auto& s : sources_) out_ << " " << s;
-    out_ << "\n  plug-in        : " << plugin_.path() << " (version " << major << "." << minor << "." << revision
+    out_ << "\n  data path      : iSCSI to the simulator's target (libiscsi) at " << portals_
+         << "\n  data           : wrote pattern " << before_.name << " (" << before_.sum << ") at blocks "
+         << kDataFirstBlock << "-" << kDataFirstBlock + kDataBlocks - 1 << " of each source"
+         << "\n  plug-in        : " << plugin_.path() << " (version " << major << "." << minor << "." << revision
          << ")\n  plug-in log    : " << pluginLog_ << "\n  job state      : " << work_ << "/korvan-state.json\n\n";
     return true;
 }
 
 bool DemoRun::loginSources(std::string* error) {
-    // The targets come from the state dump rather than a discovery: the dump names every
-    // exposure with its target, in the order of the vDisks.
+    // The sources reach the host as they do on a real one: iSCSI sessions to their targets on
+    // the storage proxy, opened through the iSCSI module the plug-in uses. The targets come
+    // from the state dump, which names every exposure in the order of the vDisks.
     const std::string portal = korvansim::kDefaultProxy;
-    nlohmann::json state, answer;
+    nlohmann::json state;
     if (!sim_.control("/sim/state", nullptr, &state, error)) return false;
+    CWqLibrary library(true);
+    void* address = nullptr;
+    if (library.Load(kIscsiModuleName, false).IsError() || library.GetAddress(kIscsiModuleEntry, address).IsError()) {
+        *error = std::string("cannot load the iSCSI module ") + kIscsiModuleName;
+        return false;
+    }
+    // Declared after the library, so the instance goes first.
+    std::unique_ptr<ZyISCSIModule> iscsi(reinterpret_cast<ZyISCSIModule* (*)()>(address)());
     for (const auto& disk : state.value("vdisks", nlohmann::json::array()))
-        for (const auto& e : disk.value("exposures", nlohmann::json::array()))
-            if (e.value("proxy", "") == portal &&
-                !sim_.control("/sim/iscsi/login",
-                              {{"host", host_}, {"portal", portal}, {"target", e.value("target", "")}}, &answer, error))
+        for (const auto& e : disk.value("exposures", nlohmann::json::array())) {
+            const std::string target = e.value("target", "");
+            if (e.value("proxy", "") != portal) continue;
+            if (!iscsi || !iscsi->login(portal.c_str(), target.c_str())) {
+                *error = "cannot log in to " + target + " at " + portal;
                 return false;
-    if (!sim_.control("/sim/hosts/" + host_ + "/devices", nullptr, &answer, error)) return false;
-    for (const auto& d : answer.value("devices", nlohmann::json::array())) sources_.push_back(d.get<std::string>());
+            }
+            sources_.push_back(ZyIscsiSessions::deviceOf(target));
+            sourceTargets_.push_back(target);
+        }
     return true;
+}
+
+bool DemoRun::writeSources(const DataPattern& pattern, std::string* error) {
+    for (const std::string& target : sourceTargets_)
+        if (!writePattern(ZyIscsiSessions::deviceOf(target), pattern, blockSize_, error)) return false;
+    return true;
+}
+
+bool DemoRun::expectData(StepResult& r, const std::vector<std::pair<std::string, std::string>>& devices,
+                         const DataPattern& expected) {
+    for (const auto& [label, device] : devices) {
+        std::string bytes, error;
+        if (!readPatternPlace(device, blockSize_, &bytes, &error)) {
+            r.ok = false;
+            r.problem = "cannot read " + device + ": " + error;
+            return false;
+        }
+        const bool same = bytes == expected.bytes;
+        r.details.push_back(label + " " + device + " reads " + checksum(bytes) +
+                            (same ? ": pattern " + expected.name + ", ok" : ": NOT pattern " + expected.name));
+        if (!same) {
+            r.ok = false;
+            r.problem = device + " does not hold pattern " + expected.name + " (" + expected.sum + ")";
+        }
+    }
+    return r.ok;
+}
+
+void DemoRun::checkMappedData(StepResult& r) {
+    std::vector<std::pair<std::string, std::string>> mapped;
+    for (long long id : snapIds_) {
+        const SnapItem* s = job_->state().findSnap(id);
+        mapped.emplace_back("snapshot of " + s->sourceDevice + " mapped as", s->mappedDevice);
+    }
+    expectData(r, mapped, before_);
+}
+
+void DemoRun::checkRevertedData(StepResult& r) {
+    // Revert logs the host out of each source and back in: the data is the snapshot's, the
+    // device path a new one.
+    std::vector<std::pair<std::string, std::string>> sources;
+    for (const std::string& target : sourceTargets_)
+        sources.emplace_back("source " + target.substr(target.rfind(':') + 1) + " now",
+                             ZyIscsiSessions::deviceOf(target));
+    expectData(r, sources, before_);
+}
+
+void DemoRun::checkDiskSize(StepResult& r) {
+    const LunItem* l = job_->state().findLun(lunId_);
+    uint32_t blockSize = 0;
+    uint64_t bytes = 0;
+    std::string error;
+    if (!blockSizeOf(l->deviceName, &blockSize, &bytes, &error)) {
+        r.ok = false;
+        r.problem = "cannot read the size of " + l->deviceName + ": " + error;
+        return;
+    }
+    const bool same = static_cast<long long>(bytes) == l->sizeBytes;
+    r.details.push_back(l->deviceName + " holds " + std::to_string(bytes) + " bytes" +
+                        (same ? ", the size created" : ", NOT the size created"));
+    if (!same) {
+        r.ok = false;
+        r.problem =
+            l->deviceName + " holds " + std::to_string(bytes) + " bytes, expected " + std::to_string(l->sizeBytes);
+    }
 }
 
 bool DemoRun::writeSettings(std::string* error) {
@@ -255,8 +359,9 @@ bool DemoRun::writeSettings(std::string* error) {
     std::ofstream(work_ + "/secret.key", std::ios::binary) << key;
     Section platform = {
         {"virtualTime", options_.virtualTime ? "1" : "0"},
-        {"deviceBackend", "sim"},
-        {"iscsiBackend", "sim"},
+        {"deviceBackend", "libiscsi"},
+        {"iscsiBackend", "libiscsi"},
+        {"iscsiPortals", portals_},
         {"simulatorUrl", sim_.url()},
         {"logFile", pluginLog_},
         {"debugLevel", "3"},
@@ -412,28 +517,41 @@ int DemoRun::run() {
         if (!work_.empty()) out_ << "demo: files are in " << work_ << "\n";
         return 1;
     }
-    auto snap = [&](const char* name, SnapOp op, int expected, bool devices = false) {
+    using Check = std::function<void(StepResult&)>;
+    auto snap = [&](const char* name, SnapOp op, int expected, bool devices = false, const Check& check = nullptr) {
         step(name, snapChain_, [&] {
             StepResult r = snapStep(op, expected, devices);
+            if (r.ok && check) check(r);
             snapChain_ = r.ok;
             return r;
         });
     };
-    auto lun = [&](const char* name, LunOp op, short expected, bool device = false) {
+    auto lun = [&](const char* name, LunOp op, short expected, bool device = false, const Check& check = nullptr) {
         step(name, lunChain_, [&] {
             StepResult r = lunStep(op, expected, device);
+            if (r.ok && check) check(r);
             lunChain_ = r.ok;
             return r;
         });
+    };
+    const Check overwriteSources = [&](StepResult& r) {
+        std::string error;
+        if (!writeSources(after_, &error)) {
+            r.ok = false;
+            r.problem = "cannot write pattern " + after_.name + ": " + error;
+            return;
+        }
+        r.details.push_back("wrote pattern " + after_.name + " (" + after_.sum +
+                            ") over each source; the snapshots keep " + before_.name + " (" + before_.sum + ")");
     };
 
     step("supported", true, [&] { return supportStep(); });
     for (const auto& s : sources_) snapIds_.push_back(job_->addSnapItem(s, 0, 1));
     snap("prepare", SnapOp::Prepare, kSnapPrepared);
-    snap("snap", SnapOp::Snap, kSnapCreated);
-    snap("map", SnapOp::Map, kSnapMapped, true);
+    snap("snap", SnapOp::Snap, kSnapCreated, false, overwriteSources);
+    snap("map", SnapOp::Map, kSnapMapped, true, [&](StepResult& r) { checkMappedData(r); });
     snap("unmap", SnapOp::Unmap, kSnapUnmapped);
-    snap("revert", SnapOp::Revert, kSnapReverted);
+    snap("revert", SnapOp::Revert, kSnapReverted, false, [&](StepResult& r) { checkRevertedData(r); });
     step("reconcile", snapChain_, [&] {
         StepResult r = reconcileStep();
         snapChain_ = r.ok;
@@ -454,7 +572,7 @@ int DemoRun::run() {
         lunChain_ = false;
     }
     job_->state().findLun(lunId_)->initiatorInfo = info;
-    lun("lun map", LunOp::Map, kLunMapped, true);
+    lun("lun map", LunOp::Map, kLunMapped, true, [&](StepResult& r) { checkDiskSize(r); });
     lun("lun unmap", LunOp::Unmap, kLunUnmapped);
     job_->state().findLun(lunId_)->sizeBytes = 2 * kGiB;
     lun("lun resize", LunOp::Resize, kLunResized);

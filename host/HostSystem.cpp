@@ -11,6 +11,7 @@
 
 #include "HostTexts.h"
 #include "ZYPlatformInfo.h"
+#include "ZyIscsiSessions.h"
 
 namespace KrvnHost {
 
@@ -184,10 +185,28 @@ bool SimHostSystem::rescan(const std::string& host, std::string* error) {
     return simRequest(baseUrl_, "/sim/hosts/" + pathSegment(host) + "/rescan", nlohmann::json::object(), &body, error);
 }
 
+// ---- this process's libiscsi sessions ----
+
+bool IscsiSessionHostSystem::interfaces(const std::string&, std::vector<std::string>* wwpns,
+                                        std::vector<std::string>* iqns, std::string*) {
+    wwpns->clear();
+    *iqns = {ZyIscsiSessions::initiatorName()};
+    return true;
+}
+
+bool IscsiSessionHostSystem::devices(const std::string&, std::vector<std::string>* devices, std::string*) {
+    devices->clear();
+    for (const ZyIscsiSessions::Session& session : ZyIscsiSessions::list()) devices->push_back(session.device);
+    return true;
+}
+
+bool IscsiSessionHostSystem::rescan(const std::string&, std::string*) { return true; }
+
 std::unique_ptr<HostSystem> makeHostSystem() {
     std::string backend = ZyPlatform::platformString(kPlatformIscsiBackend, "iscsiadm");
     std::string url = ZyPlatform::platformString(kPlatformSimulatorUrl, "");
     if (backend == "sim" && !url.empty()) return std::make_unique<SimHostSystem>(url);
+    if (backend == "libiscsi") return std::make_unique<IscsiSessionHostSystem>();
     return std::make_unique<LinuxHostSystem>();
 }
 

@@ -1,6 +1,7 @@
 // What the host's OS utility asks of the machine: its SCSI interfaces, its block devices and a
-// bus rescan. Two implementations: the local Linux host (sysfs, open-iscsi's initiator file)
-// and the cluster simulator's SAN model (GET/POST under /sim/hosts/{host}).
+// bus rescan. Three implementations: the local Linux host (sysfs, open-iscsi's initiator file),
+// the cluster simulator's SAN model (GET/POST under /sim/hosts/{host}), and this process's own
+// libiscsi sessions (the platform's session table, for the libiscsi backends).
 #pragma once
 
 #include <memory>
@@ -47,8 +48,18 @@ private:
     std::string baseUrl_;
 };
 
+// This process's libiscsi sessions: the initiator name it logs in with, the devices of its
+// sessions, and a rescan with nothing to do (a session's device is there as soon as it logs in).
+class IscsiSessionHostSystem : public HostSystem {
+public:
+    bool interfaces(const std::string& host, std::vector<std::string>* wwpns, std::vector<std::string>* iqns,
+                    std::string* error) override;
+    bool devices(const std::string& host, std::vector<std::string>* devices, std::string* error) override;
+    bool rescan(const std::string& host, std::string* error) override;
+};
+
 // The one the platform settings choose: [Platform] iscsiBackend=sim with simulatorUrl gives the
-// simulator, anything else the local machine.
+// simulator, libiscsi this process's sessions, anything else the local machine.
 std::unique_ptr<HostSystem> makeHostSystem();
 
 // One call of the simulator's control API at baseUrl: POST of body, or GET when body is null.

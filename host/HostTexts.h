@@ -5,6 +5,9 @@ namespace KrvnHost {
 
 // The vendor under which Array Management files Korvan clusters; the plug-in lists arrays by it.
 inline constexpr const char* kKorvanVendor = "Pellart Distributed Storage";
+// The iSCSI module, loaded by its bare name as the plug-in loads it.
+inline constexpr const char* kIscsiModuleName = "libZyISCSI.so";
+inline constexpr const char* kIscsiModuleEntry = "GetInstance";
 
 // Snapshot configuration keys of an array entry.
 inline constexpr const char* kCfgDiagnosticLogging = "SMCONFIG_NAME_ENABLE_DIAGNOSTIC_LOGGING";

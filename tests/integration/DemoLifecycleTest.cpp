@@ -3,12 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <iterator>
 #include <regex>
 #include <sstream>
 
 #include "Demo.h"
 
-TEST(DemoLifecycle, EveryStepGivesItsStatusesTheSupportStepSaysWhyAndNothingIsLeftBehind) {
+TEST(DemoLifecycle, EveryStepGivesItsStatusesTheDataFollowsTheSnapshotsAndNothingIsLeftBehind) {
     KrvnHost::DemoOptions options;
     options.simPath = KRVN_BUILD_BIN_DIR "/korvan-sim";
     options.pluginPath = KRVN_BUILD_LIB_DIR "/libZYKorvanSnap.so";
@@ -22,13 +23,20 @@ TEST(DemoLifecycle, EveryStepGivesItsStatusesTheSupportStepSaysWhyAndNothingIsLe
         EXPECT_TRUE(std::regex_search(text, passed)) << step << " did not pass:\n" << text;
     }
     for (const char* line :
-         {"/dev/sdb                0 supported      a vDisk of the simulated cluster",
+         {"0 supported      a vDisk of the simulated cluster",
           "/dev/krvn-blank-padded  1 not supported  (fixture) the same vDisk as a target captured it",
           "/dev/other-vendor       1 not supported  (fixture) another vendor's disk: the vendor is not",
           "/dev/missing            1 not supported  (fixture) no device at that path",
           "#1 #2 #3: 5 snapshot created (expected 5 snapshot created)",
           "#1: 22 reverted, #2: 24 gone from the array, #3: 22 reverted"})
         EXPECT_NE(text.find(line), std::string::npos) << line << " in\n" << text;
+    // The data path proves the snapshots: three mapped snapshots and three reverted sources read the
+    // pattern written before the snap, though B was written over the sources after it.
+    const std::regex patternA("reads fnv1a:[0-9a-f]{16}: pattern A, ok");
+    EXPECT_EQ(6, std::distance(std::sregex_iterator(text.begin(), text.end(), patternA), std::sregex_iterator()))
+        << text;
+    EXPECT_EQ(text.find("NOT pattern"), std::string::npos) << text;
+    EXPECT_NE(text.find("holds 1073741824 bytes, the size created"), std::string::npos) << text;
     std::smatch work;
     ASSERT_TRUE(std::regex_search(text, work, std::regex("work directory : (\\S+)"))) << text;
     EXPECT_FALSE(std::filesystem::exists(work[1].str())) << "a demo that passed removes its directory";
