@@ -18,8 +18,8 @@ ZYSO_EXPORT int zyso_prepareDevices(ZYSO::SnapInfo** items, int count, ZYSO::ZYO
     return snapEntry(ZY_KRVN_SNAP_OP_PREPARE, items, count, osUtil);
 }
 
-ZYSO_EXPORT int zyso_unprepareDevices(ZYSO::SnapInfo** items, int, ZYSO::ZYOSUtil*) {
-    return snapUnsupported(items, ZY_KRVN_JOB_UNPREPARE_UNSUPPORTED);
+ZYSO_EXPORT int zyso_unprepareDevices(ZYSO::SnapInfo** items, int count, ZYSO::ZYOSUtil*) {
+    return snapUnsupported(items, count, ZY_KRVN_JOB_UNPREPARE_UNSUPPORTED);
 }
 
 ZYSO_EXPORT int zyso_snapDevices(ZYSO::SnapInfo** items, int count, ZYSO::ZYOSUtil* osUtil) {
@@ -30,8 +30,8 @@ ZYSO_EXPORT int zyso_deleteSnaps(ZYSO::SnapInfo** items, int count, ZYSO::ZYOSUt
     return snapEntry(ZY_KRVN_SNAP_OP_DELETE, items, count, osUtil);
 }
 
-ZYSO_EXPORT int zyso_isMapped(ZYSO::SnapInfo** items, int, ZYSO::ZYOSUtil*) {
-    return snapUnsupported(items, ZY_KRVN_JOB_ISMAPPED_UNSUPPORTED);
+ZYSO_EXPORT int zyso_isMapped(ZYSO::SnapInfo** items, int count, ZYSO::ZYOSUtil*) {
+    return snapUnsupported(items, count, ZY_KRVN_JOB_ISMAPPED_UNSUPPORTED);
 }
 
 ZYSO_EXPORT int zyso_mapSnaps(ZYSO::SnapInfo** items, int count, ZYSO::ZYOSUtil* osUtil) {

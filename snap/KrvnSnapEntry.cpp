@@ -169,7 +169,7 @@ void reportFailure(const SnapEntry& entry, const std::string& finalError, ZYSO::
 int snapEntry(KrvnSnapOpType opType, ZYSO::SnapInfo** items, int count, ZYSO::ZYOSUtil* osUtil) {
     const SnapEntry* entry = findEntry(opType);
     if (!entry) return 1;
-    std::unique_ptr<ZYPlatformSettingsScope> settings;   // outlives the context that reads it
+    std::unique_ptr<ZYPlatformSettingsScope> settings;  // outlives the context that reads it
     std::unique_ptr<KrvnCtx> ctx;
     std::string internalError;
     const int rc = runGuarded(
@@ -195,9 +195,10 @@ int snapEntry(KrvnSnapOpType opType, ZYSO::SnapInfo** items, int count, ZYSO::ZY
     return 1;
 }
 
-int snapUnsupported(ZYSO::SnapInfo** items, const char* jobText) {
+int snapUnsupported(ZYSO::SnapInfo** items, int count, const char* jobText) {
     bestEffort([&] {
-        if (items && items[0]) items[0]->log(ZY_KRVN_JOB_LOG_LEVEL_UNSUPPORTED, ZY_KRVN_LOG_PREFIX, "%s", jobText);
+        if (items && count > 0 && items[0])
+            items[0]->log(ZY_KRVN_JOB_LOG_LEVEL_UNSUPPORTED, ZY_KRVN_LOG_PREFIX, "%s", jobText);
     });
     return 1;
 }

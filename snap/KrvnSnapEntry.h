@@ -17,7 +17,8 @@ namespace ZYSnapKrvn {
 int snapEntry(KrvnSnapOpType opType, ZYSO::SnapInfo** items, int count, ZYSO::ZYOSUtil* osUtil);
 
 // Unprepare and isMapped are not offered by this array: a line on the first item, result 1.
-int snapUnsupported(ZYSO::SnapInfo** items, const char* jobText);
+// A list the count says is empty has no first item to write to.
+int snapUnsupported(ZYSO::SnapInfo** items, int count, const char* jobText);
 
 // 0 when the device is a Korvan vDisk, else 1; never throws, never writes errBuf.
 int snapIsSupported(const char* device, ZYSO::ZYOSUtil* osUtil, char* errBuf, int errBufSize);

@@ -21,7 +21,7 @@ namespace {
 using harden::LunWorld;
 using harden::SnapWorld;
 using KrvnHost::PluginApi;
-using krvntest::SimHarness;
+using namespace krvntest;
 
 constexpr int kItems = 2;
 
@@ -108,26 +108,42 @@ const std::vector<Sender>& senders() {
     const auto map = &P::mapSnaps;
     const auto create = &P::createLUNs;
     static const std::vector<Sender> rows = {
-        {"Login", snapCall(&P::prepareDevices), 1, 2, 62008, "Connect to cluster", false, true},
-        {"GetVirtualDiskByScsiSn", snapCall(&P::prepareDevices), 1, 2, 62008, "devices out of", false, false},
-        {"MakeSnapshot", snapCall(&P::snapDevices, prepare), 5, 6, 60001, "snapshot", false, true},
-        {"ListSnapshots", snapCall(&P::deleteSnaps, prepare, snap), 20, 21, 60004, "snapshot list", false, false},
-        {"DeleteSnapshot", snapCall(&P::deleteSnaps, prepare, snap), 20, 21, 60004, "delete", true, false},
-        {"RevertToSnapshot", snapCall(&P::revertSnaps, prepare, snap), 22, 23, 60005, "revert", true, false},
-        {"ListClonesForSnapshot", snapCall(&P::mapSnaps, prepare, snap), 12, 11, 62009, "clone list", false, false},
-        {"CloneSnapshot", snapCall(&P::mapSnaps, prepare, snap), 12, 11, 62009, "clone", false, false},
-        {"VirtualDiskDetails", snapCall(&P::mapSnaps, prepare, snap), 12, 11, 62009, "vDisk", false, false},
-        {"ShowTarget", snapCall(&P::mapSnaps, prepare, snap), 12, 11, 62009, "target", false, false},
-        {"AddLun", snapCall(&P::mapSnaps, prepare, snap), 12, 11, 62009, "expose", false, true},
-        {"PersistACLAccess", snapCall(&P::mapSnaps, prepare, snap), 12, 11, 62009, "Failed to map", false, false},
-        {"GetACLInformation", snapCall(&P::unmapSnaps, prepare, snap, map), 14, 15, 62010, "access", false, false},
-        {"RemoveACLAccess", snapCall(&P::unmapSnaps, prepare, snap, map), 14, 15, 62010, "Failed to unmap", true,
+        {"Login", snapCall(&P::prepareDevices), kSnapPrepared, kSnapPrepareFailed, 62008, "Connect to cluster", false,
+         true},
+        {"GetVirtualDiskByScsiSn", snapCall(&P::prepareDevices), kSnapPrepared, kSnapPrepareFailed, 62008,
+         "devices out of", false, false},
+        {"MakeSnapshot", snapCall(&P::snapDevices, prepare), kSnapCreated, kSnapCreateFailed, 60001, "snapshot", false,
+         true},
+        {"ListSnapshots", snapCall(&P::deleteSnaps, prepare, snap), kSnapDeleted, kSnapDeleteFailed, 60004,
+         "snapshot list", false, false},
+        {"DeleteSnapshot", snapCall(&P::deleteSnaps, prepare, snap), kSnapDeleted, kSnapDeleteFailed, 60004, "delete",
+         true, false},
+        {"RevertToSnapshot", snapCall(&P::revertSnaps, prepare, snap), kSnapReverted, kSnapRevertFailed, 60005,
+         "revert", true, false},
+        {"ListClonesForSnapshot", snapCall(&P::mapSnaps, prepare, snap), kSnapMapped, kSnapNotMapped, 62009,
+         "clone list", false, false},
+        {"CloneSnapshot", snapCall(&P::mapSnaps, prepare, snap), kSnapMapped, kSnapNotMapped, 62009, "clone", false,
          false},
-        {"UnmapLun", snapCall(&P::unmapSnaps, prepare, snap, map), 14, 15, 62010, "hide the disk", false, false},
-        {"DeleteVDisk", lunCall(&P::deleteLUNs, 0, create), 20, 21, 70003, "delete", false, true},
-        {"AddVirtualDisk", lunCall(&P::createLUNs, 0), 0, 1, 70003, "create", false, true},
-        {"ResizeDisks", lunCall(&P::resizeLUNs, 4L << 30, create), 2, 3, 70003, "resize", false, false},
-        {"GetClusterSettingInfo", lunCall(&P::mapLUNs, 0, create), 9, 11, 70003, "cluster", false, false},
+        {"VirtualDiskDetails", snapCall(&P::mapSnaps, prepare, snap), kSnapMapped, kSnapNotMapped, 62009, "vDisk",
+         false, false},
+        {"ShowTarget", snapCall(&P::mapSnaps, prepare, snap), kSnapMapped, kSnapNotMapped, 62009, "target", false,
+         false},
+        {"AddLun", snapCall(&P::mapSnaps, prepare, snap), kSnapMapped, kSnapNotMapped, 62009, "expose", false, true},
+        {"PersistACLAccess", snapCall(&P::mapSnaps, prepare, snap), kSnapMapped, kSnapNotMapped, 62009, "Failed to map",
+         false, false},
+        {"GetACLInformation", snapCall(&P::unmapSnaps, prepare, snap, map), kSnapUnmapped, kSnapUnmapFailed, 62010,
+         "access", false, false},
+        {"RemoveACLAccess", snapCall(&P::unmapSnaps, prepare, snap, map), kSnapUnmapped, kSnapUnmapFailed, 62010,
+         "Failed to unmap", true, false},
+        {"UnmapLun", snapCall(&P::unmapSnaps, prepare, snap, map), kSnapUnmapped, kSnapUnmapFailed, 62010,
+         "hide the disk", false, false},
+        {"DeleteVDisk", lunCall(&P::deleteLUNs, 0, create), kLunDeleted, kLunDeleteFailed, 70003, "delete", false,
+         true},
+        {"AddVirtualDisk", lunCall(&P::createLUNs, 0), kLunCreated, kLunCreateFailed, 70003, "create", false, true},
+        {"ResizeDisks", lunCall(&P::resizeLUNs, 4L << 30, create), kLunResized, kLunResizeFailed, 70003, "resize",
+         false, false},
+        {"GetClusterSettingInfo", lunCall(&P::mapLUNs, 0, create), kLunMapped, kLunMapFailed, 70003, "cluster", false,
+         false},
     };
     return rows;
 }

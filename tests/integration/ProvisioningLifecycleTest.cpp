@@ -11,9 +11,7 @@
 #include "FakeLunHost.h"
 #include "SimHarness.h"
 
-using krvntest::FakeLunBatch;
-using krvntest::FakeLunInfo;
-using krvntest::SimHarness;
+using namespace krvntest;
 
 namespace {
 
@@ -109,7 +107,7 @@ TEST_F(ProvisioningLifecycle, DisksAreCreatedResizedMappedUnmappedAndDeleted) {
     created[1].blockSize = 512;
     created[1].description = "scratch";
     ASSERT_EQ(0, run(p.create)) << created[0].lastErrorMessage;
-    EXPECT_EQ((std::vector<short>{0, 0}), created.statuses());
+    EXPECT_EQ((std::vector<short>{kLunCreated, kLunCreated}), created.statuses());
     EXPECT_EQ("prov1", created[0].lunName);
     ASSERT_FALSE(sim.vdisk("prov1").is_null());
     EXPECT_EQ(10 * kGiB, sim.vdisk("prov1")["sizeBytes"].get<long>());
@@ -119,21 +117,21 @@ TEST_F(ProvisioningLifecycle, DisksAreCreatedResizedMappedUnmappedAndDeleted) {
     // Creating an existing disk again counts as created.
     items({"prov1"});
     EXPECT_EQ(0, run(p.create));
-    EXPECT_EQ(0, (*batch)[0].status);
+    EXPECT_EQ(kLunCreated, (*batch)[0].status);
 
     // Resize: prov1 grows; prov2 is asked to shrink, which the cluster refuses and keeps.
     FakeLunBatch& resized = items({"prov1", "prov2"});
     resized[0].size = 20 * kGiB;
     resized[1].size = 2 * kGiB;
     ASSERT_EQ(0, run(p.resize)) << resized[0].lastErrorMessage;
-    EXPECT_EQ((std::vector<short>{2, 2}), resized.statuses());
+    EXPECT_EQ((std::vector<short>{kLunResized, kLunResized}), resized.statuses());
     EXPECT_EQ(20 * kGiB, sim.vdisk("prov1")["sizeBytes"].get<long>());
     EXPECT_EQ(5 * kGiB, sim.vdisk("prov2")["sizeBytes"].get<long>());
 
     // Map prov1 to this host: exposed, granted, logged in, found by its serial.
     FakeLunBatch& mapped = items({"prov1"});
     ASSERT_EQ(0, run(p.map)) << mapped[0].lastErrorMessage;
-    EXPECT_EQ(9, mapped[0].status);
+    EXPECT_EQ(kLunMapped, mapped[0].status);
     const std::string device = deviceOf("prov1");
     ASSERT_FALSE(device.empty());
     EXPECT_EQ(device, mapped[0].deviceName);
@@ -146,7 +144,7 @@ TEST_F(ProvisioningLifecycle, DisksAreCreatedResizedMappedUnmappedAndDeleted) {
     FakeLunBatch& unmapped = items({"prov1"});
     unmapped[0].deviceName = device;
     ASSERT_EQ(0, run(p.unmap)) << unmapped[0].lastErrorMessage;
-    EXPECT_EQ(14, unmapped[0].status);
+    EXPECT_EQ(kLunUnmapped, unmapped[0].status);
     EXPECT_TRUE(sim.vdisk("prov1")["exposures"].empty()) << sim.vdisk("prov1").dump();
     EXPECT_TRUE(deviceOf("prov1").empty());
     ASSERT_FALSE(unmapped.os.refreshes.empty());
@@ -155,12 +153,12 @@ TEST_F(ProvisioningLifecycle, DisksAreCreatedResizedMappedUnmappedAndDeleted) {
     // A second unmap finds nothing to undo and still succeeds.
     items({"prov1"});
     EXPECT_EQ(0, run(p.unmap));
-    EXPECT_EQ(14, (*batch)[0].status);
+    EXPECT_EQ(kLunUnmapped, (*batch)[0].status);
 
     // Delete, with a disk the cluster never had: all reported deleted.
     FakeLunBatch& deleted = items({"prov1", "ghost", "prov2"});
     ASSERT_EQ(0, run(p.remove)) << deleted[0].lastErrorMessage;
-    EXPECT_EQ((std::vector<short>{20, 20, 20}), deleted.statuses());
+    EXPECT_EQ((std::vector<short>{kLunDeleted, kLunDeleted, kLunDeleted}), deleted.statuses());
     EXPECT_TRUE(sim.vdisk("prov1").is_null());
     EXPECT_TRUE(sim.vdisk("prov2").is_null());
 
@@ -173,7 +171,7 @@ TEST_F(ProvisioningLifecycle, MapOfAMissingDiskFailsWithTheClustersWordsAndMarks
     const LunEntries& p = plugin();
     FakeLunBatch& mapped = items({"nowhere"});
     EXPECT_EQ(1, run(p.map));
-    EXPECT_EQ(11, mapped[0].status);
+    EXPECT_EQ(kLunMapFailed, mapped[0].status);
     EXPECT_EQ(70003, mapped[0].lastErrorCode);
     EXPECT_NE(std::string::npos, mapped[0].lastErrorMessage.find("Vdisk nowhere couldn't be found"))
         << mapped[0].lastErrorMessage;

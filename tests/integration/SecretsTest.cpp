@@ -19,6 +19,7 @@ namespace {
 using harden::LunWorld;
 using harden::SnapWorld;
 using KrvnHost::PluginApi;
+using namespace krvntest;
 
 constexpr const char* kPassword = "Qz7,Kx9}Vw2{Jm4:Rb6=Tn8%Hc3+Ly5&Gd1$Fp0 Ws4";
 
@@ -97,7 +98,7 @@ TEST(Secrets, NoPasswordOrSessionIdInAnyLogLineOfTheWholeLifeCycle) {
         for (const auto& [name, entry] : cycle)
             EXPECT_EQ(w.run(entry), 0) << name << ": " << w.batch[0].lastErrorMessage;
         // And a call that fails after its login, so that a final error text is written too.
-        for (size_t i = 0; i < w.batch.size(); ++i) w.batch[i].status = 0;
+        for (size_t i = 0; i < w.batch.size(); ++i) w.batch[i].status = kSnapNew;
         EXPECT_EQ(w.run(api.prepareDevices), 0) << w.batch[0].lastErrorMessage;
         ASSERT_TRUE(w.sim.fault({{"type", "MakeSnapshot"}, {"kind", "status"}, {"status", 500}, {"count", -1}}));
         EXPECT_EQ(w.run(api.snapDevices), 1);

@@ -15,7 +15,7 @@
 #include "FakeSnapHost.h"
 #include "SimHarness.h"
 
-using krvntest::SimHarness;
+using namespace krvntest;
 
 namespace {
 
@@ -125,30 +125,30 @@ struct Lifecycle {
 TEST(SnapshotLifecycle, SourcesGoFromPrepareThroughCreateRevertReconcileAndDelete) {
     Lifecycle w(2);
     ASSERT_EQ(0, w.run(plugin().prepare)) << w.batch[0].lastErrorMessage;
-    EXPECT_EQ((std::vector<int>{1, 1}), w.statuses());
+    EXPECT_EQ((std::vector<int>{kSnapPrepared, kSnapPrepared}), w.statuses());
     const std::string serial1 = std::to_string(w.sim.vdisk("vol1").value("serial", 0LL));
-    EXPECT_EQ(clusterSerial() + "**vol1**" + serial1 + "**", w.batch[0].metadata[6]);
+    EXPECT_EQ(clusterSerial() + "**vol1**" + serial1 + "**", w.batch[0].metadata[kMetaSnapshot]);
     EXPECT_EQ(1, w.batch[0].arrayNumber);
 
     ASSERT_EQ(0, w.run(plugin().create)) << w.batch[0].lastErrorMessage;
-    EXPECT_EQ((std::vector<int>{5, 5}), w.statuses());
+    EXPECT_EQ((std::vector<int>{kSnapCreated, kSnapCreated}), w.statuses());
     const std::string snap1 = w.batch[0].snapName, snap2 = w.batch[1].snapName;
     EXPECT_EQ(std::vector<std::string>{snap1}, w.snapshotsOf("vol1"));
     EXPECT_EQ(std::vector<std::string>{snap2}, w.snapshotsOf("vol2"));
-    EXPECT_EQ(w.batch[0].metadata[6], clusterSerial() + "**vol1**" + serial1 + "**" + snap1 + "**");
+    EXPECT_EQ(w.batch[0].metadata[kMetaSnapshot], clusterSerial() + "**vol1**" + serial1 + "**" + snap1 + "**");
 
     ASSERT_EQ(0, w.run(plugin().revert)) << w.batch[0].lastErrorMessage;
-    EXPECT_EQ((std::vector<int>{22, 22}), w.statuses());
+    EXPECT_EQ((std::vector<int>{kSnapReverted, kSnapReverted}), w.statuses());
     EXPECT_EQ(snap1, w.sim.vdisk("vol1").value("revertedTo", ""));
     EXPECT_EQ(snap2, w.sim.vdisk("vol2").value("revertedTo", ""));
     EXPECT_EQ((std::vector<std::string>{"iqn.2020-01.com.korvan:sp1:vol1", "iqn.2020-01.com.korvan:sp1:vol2"}),
               w.sessionTargets());
 
     ASSERT_EQ(0, w.run(plugin().reconcile)) << w.batch[0].lastErrorMessage;
-    EXPECT_EQ((std::vector<int>{22, 22}), w.statuses());
+    EXPECT_EQ((std::vector<int>{kSnapReverted, kSnapReverted}), w.statuses());
 
     ASSERT_EQ(0, w.run(plugin().remove)) << w.batch[0].lastErrorMessage;
-    EXPECT_EQ((std::vector<int>{20, 20}), w.statuses());
+    EXPECT_EQ((std::vector<int>{kSnapDeleted, kSnapDeleted}), w.statuses());
     EXPECT_TRUE(w.snapshotsOf("vol1").empty());
     EXPECT_TRUE(w.snapshotsOf("vol2").empty());
     // Every call that logged in also logged out.
@@ -165,11 +165,11 @@ TEST(SnapshotLifecycle, ObjectsRemovedBehindThePluginsBackAreReconciledAndCountA
     w.admin("/sim/admin/deleteSnapshot", w.batch[2].snapName);
 
     ASSERT_EQ(0, w.run(plugin().reconcile)) << w.batch[0].lastErrorMessage;
-    EXPECT_EQ((std::vector<int>{5, 24, 24}), w.statuses());
+    EXPECT_EQ((std::vector<int>{kSnapCreated, kSnapGoneFromArray, kSnapGoneFromArray}), w.statuses());
 
     // The source without a target stops the revert before anything is reverted.
     EXPECT_EQ(1, w.run(plugin().revert));
-    EXPECT_EQ((std::vector<int>{23, 23, 23}), w.statuses());
+    EXPECT_EQ((std::vector<int>{kSnapRevertFailed, kSnapRevertFailed, kSnapRevertFailed}), w.statuses());
     EXPECT_EQ(60005, w.batch[0].lastErrorCode);
     EXPECT_EQ("Failed to get the SCSI target IQN for the device-[vol2]", w.batch[0].lastErrorMessage);
     EXPECT_EQ("", w.sim.vdisk("vol1").value("revertedTo", ""));
@@ -177,7 +177,7 @@ TEST(SnapshotLifecycle, ObjectsRemovedBehindThePluginsBackAreReconciledAndCountA
 
     const int listsBefore = w.requests("ListSnapshots");
     ASSERT_EQ(0, w.run(plugin().remove)) << w.batch[0].lastErrorMessage;
-    EXPECT_EQ((std::vector<int>{20, 20, 20}), w.statuses());
+    EXPECT_EQ((std::vector<int>{kSnapDeleted, kSnapDeleted, kSnapDeleted}), w.statuses());
     EXPECT_EQ(1, w.requests("DeleteSnapshot"));
     EXPECT_EQ(3, w.requests("ListSnapshots") - listsBefore);
     EXPECT_TRUE(w.snapshotsOf("vol1").empty());
@@ -188,7 +188,7 @@ TEST(SnapshotLifecycle, SourcesTheClusterCannotServeFailOnlyTheirItems) {
     const std::string serial3 = std::to_string(gone.sim.vdisk("vol3").value("serial", 0LL));
     gone.admin("/sim/admin/deleteVDisk", "vol3");
     EXPECT_EQ(1, gone.run(plugin().prepare));
-    EXPECT_EQ((std::vector<int>{1, 1, 2}), gone.statuses());
+    EXPECT_EQ((std::vector<int>{kSnapPrepared, kSnapPrepared, kSnapPrepareFailed}), gone.statuses());
     EXPECT_EQ(62008, gone.batch[0].lastErrorCode);
     EXPECT_EQ(
         "Found only [2] devices out of [3] on the array-[krvn-cluster] - logged in as [admin] user.\n"
@@ -200,7 +200,7 @@ TEST(SnapshotLifecycle, SourcesTheClusterCannotServeFailOnlyTheirItems) {
     ASSERT_EQ(0, marked.run(plugin().prepare)) << marked.batch[0].lastErrorMessage;
     marked.admin("/sim/admin/markForDelete", "vol2");
     EXPECT_EQ(1, marked.run(plugin().create));
-    EXPECT_EQ((std::vector<int>{5, 6, 5}), marked.statuses());
+    EXPECT_EQ((std::vector<int>{kSnapCreated, kSnapCreateFailed, kSnapCreated}), marked.statuses());
     EXPECT_EQ(60001, marked.batch[0].lastErrorCode);
     EXPECT_EQ(1u, marked.snapshotsOf("vol1").size());
     EXPECT_TRUE(marked.snapshotsOf("vol2").empty());

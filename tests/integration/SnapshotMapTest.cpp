@@ -13,7 +13,7 @@
 #include "SimHarness.h"
 #include "SimRest.h"
 
-using krvntest::SimHarness;
+using namespace krvntest;
 
 namespace {
 
@@ -37,8 +37,8 @@ struct MapWorld {
         for (size_t i = 0; i < batch.size(); ++i) {
             krvntest::FakeSnapInfo& item = batch[i];
             item.sourceDevice = "/dev/source-of-" + sources[i];
-            item.metadata[6] = clusterSerial + "**" + sources[i] + "**" +
-                               std::to_string(sim.vdisk(sources[i]).value("serial", 0LL)) + "**";
+            item.metadata[kMetaSnapshot] = clusterSerial + "**" + sources[i] + "**" +
+                                           std::to_string(sim.vdisk(sources[i]).value("serial", 0LL)) + "**";
             item.arrayRecord.name = SimHarness::kClusterName;
             item.arrayRecord.controlHost = "127.0.0.1";
             item.arrayRecord.user = SimHarness::kUser;
@@ -79,7 +79,9 @@ struct MapWorld {
         return 0;
     }
     // The clone named in an item's clone metadata.
-    std::string cloneOf(size_t i) { return batch[i].metadata[149].substr(0, batch[i].metadata[149].find("**")); }
+    std::string cloneOf(size_t i) {
+        return batch[i].metadata[kMetaClone].substr(0, batch[i].metadata[kMetaClone].find("**"));
+    }
     std::vector<std::string> clonesOnCluster() {
         std::vector<std::string> out;
         const korvansim::Json state = sim.state();
@@ -116,7 +118,7 @@ TEST(SnapshotMap, SnapshotsMapToDevicesOfTheirClonesAndUnmapLeavesTheSimulatorAs
     const korvansim::Json before = w.footprint();
 
     ASSERT_EQ(0, w.run(plugin().mapSnaps)) << w.batch[0].lastErrorMessage;
-    EXPECT_EQ((std::vector<int>{12, 12, 12}), w.statuses());
+    EXPECT_EQ((std::vector<int>{kSnapMapped, kSnapMapped, kSnapMapped}), w.statuses());
     std::vector<std::string> devices;
     for (size_t i = 0; i < w.batch.size(); ++i) {
         SCOPED_TRACE(i);
@@ -125,7 +127,7 @@ TEST(SnapshotMap, SnapshotsMapToDevicesOfTheirClonesAndUnmapLeavesTheSimulatorAs
         EXPECT_EQ(w.batch[i].snapName, clone.value("cloneOf", ""));
         EXPECT_EQ(clone.value("serial", 0LL), w.deviceSerial(w.batch[i].mappedDevice));
         EXPECT_EQ(w.cloneOf(i) + "**" + std::to_string(clone.value("serial", 0LL)) + "**" + SimHarness::kProxy + "**",
-                  w.batch[i].metadata[149]);
+                  w.batch[i].metadata[kMetaClone]);
         devices.push_back(w.batch[i].mappedDevice);
     }
     std::sort(devices.begin(), devices.end());
@@ -136,19 +138,19 @@ TEST(SnapshotMap, SnapshotsMapToDevicesOfTheirClonesAndUnmapLeavesTheSimulatorAs
     const int clonesMade = w.requests("CloneSnapshot");
     const korvansim::Json mapped = w.footprint();
     ASSERT_EQ(0, w.run(plugin().mapSnaps)) << w.batch[0].lastErrorMessage;
-    EXPECT_EQ((std::vector<int>{12, 12, 12}), w.statuses());
+    EXPECT_EQ((std::vector<int>{kSnapMapped, kSnapMapped, kSnapMapped}), w.statuses());
     EXPECT_EQ(clonesMade, w.requests("CloneSnapshot"));
     EXPECT_EQ(1, w.requests("AddLun"));
     EXPECT_EQ(mapped, w.footprint());
 
     ASSERT_EQ(0, w.run(plugin().unmapSnaps)) << w.batch[0].lastErrorMessage;
-    EXPECT_EQ((std::vector<int>{14, 14, 14}), w.statuses());
+    EXPECT_EQ((std::vector<int>{kSnapUnmapped, kSnapUnmapped, kSnapUnmapped}), w.statuses());
     EXPECT_TRUE(w.clonesOnCluster().empty());
     EXPECT_EQ(before, w.footprint());
 
     // Nothing is left to remove: a repeated unmap still reports every item unmapped.
     ASSERT_EQ(0, w.run(plugin().unmapSnaps)) << w.batch[0].lastErrorMessage;
-    EXPECT_EQ((std::vector<int>{14, 14, 14}), w.statuses());
+    EXPECT_EQ((std::vector<int>{kSnapUnmapped, kSnapUnmapped, kSnapUnmapped}), w.statuses());
     EXPECT_EQ(before, w.footprint());
     EXPECT_EQ(w.requests("Login"), w.requests("Logout"));
 }
@@ -161,7 +163,7 @@ TEST(SnapshotMap, UnmapCountsClonesAndSourcesDeletedOnTheClusterAsUnmapped) {
     w.removeOnCluster("vol2");
 
     ASSERT_EQ(0, w.run(plugin().unmapSnaps)) << w.batch[0].lastErrorMessage;
-    EXPECT_EQ((std::vector<int>{14, 14, 14}), w.statuses());
+    EXPECT_EQ((std::vector<int>{kSnapUnmapped, kSnapUnmapped, kSnapUnmapped}), w.statuses());
     EXPECT_TRUE(w.sim.vdisk(unmappedClone).is_null());
     EXPECT_EQ(1, w.requests("DeleteVDisk"));
     EXPECT_EQ(1, w.requests("UnmapLun"));
@@ -172,7 +174,7 @@ TEST(SnapshotMap, AMapWhoseDevicesNeverShowUpTellsTheHostWhy) {
     w.batch.os.onRefreshBus = nullptr;  // the host never sees the new devices
 
     EXPECT_EQ(1, w.run(plugin().mapSnaps));
-    EXPECT_EQ((std::vector<int>{11, 11}), w.statuses());
+    EXPECT_EQ((std::vector<int>{kSnapNotMapped, kSnapNotMapped}), w.statuses());
     EXPECT_EQ(62009, w.batch[0].lastErrorCode);
     EXPECT_EQ(0u, w.batch[0].lastErrorMessage.find("Not all devices are found. Total - [2], Found - [0]"))
         << w.batch[0].lastErrorMessage;

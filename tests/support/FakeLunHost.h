@@ -34,7 +34,7 @@ public:
     std::set<std::string> failing;  // getters that answer 1 and write nothing
     long size = 10L << 30;
     long blockSize = 4096;
-    short status = -1;
+    short status = kLunNew;
     std::string description;
     std::string initiatorInfo;  // the map information text
     // Answers of getInitiatorInfo in turn: {result, length left in *length}; then the natural

@@ -343,7 +343,7 @@ void FakeSnapBatch::setSnapMetadata(const std::string& clusterSerial, const std:
                                     const std::string& serial, const std::string& snapName) {
     std::string value = clusterSerial + "**" + vDisk + "**" + serial + "**";
     if (!snapName.empty()) value += snapName + "**";
-    for (auto& item : items_) item->metadata[6] = value;
+    for (auto& item : items_) item->metadata[kMetaSnapshot] = value;
 }
 
 }  // namespace krvntest

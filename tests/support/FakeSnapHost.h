@@ -17,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+#include "ItemStatuses.h"
 #include "ZYSOHost.h"
 
 namespace krvntest {

@@ -2,11 +2,8 @@
 
 #include <httplib.h>
 
-#include <unistd.h>
 #include <cctype>
 #include <chrono>
-#include <cstdio>
-#include <fstream>
 
 #include "SimNotation.h"
 
@@ -33,16 +30,6 @@ private:
     httplib::ThreadPool pool_;
 };
 
-std::string writeTempFile(const std::string& text) {
-    char name[] = "/tmp/krvn-scripted-XXXXXX";
-    int fd = mkstemp(name);
-    if (fd < 0) return std::string();
-    close(fd);
-    std::ofstream out(name, std::ios::binary | std::ios::trunc);
-    out << text;
-    return name;
-}
-
 bool lowerEquals(const std::string& a, const std::string& b) {
     if (a.size() != b.size()) return false;
     for (size_t i = 0; i < a.size(); ++i) {
@@ -67,23 +54,9 @@ struct ScriptedServer::Impl {
 
 ScriptedServer::ScriptedServer() : impl_(new Impl) { setDefault(500, ""); }
 
-ScriptedServer::~ScriptedServer() {
-    stop();
-    if (!certPath_.empty()) std::remove(certPath_.c_str());
-    if (!keyPath_.empty()) std::remove(keyPath_.c_str());
-}
-
-// The simulator's decoder, so that the test server reads bodies as the cluster stand-in does.
-std::string ScriptedServer::formDecode(const std::string& text) { return korvansim::formDecode(text); }
+ScriptedServer::~ScriptedServer() { stop(); }
 
 bool ScriptedServer::start() { return startWith(false, std::string(), std::string()); }
-
-bool ScriptedServer::startHttps(const std::string& certPem, const std::string& keyPem) {
-    if (impl_->server) return false;
-    certPath_ = writeTempFile(certPem);
-    keyPath_ = writeTempFile(keyPem);
-    return startWith(true, certPath_, keyPath_);
-}
 
 bool ScriptedServer::startHttpsFiles(const std::string& certFile, const std::string& keyFile) {
     return startWith(true, certFile, keyFile);
@@ -203,11 +176,6 @@ void ScriptedServer::setDefault(int status, const std::string& body) {
 void ScriptedServer::setDefault(ReplyFunction fn) {
     std::lock_guard<std::mutex> lock(mutex_);
     default_ = std::move(fn);
-}
-
-size_t ScriptedServer::pendingReplies() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return queue_.size();
 }
 
 std::vector<RecordedRequest> ScriptedServer::requests() const {

@@ -2,7 +2,7 @@
 // script, for unit tests of the REST client and of both engines.
 //
 //   ScriptedServer srv;
-//   srv.start();                                   // or srv.startHttps(certPem, keyPem)
+//   srv.start();                                   // or srv.startHttpsFiles(cert, key)
 //   srv.reply(200, R"({"status":"ok", ...})");     // answers are used in order
 //   ... drive the plug-in against 127.0.0.1:srv.port() ...
 //   srv.requests()[0].request                      // the decoded "request=" value
@@ -64,9 +64,7 @@ public:
 
     // Listens on 127.0.0.1 at a free port. False when the server could not start.
     bool start();
-    // The same over TLS with the given PEM certificate and key texts.
-    bool startHttps(const std::string& certPem, const std::string& keyPem);
-    // The same from PEM files (TestCert::shared().certFile(), keyFile()).
+    // The same over TLS from PEM files (TestCert::shared().certFile(), keyFile()).
     bool startHttpsFiles(const std::string& certFile, const std::string& keyFile);
     void stop();
 
@@ -81,16 +79,12 @@ public:
     // The answer once the queue is empty.
     void setDefault(int status, const std::string& body);
     void setDefault(ReplyFunction fn);
-    size_t pendingReplies() const;
 
     std::vector<RecordedRequest> requests() const;
     size_t requestCount() const;
     RecordedRequest lastRequest() const;
     void clearRequests();
     size_t connectionCount() const;
-
-    // Form decoding of one value ('+' is a blank, %XX a byte), as the cluster applies it.
-    static std::string formDecode(const std::string& text);
 
 private:
     struct Impl;
@@ -106,8 +100,6 @@ private:
     std::thread thread_;
     int port_ = 0;
     bool https_ = false;
-    std::string certPath_;
-    std::string keyPath_;
 };
 
 }  // namespace krvntest

@@ -45,10 +45,6 @@ void SimHarness::start(const korvansim::Json& seed, bool https) {
 
 std::string SimHarness::url() const { return std::string("http://") + kLoopback + ":" + std::to_string(port_); }
 
-std::string SimHarness::httpsUrl() const {
-    return std::string("https://") + kLoopback + ":" + std::to_string(httpsPort_);
-}
-
 bool SimHarness::useIscsi() {
     if (!sim_->serveIscsi(kLoopback, 0, error_)) return false;
     std::string portals;

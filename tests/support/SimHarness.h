@@ -42,7 +42,6 @@ public:
     int port() const { return port_; }
     int httpsPort() const { return httpsPort_; }  // -1 without HTTPS
     std::string url() const;                      // http://127.0.0.1:PORT
-    std::string httpsUrl() const;                 // https://127.0.0.1:PORT
     const std::string& caFile() const { return caFile_; }
 
     ScopedSettings& settings() { return settings_; }

@@ -27,7 +27,6 @@ public:
     const std::string& certFile() const { return certFile_; }
     const std::string& keyFile() const { return keyFile_; }
     const std::string& otherCertFile() const { return otherCertFile_; }
-    const std::string& otherKeyFile() const { return otherKeyFile_; }
 
 private:
     bool makePair(const std::string& cert, const std::string& key);

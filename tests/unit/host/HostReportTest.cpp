@@ -5,6 +5,7 @@
 #include "HostReport.h"
 #include "HostSizes.h"
 #include "HostTestDir.h"
+#include "HostTexts.h"
 #include "ScopedSettings.h"
 
 using namespace KrvnHost;
@@ -14,7 +15,7 @@ TEST(HostReport, FailureShowsItemsCodeAndTextAndNoOutputShowsAPassword) {
     state.arrays.push_back({1, "krvn-cluster", "", "", "", "ZYP1:c2VjcmV0", "", {}, {}});
     state.snaps.push_back(SnapItem{});
     state.snaps[0].id = 4;
-    state.snaps[0].status = 11;
+    state.snaps[0].status = kSnapNotMapped;
     state.snaps[0].snapName = "vol1$snap$000001";
     CallOutcome outcome{"map", 1, 62009, "Snapshot map operation failed..", "", 0, {4}, {}, {"look at sp1"}};
 

@@ -70,7 +70,7 @@ TEST(PluginThroughHost, ItemSlotsReachTheHostInOrderOnFailurePaths) {
     PluginHost h;
     long long first = h.job->addSnapItem("/dev/sdb", 0, 1);
     long long second = h.job->addSnapItem("/dev/sdc", 0, 1);
-    h.item(first).status = h.item(second).status = 1;
+    h.item(first).status = h.item(second).status = kSnapPrepared;
 
     // Items that were never tied to an array cannot be snapped.
     CallOutcome snap = h.job->runSnap(SnapOp::Snap, {first, second});
@@ -78,8 +78,8 @@ TEST(PluginThroughHost, ItemSlotsReachTheHostInOrderOnFailurePaths) {
     EXPECT_EQ(snap.errorCode, 60001);
     EXPECT_NE(snap.errorText.find("The snap-[" + std::to_string(first) + "] is not associated"), std::string::npos)
         << snap.errorText;
-    EXPECT_EQ(h.item(first).status, 6);
-    EXPECT_EQ(h.item(second).status, 6);
+    EXPECT_EQ(h.item(first).status, kSnapCreateFailed);
+    EXPECT_EQ(h.item(second).status, kSnapCreateFailed);
     EXPECT_EQ(h.item(second).lastErrorCode, 0) << "only the first item gets the error";
     EXPECT_TRUE(h.logHas(h.job->state(), "KRVN  Going to create [2] snapshots.."));
 
@@ -95,7 +95,7 @@ TEST(PluginThroughHost, ItemsOfDifferentArraysGoInOneCallPerArray) {
     for (int array : {1, 2, 1}) {
         ids.push_back(h.job->addSnapItem("/dev/sdb", 0, 1));
         h.item(ids.back()).arrayNumber = array;
-        h.item(ids.back()).status = 5;
+        h.item(ids.back()).status = kSnapCreated;
     }
     // Items without snapshot metadata are deleted without a cluster.
     CallOutcome del = h.job->runSnap(SnapOp::Delete, ids);
@@ -104,7 +104,7 @@ TEST(PluginThroughHost, ItemsOfDifferentArraysGoInOneCallPerArray) {
     // The outcome and the job log were saved with the items.
     HostState saved;
     ASSERT_TRUE(StateFile(h.dir.file("state.json")).load(&saved, &h.error)) << h.error;
-    for (long long id : ids) EXPECT_EQ(saved.findSnap(id)->status, 20);
+    for (long long id : ids) EXPECT_EQ(saved.findSnap(id)->status, kSnapDeleted);
     EXPECT_TRUE(h.logHas(saved, "KRVN  Going to delete [2] snapshots.."));
     EXPECT_TRUE(h.logHas(saved, "KRVN  Going to delete [1] snapshots.."));
 }
@@ -127,5 +127,5 @@ TEST(PluginThroughHost, PrepareTiesTheItemToTheArrayWhoseClusterIdMatches) {
     EXPECT_EQ(h.job->state().findArray("other")->serial, "");
     EXPECT_EQ(prepare.result, 1) << "no cluster listens";
     EXPECT_EQ(prepare.errorCode, 62008);
-    EXPECT_EQ(h.item(id).status, 2);
+    EXPECT_EQ(h.item(id).status, kSnapPrepareFailed);
 }

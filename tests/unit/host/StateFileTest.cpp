@@ -69,12 +69,12 @@ TEST(StateFile, SaveReplacesTheFileByRenameAndLeavesNoTemporaryFiles) {
     const std::string before = dir.read("state.json");
     // A second name on the old file: an in-place rewrite would change what it shows.
     ASSERT_EQ(::link(dir.file("state.json").c_str(), dir.file("old-link").c_str()), 0);
-    state.snaps[0].status = 14;
+    state.snaps[0].status = kSnapUnmapped;
     ASSERT_TRUE(file.save(state, &error)) << error;
     EXPECT_EQ(dir.read("old-link"), before);
     HostState loaded;
     ASSERT_TRUE(file.load(&loaded, &error)) << error;
-    EXPECT_EQ(loaded.snaps[0].status, 14);
+    EXPECT_EQ(loaded.snaps[0].status, kSnapUnmapped);
     std::vector<std::string> names = dir.names();
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, (std::vector<std::string>{"old-link", "state.json"}));

@@ -53,7 +53,7 @@ TEST(ProvAllocation, AReplacementObjectThatCannotBeMadeLeavesNothingToFreeTwice)
     EXPECT_EQ(1, provEntry(ZY_KRVN_PROV_OP_CREATE, batch.data(), batch.count(), &batch.os));
     g_refuseSize = 0;
     EXPECT_EQ("Internal error-[std::bad_alloc]", batch[0].lastErrorMessage);
-    EXPECT_EQ((std::vector<short>{1, 1}), batch.statuses());
+    EXPECT_EQ((std::vector<short>{kLunCreateFailed, kLunCreateFailed}), batch.statuses());
 #endif
 }
 

@@ -59,7 +59,7 @@ TEST_F(ProvEngineTest, CreateSendsTheWholeRecordAndNamesTheItems) {
            okAnswer("AddVirtualDisk",
                     R"([{"status":"error","name":"vd1","message":"vd1 vDisk has already been created"}])"));
     EXPECT_EQ(0, utils->create_vDisks()) << ctx->errorString();
-    EXPECT_EQ((std::vector<short>{0, 0}), batch.statuses());
+    EXPECT_EQ((std::vector<short>{kLunCreated, kLunCreated}), batch.statuses());
     EXPECT_EQ("vd2", batch[1].deviceName);
     EXPECT_TRUE(
         logs.contains("Disk - < name-[vd2] type-[BLOCK] size-[10 GB] SCSI serial-[0] block size-[512] repln "
@@ -78,7 +78,7 @@ TEST_F(ProvEngineTest, ResizeSendsWholeGigabytesAndFailsWithTheClustersReason) {
     open(ZY_KRVN_PROV_OP_RESIZE);
     answer("ResizeDisks", okAnswer("ResizeDisks", R"([{"status":"error","name":"vd1","message":"quota"}])"));
     EXPECT_EQ(19, utils->resize_vDisks());
-    EXPECT_EQ(3, batch[0].status);
+    EXPECT_EQ(kLunResizeFailed, batch[0].status);
     EXPECT_EQ("Resize for disk-[vd1] failed. Error-[quota]", ctx->errorString());
     EXPECT_TRUE(has(sent("ResizeDisks").at(0).request, "size:{unit:'GB', value:20}"));
 }
@@ -105,7 +105,7 @@ TEST_F(ProvEngineTest, DeleteTakesTheGroupAnswerOrFallsBackToOneByOne) {
          {"vd1", "vd2"},
          {group(vd1ok + R"(,{"status":"error","name":"vd2","message":"busy"})")},
          1,
-         {20, 21},
+         {kLunDeleted, kLunDeleteFailed},
          {{"vd1", "vd2"}},
          19,
          "Deletion for disks-[vd2] failed."},
@@ -113,17 +113,17 @@ TEST_F(ProvEngineTest, DeleteTakesTheGroupAnswerOrFallsBackToOneByOne) {
          {"vd1", "vd2"},
          {group(vd1ok)},
          1,
-         {20, 21},
+         {kLunDeleted, kLunDeleteFailed},
          {{"vd1", "vd2"}},
          1,
          "One or more disks failed to delete"},
-        {"no answer", {"vd1", "vd2"}, {""}, 1, {21, 21}, {{"vd1", "vd2"}}, 1, ""},
-        {"one name under two ids", {"same", "same"}, {}, 0, {20, 21}, {{"same"}}, -1, ""},
+        {"no answer", {"vd1", "vd2"}, {""}, 1, {kLunDeleteFailed, kLunDeleteFailed}, {{"vd1", "vd2"}}, 1, ""},
+        {"one name under two ids", {"same", "same"}, {}, 0, {kLunDeleted, kLunDeleteFailed}, {{"same"}}, -1, ""},
         {"one by one, one refused",
          {"vd1", "vd2", "vd3"},
          {missing, group(vd1ok), missing, group(R"({"status":"error","name":"vd3","message":"locked"})")},
          1,
-         {20, 20, 21},
+         {kLunDeleted, kLunDeleted, kLunDeleteFailed},
          {{"vd1", "vd2", "vd3"}, {"vd1"}, {"vd2"}, {"vd3"}},
          1,
          "One or more disks failed to delete"},
@@ -132,7 +132,7 @@ TEST_F(ProvEngineTest, DeleteTakesTheGroupAnswerOrFallsBackToOneByOne) {
          {missing, group(R"({"status":"error","name":"vd1","message":"locked"})"), missing,
           group(R"({"status":"ok","name":"vd3"})")},
          1,
-         {21, 20, 20},
+         {kLunDeleteFailed, kLunDeleted, kLunDeleted},
          {{"vd1", "vd2", "vd3"}, {"vd1"}, {"vd2"}, {"vd3"}},
          1,
          "Disk-[vd1] deletion failed. Error-[locked]Deletion for disks-[vd1] failed.One or more disks failed to "
@@ -172,14 +172,14 @@ TEST_F(ProvEngineTest, MapAndUnmapRefuseHostEntriesThatAreNotUsableISCSIHosts) {
         open(ZY_KRVN_PROV_OP_MAP);
         EXPECT_EQ(25, utils->map_vDisks());
         EXPECT_EQ(sentence, ctx->errorString());
-        EXPECT_EQ(11, batch[0].status);
+        EXPECT_EQ(kLunMapFailed, batch[0].status);
         EXPECT_TRUE(sent("AddLun").empty());
 
         answer("GetACLInformation", okAnswer("GetACLInformation", R"([{"host":"sp1","initiator":[{"ip":"iqn.a"}]}])"));
         open(ZY_KRVN_PROV_OP_UNMAP);
         EXPECT_EQ(25, utils->unmap_vDisks());
         EXPECT_EQ(sentence, ctx->errorString());
-        EXPECT_EQ(15, batch[0].status);
+        EXPECT_EQ(kLunUnmapFailed, batch[0].status);
         EXPECT_TRUE(sent("RemoveACLAccess").empty());
     }
 }
@@ -191,7 +191,7 @@ TEST_F(ProvEngineTest, MapWithoutDiscoveryPassesFailsEvenWhenEveryRequestSucceed
     open(ZY_KRVN_PROV_OP_MAP);
     answer("ShowTarget", kShowTwo);
     EXPECT_EQ(1, utils->map_vDisks());
-    EXPECT_EQ(11, item.status);
+    EXPECT_EQ(kLunMapFailed, item.status);
     EXPECT_EQ((std::vector<std::string>{"GetClusterSettingInfo", "AddLun", "PersistACLAccess", "PersistACLAccess",
                                         "ShowTarget"}),
               sentTypes());
@@ -211,7 +211,7 @@ TEST_F(ProvEngineTest, MapFindsDevicesThatAppearInALaterPass) {
     answer("ShowTarget", kShowTwo);
     const auto sleptBefore = ZyPlatform::virtualSleptMs();
     EXPECT_EQ(0, utils->map_vDisks()) << logs.dump();
-    EXPECT_EQ((std::vector<short>{9, 9}), batch.statuses());
+    EXPECT_EQ((std::vector<short>{kLunMapped, kLunMapped}), batch.statuses());
     EXPECT_EQ(devB, batch[0].deviceName);
     EXPECT_EQ(devA, batch[1].deviceName);
     EXPECT_EQ(2u, batch.os.count("getDeviceList"));  // stopped once both were found
@@ -236,7 +236,7 @@ TEST_F(ProvEngineTest, MapLeavesUnfoundDisksFailedWithoutADeviceAndSaysWhy) {
     EXPECT_EQ(1, utils->map_vDisks());
     EXPECT_EQ(3000u, ZyPlatform::virtualSleptMs() - sleptBefore);
     EXPECT_TRUE(sent("GetClusterSettingInfo").empty());  // the setting wins
-    EXPECT_EQ((std::vector<short>{11, 9}), batch.statuses());
+    EXPECT_EQ((std::vector<short>{kLunMapFailed, kLunMapped}), batch.statuses());
     EXPECT_EQ("", batch[0].deviceName);
     EXPECT_EQ(2u, batch.os.count("getDeviceList"));
     EXPECT_EQ(1, ctx->errorCode);
@@ -272,7 +272,7 @@ TEST_F(ProvEngineTest, UnmapRemovesTheLunOnlyWhenNoInitiatorIsLeftOnTheProxy) {
         answer("GetACLInformation", okAnswer("GetACLInformation", after));
         answer("ShowTarget", kShowTwo);
         EXPECT_EQ(0, utils->unmap_vDisks()) << ctx->errorString();
-        EXPECT_EQ(14, item.status);
+        EXPECT_EQ(kLunUnmapped, item.status);
         std::vector<std::string> expected = {"VirtualDiskDetails", "GetACLInformation", "ShowTarget", "RemoveACLAccess",
                                              "GetACLInformation"};
         if (lunRemoved) expected.push_back("UnmapLun");
@@ -296,11 +296,23 @@ TEST_F(ProvEngineTest, UnmapCountsAGoneOrUnmappedDiskAsUnmappedAndStopsAtAnyOthe
     };
     const std::string details = "VirtualDiskDetails", acl = "GetACLInformation";
     const std::vector<Case> cases = {
-        {details, errorAnswer(details, "Vdisk vd1 couldn't be found"), 0, {14, 14}, {details, details, acl}},
-        {details, errorAnswer(details, "VDisk is marked for delete :vd1"), 0, {14, 14}, {details, details, acl}},
-        {acl, errorAnswer(acl, "Vdisk vd1 couldn't be found"), 0, {14, 14}, {details, acl, details, acl}},
-        {acl, okAnswer(acl, "[]"), 0, {14, 14}, {details, acl, details, acl}},
-        {details, errorAnswer(details, "internal error"), 19, {15, -1}, {details}},
+        {details,
+         errorAnswer(details, "Vdisk vd1 couldn't be found"),
+         0,
+         {kLunUnmapped, kLunUnmapped},
+         {details, details, acl}},
+        {details,
+         errorAnswer(details, "VDisk is marked for delete :vd1"),
+         0,
+         {kLunUnmapped, kLunUnmapped},
+         {details, details, acl}},
+        {acl,
+         errorAnswer(acl, "Vdisk vd1 couldn't be found"),
+         0,
+         {kLunUnmapped, kLunUnmapped},
+         {details, acl, details, acl}},
+        {acl, okAnswer(acl, "[]"), 0, {kLunUnmapped, kLunUnmapped}, {details, acl, details, acl}},
+        {details, errorAnswer(details, "internal error"), 19, {kLunUnmapFailed, kLunNew}, {details}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.body);

@@ -20,8 +20,9 @@ struct OpRow {
 };
 // The statuses the host framework expects of each operation.
 const std::vector<OpRow> kRows = {
-    {ZY_KRVN_PROV_OP_CREATE, 0, 1}, {ZY_KRVN_PROV_OP_DELETE, 20, 21}, {ZY_KRVN_PROV_OP_RESIZE, 2, 3},
-    {ZY_KRVN_PROV_OP_MAP, 9, 11},   {ZY_KRVN_PROV_OP_UNMAP, 14, 15},
+    {ZY_KRVN_PROV_OP_CREATE, kLunCreated, kLunCreateFailed}, {ZY_KRVN_PROV_OP_DELETE, kLunDeleted, kLunDeleteFailed},
+    {ZY_KRVN_PROV_OP_RESIZE, kLunResized, kLunResizeFailed}, {ZY_KRVN_PROV_OP_MAP, kLunMapped, kLunMapFailed},
+    {ZY_KRVN_PROV_OP_UNMAP, kLunUnmapped, kLunUnmapFailed},
 };
 
 class ProvEntryTest : public ProvClusterTest {};
@@ -60,7 +61,7 @@ TEST_F(ProvEntryTest, UnsoundInputIsRefusedBeforeAnyItemIsRead) {
                 EXPECT_TRUE(local[0].calls.empty() && local[1].calls.empty());
                 continue;
             }
-            EXPECT_EQ((std::vector<short>{row.failure, row.failure, -1}), local.statuses());
+            EXPECT_EQ((std::vector<short>{row.failure, row.failure, kLunNew}), local.statuses());
             EXPECT_EQ(70003, local[0].lastErrorCode);
             EXPECT_EQ(c.text, local[0].lastErrorMessage);
             EXPECT_EQ(0, local[1].lastErrorCalls);
@@ -82,7 +83,7 @@ TEST_F(ProvEntryTest, ExceptionsFromTheHostBecomeAnInternalErrorNamingWhatWasThr
         EXPECT_EQ(1, provEntry(ZY_KRVN_PROV_OP_CREATE, local.data(), 1, &local.os));
         EXPECT_EQ(nonStandard ? "Internal error-[unknown]" : "Internal error-[fake host failure in getDiskName]",
                   item.lastErrorMessage);
-        EXPECT_EQ(1, item.status);
+        EXPECT_EQ(kLunCreateFailed, item.status);
     }
 }
 
@@ -103,7 +104,7 @@ TEST_F(ProvEntryTest, EachPathLeavesItsStatusesRequestsAndFinalErrorText) {
          {{"AddVirtualDisk", okAnswer("AddVirtualDisk", R"([{"status":"ok","name":"vd1"}])")},
           {"AddVirtualDisk", okAnswer("AddVirtualDisk", R"([{"status":"error","name":"vd2","message":"no space"}])")}},
          1,
-         {0, 1, 1},
+         {kLunCreated, kLunCreateFailed, kLunCreateFailed},
          {"Login", "AddVirtualDisk", "AddVirtualDisk", "Logout"},
          "Disk-[vd2] creation failed. Error-[no space]"},
         // Items start at 0, create's success status: none was created, so none may say so.
@@ -111,17 +112,17 @@ TEST_F(ProvEntryTest, EachPathLeavesItsStatusesRequestsAndFinalErrorText) {
          {1, 2},
          {{"Login", errorAnswer("Login", "bad credentials")}},
          1,
-         {1, 1},
+         {kLunCreateFailed, kLunCreateFailed},
          {"Login"},
          "\nErrors returned by cluster-[bad credentials ]"},
         {ZY_KRVN_PROV_OP_DELETE,
          {1},
          {{"Login", errorAnswer("Login", "bad credentials")}},
          1,
-         {21},
+         {kLunDeleteFailed},
          {"Login"},
          "\nErrors returned by cluster-[bad credentials ]"},
-        {ZY_KRVN_PROV_OP_DELETE, {5, 3}, {}, 0, {20, 20}, {"Login", "DeleteVDisk", "Logout"}, ""},
+        {ZY_KRVN_PROV_OP_DELETE, {5, 3}, {}, 0, {kLunDeleted, kLunDeleted}, {"Login", "DeleteVDisk", "Logout"}, ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.op) + " " + c.sent.back());
@@ -145,11 +146,12 @@ TEST_F(ProvEntryTest, ASettingsFileNotReadWholeIsSaidOncePerCallAtTheErrorLevel)
     std::ofstream(settings.path()) << "[Platform]\nlogFile=/dev/null\n[broken\n";
     EXPECT_EQ(1, provEntry(ZY_KRVN_PROV_OP_CREATE, batch.data(), 0, &batch.os));
     EXPECT_EQ(1u, logs.count("has a line the parser refuses (line 3)")) << logs.dump();
-    setenv("ZY_SETTINGS_FILE", "/nonexistent/krvn-settings.ini", 1);   // the fixture puts it back
+    setenv("ZY_SETTINGS_FILE", "/nonexistent/krvn-settings.ini", 1);  // the fixture puts it back
     logs.clear();
     EXPECT_EQ(1, provEntry(ZY_KRVN_PROV_OP_CREATE, batch.data(), 0, &batch.os));
-    EXPECT_TRUE(logs.containsAt(-1, "KRVN  The settings file-[/nonexistent/krvn-settings.ini] cannot be read (No such "
-                                    "file or directory): every setting takes its default."))
+    EXPECT_TRUE(logs.containsAt(-1,
+                                "KRVN  The settings file-[/nonexistent/krvn-settings.ini] cannot be read (No such "
+                                "file or directory): every setting takes its default."))
         << logs.dump();
     EXPECT_EQ(1u, logs.count("cannot be read"));
 }

@@ -143,7 +143,7 @@ TEST_F(MapFixture, ClonesAreReusedByPrefixOrExactTestMountNameAndCreatedOtherwis
         const std::string clone =
             (row.reused.empty() ? made[0] : row.reused) + (row.reused.empty() ? "**7002" : "**7001");
         EXPECT_EQ(clone, obj.mountCloneName + "**" + std::to_string(obj.cloneScsiSerial));
-        EXPECT_EQ(clone + "**sp1**", item.metadata[149]);
+        EXPECT_EQ(clone + "**sp1**", item.metadata[kMetaClone]);
     }
 }
 
@@ -194,7 +194,7 @@ TEST_F(MapFixture, FrozenClonesAreAwaitedInVirtualTimeUpToTheConfiguredLimit) {
         else
             settings.erase("Ovelin", "nZYKorvanCloneFreezeWaitTimeInMin");
         EngineRun run;
-        if (row.firstMapped) run.item(1).status = 12;
+        if (row.firstMapped) run.item(1).status = kSnapMapped;
         run.item(2).flags.insert(0x8000);
         cloning(run, {}).on("VirtualDiskDetails", {notFound("VirtualDiskDetails", "ZY_snap-1_1_")});
         for (bool frozen : row.frozen)
@@ -213,7 +213,7 @@ TEST_F(MapFixture, FrozenClonesAreAwaitedInVirtualTimeUpToTheConfiguredLimit) {
 }
 
 TEST_F(MapFixture, DevicesBelongToItemsByClusterSerialAndCloneSerial) {
-    for (int id : {1, 2, 3}) r.item(id).status = id == 3 ? 12 : 0;
+    for (int id : {1, 2, 3}) r.item(id).status = id == 3 ? kSnapMapped : kSnapNew;
     r.start(ZY_KRVN_SNAP_OP_MAP);
     for (long long id : {1, 2, 3}) r.object(id).cloneScsiSerial = 5000 + id;
     r.object(3).snapState = 12;  // as the check of the targets already on the host leaves it
@@ -227,7 +227,7 @@ TEST_F(MapFixture, DevicesBelongToItemsByClusterSerialAndCloneSerial) {
     unsigned long found = 0;
     EXPECT_EQ(1, r.utils->checkForMappedDevices(&r.map(), devices, found));
     EXPECT_EQ(2u, found);
-    EXPECT_EQ((std::vector<int>{12, 11, 12}), r.statuses());
+    EXPECT_EQ((std::vector<int>{kSnapMapped, kSnapNotMapped, kSnapMapped}), r.statuses());
     EXPECT_EQ((Strings{"/dev/sdy", ""}), (Strings{r.batch[0].mappedDevice, r.batch[1].mappedDevice}));
     EXPECT_FALSE(r.batch[2].called("setMappedDevice"));
 }
@@ -268,7 +268,7 @@ TEST_F(MapFixture, ClonesWithoutATargetAreRecordedForTheMapToReportAndNotLoggedH
 }
 
 TEST_F(MapFixture, ExposeAndAccessCarryOnlyClonesNotYetOnTheHostAndNeverAnEmptyList) {
-    r.item(1).status = 12;
+    r.item(1).status = kSnapMapped;
     r.item(2);
     r.batch.os.hostIqns = {kIqn, kIqn2};
     r.cluster()
@@ -284,7 +284,7 @@ TEST_F(MapFixture, ExposeAndAccessCarryOnlyClonesNotYetOnTheHostAndNeverAnEmptyL
     for (const auto& q : r.srv.requests())
         EXPECT_NE(std::string::npos, q.request.find("virtualDisks:['ZY_snap-2_2_']"));
 
-    r.batch[1].status = 12;
+    r.batch[1].status = kSnapMapped;
     r.srv.clearRequests();
     EXPECT_EQ(0, r.utils->checkAddCloneToSCSITarget());
     EXPECT_EQ(0, r.utils->checkAddAccessToClone());

@@ -179,7 +179,7 @@ TEST(Discovery, BruteForceQueriesOnlyPlainDisksAndStopsOnceAllSourcesAreFound) {
     r.ctx->arrayDetails.scsiArrayId = kSerialA;
     for (long long id : {1, 2}) r.object(id).sourceVDiskId = "100" + std::to_string(id);
     settings.set("Ovelin", "nZYKorvanEnableBruteForceDiscovery", "1");
-    r.batch[1].status = 1;  // prepared by an earlier run: still to be found again
+    r.batch[1].status = kSnapPrepared;  // prepared by an earlier run: still to be found again
     r.srv.reply(200,
                 okAnswer("ListVirtualDisks", R"({"disks":[{"vDiskName":"clone1","isClone":true,"scsiSerialNumber":1001},
         {"vDiskName":"nfs1","diskType":"NFS_MASTER_DISK","scsiSerialNumber":1002}, {"vDiskName":"other","scsiSerialNumber":9},
@@ -192,8 +192,8 @@ TEST(Discovery, BruteForceQueriesOnlyPlainDisksAndStopsOnceAllSourcesAreFound) {
     EXPECT_EQ((Strings{"ListVirtualDisks", "VirtualDiskDetails other", "VirtualDiskDetails vol2",
                        "VirtualDiskDetails gone", "VirtualDiskDetails vol1"}),
               r.requests(""));
-    EXPECT_EQ(kSerialA + "**vol1**1001**", r.batch[0].metadata[6]);
-    EXPECT_EQ(kSerialA + "**vol2**1002**", r.batch[1].metadata[6]);
+    EXPECT_EQ(kSerialA + "**vol1**1001**", r.batch[0].metadata[kMetaSnapshot]);
+    EXPECT_EQ(kSerialA + "**vol2**1002**", r.batch[1].metadata[kMetaSnapshot]);
 }
 
 }  // namespace

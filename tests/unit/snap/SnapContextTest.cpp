@@ -14,7 +14,7 @@
 #include "SnapTestSupport.h"
 
 using namespace ZYSnapKrvn;
-using krvntest::FakeSnapBatch;
+using namespace krvntest;
 using snaptest::Strings;
 
 namespace {
@@ -169,15 +169,15 @@ TEST(SnapContext, UnusableConfigurationListItemsAreSkipped) {
 TEST(SnapContext, StatusHelpersMarkEveryUnfinishedItemWhateverTheCount) {
     // More items than a 16-bit count can name: the tail must be marked too.
     FakeSnapBatch batch(33000);
-    batch[0].status = 5;
-    batch[32999].status = 3;
+    batch[0].status = kSnapCreated;
+    batch[32999].status = kSnapPrepareFailed;
     batch.setNull(32768);
-    setSnapStatus(5, 6, batch.data(), batch.count());
-    EXPECT_EQ((std::vector<int>{5, 6, 6, 0}),
+    setSnapStatus(kSnapCreated, kSnapCreateFailed, batch.data(), batch.count());
+    EXPECT_EQ((std::vector<int>{kSnapCreated, kSnapCreateFailed, kSnapCreateFailed, kSnapNew}),
               (std::vector<int>{batch[0].status, batch[1].status, batch[32999].status, batch[32768].status}));
     EXPECT_FALSE(batch[0].called("setStatus"));
 
-    setSnapStatus(5, 6, nullptr, 3);
+    setSnapStatus(kSnapCreated, kSnapCreateFailed, nullptr, 3);
 }
 
 TEST(SnapContext, TheSupportCheckEndsItsInitialisationAsEveryCallDoes) {

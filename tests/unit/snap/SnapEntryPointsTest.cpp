@@ -11,7 +11,7 @@
 #include "SnapTestSupport.h"
 #include "ZYSOExports.h"
 
-using krvntest::FakeSnapBatch;
+using namespace krvntest;
 using snaptest::Strings;
 
 namespace {
@@ -36,7 +36,7 @@ FakeSnapBatch makeBatch(int count) {
         batch[i].configLists["SMCONFIG_STORAGE_PROXY_LIST_KEY"] = {"sp1"};
         batch[i].configInts["SMCONFIG_NAME_SERVER_PORT"] = 1;
         batch[i].configInts["SMCONFIG_NAME_SNAP_OP_RETRY_COUNT"] = 1;
-        batch[i].metadata[149] = "ZY_vol1-s1_1_1**77**sp1**";
+        batch[i].metadata[kMetaClone] = "ZY_vol1-s1_1_1**77**sp1**";
     }
     return batch;
 }
@@ -45,15 +45,24 @@ struct Row {
     const char* name;
     int keep, failed, code;
     std::string start, failure;
-};  // keep 0: statuses left alone
+};  // keep kSnapNew: statuses left alone
+// Values no step sets, so that any change to an item's status shows.
+constexpr int kUnusedStatus = 3, kOtherUnusedStatus = 9;
 const Row kWorking[] = {
-    {"zyso_prepareDevices", 1, 2, 62008, "Going to prepare [3] devices for snapshots..", "Device preparation failed.."},
-    {"zyso_snapDevices", 5, 6, 60001, "Going to create [3] snapshots..", "Snapshot creation failed.."},
-    {"zyso_deleteSnaps", 20, 21, 60004, "Going to delete [3] snapshots..", "Snapshot deletion failed.."},
-    {"zyso_mapSnaps", 12, 11, 62009, "Going to map [3] snapshots..", "Snapshot map operation failed.."},
-    {"zyso_unmapSnaps", 14, 15, 62010, "Going to unmap [3] snapshots..", "Snapshot unmap operation failed.."},
-    {"zyso_revertSnaps", 22, 23, 60005, "Going to revert [3] snapshots..", "Snapshot revert failed.."},
-    {"zyso_reconcileSnaps", 0, 0, 60039, "Going to reconcile [3] snapshots..", "Snapshot reconciliation failed.."},
+    {"zyso_prepareDevices", kSnapPrepared, kSnapPrepareFailed, 62008, "Going to prepare [3] devices for snapshots..",
+     "Device preparation failed.."},
+    {"zyso_snapDevices", kSnapCreated, kSnapCreateFailed, 60001, "Going to create [3] snapshots..",
+     "Snapshot creation failed.."},
+    {"zyso_deleteSnaps", kSnapDeleted, kSnapDeleteFailed, 60004, "Going to delete [3] snapshots..",
+     "Snapshot deletion failed.."},
+    {"zyso_mapSnaps", kSnapMapped, kSnapNotMapped, 62009, "Going to map [3] snapshots..",
+     "Snapshot map operation failed.."},
+    {"zyso_unmapSnaps", kSnapUnmapped, kSnapUnmapFailed, 62010, "Going to unmap [3] snapshots..",
+     "Snapshot unmap operation failed.."},
+    {"zyso_revertSnaps", kSnapReverted, kSnapRevertFailed, 60005, "Going to revert [3] snapshots..",
+     "Snapshot revert failed.."},
+    {"zyso_reconcileSnaps", kSnapNew, kSnapNew, 60039, "Going to reconcile [3] snapshots..",
+     "Snapshot reconciliation failed.."},
 };
 
 }  // namespace
@@ -76,8 +85,8 @@ TEST(SnapEntryPoints, FailureKeepsFinishedItemsAndReportsOnTheFirstItem) {
             SCOPED_TRACE(std::string(row.name) + " " + fault.text);
             Settings settings;
             FakeSnapBatch batch = makeBatch(3);
-            batch[1].status = row.keep != 0 ? row.keep : 3;
-            batch[2].status = 9;
+            batch[1].status = row.keep != kSnapNew ? row.keep : kUnusedStatus;
+            batch[2].status = kOtherUnusedStatus;
             batch[2].sourceDeviceOk = fault.throwOn[0] != '\0';
             krvntest::FakeRecorder& thrower = fault.fromOs ? static_cast<krvntest::FakeRecorder&>(batch.os) : batch[2];
             thrower.throwOn = fault.throwOn;
@@ -87,12 +96,14 @@ TEST(SnapEntryPoints, FailureKeepsFinishedItemsAndReportsOnTheFirstItem) {
             EXPECT_EQ(1, fn(batch.data(), batch.count(), &batch.os));
             // The kept status where it was reached, the failure status everywhere else, the code
             // and text on the first item only, the start and failure lines in the job log.
-            EXPECT_EQ((std::vector<int>{row.keep != 0 ? row.failed : 0, row.keep != 0 ? row.keep : 3,
-                                        row.keep != 0 ? row.failed : 9}),
+            EXPECT_EQ((std::vector<int>{row.keep != kSnapNew ? row.failed : kSnapNew,
+                                        row.keep != kSnapNew ? row.keep : kUnusedStatus,
+                                        row.keep != kSnapNew ? row.failed : kOtherUnusedStatus}),
                       (std::vector<int>{batch[0].status, batch[1].status, batch[2].status}));
             EXPECT_EQ((std::vector<int>{1, row.code, 0}),
                       (std::vector<int>{batch[0].lastErrorCalls, batch[0].lastErrorCode,
-                                        batch[1].lastErrorCalls + batch[2].lastErrorCalls}));
+                                        batch[1].lastErrorCalls + batch[2].lastErrorCalls}))
+                << "(errors set on the first item, its code, errors set on the others)";
             EXPECT_EQ(fault.text, batch[0].lastErrorMessage);
             ASSERT_GE(batch[0].logLines.size(), 2u);
             EXPECT_EQ("KRVN  " + row.start + " / " + row.failure, batch[0].logLines.front().prefix +
@@ -111,51 +122,70 @@ TEST(SnapEntryPoints, ItemsAllDeletedAlreadyAreRefusedBeforeAnyLoginButDeleteHas
         const bool deleting = std::string(row.name) == "zyso_deleteSnaps";
         Settings settings;
         FakeSnapBatch batch = makeBatch(2);
-        for (size_t i = 0; i < batch.size(); ++i) batch[i].status = 20;
+        for (size_t i = 0; i < batch.size(); ++i) batch[i].status = kSnapDeleted;
         EXPECT_EQ(deleting ? 0 : 1, entry<zyso_snap_fn>(row.name)(batch.data(), batch.count(), &batch.os));
         EXPECT_EQ(deleting ? "" : nothingLeft, batch[0].lastErrorMessage) << "no login to an empty control host";
     }
 }
 
 TEST(SnapEntryPoints, EveryEntryPointSurvivesMissingOrEmptyInputAndUnsupportedOnesOnlyLog) {
-    const std::map<std::string, std::string> unsupported = {
-        {"zyso_unprepareDevices", "Snapshot unprepare operation not supported by the engine."},
-        {"zyso_isMapped", "The isMapped operation not supported by the engine."}};
-    for (const char* name :
-         {"zyso_prepareDevices", "zyso_unprepareDevices", "zyso_snapDevices", "zyso_deleteSnaps", "zyso_isMapped",
-          "zyso_mapSnaps", "zyso_unmapSnaps", "zyso_revertSnaps", "zyso_reconcileSnaps"}) {
-        SCOPED_TRACE(name);
-        const std::string op = name;
-        const bool working = !unsupported.count(op), del = op == "zyso_deleteSnaps";
+    // A second call per entry point: an item at "deleted" and one never tied to an array. Delete
+    // has nothing to do, the unsupported ones only log, the others refuse the untied item;
+    // nothing needs the cluster (nothing listens on its port).
+    struct EntryRow {
+        const char* name;
+        int untiedRc;
+        std::vector<int> untiedStatuses;
+        std::string firstError;  // part of the first item's error text ("": none)
+        std::string onlyLog;     // the first item's only job-log line ("": not the only one)
+    };
+    const std::string untied = "The snap-[2] is not associated with any array.";
+    const EntryRow rows[] = {
+        {"zyso_prepareDevices", 1, {kSnapPrepareFailed, kSnapPrepareFailed}, "", ""},
+        {"zyso_unprepareDevices",
+         1,
+         {kSnapDeleted, kSnapNew},
+         "",
+         "2KRVN  Snapshot unprepare operation not supported by the engine."},
+        {"zyso_snapDevices", 1, {kSnapCreateFailed, kSnapCreateFailed}, untied, ""},
+        {"zyso_deleteSnaps", 0, {kSnapDeleted, kSnapDeleted}, "", ""},
+        {"zyso_isMapped",
+         1,
+         {kSnapDeleted, kSnapNew},
+         "",
+         "2KRVN  The isMapped operation not supported by the engine."},
+        {"zyso_mapSnaps", 1, {kSnapNotMapped, kSnapNotMapped}, untied, ""},
+        {"zyso_unmapSnaps", 1, {kSnapUnmapFailed, kSnapUnmapFailed}, untied, ""},
+        {"zyso_revertSnaps", 1, {kSnapRevertFailed, kSnapRevertFailed}, untied, ""},
+        {"zyso_reconcileSnaps", 1, {kSnapDeleted, kSnapNew}, untied, ""},
+    };
+    for (const EntryRow& row : rows) {
+        SCOPED_TRACE(row.name);
         Settings settings;
-        auto fn = entry<zyso_snap_fn>(name);
+        auto fn = entry<zyso_snap_fn>(row.name);
         ASSERT_NE(nullptr, fn);
         FakeSnapBatch batch = makeBatch(2);
-        EXPECT_EQ((std::vector<int>{1, 1, 1, 1}),
-                  (std::vector<int>{fn(nullptr, 1, &batch.os), fn(nullptr, 0, nullptr), fn(batch.data(), 0, &batch.os),
-                                    fn(batch.data(), -1, &batch.os)}));
-        EXPECT_TRUE(!working || batch[0].calls.empty()) << "a count of no items reads no item";
+        EXPECT_EQ(1, fn(nullptr, 1, &batch.os)) << "no list";
+        EXPECT_EQ(1, fn(nullptr, 0, nullptr)) << "no list and no host";
+        EXPECT_EQ(1, fn(batch.data(), 0, &batch.os)) << "no items";
+        EXPECT_EQ(1, fn(batch.data(), -1, &batch.os)) << "a negative count";
+        EXPECT_TRUE(batch[0].calls.empty()) << "a count of no items reads no item";
         batch.setNull(0);
-        EXPECT_EQ(1, fn(batch.data(), 2, &batch.os));
+        EXPECT_EQ(1, fn(batch.data(), 2, &batch.os)) << "a null item";
         EXPECT_EQ(0, batch[1].lastErrorCalls);
 
-        // Delete: an item already at 20 and one never tied to an array leave nothing to do, and
-        // the cluster (nothing listens on its port) is never needed.
         FakeSnapBatch noArray = makeBatch(2);
-        noArray[0].status = 20;
+        noArray[0].status = kSnapDeleted;
         noArray[1].arrayNumber = 0;
-        EXPECT_EQ(del ? 0 : 1, fn(noArray.data(), 2, &noArray.os));
-        if (del) {
-            EXPECT_TRUE(noArray[1].status == 20 && noArray[0].hasLog("No snapshots require deletion."));
-        } else if (!working) {
-            ASSERT_EQ(1u, noArray[0].logLines.size());
-            const auto& line = noArray[0].logLines[0];
-            EXPECT_EQ("2KRVN  " + unsupported.at(op), std::to_string(line.level) + line.prefix + line.text);
-            EXPECT_TRUE(noArray[1].calls.empty() && noArray.os.calls.empty());
-        } else if (op != "zyso_prepareDevices") {
-            EXPECT_NE(std::string::npos,
-                      noArray[0].lastErrorMessage.find("The snap-[2] is not associated with any array."));
-        }
+        EXPECT_EQ(row.untiedRc, fn(noArray.data(), 2, &noArray.os));
+        EXPECT_EQ(row.untiedStatuses, (std::vector<int>{noArray[0].status, noArray[1].status}));
+        EXPECT_NE(std::string::npos, noArray[0].lastErrorMessage.find(row.firstError)) << noArray[0].lastErrorMessage;
+        EXPECT_EQ(row.firstError.empty() && row.untiedRc == 0, noArray[0].hasLog("No snapshots require deletion."));
+        if (row.onlyLog.empty()) continue;
+        ASSERT_EQ(1u, noArray[0].logLines.size());
+        const auto& line = noArray[0].logLines[0];
+        EXPECT_EQ(row.onlyLog, std::to_string(line.level) + line.prefix + line.text);
+        EXPECT_TRUE(noArray[1].calls.empty() && noArray.os.calls.empty());
     }
 
     // The support check refuses a missing argument before any inquiry (whose device would answer).
@@ -165,10 +195,11 @@ TEST(SnapEntryPoints, EveryEntryPointSurvivesMissingOrEmptyInputAndUnsupportedOn
     ASSERT_NE(nullptr, supported);
     krvntest::FakeOSUtil os;
     char buffer[32] = "untouched";
-    EXPECT_EQ((std::vector<int>{1, 1, 1, 1, 0}),
-              (std::vector<int>{supported(nullptr, 0, &os, buffer, 32), supported("/dev/sdk", 0, nullptr, buffer, 32),
-                                supported("/dev/sdk", 0, &os, nullptr, 32), supported("/dev/sdk", 0, &os, buffer, 0),
-                                supported("/dev/sdk", 0, &os, buffer, 32)}));
+    EXPECT_EQ(1, supported(nullptr, 0, &os, buffer, 32)) << "no device";
+    EXPECT_EQ(1, supported("/dev/sdk", 0, nullptr, buffer, 32)) << "no host";
+    EXPECT_EQ(1, supported("/dev/sdk", 0, &os, nullptr, 32)) << "no buffer";
+    EXPECT_EQ(1, supported("/dev/sdk", 0, &os, buffer, 0)) << "an empty buffer";
+    EXPECT_EQ(0, supported("/dev/sdk", 0, &os, buffer, 32)) << "a Korvan vDisk";
     EXPECT_STREQ("untouched", buffer);
 }
 

@@ -7,6 +7,7 @@
 
 using namespace ZYSnapKrvn;
 using snaptest::Strings;
+using namespace krvntest;
 
 namespace {
 
@@ -52,11 +53,12 @@ TEST(SnapMetadata, ReadingTreatsMissingFieldsPerOperation) {
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.value ? c.value : "<none>") + " type " + std::to_string(c.type));
         ItemAndCtx t(c.type);
-        if (c.value) t.item.metadata[6] = c.value;
+        if (c.value) t.item.metadata[kMetaSnapshot] = c.value;
         EXPECT_EQ(c.rc, t.ctx.fillSnapInfoFromMetadata(&t.obj));
         EXPECT_EQ(c.error, t.ctx.errorString());
         EXPECT_EQ(c.fields, t.read());
-        EXPECT_EQ(c.rc == 0 && c.fields[0].empty() ? std::vector<int>{20} : std::vector<int>{}, t.item.statusHistory);
+        EXPECT_EQ(c.rc == 0 && c.fields[0].empty() ? std::vector<int>{kSnapDeleted} : std::vector<int>{},
+                  t.item.statusHistory);
     }
 }
 
@@ -65,14 +67,14 @@ TEST(SnapMetadata, WhatPrepareAndCreateWriteIsReadBackAndAKnownClusterSerialIsKe
     t.ctx.arrayDetails.scsiArrayId = "1234";
     std::tie(t.obj.sourceVDiskName, t.obj.sourceVDiskId) = std::make_pair("vol1", "5678");
     t.ctx.setSnapMetadata(&t.obj);
-    EXPECT_EQ("1234**vol1**5678**", t.item.metadata[6]);
+    EXPECT_EQ("1234**vol1**5678**", t.item.metadata[kMetaSnapshot]);
     t.obj.snapName = "S1";
     EXPECT_EQ(0, t.ctx.updateSnapMetadata(&t.obj));
-    EXPECT_EQ("1234**vol1**5678**S1**", t.item.metadata[6]);
+    EXPECT_EQ("1234**vol1**5678**S1**", t.item.metadata[kMetaSnapshot]);
 
     for (const std::string known : {"", "KNOWN"}) {  // a cluster serial already known is kept
         ItemAndCtx later(ZY_KRVN_SNAP_OP_REVERT);
-        later.item.metadata[6] = t.item.metadata[6];
+        later.item.metadata[kMetaSnapshot] = t.item.metadata[kMetaSnapshot];
         later.ctx.arrayDetails.scsiArrayId = known;
         ASSERT_EQ(0, later.ctx.fillSnapInfoFromMetadata(&later.obj));
         EXPECT_EQ(known.empty() ? "1234" : known, later.ctx.arrayDetails.scsiArrayId);
@@ -112,7 +114,7 @@ TEST(SnapMetadata, CloneMetadataRoundTripsAndStopsAtTheFirstMissingField) {
     t.obj.cloneScsiSerial = -9000000000000000001LL;
     t.ctx.arrayDetails.storageProxy = "sp1";
     t.ctx.setCloneMetadata(&t.obj);
-    EXPECT_EQ("ZY_s-1_42_1700000000**-9000000000000000001**sp1**", t.item.metadata[149]);
+    EXPECT_EQ("ZY_s-1_42_1700000000**-9000000000000000001**sp1**", t.item.metadata[kMetaClone]);
     Strings out(3);
     EXPECT_EQ(0, t.ctx.getMountInfoFromMetadata(&t.obj, out[0], out[1], out[2]));
     EXPECT_EQ((Strings{"ZY_s-1_42_1700000000", "-9000000000000000001", "sp1"}), out);
@@ -126,7 +128,7 @@ TEST(SnapMetadata, CloneMetadataRoundTripsAndStopsAtTheFirstMissingField) {
         SCOPED_TRACE(c.value ? c.value : "<none>");
         ItemAndCtx u(ZY_KRVN_SNAP_OP_UNMAP);
         u.obj.snapName = "S1";
-        if (c.value) u.item.metadata[149] = c.value;
+        if (c.value) u.item.metadata[kMetaClone] = c.value;
         out.assign(3, "stale");
         EXPECT_EQ(1, u.ctx.getMountInfoFromMetadata(&u.obj, out[0], out[1], out[2]));
         EXPECT_EQ(c.read, out);

@@ -24,6 +24,8 @@
 
 namespace snaptest {
 
+using namespace krvntest;  // the fakes and the named statuses
+
 using krvntest::errorAnswer;
 using krvntest::okAnswer;
 using krvntest::RecordedRequest;
@@ -143,8 +145,8 @@ struct EngineRun {
     krvntest::FakeSnapInfo& item(long long id, const std::string& snap = "-", const std::string& vDisk = "") {
         krvntest::FakeSnapInfo& it = batch.add(id);
         const std::string n = std::to_string(it.snapId), snapName = snap == "-" ? "snap-" + n : snap;
-        it.metadata[6] = std::string(kClusterSerial) + "**" + (vDisk.empty() ? "vol" + n : vDisk) + "**100" + n + "**" +
-                         (snapName.empty() ? "" : snapName + "**");
+        it.metadata[kMetaSnapshot] = std::string(kClusterSerial) + "**" + (vDisk.empty() ? "vol" + n : vDisk) +
+                                     "**100" + n + "**" + (snapName.empty() ? "" : snapName + "**");
         it.configLists["SMCONFIG_STORAGE_PROXY_LIST_KEY"] = {"sp1"};
         it.configInts["SMCONFIG_NAME_SNAP_OP_RETRY_COUNT"] = 2;
         it.configInts["SMCONFIG_NAME_SNAP_OP_RETRY_INTERVAL_IN_SEC"] = 10;

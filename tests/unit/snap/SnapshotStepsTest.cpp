@@ -53,9 +53,9 @@ TEST(SnapshotOps, CreationAsksOnceForSourcesOfOneVDiskAndKeepsTheSnapshotsMadeWh
         ASSERT_EQ(1u, r.srv.requestCount());
         const std::string body = r.srv.lastRequest().request;
         EXPECT_EQ(body.find("vol1"), body.rfind("vol1")) << body;
-        EXPECT_EQ((std::vector<int>{5, 5, 0, 5}), r.statuses());
-        EXPECT_EQ(std::string(kClusterSerial) + "**vol3**1003**", r.batch[2].metadata[6]);
-        EXPECT_EQ(std::string(kClusterSerial) + "**vol1**1004**vol1$s1**", r.batch[3].metadata[6]);
+        EXPECT_EQ((std::vector<int>{kSnapCreated, kSnapCreated, kSnapNew, kSnapCreated}), r.statuses());
+        EXPECT_EQ(std::string(kClusterSerial) + "**vol3**1003**", r.batch[2].metadata[kMetaSnapshot]);
+        EXPECT_EQ(std::string(kClusterSerial) + "**vol1**1004**vol1$s1**", r.batch[3].metadata[kMetaSnapshot]);
     }
 }
 
@@ -84,7 +84,9 @@ TEST_F(OpsFixture, DeleteCountsEveryGoneSnapshotAsDeletedAndKeepsEveryFailureRea
                        "ListSnapshots vol2", "ListSnapshots vol4", "ListSnapshots vol4", "DeleteSnapshot s7",
                        "ListSnapshots vol5", "DeleteSnapshot s8", "DeleteSnapshot s9"}),
               r.requests(""));
-    EXPECT_EQ((std::vector<int>{20, 20, 20, 20, 20, 20, 0, 0, 20, 20}), r.statuses());
+    EXPECT_EQ((std::vector<int>{kSnapDeleted, kSnapDeleted, kSnapDeleted, kSnapDeleted, kSnapDeleted, kSnapDeleted,
+                                kSnapNew, kSnapNew, kSnapDeleted, kSnapDeleted}),
+              r.statuses());
     // The last success does not wipe what the host is told about the two failures.
     EXPECT_EQ(19, r.ctx->errorCode);
     EXPECT_NE(std::string::npos, r.ctx->errorString().find("Failed to get snapshot list for source device-[vol4]"));
@@ -96,7 +98,7 @@ TEST(SnapshotOps, CreationRefusesAnItemThatHoldsASnapshotAlreadyAndLeavesItAsItI
     krvntest::QuietSettings settings;
     EngineRun r;
     r.item(1, "", "vol1");
-    const std::string held = r.item(2, "vol2$s1", "vol2").metadata[6];
+    const std::string held = r.item(2, "vol2$s1", "vol2").metadata[kMetaSnapshot];
     r.start(ZY_KRVN_SNAP_OP_CREATE);
     r.srv.reply(200, okAnswer("MakeSnapshot", R"([{"status":"ok","name":"vol1","snapshotName":"vol1$s2"}])"));
     EXPECT_EQ(9u, r.utils->createSnaps());
@@ -104,8 +106,8 @@ TEST(SnapshotOps, CreationRefusesAnItemThatHoldsASnapshotAlreadyAndLeavesItAsItI
               r.ctx->errorString());
     ASSERT_EQ(1u, r.srv.requestCount());
     EXPECT_EQ(std::string::npos, r.srv.lastRequest().request.find("vol2")) << "no second snapshot for it";
-    EXPECT_EQ((std::vector<int>{5, 0}), r.statuses());
-    EXPECT_EQ(held, r.batch[1].metadata[6]);
+    EXPECT_EQ((std::vector<int>{kSnapCreated, kSnapNew}), r.statuses());
+    EXPECT_EQ(held, r.batch[1].metadata[kMetaSnapshot]);
     EXPECT_FALSE(r.batch[1].called("setSnapName"));
 }
 
@@ -121,7 +123,7 @@ TEST_F(OpsFixture, RevertLogsAllTargetsOutFirstAndBackInAfterASnapshotIsFoundMis
     EXPECT_EQ((Strings{"logout" + vol1, "logout" + vol2, "logout" + vol1, "discover sp1", "discover sp1",
                        "login" + vol1, "login" + vol2}),
               r.journal.calls);
-    EXPECT_EQ((std::vector<int>{22, 0, 0}), r.statuses());
+    EXPECT_EQ((std::vector<int>{kSnapReverted, kSnapNew, kSnapNew}), r.statuses());
     EXPECT_EQ("Snapshot-[s2] not found on the array-[clusterA]", r.ctx->errorString());
     EXPECT_EQ(3000u + 3000u, ZyPlatform::virtualSleptMs() - before);
 }
@@ -130,14 +132,16 @@ TEST_F(OpsFixture, ReconcileCountsEveryOutcomeAndMarksOnlyWhatIsGone) {
     start(ZY_KRVN_SNAP_OP_RECONCILE,
           {{"vol1", "s1"}, {"vol1", "s2"}, {"vol2", "s3"}, {"vol3", "s4"}, {"vol1", "s5"}, {"vol3", "s6"}});
     r.object(5).snapName.clear();
-    for (size_t i = 0; i < r.batch.size(); ++i) r.batch[i].status = 5;
+    for (size_t i = 0; i < r.batch.size(); ++i) r.batch[i].status = kSnapCreated;
     reply({snapList({"s1", "s5"}), notFound("ListSnapshots", "vol2"), errorAnswer("ListSnapshots", "cluster busy"),
            snapList({"s6"})});
     krvntest::LogCapture log;
     EXPECT_EQ(0u, r.utils->reconSnaps());
     EXPECT_EQ((Strings{"ListSnapshots vol1", "ListSnapshots vol2", "ListSnapshots vol3", "ListSnapshots vol3"}),
               r.requests(""));
-    EXPECT_EQ((std::vector<int>{5, 24, 24, 5, 5, 5}), r.statuses());
+    EXPECT_EQ((std::vector<int>{kSnapCreated, kSnapGoneFromArray, kSnapGoneFromArray, kSnapCreated, kSnapCreated,
+                                kSnapCreated}),
+              r.statuses());
     EXPECT_TRUE(log.containsAt(
         0, "KRVN >>  Reconcile stats Total-[6] : Found-[2] Externally Deleted-[2] Skipped-[1] Failed-[1]"));
 }

@@ -47,64 +47,69 @@ TEST(Unmap, OutcomeOfEachSituation) {
                              noAcl = {kAcl, {aclAnswer({})}};
     const Strings all = plus({"RemoveACLAccess", kAcl, "UnmapLun", kAcl, "DeleteVDisk"});
     const Row rows[] = {
-        {"source vDisk gone", true, {{kSnaps, {notFound(kSnaps, "vol1")}}}, 14, {kSnaps}, false},
-        {"snapshot gone", true, {{kSnaps, {nameList(kSnaps, {"snap-9"})}}}, 14, {kSnaps}, false},
-        {"snapshot list fails", true, {fails(kSnaps)}, 15, {kSnaps}, false},
-        {"clone gone", true, {{kClones, {nameList(kClones, {"ZY_snap-1_2_1"})}}}, 14, {kSnaps, kClones}, false},
+        {"source vDisk gone", true, {{kSnaps, {notFound(kSnaps, "vol1")}}}, kSnapUnmapped, {kSnaps}, false},
+        {"snapshot gone", true, {{kSnaps, {nameList(kSnaps, {"snap-9"})}}}, kSnapUnmapped, {kSnaps}, false},
+        {"snapshot list fails", true, {fails(kSnaps)}, kSnapUnmapFailed, {kSnaps}, false},
+        {"clone gone",
+         true,
+         {{kClones, {nameList(kClones, {"ZY_snap-1_2_1"})}}},
+         kSnapUnmapped,
+         {kSnaps, kClones},
+         false},
         {"two clones and no metadata",
          false,
          {{kClones, {nameList(kClones, {"ZY_snap-1_1_1", "ZY_snap-1_1_2"})}}},
-         15,
+         kSnapUnmapFailed,
          {kSnaps, kClones},
          false},
         {"one unused clone and no metadata",
          false,
          {oneClone, noAcl},
-         14,
+         kSnapUnmapped,
          {kSnaps, kClones, kAcl, "DeleteVDisk"},
          false},
         {"one clone in use and no metadata",
          false,
          {oneClone, {kAcl, {aclAnswer({{"sp2", {kOtherIqn}}})}}},
-         14,
+         kSnapUnmapped,
          {kSnaps, kClones, kAcl},
          false},
         {"no metadata and the delete fails",
          false,
          {oneClone, noAcl, fails("DeleteVDisk")},
-         15,
+         kSnapUnmapFailed,
          {kSnaps, kClones, kAcl, "DeleteVDisk"},
          false},
         {"LUN table fails",
          true,
          {fails("ShowTarget")},
-         15,
+         kSnapUnmapFailed,
          {kSnaps, kClones, "VirtualDiskDetails", "ShowTarget"},
          false},
         {"access removal fails",
          true,
          {{kAcl, {aclAnswer({{"sp1", {kIqn}}})}}, fails("RemoveACLAccess")},
-         15,
+         kSnapUnmapFailed,
          plus({"RemoveACLAccess"}),
          false},
-        {"everything removed", true, {}, 14, all, true},
+        {"everything removed", true, {}, kSnapUnmapped, all, true},
         {"LUN already off the target",
          true,
          {{"UnmapLun",
            {errorAnswer("UnmapLun", "vDisk:" + kClone + " is currently not mapped to any controllers(s)")}}},
-         14,
+         kSnapUnmapped,
          all,
          true},
         {"another host keeps the LUN and the clone",
          true,
          {{kAcl, {aclAnswer({{"sp1", {kIqn, kOtherIqn}}}), aclAnswer({{"sp1", {kOtherIqn}}})}}},
-         14,
+         kSnapUnmapped,
          plus({"RemoveACLAccess", kAcl, kAcl}),
          true},
         {"another proxy's entry is left alone",
          true,
          {{kAcl, {aclAnswer({{"sp2", {kIqn}}})}}},
-         14,
+         kSnapUnmapped,
          plus({kAcl, kAcl}),
          true},
     };
@@ -113,7 +118,7 @@ TEST(Unmap, OutcomeOfEachSituation) {
         EngineRun run;
         krvntest::FakeSnapInfo& item = run.item(1);  // as the map left it: clone metadata and a device
         item.mappedDevice = "/dev/sdx";
-        if (row.cloneMetadata) item.metadata[149] = kClone + "**5001**sp1**";
+        if (row.cloneMetadata) item.metadata[kMetaClone] = kClone + "**5001**sp1**";
         Script script = {{kSnaps, {nameList(kSnaps, {"snap-0", "snap-1"})}},
                          {kClones, {nameList(kClones, {"ZY_snap-1_2_1", kClone})}},
                          {"VirtualDiskDetails", {vdiskAnswer(kClone, 5001)}},
@@ -126,7 +131,7 @@ TEST(Unmap, OutcomeOfEachSituation) {
         if (!script.count("DeleteVDisk")) run.cluster().onFn("DeleteVDisk", deleteAnswer);
         run.start(ZY_KRVN_SNAP_OP_UNMAP);
 
-        EXPECT_EQ(row.status == 14 ? 0 : 1, run.utils->unmapSnaps());
+        EXPECT_EQ(row.status == kSnapUnmapped ? 0 : 1, run.utils->unmapSnaps());
         EXPECT_EQ(row.status, item.status);
         EXPECT_EQ(row.requests, run.requests());
         ASSERT_EQ(1u, run.batch.os.refreshes.size());
@@ -158,7 +163,7 @@ TEST(Unmap, TheHostLearnsWhyItemsFailedWhateverTheItemsAfterThemDid) {
         .onDisk(kSnaps, "vol3", {notFound(kSnaps, "vol3")});
     run.start(ZY_KRVN_SNAP_OP_UNMAP);
     EXPECT_EQ(1, run.utils->unmapSnaps());
-    EXPECT_EQ((std::vector<int>{15, 15, 14}), run.statuses());
+    EXPECT_EQ((std::vector<int>{kSnapUnmapFailed, kSnapUnmapFailed, kSnapUnmapped}), run.statuses());
     EXPECT_EQ(1, run.ctx->errorCode);
     EXPECT_EQ(
         "The ListSnapshots request has failed. REST Error-[busy ]"
