@@ -7,6 +7,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "KrvnCommonUtils.h"
@@ -41,6 +42,44 @@ public:
 
 private:
     KrvnCommonUtils& utils_;
+};
+
+// The frame of every working entry call, snapshot and provisioning alike: the call's settings
+// read once, its context, the engine with a session guard, and every throw turned into
+// "Internal error-[what]" failed on the context (or logged without one when none came to be).
+// The caller tells the host; `ctx` stays for that (null when it never came to be).
+template <class Ctx>
+struct KrvnEntryCall {
+    std::unique_ptr<ZYPlatformSettingsScope> settings;  // outlives the context that reads it
+    std::unique_ptr<Ctx> ctx;
+    std::string finalError;  // the text for the host once run() gave 1
+
+    // 0 when work gave 0; else 1 with finalError set. failedLine logs an internal error
+    // ("...[%d:%s]").
+    template <class Engine>
+    int run(const std::function<std::unique_ptr<Ctx>()>& makeCtx, const std::function<int(Ctx&, Engine&)>& work,
+            const char* failedLine) {
+        std::string internalError;
+        const int rc = runGuarded(
+            [&] {
+                settings = std::make_unique<ZYPlatformSettingsScope>();
+                ctx = makeCtx();
+                logSettingsProblem(*ctx, *settings);
+                Engine engine(ctx.get());
+                KrvnSessionGuard session(engine);
+                return work(*ctx, engine);
+            },
+            internalError);
+        if (rc == 0) return 0;
+        if (!internalError.empty()) {
+            if (ctx)
+                ctx->fail(ZY_KRVN_ERR_OPERATION_FAILED, internalError, failedLine);
+            else
+                logWithoutContext(failedLine, ZY_KRVN_ERR_OPERATION_FAILED, internalError);
+        }
+        finalError = ctx ? ctx->getFinalErrorStr() : internalError;
+        return 1;
+    }
 };
 
 }  // namespace ZYKorvanCommon

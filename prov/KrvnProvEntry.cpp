@@ -68,28 +68,18 @@ void setProvStatus(short successStatus, short failureStatus, ZYSO::LUNInfo** lun
 int provEntry(int opType, ZYSO::LUNInfo** luns, short count, ZYSO::ZYOSUtil* osUtil) {
     const KrvnProvOperation* op = findProvOperation(opType);
     if (op == nullptr) return 1;
-    std::unique_ptr<ZYPlatformSettingsScope> settings;   // outlives the context that reads it
-    std::unique_ptr<KrvnProvCtx> ctx;
-    std::string internalError;
-    const int rc = runGuarded(
-        [&] {
-            settings = std::make_unique<ZYPlatformSettingsScope>();
-            ctx = std::make_unique<KrvnProvCtx>(osUtil, 0, opType);
-            logSettingsProblem(*ctx, *settings);
-            KrvnProvUtils engine(ctx.get());
-            KrvnSessionGuard session(engine);
-            if (ctx->initialize(luns, count) != 0) return 1;
-            if (engine.rest_connectToArray() != 0) return 1;
-            if ((engine.*op->step)() != 0) return 1;
-            engine.rest_disconnectArray();
-            return 0;
-        },
-        internalError);
+    KrvnEntryCall<KrvnProvCtx> call;
+    const int rc = call.run<KrvnProvUtils>([&] { return std::make_unique<KrvnProvCtx>(osUtil, 0, opType); },
+                                           [&](KrvnProvCtx& ctx, KrvnProvUtils& engine) {
+                                               if (ctx.initialize(luns, count) != 0) return 1;
+                                               if (engine.rest_connectToArray() != 0) return 1;
+                                               if ((engine.*op->step)() != 0) return 1;
+                                               engine.rest_disconnectArray();
+                                               return 0;
+                                           },
+                                           ZY_KRVN_PROV_LOG_OP_FAILED_ERROR);
     if (rc == 0) return 0;
-    if (!internalError.empty() && ctx) {
-        ctx->fail(ZY_KRVN_ERR_OPERATION_FAILED, internalError, ZY_KRVN_PROV_LOG_OP_FAILED_ERROR);
-    }
-    reportFailure(*op, luns, count, ctx ? ctx->getFinalErrorStr() : internalError, ctx.get());
+    reportFailure(*op, luns, count, call.finalError, call.ctx.get());
     return 1;
 }
 

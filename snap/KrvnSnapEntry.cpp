@@ -169,29 +169,17 @@ void reportFailure(const SnapEntry& entry, const std::string& finalError, ZYSO::
 int snapEntry(KrvnSnapOpType opType, ZYSO::SnapInfo** items, int count, ZYSO::ZYOSUtil* osUtil) {
     const SnapEntry* entry = findEntry(opType);
     if (!entry) return 1;
-    std::unique_ptr<ZYPlatformSettingsScope> settings;  // outlives the context that reads it
-    std::unique_ptr<KrvnCtx> ctx;
-    std::string internalError;
-    const int rc = runGuarded(
+    KrvnEntryCall<KrvnCtx> call;
+    const int rc = call.run<KrvnUtils>(
         [&] {
-            settings = std::make_unique<ZYPlatformSettingsScope>();
             if (ZYSO::SnapInfo* first = firstItem(items, count))
                 first->log(ZY_KRVN_JOB_LOG_LEVEL, ZY_KRVN_LOG_PREFIX, entry->startText, count);
-            ctx = std::make_unique<KrvnCtx>(osUtil, 0, entry->opType);
-            logSettingsProblem(*ctx, *settings);
-            KrvnUtils engine(ctx.get());
-            KrvnSessionGuard session(engine);
-            return runOperation(*entry, *ctx, engine, items, count);
+            return std::make_unique<KrvnCtx>(osUtil, 0, entry->opType);
         },
-        internalError);
+        [&](KrvnCtx& ctx, KrvnUtils& engine) { return runOperation(*entry, ctx, engine, items, count); },
+        ZY_KRVN_LOG_OP_FAILED_DASH);
     if (rc == 0) return 0;
-    if (!internalError.empty()) {
-        if (ctx)
-            ctx->fail(ZY_KRVN_ERR_OPERATION_FAILED, internalError, ZY_KRVN_LOG_OP_FAILED_DASH);
-        else
-            logWithoutContext(ZY_KRVN_LOG_OP_FAILED_DASH, ZY_KRVN_ERR_OPERATION_FAILED, internalError);
-    }
-    bestEffort([&] { reportFailure(*entry, ctx ? ctx->getFinalErrorStr() : internalError, items, count); });
+    bestEffort([&] { reportFailure(*entry, call.finalError, items, count); });
     return 1;
 }
 
