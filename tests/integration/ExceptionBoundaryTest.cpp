@@ -104,7 +104,8 @@ void checkEveryThrow(const std::vector<EntryCase<Fn>>& cases, int items,
         {
             World w(items);
             prepared(w);
-            ASSERT_EQ(w.run(api.*c.entry), 0) << c.name << " fails with nothing thrown";
+            ASSERT_EQ(w.run(api.*c.entry), 0)
+                << c.name << " fails with nothing thrown: " << w.batch[0].lastErrorMessage;
             calls = callsOf(w);
         }
         ASSERT_FALSE(calls.empty()) << c.name;
