@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 #include <limits.h>
 #include <unistd.h>
+#include <filesystem>
 
 namespace KrvnHost {
 
@@ -34,9 +35,15 @@ std::string executableDir() {
     return slash == std::string::npos ? "" : path.substr(0, slash);
 }
 
-std::string Plugin::defaultPath() {
+std::string layoutDir(const std::string& inBuildTree, const std::string& fromInstalledBin) {
     std::string dir = executableDir();
-    return (dir.empty() ? std::string(".") : dir) + "/../lib/" + kPluginFile;
+    std::error_code ec;
+    if (std::filesystem::equivalent(dir, KRVN_HOST_BUILD_BIN_DIR, ec)) return inBuildTree;
+    return (std::filesystem::path(dir.empty() ? "." : dir) / fromInstalledBin).lexically_normal().string();
+}
+
+std::string Plugin::defaultPath() {
+    return layoutDir(KRVN_HOST_BUILD_PLUGIN_DIR, KRVN_HOST_PLUGIN_FROM_BIN) + "/" + kPluginFile;
 }
 
 Plugin::~Plugin() {

@@ -42,7 +42,7 @@ public:
     const PluginApi& api() const { return api_; }
     const std::string& path() const { return path_; }
 
-    // libZYKorvanSnap.so in ../lib next to the running executable.
+    // libZYKorvanSnap.so in the plug-in folder of this build or installation (layoutDir).
     static std::string defaultPath();
 
 private:
@@ -53,5 +53,10 @@ private:
 
 // Directory of the running executable (no trailing slash), empty when unknown.
 std::string executableDir();
+
+// A folder korvan-host reads from besides its own: inBuildTree while it runs from the build
+// tree it was built in, else the folder the install layout puts fromInstalledBin away from the
+// executable's own (so an installation under any prefix or root finds its own files).
+std::string layoutDir(const std::string& inBuildTree, const std::string& fromInstalledBin);
 
 }  // namespace KrvnHost

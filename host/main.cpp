@@ -553,7 +553,9 @@ int HostCli::run(int argc, char** argv) {
         "korvan-host: the host framework stand-in. Keeps the job state in a file, loads "
         "libZYKorvanSnap.so and drives its entry points."};
     app.add_option("--state", statePath_, "Job state file (JSON)")->capture_default_str();
-    app.add_option("--plugin", pluginPath_, "Path of libZYKorvanSnap.so (default: ../lib next to this program)");
+    app.add_option(
+        "--plugin", pluginPath_,
+        "Path of libZYKorvanSnap.so (default: the plug-in folder of this installation, or of the build tree)");
     app.add_flag("--json", json_, "Print machine-readable JSON instead of tables");
     app.require_subcommand(1);
     app.fallthrough();
