@@ -82,6 +82,6 @@ std::vector<FixtureDevice> buildFixtureDevices(const std::string& dir, const std
     return devices;
 }
 
-std::string defaultCaptureDir() { return layoutDir(KRVN_HOST_BUILD_DATA_DIR, KRVN_HOST_DATA_FROM_BIN) + "/scsi"; }
+std::string defaultCaptureDir() { return besideExecutable(std::string(KRVN_HOST_DATA_FROM_BIN) + "/scsi"); }
 
 }  // namespace KrvnHost

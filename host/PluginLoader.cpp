@@ -35,15 +35,13 @@ std::string executableDir() {
     return slash == std::string::npos ? "" : path.substr(0, slash);
 }
 
-std::string layoutDir(const std::string& inBuildTree, const std::string& fromInstalledBin) {
+std::string besideExecutable(const std::string& relative) {
     std::string dir = executableDir();
-    std::error_code ec;
-    if (std::filesystem::equivalent(dir, KRVN_HOST_BUILD_BIN_DIR, ec)) return inBuildTree;
-    return (std::filesystem::path(dir.empty() ? "." : dir) / fromInstalledBin).lexically_normal().string();
+    return (std::filesystem::path(dir.empty() ? "." : dir) / relative).lexically_normal().string();
 }
 
 std::string Plugin::defaultPath() {
-    return layoutDir(KRVN_HOST_BUILD_PLUGIN_DIR, KRVN_HOST_PLUGIN_FROM_BIN) + "/" + kPluginFile;
+    return besideExecutable(std::string(KRVN_HOST_PLUGIN_FROM_BIN) + "/" + kPluginFile);
 }
 
 Plugin::~Plugin() {

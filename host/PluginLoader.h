@@ -42,7 +42,7 @@ public:
     const PluginApi& api() const { return api_; }
     const std::string& path() const { return path_; }
 
-    // libZYKorvanSnap.so in the plug-in folder of this build or installation (layoutDir).
+    // libZYKorvanSnap.so in the plug-in folder of this installation (or build tree).
     static std::string defaultPath();
 
 private:
@@ -54,9 +54,9 @@ private:
 // Directory of the running executable (no trailing slash), empty when unknown.
 std::string executableDir();
 
-// A folder korvan-host reads from besides its own: inBuildTree while it runs from the build
-// tree it was built in, else the folder the install layout puts fromInstalledBin away from the
-// executable's own (so an installation under any prefix or root finds its own files).
-std::string layoutDir(const std::string& inBuildTree, const std::string& fromInstalledBin);
+// A path relative to the running executable's folder. korvan-host's companions (the plug-in,
+// the captured pages) are where the install layout puts them, in an installation under any
+// prefix or root and in the build tree, which mirrors that layout.
+std::string besideExecutable(const std::string& relative);
 
 }  // namespace KrvnHost
