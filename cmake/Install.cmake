@@ -27,13 +27,17 @@ install(TARGETS korvan-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/data/scsi DESTINATION ${KRVN_INSTALL_DATADIR} COMPONENT tools
         FILES_MATCHING PATTERN "*.bin")
 
-# /etc/zykorvan is where the platform reads its settings whatever the prefix; under another
-# prefix the files land in its own etc/ as examples.
-set(krvn_sysconfdir ${CMAKE_INSTALL_FULL_SYSCONFDIR}/zykorvan)
+# /etc/zykorvan is where the platform reads its settings whatever the prefix. With the prefix
+# /usr the files go there; under another prefix they land in its own etc/ as examples, so that
+# `cmake --install --prefix` never writes outside the prefix.
+if(CMAKE_INSTALL_PREFIX STREQUAL "/usr")
+  set(krvn_sysconfdir /etc/zykorvan)
+else()
+  set(krvn_sysconfdir ${CMAKE_INSTALL_SYSCONFDIR}/zykorvan)
+endif()
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/settings.ini DESTINATION ${krvn_sysconfdir} COMPONENT snap)
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/korvan-sim.conf DESTINATION ${krvn_sysconfdir} COMPONENT sim)
-install(FILES ${CMAKE_SOURCE_DIR}/packaging/korvan-sim.service DESTINATION ${CMAKE_INSTALL_PREFIX}/lib/systemd/system
-        COMPONENT sim)
+install(FILES ${CMAKE_SOURCE_DIR}/packaging/korvan-sim.service DESTINATION lib/systemd/system COMPONENT sim)
 
 # Debian wants texts that are read rarely compressed at the highest level, without a time stamp.
 function(krvn_gzipped source output_var)

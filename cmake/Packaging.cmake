@@ -4,6 +4,12 @@
 set(KRVN_PACKAGE_MAINTAINER "Seed e6445918 maintainers <maintainers@users.noreply.c-seed-e6445918.example>"
     CACHE STRING "Maintainer field of the Debian packages")
 
+# Every version that is packaged has its entry in the packages' changelog.
+file(STRINGS ${CMAKE_SOURCE_DIR}/packaging/changelog krvn_changelog_head LIMIT_COUNT 1)
+if(NOT krvn_changelog_head MATCHES "\\(${PROJECT_VERSION}\\)")
+  message(WARNING "packaging/changelog has no entry for version ${PROJECT_VERSION}: add one before packaging")
+endif()
+
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME zykorvan)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
