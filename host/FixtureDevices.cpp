@@ -4,6 +4,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "PluginLoader.h"
+
 namespace KrvnHost {
 
 namespace {
@@ -80,6 +82,6 @@ std::vector<FixtureDevice> buildFixtureDevices(const std::string& dir, const std
     return devices;
 }
 
-std::string defaultCaptureDir() { return std::string(KRVN_HOST_DATA_DIR) + "/scsi"; }
+std::string defaultCaptureDir() { return besideExecutable(std::string(KRVN_HOST_DATA_FROM_BIN) + "/scsi"); }
 
 }  // namespace KrvnHost

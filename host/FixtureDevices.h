@@ -22,7 +22,7 @@ struct FixtureDevice {
 // a capture cannot be read or a file cannot be written.
 std::vector<FixtureDevice> buildFixtureDevices(const std::string& dir, const std::string& captures, std::string* error);
 
-// Where the demo finds the captures: the source tree it was built from.
+// Where the demo finds the captures: the source tree it was built from, or the installed copy.
 std::string defaultCaptureDir();
 
 }  // namespace KrvnHost

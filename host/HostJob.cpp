@@ -12,6 +12,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "EvDebug.h"
 #include "HostSizes.h"
 #include "HostTexts.h"
 
@@ -192,6 +193,28 @@ void noteId(CallOutcome& out, const LunItem& item) { out.lunIds.push_back(item.i
 HostSnapInfo* makeInfo(HostState& state, SnapItem& item, JobLog& log) { return new HostSnapInfo(state, item, log); }
 HostLunInfo* makeInfo(HostState& state, LunItem& item, JobLog&) { return new HostLunInfo(state, item); }
 
+// Hands the platform log's lines of one job to a watcher while the object lives. The sink is
+// process-wide; korvan-host makes one entry call at a time.
+class PlatformLogFeed {
+public:
+    PlatformLogFeed(CallWatcher* watcher, long long jobId) : watcher_(watcher), jobId_(jobId) {
+        if (watcher_) EvDebug::setCaptureSink(&PlatformLogFeed::receive, this);
+    }
+    ~PlatformLogFeed() {
+        if (watcher_) EvDebug::setCaptureSink(nullptr, nullptr);
+    }
+    PlatformLogFeed(const PlatformLogFeed&) = delete;
+    PlatformLogFeed& operator=(const PlatformLogFeed&) = delete;
+
+private:
+    static void receive(int, long long jobId, const std::string& text, void* user) {
+        auto* self = static_cast<PlatformLogFeed*>(user);
+        if (jobId == self->jobId_) self->watcher_->jobLine(text);
+    }
+    CallWatcher* watcher_;
+    long long jobId_;
+};
+
 // The items named by id, in that order; false with the first unknown id.
 template <class Item, class Id, class Find>
 bool pick(const std::vector<Id>& ids, Find find, std::vector<Item*>* chosen, Id* unknown) {
@@ -229,7 +252,7 @@ CallOutcome HostJob::call(CallOutcome out, const std::vector<Item*>& chosen,
         out.hostError = error;
         return out;
     }
-    JobLog log(state_, jobId_);
+    JobLog log(state_, jobId_, watcher_);
     using Object = std::remove_pointer_t<decltype(makeInfo(state_, *chosen.front(), log))>;
     std::vector<std::unique_ptr<Object>> objects;
     std::vector<Info*> items;
@@ -242,13 +265,16 @@ CallOutcome HostJob::call(CallOutcome out, const std::vector<Item*>& chosen,
     }
     HostOSUtil osUtil(state_, system(), jobId_);
     auto start = std::chrono::steady_clock::now();
+    if (watcher_) watcher_->callStarted(out.operation);
     try {
+        PlatformLogFeed feed(watchPlatformLog_ ? watcher_ : nullptr, jobId_);
         out.result = entry(items.data(), static_cast<Count>(items.size()), &osUtil);
     } catch (...) {
         // An entry point must not throw; if one does, the host reports it instead of dying.
         out.result = 1;
         out.hostError = "the entry point of " + out.operation + " threw an exception";
     }
+    if (watcher_) watcher_->callFinished();
     out.seconds = secondsSince(start);
     if (settle)
         for (Item* item : chosen) settle(*item);

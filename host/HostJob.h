@@ -59,6 +59,13 @@ public:
 
     // The machine the OS utility talks to; by default the one the settings choose, per call.
     void setSystem(std::unique_ptr<HostSystem> system) { system_ = std::move(system); }
+    // Shows every entry call to the watcher while it runs: the job log lines on the first item
+    // and, with platformLog, the lines of the platform's log that carry the job's id (leave it
+    // off when that log goes to standard error anyway).
+    void watch(CallWatcher* watcher, bool platformLog) {
+        watcher_ = watcher;
+        watchPlatformLog_ = platformLog;
+    }
 
     // New items, saved at once; they get the next free ids.
     long long addSnapItem(const std::string& sourceDevice, unsigned flags, int cloneNumber);
@@ -99,6 +106,8 @@ private:
     std::unique_ptr<HostSystem> perCall_;
     int lockFd_ = -1;
     bool readOnly_ = false;
+    CallWatcher* watcher_ = nullptr;
+    bool watchPlatformLog_ = false;
 };
 
 }  // namespace KrvnHost

@@ -77,6 +77,7 @@ void JobLog::append(int level, const std::string& text) {
     line.level = level;
     line.text = text;
     state_.log.push_back(std::move(line));
+    if (watcher_) watcher_->jobLine(text);
 }
 
 std::string arrayDetailsText(const ArrayEntry& array) {

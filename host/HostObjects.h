@@ -16,16 +16,28 @@
 
 namespace KrvnHost {
 
-// Appends the plug-in's job log lines to the state.
+// Sees an entry call while it runs (korvan-host's progress display): its start, every line the
+// plug-in writes for the job as it writes it, and its end; all on the calling thread.
+class CallWatcher {
+public:
+    virtual ~CallWatcher() = default;
+    virtual void callStarted(const std::string& operation) = 0;
+    virtual void jobLine(const std::string& text) = 0;
+    virtual void callFinished() = 0;
+};
+
+// Appends the plug-in's job log lines to the state, and shows them to the watcher if any.
 class JobLog {
 public:
-    JobLog(HostState& state, long long jobId) : state_(state), jobId_(jobId) {}
+    JobLog(HostState& state, long long jobId, CallWatcher* watcher = nullptr)
+        : state_(state), jobId_(jobId), watcher_(watcher) {}
     void append(int level, const std::string& text);
     long long jobId() const { return jobId_; }
 
 private:
     HostState& state_;
     long long jobId_;
+    CallWatcher* watcher_;
 };
 
 // The details text of one array as getArrayDetailsByName hands it out. The password travels

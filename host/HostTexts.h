@@ -70,6 +70,7 @@ inline constexpr const char* kScsiScanAll = "- - -";
 // Settings of the platform stand-ins that the host reads too.
 inline constexpr const char* kPlatformIscsiBackend = "iscsiBackend";
 inline constexpr const char* kPlatformSimulatorUrl = "simulatorUrl";
+inline constexpr const char* kPlatformLogFile = "logFile";
 
 // Status values of snapshot items (0 is the host's own: never handed to the plug-in).
 enum SnapStatusValue : int {

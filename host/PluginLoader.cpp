@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 #include <limits.h>
 #include <unistd.h>
+#include <filesystem>
 
 namespace KrvnHost {
 
@@ -34,9 +35,13 @@ std::string executableDir() {
     return slash == std::string::npos ? "" : path.substr(0, slash);
 }
 
-std::string Plugin::defaultPath() {
+std::string besideExecutable(const std::string& relative) {
     std::string dir = executableDir();
-    return (dir.empty() ? std::string(".") : dir) + "/../lib/" + kPluginFile;
+    return (std::filesystem::path(dir.empty() ? "." : dir) / relative).lexically_normal().string();
+}
+
+std::string Plugin::defaultPath() {
+    return besideExecutable(std::string(KRVN_HOST_PLUGIN_FROM_BIN) + "/" + kPluginFile);
 }
 
 Plugin::~Plugin() {

@@ -42,7 +42,7 @@ public:
     const PluginApi& api() const { return api_; }
     const std::string& path() const { return path_; }
 
-    // libZYKorvanSnap.so in ../lib next to the running executable.
+    // libZYKorvanSnap.so in the plug-in folder of this installation (or build tree).
     static std::string defaultPath();
 
 private:
@@ -53,5 +53,10 @@ private:
 
 // Directory of the running executable (no trailing slash), empty when unknown.
 std::string executableDir();
+
+// A path relative to the running executable's folder. korvan-host's companions (the plug-in,
+// the captured pages) are where the install layout puts them, in an installation under any
+// prefix or root and in the build tree, which mirrors that layout.
+std::string besideExecutable(const std::string& relative);
 
 }  // namespace KrvnHost

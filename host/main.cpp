@@ -5,16 +5,20 @@
 // inside withJob (state lock, load, save), and every entry call prints through report.
 #include <CLI/CLI.hpp>
 
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
+#include <cstring>
 #include <iostream>
 
 #include "Demo.h"
 #include "HostJob.h"
+#include "HostProgress.h"
 #include "HostReport.h"
 #include "HostSizes.h"
 #include "HostTexts.h"
 #include "ZYPassword.h"
+#include "ZYPlatformInfo.h"
 
 using namespace KrvnHost;
 
@@ -41,6 +45,20 @@ std::string readSecretFromStdin() {
         std::cerr << "\n";
     }
     return line;
+}
+
+// Progress goes to standard error. A terminal gets the line redrawn in place, unless the
+// platform's log goes there too (no [Platform] logFile) and would break into it.
+ProgressDisplay::Options progressOptions(bool follow, bool quiet) {
+    ProgressDisplay::Options options;
+    options.mode = quiet ? ProgressMode::Quiet : follow ? ProgressMode::Follow : ProgressMode::Status;
+    const char* term = std::getenv("TERM");
+    options.terminal = ::isatty(STDERR_FILENO) && term && std::strcmp(term, "dumb") != 0 &&
+                       !ZyPlatform::platformString(kPlatformLogFile, "").empty();
+    winsize size{};
+    if (options.terminal && ::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
+        options.width = size.ws_col;
+    return options;
 }
 
 class HostCli {
@@ -70,6 +88,8 @@ private:
     std::string statePath_ = "korvan-state.json";
     std::string pluginPath_;
     bool json_ = false;
+    bool follow_ = false, quiet_ = false;
+    std::unique_ptr<ProgressDisplay> progress_;
     std::function<int()> action_;
 
     struct ArrayArgs {
@@ -130,6 +150,11 @@ int HostCli::withJob(bool needPlugin, const std::function<int(HostJob&)>& work, 
     }
     HostJob job(StateFile(statePath_), plugin);
     if (!job.begin(&error, access)) return fail(error);
+    if (needPlugin) {
+        progress_ = std::make_unique<ProgressDisplay>(std::cerr, progressOptions(follow_, quiet_));
+        // Platform lines the platform writes to standard error itself are not shown twice.
+        job.watch(progress_.get(), !ZyPlatform::platformString(kPlatformLogFile, "").empty());
+    }
     return work(job);
 }
 
@@ -553,8 +578,14 @@ int HostCli::run(int argc, char** argv) {
         "korvan-host: the host framework stand-in. Keeps the job state in a file, loads "
         "libZYKorvanSnap.so and drives its entry points."};
     app.add_option("--state", statePath_, "Job state file (JSON)")->capture_default_str();
-    app.add_option("--plugin", pluginPath_, "Path of libZYKorvanSnap.so (default: ../lib next to this program)");
+    app.add_option(
+        "--plugin", pluginPath_,
+        "Path of libZYKorvanSnap.so (default: the plug-in folder of this installation, or of the build tree)");
     app.add_flag("--json", json_, "Print machine-readable JSON instead of tables");
+    auto* follow = app.add_flag("--follow", follow_,
+                                "While an entry point runs, print every line the plug-in logs for the job as it comes "
+                                "(default: one progress line with the latest of them and the elapsed time)");
+    app.add_flag("--quiet", quiet_, "Print no progress while an entry point runs")->excludes(follow);
     app.require_subcommand(1);
     app.fallthrough();
     addArrays(app);

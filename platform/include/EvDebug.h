@@ -25,8 +25,9 @@ public:
 
     int getDebugLevel() const { return level_; }
 
-    // Test hook: while set, every line that passes the level filter also goes to this sink
-    // (process-wide). Pass null to remove it.
+    // While set, every line that passes the level filter also goes to this sink (process-wide),
+    // on the writing thread and under the logger's lock, so the sink must not log: for a host
+    // that shows the log as it comes (korvan-host's progress) and for tests. Null removes it.
     typedef void (*CaptureSink)(int level, long long jobId, const std::string& text, void* user);
     static void setCaptureSink(CaptureSink sink, void* user);
 

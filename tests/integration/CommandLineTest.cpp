@@ -3,8 +3,10 @@
 
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <string>
 
@@ -111,6 +113,49 @@ TEST_F(CommandLine, KorvanSimHelpGoesToStandardOutputAndABusyPortIsAnError) {
     EXPECT_EQ(busy.status, 2);
     EXPECT_EQ(busy.err, "korvan-sim: port " + port + " is in use\n");
     EXPECT_EQ(busy.out, "") << "no second server on the port";
+}
+
+TEST_F(CommandLine, AMapWaitingForItsClonesShowsProgressOnStandardErrorAsPlainLines) {
+    nlohmann::json seed = krvntest::SimHarness::defaultSeed(1);
+    seed["cluster"]["unfreezeAfterReads"] = 3;  // the plug-in finds the clone frozen twice, 30 s apart
+    krvntest::SimHarness sim(seed);
+    ASSERT_TRUE(sim.ok()) << sim.error();
+    std::ofstream(dir + "/secret.key", std::ios::binary) << std::string(32, 'k');
+    sim.settings().set("Platform", "keyFile", dir + "/secret.key");
+    sim.settings().set("Platform", "logFile", dir + "/plugin.log");
+    auto korvanHost = [&](const std::string& args) {
+        return run(dir, KRVN_BUILD_BIN_DIR "/korvan-host --state " + dir + "/state.json " + args);
+    };
+    const std::string add = std::string("arrays add ") + sim.kClusterName + " --host 127.0.0.1 --port " +
+                            std::to_string(sim.port()) + " --user " + sim.kUser + " --password " + sim.kPassword +
+                            " --proxy " + sim.kProxy + " --serial 1A2B3C4D5E6F70";
+    for (const std::string& args : {add, std::string("prepare /dev/sdb"), std::string("snap")})
+        ASSERT_EQ(korvanHost(args).status, 0) << args;
+
+    const std::regex plainLine("korvan-host: map [0-9]+:[0-9]{2} .*");
+    auto lines = [&](const Ran& r) {
+        EXPECT_EQ(r.status, 0) << r.out;
+        EXPECT_EQ(r.err.find_first_of("\r\033"), std::string::npos) << "no control codes: " << r.err;
+        std::vector<std::string> all;
+        std::istringstream in(r.err);
+        for (std::string line; std::getline(in, line); all.push_back(line))
+            EXPECT_TRUE(std::regex_match(line, plainLine)) << line;
+        return all;
+    };
+    auto mentions = [](const std::vector<std::string>& all, const char* word) {
+        return std::any_of(all.begin(), all.end(), [&](const std::string& l) { return l.find(word) != l.npos; });
+    };
+    std::vector<std::string> status = lines(korvanHost("map"));
+    EXPECT_GE(status.size(), 2u) << "a line every ten seconds of the call";
+    EXPECT_TRUE(mentions(status, "frozen")) << "the wait shows what it waits for";
+    ASSERT_EQ(korvanHost("unmap").status, 0);
+    std::vector<std::string> follow = lines(korvanHost("--follow map"));
+    EXPECT_GT(follow.size(), 2 * status.size()) << "every line of the job";
+    EXPECT_TRUE(mentions(follow, "Going to map")) << "the job log on the first item is among them";
+    ASSERT_EQ(korvanHost("unmap").status, 0);
+    Ran quiet = korvanHost("--quiet map");
+    EXPECT_EQ(quiet.status, 0);
+    EXPECT_EQ(quiet.err, "");
 }
 
 }  // namespace
