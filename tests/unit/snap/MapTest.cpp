@@ -148,13 +148,15 @@ TEST_F(MapFixture, ClonesAreReusedByPrefixOrExactTestMountNameAndCreatedOtherwis
 }
 
 TEST_F(MapFixture, NewClonesOfOneMapShareOneTimeAndEachSnapshotIsListedOnce) {
-    r.item(1, "snap-7");
-    r.item(2, "snap-7");
-    r.item(3, "snap-8");
-    // The clock moves on while a clone is made: the names must not follow it.
+    // The clock moves on after each clone is made (virtual time is the calling thread's, so the
+    // item's callback moves it): the names must not follow it.
+    for (long long id : {1, 2, 3})
+        r.item(id, id < 3 ? "snap-7" : "snap-8").onCall = [](const krvntest::FakeCall& call) {
+            if (call.name == "setMetadata") WQSLEEP(5000);
+        };
     r.cluster()
         .on("ListClonesForSnapshot", {clonesAnswer({})})
-        .onFn("CloneSnapshot", [](const RecordedRequest&) { return WQSLEEP(5000), okNames("CloneSnapshot", {"c"}); })
+        .on("CloneSnapshot", {okNames("CloneSnapshot", {"c"})})
         .on("VirtualDiskDetails", {vdiskAnswer("c", 7001)});
     r.start(ZY_KRVN_SNAP_OP_MAP);
     const long long before = ZyPlatform::clockNowSeconds();
