@@ -3,6 +3,10 @@
 // One line per call: time, pid, job id, level, text. The sink (a file or stderr) and the level
 // filter come from the settings file ([Platform] logFile, debugLevel) when the object is
 // constructed; errors (-1) are always written. Writes are thread-safe and line-atomic.
+//
+// A line logged without a job id takes the job id of the last line this object logged with
+// one (0 before any): a logger serves one entry call, so the lines of a component that knows
+// no job (the HTTP transport) are filed under the job they belong to.
 #pragma once
 
 #include <cstdarg>
@@ -33,7 +37,8 @@ public:
 private:
     void write(int level, long long jobId, const std::string& text);
     int level_;
-    std::string file_;  // empty: stderr
+    std::string file_;     // empty: stderr
+    long long jobId_ = 0;  // of the last line logged with a job id
 };
 
 // A short-lived log object used while loading the iSCSI module.
