@@ -292,3 +292,21 @@ TEST_F(MapFixture, ExposeAndAccessCarryOnlyClonesNotYetOnTheHostAndNeverAnEmptyL
     EXPECT_EQ(0, r.utils->checkAddAccessToClone());
     EXPECT_EQ(0u, r.srv.requestCount());
 }
+
+TEST_F(MapFixture, ACloneTheHostIsAlreadyLoggedInToIsRecordedOnItsItemForUnmapToFind) {
+    // An earlier map of these items got as far as the login, but its host died before it kept
+    // their clone metadata: the clones are exposed, and item 1's is on the host.
+    r.item(1);
+    r.item(2);
+    r.cluster().on("ShowTarget", {lunsAnswer({"ZY_snap-1_1_1700000000", "ZY_snap-2_2_1700000001"})});
+    r.start(ZY_KRVN_SNAP_OP_MAP);
+    r.journal.devices[targetOf("ZY_snap-1_1_1700000000")] = "/dev/sdq";
+    ASSERT_EQ(0, r.utils->getArrayInterfaces());
+    bool allMapped = true;
+    EXPECT_EQ(0, r.utils->checkAndTryiSCSITargetLogon(allMapped));
+    EXPECT_FALSE(allMapped);
+    EXPECT_EQ((std::vector<int>{12, 0}), r.statuses());
+    EXPECT_EQ("/dev/sdq", r.batch[0].mappedDevice);
+    EXPECT_EQ("ZY_snap-1_1_1700000000**1**sp1**", r.batch[0].metadata[149]);
+    EXPECT_EQ(0u, r.batch[1].metadata.count(149)) << "a clone not yet on the host is recorded when it is reused";
+}
