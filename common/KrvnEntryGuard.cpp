@@ -9,18 +9,26 @@
 
 namespace ZYKorvanCommon {
 
-int runGuarded(const std::function<int()>& work, std::string& internalError) noexcept {
-    const char* what = ZY_KRVN_ERR_INTERNAL_UNKNOWN;
-    try {
-        return work();
-    } catch (const std::exception& e) {
-        what = e.what();
-    } catch (...) {
-    }
+namespace {
+
+// Made inside the handler: what() points into the exception, which dies when the handler ends.
+void internalSentence(const char* what, std::string& internalError) noexcept {
     try {
         internalError = std::string(ZY_KRVN_ERR_INTERNAL) + what + "]";
     } catch (...) {
         internalError.clear();  // no memory even for the sentence: the result still says it
+    }
+}
+
+}  // namespace
+
+int runGuarded(const std::function<int()>& work, std::string& internalError) noexcept {
+    try {
+        return work();
+    } catch (const std::exception& e) {
+        internalSentence(e.what(), internalError);
+    } catch (...) {
+        internalSentence(ZY_KRVN_ERR_INTERNAL_UNKNOWN, internalError);
     }
     return 1;
 }
@@ -43,7 +51,8 @@ void logSettingsProblem(KrvnCommonCtx& ctx, const ZYPlatformSettingsScope& setti
     std::string path;
     int openError = 0;
     const int status = settings.status(&path, &openError);
-    if (status < 0) ctx.log(ZY_KRVN_LOGLVL_ERROR, ZY_KRVN_LOG_SETTINGS_UNREADABLE, path.c_str(), std::strerror(openError));
+    if (status < 0)
+        ctx.log(ZY_KRVN_LOGLVL_ERROR, ZY_KRVN_LOG_SETTINGS_UNREADABLE, path.c_str(), std::strerror(openError));
     if (status > 0) ctx.log(ZY_KRVN_LOGLVL_ERROR, ZY_KRVN_LOG_SETTINGS_BAD_LINE, path.c_str(), status);
 }
 
