@@ -30,10 +30,10 @@ inline const KrvnHost::PluginApi& plugin() {
     return loaded.api();
 }
 
-// The device paths the simulator gives this host, in order of appearance.
+// The device paths the simulator gives this host, in order of appearance. Safe on any thread.
 inline std::vector<std::string> simDevices(SimHarness& sim) {
     std::vector<std::string> paths;
-    const korvansim::Json state = sim.state();
+    const korvansim::Json state = sim.sim().state();
     for (const auto& host : state["hosts"]) {
         if (host.value("name", "") != SimHarness::hostName()) continue;
         for (const auto& device : host["devices"]) paths.push_back(device.value("path", ""));
