@@ -133,16 +133,7 @@ private:
         const std::map<std::string, std::string> devices = deviceDisks(sim_);
         for (const auto& [path, vdisk] : devices)
             if (vdisk == markOf(job_)) item.sourceDevice = path;
-        item.arrayRecord.name = SimHarness::kClusterName;
-        item.arrayRecord.controlHost = "127.0.0.1";
-        item.arrayRecord.user = SimHarness::kUser;
-        item.arrayRecord.encryptedPassword = kPassword;  // the fake decrypts as is
-        item.configInts["SMCONFIG_NAME_SERVER_PORT"] = sim_.port();
-        item.configInts["SMCONFIG_NAME_SNAP_OP_RETRY_COUNT"] = 2;
-        item.configLists["SMCONFIG_STORAGE_PROXY_LIST_KEY"] = {SimHarness::kProxy};
-        batch.os.arrayList = SimHarness::kClusterName;
-        batch.os.arrayDetails[SimHarness::kClusterName] = std::string("{id:1,hostName:127.0.0.1,hostUserName:") +
-                                                          SimHarness::kUser + ",hostPassword:" + kPassword + "}";
+        harden::onSimArray(item, batch.os, sim_.port(), kPassword);
         harden::attachHostToSim(batch.os, sim_);
         batch.os.jobId = jobIdOf(job_, round);
 
@@ -169,16 +160,7 @@ private:
     void lunRound(int round) {
         krvntest::FakeLunBatch batch;
         krvntest::FakeLunInfo& item = batch.add();
-        item.diskName = markOf(job_) + "r" + std::to_string(round);
-        item.clusterName = SimHarness::kClusterName;
-        item.controlHost = "127.0.0.1";
-        item.userName = SimHarness::kUser;
-        item.storedPassword = key_.encrypt(kPassword);
-        item.size = 2 * kGiB;
-        item.configs["SMCONFIG_NAME_SERVER_PORT"] = std::to_string(sim_.port());
-        item.configs["SMCONFIG_NAME_SNAP_OP_RETRY_COUNT"] = "2";
-        item.configs["SMCONFIG_STORAGE_PROXY_LIST_KEY"] = SimHarness::kProxy;
-        item.setIscsiHost(SimHarness::hostName(), {SimHarness::iqn()});
+        harden::onSimCluster(item, markOf(job_) + "r" + std::to_string(round), sim_.port(), key_.encrypt(kPassword));
         harden::attachHostToSim(batch.os, sim_);
         batch.os.jobId = jobIdOf(job_, round);
 

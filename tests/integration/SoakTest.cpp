@@ -228,33 +228,14 @@ private:
     void note(const char* call, const std::string& text) { problems_.push_back(std::string(call) + " " + text); }
 
     void prepareSnapItem(krvntest::FakeSnapBatch& batch) {
-        krvntest::FakeSnapInfo& item = batch[0];
-        item.sourceDevice = "/dev/sdb";
-        item.arrayRecord.name = SimHarness::kClusterName;
-        item.arrayRecord.controlHost = "127.0.0.1";
-        item.arrayRecord.user = SimHarness::kUser;
-        item.arrayRecord.encryptedPassword = kPassword;  // the fake decrypts as is
-        item.configInts["SMCONFIG_NAME_SERVER_PORT"] = cluster_.port();
-        item.configInts["SMCONFIG_NAME_SNAP_OP_RETRY_COUNT"] = 2;
-        item.configLists["SMCONFIG_STORAGE_PROXY_LIST_KEY"] = {SimHarness::kProxy};
-        batch.os.arrayList = SimHarness::kClusterName;
-        batch.os.arrayDetails[SimHarness::kClusterName] = std::string("{id:1,hostName:127.0.0.1,hostUserName:") +
-                                                          SimHarness::kUser + ",hostPassword:" + kPassword + "}";
+        batch[0].sourceDevice = "/dev/sdb";
+        harden::onSimArray(batch[0], batch.os, cluster_.port(), kPassword);
         cluster_.attach(batch.os);
     }
 
     void prepareLunItem(krvntest::FakeLunBatch& batch, int cycle) {
-        krvntest::FakeLunInfo& item = batch.add();
-        item.diskName = "soak" + std::to_string(cycle);
-        item.clusterName = SimHarness::kClusterName;
-        item.controlHost = "127.0.0.1";
-        item.userName = SimHarness::kUser;
-        item.storedPassword = cluster_.key().encrypt(kPassword);
-        item.size = 2 * kGiB;
-        item.configs["SMCONFIG_NAME_SERVER_PORT"] = std::to_string(cluster_.port());
-        item.configs["SMCONFIG_NAME_SNAP_OP_RETRY_COUNT"] = "2";
-        item.configs["SMCONFIG_STORAGE_PROXY_LIST_KEY"] = SimHarness::kProxy;
-        item.setIscsiHost(SimHarness::hostName(), {SimHarness::iqn()});
+        harden::onSimCluster(batch.add(), "soak" + std::to_string(cycle), cluster_.port(),
+                             cluster_.key().encrypt(kPassword));
         cluster_.attach(batch.os);
     }
 
