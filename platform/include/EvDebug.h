@@ -9,6 +9,7 @@
 // no job (the HTTP transport) are filed under the job they belong to.
 #pragma once
 
+#include <atomic>
 #include <cstdarg>
 #include <string>
 
@@ -37,8 +38,10 @@ public:
 private:
     void write(int level, long long jobId, const std::string& text);
     int level_;
-    std::string file_;     // empty: stderr
-    long long jobId_ = 0;  // of the last line logged with a job id
+    std::string file_;  // empty: stderr
+    // The job of the last line logged with a job id. Atomic: an object that threads share stays
+    // safe to write through.
+    std::atomic<long long> jobId_{0};
 };
 
 // A short-lived log object used while loading the iSCSI module.
