@@ -242,6 +242,18 @@ std::string fileText(const std::string& path) {
     return text.str();
 }
 
+// A folder of the test's own (state file, logs, korvan-host's output), gone with the object.
+struct WorkDir {
+    WorkDir() {
+        char tmpl[] = "/tmp/krvn-crash-XXXXXX";
+        if (::mkdtemp(tmpl)) path = tmpl;
+    }
+    ~WorkDir() {
+        if (!path.empty()) std::system(("rm -rf '" + path + "'").c_str());
+    }
+    std::string path;
+};
+
 // The doc's table: everything between the two marker lines.
 std::string docTable(const std::string& doc) {
     const size_t begin = doc.find(kTableBegin), end = doc.find(kTableEnd);
@@ -252,9 +264,9 @@ std::string docTable(const std::string& doc) {
 
 TEST(CrashRecovery, EveryKillPointOfEveryOperationIsTabledAndWhatIsLeftIsWhatTheTableSays) {
     krvntest::TestKeyFile key;
-    char tmpl[] = "/tmp/krvn-crash-XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    const std::string dir = tmpl;
+    const WorkDir work;
+    ASSERT_FALSE(work.path.empty());
+    const std::string& dir = work.path;
     const korvansim::Json seed = harden::exposedSourcesSeed(1, kPassword);
     SimHarness sim(seed);
     ASSERT_TRUE(sim.ok()) << sim.error();
@@ -331,7 +343,6 @@ TEST(CrashRecovery, EveryKillPointOfEveryOperationIsTabledAndWhatIsLeftIsWhatThe
     }
     EXPECT_EQ(docTable(fileText(docPath)), table)
         << "docs/operations.md does not show what the test measured; KRVN_WRITE_RECOVERY_TABLE=1 writes it there";
-    std::system(("rm -rf '" + dir + "'").c_str());
 }
 
 }  // namespace
