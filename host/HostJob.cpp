@@ -176,6 +176,18 @@ long HostJob::addLunItem(const LunItem& proto) {
     return item.id;
 }
 
+long HostJob::lunItemForCreate(const LunItem& proto) {
+    for (LunItem& l : state_.luns) {
+        if (l.diskName != proto.diskName || l.arrayName != proto.arrayName) continue;
+        if (l.status != kLunNew && l.status != kLunCreateFailed) continue;
+        l.sizeBytes = proto.sizeBytes;
+        l.blockSize = proto.blockSize;
+        l.description = proto.description;
+        return l.id;
+    }
+    return addLunItem(proto);
+}
+
 CallOutcome HostJob::finish(CallOutcome outcome) {
     std::string error;
     if (!save(&error)) {
@@ -380,6 +392,12 @@ CallOutcome HostJob::runLun(LunOp op, const std::vector<long>& ids, bool force) 
     if (sized) {
         for (LunItem* l : chosen) {
             askCluster(*l, "before", &before[l->id], out);
+            // Settled before the call and saved with the items, so that a create killed after
+            // the cluster made the disk does not make the disk look like someone else's.
+            if (op == LunOp::Create && !l->createTried) {
+                l->createTried = true;
+                l->preexisting = before[l->id].exists;
+            }
             for (const std::string& note :
                  {sizeNote(l->sizeBytes), op == LunOp::Create ? blockSizeNote(l->blockSize) : std::string()})
                 if (!note.empty()) out.notes.push_back(l->diskName + ": " + note);
@@ -400,10 +418,15 @@ CallOutcome HostJob::runLun(LunOp op, const std::vector<long>& ids, bool force) 
         if (!now.exists) continue;
         l->clusterSizeBytes = now.sizeBytes;
         if (op == LunOp::Create && before[l->id].exists) {
-            l->preexisting = true;
-            out.notes.push_back("the cluster already had a disk named " + l->diskName + " (" + sizeText(now.sizeBytes) +
-                                "); this item now refers to it, and lun delete " + std::to_string(l->id) +
-                                " deletes it only with --force");
+            const std::string disk = l->diskName + " (" + sizeText(now.sizeBytes) + ")";
+            if (l->preexisting)
+                out.notes.push_back("the cluster already had a disk named " + disk +
+                                    "; this item now refers to it, and lun delete " + std::to_string(l->id) +
+                                    " deletes it only with --force");
+            else
+                out.notes.push_back(disk +
+                                    " was made by an earlier, interrupted create of this item, which now "
+                                    "refers to it");
         }
         const long long asked = l->sizeBytes >> 30 << 30;
         if (op == LunOp::Resize && now.sizeBytes > asked)

@@ -70,14 +70,21 @@ public:
     // New items, saved at once; they get the next free ids.
     long long addSnapItem(const std::string& sourceDevice, unsigned flags, int cloneNumber);
     long addLunItem(const LunItem& proto);
+    // The item a create of this disk works on: the item of that disk name and array whose create
+    // never completed (new, or failed at creation), taking the new size, block size and
+    // description, so that running a create again after an interrupted one finishes it; else a
+    // new item.
+    long lunItemForCreate(const LunItem& proto);
 
     // ids empty: the operation's default selection. Items of different arrays are handed over
     // in one call per array (prepare excepted: it is what ties items to arrays). Snap refuses
     // a named item that is neither prepared nor failed at creation.
     CallOutcome runSnap(SnapOp op, const std::vector<long long>& ids);
     // Create and resize ask the cluster about each disk before and after the call (see
-    // ClusterQuery.h): a disk the cluster already had is marked preexisting, and the item keeps
-    // the size the cluster reports. Delete refuses a preexisting item unless forced.
+    // ClusterQuery.h): a disk the cluster already had before the item's first create is marked
+    // preexisting (a disk that appeared since is what an interrupted create of the item made),
+    // and the item keeps the size the cluster reports. Delete refuses a preexisting item unless
+    // forced.
     CallOutcome runLun(LunOp op, const std::vector<long>& ids, bool force = false);
     // Removes items from the state. Without force only items that hold nothing on the cluster:
     // a snapshot item without a live snapshot, a disk item never created or deleted. False with

@@ -58,7 +58,8 @@ struct LunItem {
     std::string description;
     int lastErrorCode = 0;
     std::string lastError;
-    bool preexisting = false;        // the cluster had the disk before this item's create
+    bool preexisting = false;        // the cluster had the disk before this item's first create
+    bool createTried = false;        // a create of this item started (even if it never returned)
     long long clusterSizeBytes = 0;  // the size the cluster last reported; 0: not known, or gone
 };
 
@@ -95,7 +96,7 @@ NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE_WITH_DEFAULT(ArrayEntry, number, name, vendor
                                                 serial, configInts, configLists)
 NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE_WITH_DEFAULT(LunItem, id, diskName, arrayName, sizeBytes, blockSize, status,
                                                 deviceName, lunName, initiatorInfo, description, lastErrorCode,
-                                                lastError, preexisting, clusterSizeBytes)
+                                                lastError, preexisting, createTried, clusterSizeBytes)
 NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE_WITH_DEFAULT(LogLine, jobId, time, level, text)
 void to_json(nlohmann::json& j, const SnapItem& item);
 void from_json(const nlohmann::json& j, SnapItem& item);

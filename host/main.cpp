@@ -331,7 +331,9 @@ void HostCli::addLuns(CLI::App& app) {
     auto* lun = app.add_subcommand("lun", "Provisioning of vDisks");
     lun->require_subcommand(1);
     LunArgs& l = lun_;
-    auto* create = lun->add_subcommand("create", "New provisioning item, then zyso_createLUNs");
+    auto* create = lun->add_subcommand(
+        "create",
+        "zyso_createLUNs on a new provisioning item, or on the one of that name whose create never completed");
     create->add_option("name", l.name, "vDisk name")->required();
     create->add_option("--array", l.array, "Array entry of the cluster (default: the only one)");
     create->add_option("--size-gb", l.sizeGb, "Size in GiB (the disk is made of whole GiB, at least one)");
@@ -350,7 +352,7 @@ void HostCli::addLuns(CLI::App& app) {
                     item.arrayName = job.state().arrays.front().name;
                 item.blockSize = lun_.blockSize;
                 item.description = lun_.description;
-                return report(job.runLun(LunOp::Create, {job.addLunItem(item)}), job);
+                return report(job.runLun(LunOp::Create, {job.lunItemForCreate(item)}), job);
             });
         };
     });

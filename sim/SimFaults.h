@@ -1,12 +1,13 @@
 // Fault injection and counters of korvan-sim.
 //
 // A fault names a request type ("*" for any) and a kind, and fires for the next `count`
-// requests of that type (-1: until cleared). Counters record REST requests per type, SAN
-// calls per kind and accepted TCP connections. Used under the Simulator's lock, except the
+// requests of that type (-1: until cleared), once `after` of them have passed untouched. Counters record REST requests per type, SAN
+// calls per kind, accepted TCP connections and the order of the latest REST requests. Used under the Simulator's lock, except the
 // connection counter, which is atomic because the servers' accept threads bump it.
 #pragma once
 
 #include <atomic>
+#include <deque>
 #include <map>
 #include <optional>
 #include <string>
@@ -25,6 +26,7 @@ struct Fault {
     std::string message = "Injected fault";
     int latencyMs = 0;
     int count = 1;
+    int after = 0;       // matching requests let through before it fires
     bool apply = false;  // carry out the request before answering with the fault
 };
 
@@ -43,7 +45,7 @@ private:
 
 class Counters {
 public:
-    void request(const std::string& type) { ++requests_[type], ++rest_; }
+    void request(const std::string& type);
     void san(const std::string& kind) { ++san_[kind]; }
     void connection() { ++connections_; }
     void clear();
@@ -53,6 +55,7 @@ public:
 private:
     std::map<std::string, long> requests_;
     std::map<std::string, long> san_;
+    std::deque<std::string> sequence_;  // REST request types in arrival order, the latest kept
     long rest_ = 0;
     std::atomic<long> connections_{0};
 };

@@ -7,9 +7,6 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
-#include <chrono>
-#include <thread>
-
 #include "Simulator.h"
 
 namespace korvansim {
@@ -181,7 +178,7 @@ private:
     }
 
     static void answerRest(Simulator& sim, const Request& req, Response& res, const RestReply& reply) {
-        if (reply.latencyMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(reply.latencyMs));
+        if (reply.latencyMs > 0) sim.holdAnswer(reply.latencyMs);
         if (sim.log_)
             sim.log_(req.method + " " + req.path + " " + (reply.type.empty() ? "-" : reply.type) + " " +
                      (reply.drop ? "dropped" : std::to_string(reply.http)));

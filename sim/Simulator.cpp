@@ -60,6 +60,7 @@ bool Simulator::loadSeed(const Json& seed, std::string& message) {
         return false;
     cluster_ = std::move(cluster);
     seed_ = seed;
+    releaseHeld();
     data_->clear();
     dataError_.clear();
     modelChanged();
@@ -86,6 +87,7 @@ Json Simulator::state() {
     out["hosts"] = san_->dump();
     out["faults"] = faults_.dump();
     out["data"] = {{"folder", data_->dir()}, {"error", dataError_}};
+    out["held"] = held_;
     out["iscsi"] = {{"portals", iscsiPortals()}, {"sessions", Json::array()}};
     if (iscsi_)
         for (const auto& s : iscsi_->sessions())
@@ -104,9 +106,35 @@ bool Simulator::addFault(const Json& faultJson, std::string& message) {
     return faults_.add(faultJson, message);
 }
 
+void Simulator::clearCounters() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    counters_.clear();
+}
+
 void Simulator::clearFaults() {
     std::lock_guard<std::mutex> lock(mutex_);
     faults_.clear();
+    releaseHeld();
+}
+
+bool Simulator::waitForHeld(int count, std::chrono::milliseconds timeout) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return heldChanged_.wait_for(lock, timeout, [&] { return held_ >= count; });
+}
+
+void Simulator::holdAnswer(int ms) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    const unsigned long from = releases_;
+    ++held_;
+    heldChanged_.notify_all();
+    heldChanged_.wait_for(lock, std::chrono::milliseconds(ms), [&] { return releases_ != from; });
+    --held_;
+    heldChanged_.notify_all();
+}
+
+void Simulator::releaseHeld() {
+    ++releases_;
+    heldChanged_.notify_all();
 }
 
 void Simulator::withState(const std::function<void(Cluster&, SanBackend&)>& f) {
@@ -192,6 +220,7 @@ void Simulator::stop() {
     std::vector<std::thread> threads;
     {
         std::lock_guard<std::mutex> lock(mutex_);
+        releaseHeld();  // a held answer would keep its worker, and so the join below, waiting
         for (auto& s : servers_) s->stop();
         threads.swap(threads_);
     }

@@ -6,6 +6,8 @@
 // (or destroying) the Simulator stops its servers.
 #pragma once
 
+#include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <map>
 #include <memory>
@@ -64,8 +66,13 @@ public:
 
     Json state();
     Json counters();
+    void clearCounters();
     bool addFault(const Json& faultJson, std::string& message);
+    // Also releases every answer a latency fault is holding.
     void clearFaults();
+    // True once at least `count` answers are being held by latency faults; false when the time
+    // runs out first.
+    bool waitForHeld(int count, std::chrono::milliseconds timeout);
     // Runs `f` on the cluster and the SAN under the lock (tests and the control API); the
     // contents follow what `f` changed.
     void withState(const std::function<void(Cluster&, SanBackend&)>& f);
@@ -85,6 +92,9 @@ private:
     void modelChanged();
     // Under the lock: a portal for every proxy, none for a proxy that went.
     bool followProxies(std::string& message);
+    // Holds an answer for up to `ms`, or until released (faults cleared, a new seed, stop).
+    void holdAnswer(int ms);
+    void releaseHeld();  // under the lock
 
     std::mutex mutex_;
     Json seed_;
@@ -94,6 +104,9 @@ private:
     std::string dataError_;  // the last failure to make an image, shown in the state dump
     FaultBook faults_;
     Counters counters_;
+    std::condition_variable heldChanged_;
+    int held_ = 0;                // answers being held now
+    unsigned long releases_ = 0;  // bumped to let every held answer go
     RestService rest_;
     std::vector<std::unique_ptr<httplib::Server>> servers_;
     std::vector<std::thread> threads_;

@@ -237,9 +237,11 @@ int KrvnUtils::checkAndTryiSCSITargetLogon(bool& allMapped) {
     kctx->log(ZY_KRVN_LOGLVL_SNAP_OP_START, "%s", ZY_KRVN_MAP_TARGET_LOGON);
 
     for (auto& [id, obj] : kctx->snapItems) {
+        KrvnSCSITarget exposed;
         if (obj->snapTarget.empty()) {
             auto row = findCloneTarget(candidates, obj, proxy);
             if (row != candidates.end()) {
+                exposed = *row;
                 obj->snapTarget = row->targetIqn;
                 kctx->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_MAP_FOUND_TARGET, obj->snapTarget.c_str(),
                           obj->mountCloneName.c_str());
@@ -257,6 +259,13 @@ int KrvnUtils::checkAndTryiSCSITargetLogon(bool& allMapped) {
             kctx->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_MAP_TARGET_CHECK_FAILED, obj->snapTarget.c_str());
             obj->snapState = ZY_KRVN_SNAP_STATUS_NOT_MAPPED;
         } else if (device[0] != '\0') {
+            // The host may never have heard of this clone (a map whose host died after the
+            // login): it is recorded now, or unmap would have nothing to go by.
+            if (!exposed.lunId.empty()) {
+                obj->mountCloneName = exposed.lunId;
+                obj->cloneScsiSerial = exposed.scsiSerialNumber;
+                kctx->setCloneMetadata(obj);
+            }
             obj->snapInfo->setMappedDevice(device.c_str());
             obj->snapInfo->setStatus(ZY_KRVN_SNAP_STATUS_MAPPED);
             obj->snapState = ZY_KRVN_SNAP_STATUS_MAPPED;

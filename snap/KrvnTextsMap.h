@@ -140,6 +140,9 @@ inline constexpr char ZY_KRVN_UNMAP_CLONE_AMBIGUOUS[] =
 inline constexpr char ZY_KRVN_UNMAP_ERR_CLONE_AMBIGUOUS[] =
     "Snapshot-[{1}] has [{2}] clones with prefix name-[{3}]. Not able to choose the right clone for cleanup..";
 inline constexpr char ZY_KRVN_UNMAP_GOT_CLONE[] = "KRVN >>  Got clone-[%s] for snapshot-[%s]...";
+inline constexpr char ZY_KRVN_UNMAP_CONFIGURED_PROXY[] =
+    "KRVN >>  No storage proxy in the clone metadata. Will unmap through proxy-[%s], the first of the array's "
+    "storage proxies, where a map of this array exposes its clones...";
 inline constexpr char ZY_KRVN_UNMAP_NO_PROXY[] =
     "KRVN >>  Unable to unmap as storage proxy is not present in clone metadata. Will try to delete the clone...";
 inline constexpr char ZY_KRVN_UNMAP_MARK_SUCCESS[] = "KRVN >>  Marking unmap as successful...";

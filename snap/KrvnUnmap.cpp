@@ -25,10 +25,17 @@ void logItemBanner(KrvnCtx* ctx, const std::string& clone) {
 }
 
 // Takes the clone name, serial and storage proxy the map stored on the item. Without a clone
-// name the object keeps the name prefix, so the clone can still be searched for.
+// name the object keeps the name prefix, so the clone can still be searched for. Without a
+// proxy (a map whose host died before it kept the metadata) the one every map of this array
+// uses is taken, so that the clone's session, access and LUN go too, not only an unused clone.
 void takeCloneMetadata(KrvnCtx* ctx, KrvnSnapObject* obj) {
     std::string cloneName, serial, proxy;
     (void)ctx->getMountInfoFromMetadata(obj, cloneName, serial, proxy);
+    const std::vector<std::string>& configured = ctx->arrayDetails.arrayConfigs.storageProxyList;
+    if (proxy.empty() && !configured.empty()) {
+        proxy = configured.front();
+        ctx->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_UNMAP_CONFIGURED_PROXY, proxy.c_str());
+    }
     ctx->arrayDetails.storageProxy = proxy;
     if (cloneName.empty()) {
         ctx->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_UNMAP_NO_CLONE_METADATA, obj->mountCloneName.c_str());

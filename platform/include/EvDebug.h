@@ -3,8 +3,13 @@
 // One line per call: time, pid, job id, level, text. The sink (a file or stderr) and the level
 // filter come from the settings file ([Platform] logFile, debugLevel) when the object is
 // constructed; errors (-1) are always written. Writes are thread-safe and line-atomic.
+//
+// A line logged without a job id takes the job id of the last line this object logged with
+// one (0 before any): a logger serves one entry call, so the lines of a component that knows
+// no job (the HTTP transport) are filed under the job they belong to.
 #pragma once
 
+#include <atomic>
 #include <cstdarg>
 #include <string>
 
@@ -35,6 +40,9 @@ private:
     void write(int level, long long jobId, const std::string& text);
     int level_;
     std::string file_;  // empty: stderr
+    // The job of the last line logged with a job id. Atomic: an object that threads share stays
+    // safe to write through.
+    std::atomic<long long> jobId_{0};
 };
 
 // A short-lived log object used while loading the iSCSI module.

@@ -31,7 +31,9 @@ struct Session {
 // "iqn.1994-05.com.redhat:" and the host name (what the simulator's default seed gives a host).
 std::string initiatorName();
 
-// Takes a logged-in libiscsi context (owned from here on) and returns the device path.
+// Takes a logged-in libiscsi context (owned from here on) and returns the device path. When
+// another thread's session to the target got in first, this one is logged out and the first
+// one's device returned.
 std::string add(const std::string& portal, const std::string& target, const std::string& address,
                 iscsi_context* context, int lun);
 // Logs the target's session out and forgets it; false when there is none.

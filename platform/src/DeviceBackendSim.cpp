@@ -6,8 +6,8 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
-#include <mutex>
 
+#include "CurlGlobal.h"
 #include "DeviceBackends.h"
 #include "PlatformSettings.h"
 #include "SimClient.h"
@@ -21,6 +21,7 @@ constexpr unsigned char kOpInquiry = 0x12;
 constexpr int kInquiryCdbLength = 6;
 constexpr const char* kSimulatorUrl = "simulatorUrl";
 constexpr const char* kNoSimulator = "[Platform] simulatorUrl is not set";
+constexpr const char* kCurlInitFailed = "libcurl global initialisation failed";
 constexpr const char* kHttpStatus = "HTTP status ";
 constexpr const char* kOnlyInquiry = "only INQUIRY is answered by the sim device ";
 constexpr const char* kNoSuchDevice = "no such device ";
@@ -91,9 +92,11 @@ std::string simHostName() {
 }
 
 bool simRequest(const std::string& path, const std::string* jsonBody, SimResponse& out) {
-    static std::once_flag curlReady;
-    std::call_once(curlReady, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
     out = SimResponse();
+    if (!curlGlobalReady()) {
+        out.error = kCurlInitFailed;
+        return false;
+    }
     SettingsStore settings = SettingsStore::load();
     std::string base = settings.platformText(kSimulatorUrl, "");
     if (base.empty()) {

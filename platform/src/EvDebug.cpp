@@ -76,6 +76,7 @@ void EvDebug::setCaptureSink(CaptureSink sink, void* user) {
 }
 
 void EvDebug::vdebugLvl(int level, long long jobId, const char* format, va_list args) {
+    jobId_.store(jobId, std::memory_order_relaxed);
     if (level != kErrorLevel && level > level_) return;
     write(level, jobId, formatText(format, args));
 }
@@ -90,7 +91,7 @@ void EvDebug::debugLvl(int level, long long jobId, const char* format, ...) {
 void EvDebug::debugLvl(int level, const char* format, ...) {
     va_list args;
     va_start(args, format);
-    vdebugLvl(level, 0, format, args);
+    vdebugLvl(level, jobId_.load(std::memory_order_relaxed), format, args);
     va_end(args);
 }
 

@@ -121,6 +121,14 @@ std::string devicePath(int index) {
     return "/dev/sd" + suffix;
 }
 
+// Logs the session out, if the target has not ended it already.
+void endSession(Entry& entry) {
+    std::lock_guard<std::mutex> lock(entry.mutex);
+    auto p = std::make_unique<Pending>();
+    p->carriesTask = false;
+    if (iscsi_is_logged_in(entry.context) && iscsi_logout_async(entry.context, onDone, p.get()) == 0) entry.wait(p);
+}
+
 std::shared_ptr<Entry> entryOf(const std::string& device) {
     Table& t = table();
     std::lock_guard<std::mutex> lock(t.mutex);
@@ -230,9 +238,20 @@ std::string add(const std::string& portal, const std::string& target, const std:
     auto entry = std::make_shared<Entry>(
         context, static_cast<int>(timeout > 0 ? timeout : ZyPlatform::Default::kRequestTimeoutSec));
     Table& t = table();
-    std::lock_guard<std::mutex> lock(t.mutex);
-    entry->session = {portal, target, address, devicePath(t.nextDevice++), lun};
-    t.byDevice[entry->session.device] = entry;
+    {
+        std::lock_guard<std::mutex> lock(t.mutex);
+        auto same = std::find_if(t.byDevice.begin(), t.byDevice.end(),
+                                 [&](const auto& d) { return d.second->session.target == target; });
+        if (same == t.byDevice.end()) {
+            entry->session = {portal, target, address, devicePath(t.nextDevice++), lun};
+            t.byDevice[entry->session.device] = entry;
+            return entry->session.device;
+        }
+        entry->session = same->second->session;
+    }
+    // Another thread logged in to the target meanwhile: one session per target, as the kernel
+    // keeps, so this one ends and the caller gets the device of the first.
+    endSession(*entry);
     return entry->session.device;
 }
 
@@ -247,11 +266,8 @@ bool logout(const std::string& target) {
         entry = it->second;
         t.byDevice.erase(it);
     }
-    std::lock_guard<std::mutex> lock(entry->mutex);
     // A session the target already ended is gone all the same.
-    auto p = std::make_unique<Pending>();
-    p->carriesTask = false;
-    if (iscsi_is_logged_in(entry->context) && iscsi_logout_async(entry->context, onDone, p.get()) == 0) entry->wait(p);
+    endSession(*entry);
     return true;
 }
 

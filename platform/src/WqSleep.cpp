@@ -1,7 +1,6 @@
 // Sleep and clock honouring [Platform] virtualTime.
 #include "WqSleep.h"
 
-#include <atomic>
 #include <chrono>
 #include <ctime>
 #include <thread>
@@ -10,16 +9,18 @@
 #include "ZYPlatformInfo.h"
 
 namespace {
-std::atomic<unsigned long long> g_virtualOffsetMs{0};
-std::atomic<unsigned long long> g_sleepCount{0};
+// Per thread: concurrent calls each see the time their own waits took, as they would on a real
+// clock, and one call's sleeps can never cut another's wait short.
+thread_local unsigned long long t_virtualOffsetMs = 0;
+thread_local unsigned long long t_sleepCount = 0;
 
 bool virtualTimeOn() { return ZyPlatform::platformNumber(ZyPlatform::Setting::kVirtualTime, 0) != 0; }
 }  // namespace
 
 void WQSLEEP_InTeRnAl(unsigned int milliseconds, const char* /*file*/, int /*line*/) {
-    ++g_sleepCount;
+    ++t_sleepCount;
     if (virtualTimeOn()) {
-        g_virtualOffsetMs += milliseconds;
+        t_virtualOffsetMs += milliseconds;
         return;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
@@ -28,11 +29,11 @@ void WQSLEEP_InTeRnAl(unsigned int milliseconds, const char* /*file*/, int /*lin
 namespace ZyPlatform {
 
 long long clockNowSeconds() {
-    return static_cast<long long>(std::time(nullptr)) + static_cast<long long>(g_virtualOffsetMs.load() / 1000);
+    return static_cast<long long>(std::time(nullptr)) + static_cast<long long>(t_virtualOffsetMs / 1000);
 }
 
-unsigned long long virtualSleptMs() { return g_virtualOffsetMs.load(); }
+unsigned long long virtualSleptMs() { return t_virtualOffsetMs; }
 
-unsigned long long sleepCount() { return g_sleepCount.load(); }
+unsigned long long sleepCount() { return t_sleepCount; }
 
 }  // namespace ZyPlatform

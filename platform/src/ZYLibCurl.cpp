@@ -6,12 +6,10 @@
 #include <cstdint>
 #include <mutex>
 
+#include "CurlGlobal.h"
 #include "PlatformSettings.h"
 
 namespace {
-
-std::once_flag g_curlGlobalInit;
-bool g_curlGlobalReady = false;
 
 constexpr long kVerifyHostByName = 2;
 constexpr const char* kNoExpectHeader = "Expect:";
@@ -88,9 +86,18 @@ struct HeaderList {
 
 }  // namespace
 
-ZYLibCurl::ZYLibCurl() {
-    std::call_once(g_curlGlobalInit, [] { g_curlGlobalReady = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK; });
+namespace ZyPlatform {
+
+bool curlGlobalReady() {
+    static std::once_flag once;
+    static bool ready = false;
+    std::call_once(once, [] { ready = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK; });
+    return ready;
 }
+
+}  // namespace ZyPlatform
+
+ZYLibCurl::ZYLibCurl() { (void)ZyPlatform::curlGlobalReady(); }
 
 ZYLibCurl::~ZYLibCurl() {
     ZYLibCurlFreeHttpHeaderList();
@@ -99,7 +106,7 @@ ZYLibCurl::~ZYLibCurl() {
 
 bool ZYLibCurl::ZYLibCurlInit(const char* contentType, bool /*keepAlive*/, bool /*verbose*/,
                               ZYLibCurlWriteCallback callback) {
-    if (!g_curlGlobalReady) {
+    if (!ZyPlatform::curlGlobalReady()) {
         lastError_ = kGlobalInitFailed;
         return false;
     }

@@ -30,10 +30,10 @@ inline const KrvnHost::PluginApi& plugin() {
     return loaded.api();
 }
 
-// The device paths the simulator gives this host, in order of appearance.
+// The device paths the simulator gives this host, in order of appearance. Safe on any thread.
 inline std::vector<std::string> simDevices(SimHarness& sim) {
     std::vector<std::string> paths;
-    const korvansim::Json state = sim.state();
+    const korvansim::Json state = sim.sim().state();
     for (const auto& host : state["hosts"]) {
         if (host.value("name", "") != SimHarness::hostName()) continue;
         for (const auto& device : host["devices"]) paths.push_back(device.value("path", ""));
@@ -57,6 +57,37 @@ inline korvansim::Json exposedSourcesSeed(int vdisks, const std::string& passwor
     return seed;
 }
 
+// A snapshot item of the simulated cluster at 127.0.0.1:port, and the OS utility's Array
+// Management entry for it. The fake item decrypts the stored password as is.
+inline void onSimArray(krvntest::FakeSnapInfo& item, krvntest::FakeOSUtil& os, int port, const std::string& password) {
+    item.arrayRecord.name = SimHarness::kClusterName;
+    item.arrayRecord.controlHost = "127.0.0.1";
+    item.arrayRecord.user = SimHarness::kUser;
+    item.arrayRecord.encryptedPassword = password;
+    item.configInts["SMCONFIG_NAME_SERVER_PORT"] = port;
+    item.configInts["SMCONFIG_NAME_SNAP_OP_RETRY_COUNT"] = 2;
+    item.configLists["SMCONFIG_STORAGE_PROXY_LIST_KEY"] = {SimHarness::kProxy};
+    os.arrayList = SimHarness::kClusterName;
+    os.arrayDetails[SimHarness::kClusterName] =
+        std::string("{id:1,hostName:127.0.0.1,hostUserName:") + SimHarness::kUser + ",hostPassword:" + password + "}";
+}
+
+// A provisioning item for a new 2 GiB disk of the simulated cluster at 127.0.0.1:port, mapped to
+// this host's initiator.
+inline void onSimCluster(krvntest::FakeLunInfo& item, const std::string& disk, int port,
+                         const std::string& storedPassword) {
+    item.diskName = disk;
+    item.clusterName = SimHarness::kClusterName;
+    item.controlHost = "127.0.0.1";
+    item.userName = SimHarness::kUser;
+    item.storedPassword = storedPassword;
+    item.size = 2L << 30;
+    item.configs["SMCONFIG_NAME_SERVER_PORT"] = std::to_string(port);
+    item.configs["SMCONFIG_NAME_SNAP_OP_RETRY_COUNT"] = "2";
+    item.configs["SMCONFIG_STORAGE_PROXY_LIST_KEY"] = SimHarness::kProxy;
+    item.setIscsiHost(SimHarness::hostName(), {SimHarness::iqn()});
+}
+
 struct SnapWorld {
     explicit SnapWorld(int items = 1, const std::string& password = SimHarness::kPassword)
         : sim(exposedSourcesSeed(items, password)), batch(items) {
@@ -64,19 +95,9 @@ struct SnapWorld {
         sim.settings().set("Platform", "logFile", "/dev/null");
         const std::vector<std::string> devices = simDevices(sim);
         for (size_t i = 0; i < batch.size(); ++i) {
-            krvntest::FakeSnapInfo& item = batch[i];
-            if (i < devices.size()) item.sourceDevice = devices[i];
-            item.arrayRecord.name = SimHarness::kClusterName;
-            item.arrayRecord.controlHost = "127.0.0.1";
-            item.arrayRecord.user = SimHarness::kUser;
-            item.arrayRecord.encryptedPassword = password;  // the fake decrypts as is
-            item.configInts["SMCONFIG_NAME_SERVER_PORT"] = sim.port();
-            item.configInts["SMCONFIG_NAME_SNAP_OP_RETRY_COUNT"] = 2;
-            item.configLists["SMCONFIG_STORAGE_PROXY_LIST_KEY"] = {SimHarness::kProxy};
+            if (i < devices.size()) batch[i].sourceDevice = devices[i];
+            onSimArray(batch[i], batch.os, sim.port(), password);
         }
-        batch.os.arrayList = SimHarness::kClusterName;
-        batch.os.arrayDetails[SimHarness::kClusterName] = std::string("{id:1,hostName:127.0.0.1,hostUserName:") +
-                                                          SimHarness::kUser + ",hostPassword:" + password + "}";
         attachHostToSim(batch.os, sim);
     }
     int run(zyso_snap_fn entry) { return entry(batch.data(), batch.count(), &batch.os); }
@@ -91,19 +112,8 @@ struct LunWorld {
         EXPECT_TRUE(sim.ok()) << sim.error();
         sim.settings().set("Platform", "logFile", "/dev/null");
         sim.settings().set("Platform", "keyFile", key.path());
-        for (int i = 0; i < items; ++i) {
-            krvntest::FakeLunInfo& item = batch.add();
-            item.diskName = "pv" + std::to_string(i + 1);
-            item.clusterName = SimHarness::kClusterName;
-            item.controlHost = "127.0.0.1";
-            item.userName = SimHarness::kUser;
-            item.storedPassword = key.encrypt(password);
-            item.size = 2L << 30;
-            item.configs["SMCONFIG_NAME_SERVER_PORT"] = std::to_string(sim.port());
-            item.configs["SMCONFIG_NAME_SNAP_OP_RETRY_COUNT"] = "2";
-            item.configs["SMCONFIG_STORAGE_PROXY_LIST_KEY"] = SimHarness::kProxy;
-            item.setIscsiHost(SimHarness::hostName(), {SimHarness::iqn()});
-        }
+        for (int i = 0; i < items; ++i)
+            onSimCluster(batch.add(), "pv" + std::to_string(i + 1), sim.port(), key.encrypt(password));
         attachHostToSim(batch.os, sim);
     }
     int run(zyso_lun_fn entry) { return entry(batch.data(), batch.count(), &batch.os); }

@@ -45,6 +45,7 @@ std::vector<std::string> FakeRecorder::names() const {
 
 void FakeRecorder::record(const std::string& name, std::vector<std::string> args) {
     calls.push_back({name, std::move(args)});
+    if (onCall) onCall(calls.back());
     if (!throwOn.empty() && throwOn == name) {
         if (throwNonStandard) throw 7;
         throw std::runtime_error("fake host failure in " + name);

@@ -34,6 +34,8 @@ public:
     std::vector<FakeCall> calls;
     std::string throwOn;            // operation that throws std::runtime_error when called
     bool throwNonStandard = false;  // with throwOn: throw an int instead of an exception object
+    // Runs on the caller's thread after each call is recorded (e.g. to move its virtual clock).
+    std::function<void(const FakeCall&)> onCall;
 
     size_t count(const std::string& name) const;
     bool called(const std::string& name) const { return count(name) > 0; }

@@ -48,7 +48,8 @@ public:
     korvansim::Simulator& sim() { return *sim_; }
 
     // A fresh dump each call, kept in the harness (valid until the next call) so that
-    // `sim.state()["hosts"]` in a range-for does not walk a destroyed temporary.
+    // `sim.state()["hosts"]` in a range-for does not walk a destroyed temporary. One thread
+    // only; sim().state() answers any thread.
     korvansim::Json& state() { return lastState_ = sim_->state(); }
     korvansim::Json& counters() { return lastCounters_ = sim_->counters(); }
     // Adds a fault as POST /sim/faults would; false (and the reason in error()) when refused.

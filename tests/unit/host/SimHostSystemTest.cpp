@@ -184,4 +184,21 @@ TEST(HostJobOverSimulator, ProvisioningShowsAdoptedDisksTheClustersSizesAndRefus
     run(LunOp::Delete, disk);
     EXPECT_EQ(job.state().findLun(disk)->clusterSizeBytes, 0);
     EXPECT_TRUE(sim.vdisk("data1").is_null());
+
+    // A create killed once the cluster had made the disk leaves the item as saved before the
+    // call: new, with its create tried. Creating that disk again finishes that item, which
+    // takes the disk as its own.
+    const long killed = item("data2", gib, 4096);
+    run(LunOp::Create, killed);
+    job.state().findLun(killed)->status = kLunNew;
+    LunItem again;
+    again.diskName = "data2", again.arrayName = SimHarness::kClusterName, again.sizeBytes = 2 * gib;
+    ASSERT_EQ(job.lunItemForCreate(again), killed);
+    EXPECT_EQ(job.state().findLun(killed)->sizeBytes, 2 * gib);
+    EXPECT_EQ(run(LunOp::Create, killed).notes,
+              std::vector<std::string>{"data2 (1 GiB) was made by an earlier, interrupted create of this item, which "
+                                       "now refers to it"});
+    EXPECT_FALSE(job.state().findLun(killed)->preexisting);
+    run(LunOp::Delete, killed);
+    EXPECT_NE(job.lunItemForCreate(again), killed) << "a deleted item is not created again";
 }

@@ -25,7 +25,7 @@ const char* const kSample = R"({"format":1,"lastJobId":7,"lastSnapId":12,"lastLu
    "cloneNumber":3,"flags":32768,"arrayNumber":2,"lastErrorCode":62009,"lastError":"map failed..\nErrors-[x ]"}],
  "lunItems":[{"id":3,"diskName":"data1","arrayName":"cluster,one","sizeBytes":5368709120,"blockSize":512,"status":9,
    "deviceName":"/dev/sdg","lunName":"data1","initiatorInfo":"{\"hosts\":[]}","description":"quoted \"text\"",
-   "lastErrorCode":70003,"lastError":"x","preexisting":true,"clusterSizeBytes":5368709120}],
+   "lastErrorCode":70003,"lastError":"x","preexisting":true,"createTried":true,"clusterSizeBytes":5368709120}],
  "settings":{"nZYKorvanReplicationFactor":"2"},
  "log":[{"jobId":7,"time":1700000000,"level":1,"text":"KRVN  Going to map [1] snapshots.."}]})";
 

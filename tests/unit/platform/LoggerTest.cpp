@@ -55,11 +55,14 @@ TEST_F(LoggerTest, EachCallWritesOneLineWithTimePidJobLevelAndWholeText) {
     const std::string longText(20000, 'x');
     log.debugLvl(2, 4242, "KRVN  step [%s]", "disk1");
     log.debugLvl(-1, 7, "%s|end", longText.c_str());
+    log.debugLvl(3, "KRVN  no job given");  // the job of this logger's last line
     log.Debug("KRVN  ", "loaded %s", "module");
+    EvDebug().debugLvl(0, "KRVN  %s", "fresh logger");
     const std::vector<std::string> lines = fileLines();
     const std::string pid = std::to_string(getpid());
     const std::vector<std::string> expected = {pid + " 4242 2 KRVN  step [disk1]", pid + " 7 -1 " + longText + "|end",
-                                               pid + " 0 0 KRVN  loaded module"};
+                                               pid + " 7 3 KRVN  no job given", pid + " 0 0 KRVN  loaded module",
+                                               pid + " 0 0 KRVN  fresh logger"};
     ASSERT_EQ(lines.size(), expected.size());
     const std::regex stamp(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} )");
     for (size_t i = 0; i < lines.size(); ++i) {

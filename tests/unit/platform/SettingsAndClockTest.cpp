@@ -110,6 +110,19 @@ TEST(PlatformClock, VirtualSleepReturnsAtOnceAndTheClockFollowsElseTheSleepIsRea
     EXPECT_EQ(ZyPlatform::sleepCount() - countBefore, 2u);
     EXPECT_NEAR(ZyPlatform::clockNowSeconds() - clockBefore, 3601, 1);
 
+    // Each thread has its own virtual clock: another thread's sleeps neither show here nor
+    // start from this thread's.
+    unsigned long long otherSlept = 0;
+    long long otherClock = 0;
+    std::thread([&] {
+        WQSLEEP(7000u);
+        otherSlept = ZyPlatform::virtualSleptMs();
+        otherClock = ZyPlatform::clockNowSeconds();
+    }).join();
+    EXPECT_EQ(otherSlept, 7000u);
+    EXPECT_NEAR(otherClock - clockBefore, 7, 1);
+    EXPECT_EQ(ZyPlatform::virtualSleptMs() - sleptBefore, 3600u * 1000u + 500u);
+
     settings.set("Platform", "virtualTime", "0");
     start = std::chrono::steady_clock::now();
     WQSLEEP(30u);

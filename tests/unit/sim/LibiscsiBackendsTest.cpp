@@ -2,6 +2,9 @@
 // the plug-in loads it, the plug-in's own INQUIRY reading through the device tree, and the
 // block helpers carrying data both ways.
 #include <memory>
+#include <string>
+#include <thread>
+#include <vector>
 
 #include "KrvnCommonCtx.h"
 #include "KrvnCommonUtils.h"
@@ -53,10 +56,23 @@ TEST(LibiscsiBackends, SessionsFollowAccessEntriesAndTheirDevicesAnswerThePlugin
     EXPECT_EQ(targetDevice(*iscsi, target), "");
     grant("flow");
     ASSERT_TRUE(iscsi->login("sp1", target.c_str()));
-    const std::string device = targetDevice(*iscsi, target);
-    EXPECT_EQ(device.rfind("/dev/sd", 0), 0u) << device;
+    const std::string first = targetDevice(*iscsi, target);
+    EXPECT_EQ(first.rfind("/dev/sd", 0), 0u) << first;
     EXPECT_TRUE(iscsi->login("sp1", target.c_str()));
-    EXPECT_EQ(targetDevice(*iscsi, target), device) << "a second login keeps the session";
+    EXPECT_EQ(targetDevice(*iscsi, target), first) << "a second login keeps the session";
+    // Logins racing from several threads while none is logged in settle on one session.
+    ASSERT_TRUE(iscsi->logout("sp1", target.c_str()));
+    std::vector<std::string> raced(4);
+    std::vector<std::thread> racers;
+    for (std::string& seen : raced)
+        racers.emplace_back([&iscsi, &target, &seen] {
+            if (iscsi->login("sp1", target.c_str())) seen = targetDevice(*iscsi, target);
+        });
+    for (std::thread& racer : racers) racer.join();
+    const std::string device = raced.front();
+    EXPECT_NE(device, first);
+    EXPECT_EQ(raced, std::vector<std::string>(4, device));
+    EXPECT_EQ(ZyIscsiSessions::list().size(), 1u);
     EXPECT_EQ(sim.state()["iscsi"]["sessions"][0]["initiator"], SimHarness::iqn());
 
     ZYKorvanCommon::KrvnCommonCtx ctx(nullptr);

@@ -89,6 +89,22 @@ TEST(SimHttp, FaultCountsAndAppliedFaults) {
     EXPECT_FALSE(c.post("MakeSnapshot", "virtualDisks:['vol1']"));
     EXPECT_EQ(sim.vdisk("vol1")["snapshots"].size(), 1u);
     EXPECT_EQ(sim.counters()["requests"]["MakeSnapshot"], 1);
+
+    // A fault lets `after` requests through first. A held answer goes as soon as the faults are
+    // cleared, its request (not applied) never carried out. The sequence keeps the types' order.
+    sim.sim().clearCounters();
+    SimClient fresh(sim);
+    ASSERT_TRUE(sim.fault({{"type", "*"}, {"kind", "latency"}, {"latencyMs", 600000}, {"apply", false}, {"after", 1}}));
+    EXPECT_EQ(fresh.send("ListVirtualDisks")["status"], "ok");
+    auto held =
+        std::async(std::launch::async, [&fresh] { return fresh.send("MakeSnapshot", "virtualDisks:['vol1']"); });
+    ASSERT_TRUE(sim.sim().waitForHeld(1, std::chrono::seconds(10)));
+    EXPECT_EQ(sim.state()["held"], 1);
+    sim.clearFaults();
+    EXPECT_EQ(held.get()["status"], "error");
+    EXPECT_EQ(sim.vdisk("vol1")["snapshots"].size(), 1u) << "the held request was not carried out";
+    EXPECT_EQ(sim.state()["held"], 0);
+    EXPECT_EQ(sim.counters()["sequence"], Json({"Login", "ListVirtualDisks", "MakeSnapshot"}));
 }
 
 TEST(SimHttp, KeepsConnectionsAliveAndReadsLargeFormBodies) {

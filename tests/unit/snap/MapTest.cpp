@@ -148,13 +148,15 @@ TEST_F(MapFixture, ClonesAreReusedByPrefixOrExactTestMountNameAndCreatedOtherwis
 }
 
 TEST_F(MapFixture, NewClonesOfOneMapShareOneTimeAndEachSnapshotIsListedOnce) {
-    r.item(1, "snap-7");
-    r.item(2, "snap-7");
-    r.item(3, "snap-8");
-    // The clock moves on while a clone is made: the names must not follow it.
+    // The clock moves on after each clone is made (virtual time is the calling thread's, so the
+    // item's callback moves it): the names must not follow it.
+    for (long long id : {1, 2, 3})
+        r.item(id, id < 3 ? "snap-7" : "snap-8").onCall = [](const krvntest::FakeCall& call) {
+            if (call.name == "setMetadata") WQSLEEP(5000);
+        };
     r.cluster()
         .on("ListClonesForSnapshot", {clonesAnswer({})})
-        .onFn("CloneSnapshot", [](const RecordedRequest&) { return WQSLEEP(5000), okNames("CloneSnapshot", {"c"}); })
+        .on("CloneSnapshot", {okNames("CloneSnapshot", {"c"})})
         .on("VirtualDiskDetails", {vdiskAnswer("c", 7001)});
     r.start(ZY_KRVN_SNAP_OP_MAP);
     const long long before = ZyPlatform::clockNowSeconds();
@@ -289,4 +291,22 @@ TEST_F(MapFixture, ExposeAndAccessCarryOnlyClonesNotYetOnTheHostAndNeverAnEmptyL
     EXPECT_EQ(0, r.utils->checkAddCloneToSCSITarget());
     EXPECT_EQ(0, r.utils->checkAddAccessToClone());
     EXPECT_EQ(0u, r.srv.requestCount());
+}
+
+TEST_F(MapFixture, ACloneTheHostIsAlreadyLoggedInToIsRecordedOnItsItemForUnmapToFind) {
+    // An earlier map of these items got as far as the login, but its host died before it kept
+    // their clone metadata: the clones are exposed, and item 1's is on the host.
+    r.item(1);
+    r.item(2);
+    r.cluster().on("ShowTarget", {lunsAnswer({"ZY_snap-1_1_1700000000", "ZY_snap-2_2_1700000001"})});
+    r.start(ZY_KRVN_SNAP_OP_MAP);
+    r.journal.devices[targetOf("ZY_snap-1_1_1700000000")] = "/dev/sdq";
+    ASSERT_EQ(0, r.utils->getArrayInterfaces());
+    bool allMapped = true;
+    EXPECT_EQ(0, r.utils->checkAndTryiSCSITargetLogon(allMapped));
+    EXPECT_FALSE(allMapped);
+    EXPECT_EQ((std::vector<int>{kSnapMapped, kSnapNew}), r.statuses());
+    EXPECT_EQ("/dev/sdq", r.batch[0].mappedDevice);
+    EXPECT_EQ("ZY_snap-1_1_1700000000**1**sp1**", r.batch[0].metadata[kMetaClone]);
+    EXPECT_EQ(0u, r.batch[1].metadata.count(149)) << "a clone not yet on the host is recorded when it is reused";
 }

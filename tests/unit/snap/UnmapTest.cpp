@@ -39,12 +39,12 @@ TEST(Unmap, OutcomeOfEachSituation) {
         int status;
         Strings requests;
         bool rescansDevice;
+        bool proxyListed = true;  // the array's storage proxy list names sp1
     };
     const Strings walk = {kSnaps, kClones, "VirtualDiskDetails", "ShowTarget", kAcl};
     auto plus = [&walk](Strings more) { return more.insert(more.begin(), walk.begin(), walk.end()), more; };
     const auto fails = [](const std::string& type) { return Script::value_type{type, {errorAnswer(type, "busy")}}; };
-    const Script::value_type oneClone = {kClones, {nameList(kClones, {"ZY_snap-1_1_1"})}},
-                             noAcl = {kAcl, {aclAnswer({})}};
+    const Script::value_type oneClone = {kClones, {nameList(kClones, {kClone})}}, noAcl = {kAcl, {aclAnswer({})}};
     const Strings all = plus({"RemoveACLAccess", kAcl, "UnmapLun", kAcl, "DeleteVDisk"});
     const Row rows[] = {
         {"source vDisk gone", true, {{kSnaps, {notFound(kSnaps, "vol1")}}}, kSnapUnmapped, {kSnaps}, false},
@@ -62,23 +62,32 @@ TEST(Unmap, OutcomeOfEachSituation) {
          kSnapUnmapFailed,
          {kSnaps, kClones},
          false},
-        {"one unused clone and no metadata",
+        {"no metadata: the snapshot's one clone, through the array's proxy",
+         false,
+         {oneClone},
+         kSnapUnmapped,
+         all,
+         true},
+        {"no metadata and no proxy listed: an unused clone is deleted",
          false,
          {oneClone, noAcl},
          kSnapUnmapped,
          {kSnaps, kClones, kAcl, "DeleteVDisk"},
+         false,
          false},
-        {"one clone in use and no metadata",
+        {"no metadata and no proxy listed: a clone in use stays",
          false,
          {oneClone, {kAcl, {aclAnswer({{"sp2", {kOtherIqn}}})}}},
          kSnapUnmapped,
          {kSnaps, kClones, kAcl},
+         false,
          false},
-        {"no metadata and the delete fails",
+        {"no metadata and no proxy listed: the delete fails",
          false,
          {oneClone, noAcl, fails("DeleteVDisk")},
          kSnapUnmapFailed,
          {kSnaps, kClones, kAcl, "DeleteVDisk"},
+         false,
          false},
         {"LUN table fails",
          true,
@@ -119,6 +128,7 @@ TEST(Unmap, OutcomeOfEachSituation) {
         krvntest::FakeSnapInfo& item = run.item(1);  // as the map left it: clone metadata and a device
         item.mappedDevice = "/dev/sdx";
         if (row.cloneMetadata) item.metadata[kMetaClone] = kClone + "**5001**sp1**";
+        if (!row.proxyListed) item.configLists.erase("SMCONFIG_STORAGE_PROXY_LIST_KEY");
         Script script = {{kSnaps, {nameList(kSnaps, {"snap-0", "snap-1"})}},
                          {kClones, {nameList(kClones, {"ZY_snap-1_2_1", kClone})}},
                          {"VirtualDiskDetails", {vdiskAnswer(kClone, 5001)}},
@@ -140,7 +150,7 @@ TEST(Unmap, OutcomeOfEachSituation) {
         const std::map<std::string, std::string> mustHold = {
             {"RemoveACLAccess", "host:'sp1', address:['" + std::string(kIqn) + "']"},
             {"UnmapLun", "target:'sp1'"},
-            {"DeleteVDisk", row.cloneMetadata ? kClone : "ZY_snap-1_1_1"}};
+            {"DeleteVDisk", kClone}};
         for (const auto& q : run.srv.requests())
             EXPECT_NE(std::string::npos,
                       q.request.find(mustHold.count(requestType(q)) ? mustHold.at(requestType(q)) : ""));
