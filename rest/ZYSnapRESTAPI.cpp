@@ -65,7 +65,13 @@ std::string formEncodeBody(const std::string& body) {
 }  // namespace
 
 ZYSnapRESTAPI::ZYSnapRESTAPI()
-    : logger(nullptr), curlLib(nullptr), logging(false), connecting(false), libInitialized(false), connected(false) {
+    : logger(nullptr),
+      curlLib(nullptr),
+      logging(false),
+      loggedBytes(0),
+      connecting(false),
+      libInitialized(false),
+      connected(false) {
     reset();
     curlLib = new ZYLibCurl();
 }
@@ -175,7 +181,9 @@ bool ZYSnapRESTAPI::sendReq(int kind, const std::string& relURL, const std::stri
     formURLPath(relURL, url);
     setCommonCurlHeaders();  // a missing Accept header is logged; the cluster answers JSON anyway
     // Only what a log line shows is masked and cut; the full body goes on the wire.
-    const std::string maskedRequest = maskedForLog(body);
+    const size_t logLimit =
+        loggedBytes < ZY_KRVN_LOG_CALL_BUDGET ? ZY_KRVN_LOG_TEXT_LIMIT : ZY_KRVN_LOG_TEXT_LIMIT_PAST_BUDGET;
+    const std::string maskedRequest = maskedForLog(body, logLimit);
 
     _http_req_type_ type;
     if (!wrapperTypeOf(kind, type)) {
@@ -201,9 +209,14 @@ bool ZYSnapRESTAPI::sendReq(int kind, const std::string& relURL, const std::stri
     }
 
     if (logging && logger) {
-        const std::string maskedResponse = maskedForLog(response);
+        const std::string maskedResponse = maskedForLog(response, logLimit);
         logger->debugLvl(ZY_KRVN_LOGLVL_ERROR, ZY_KRVN_LOG_REST_RESPONSE, url.c_str(), maskedRequest.c_str(),
                          maskedResponse.c_str());
+        const bool within = loggedBytes < ZY_KRVN_LOG_CALL_BUDGET;
+        loggedBytes += maskedRequest.size() + maskedResponse.size();
+        if (within && loggedBytes >= ZY_KRVN_LOG_CALL_BUDGET)
+            logger->debugLvl(ZY_KRVN_LOGLVL_ERROR, ZY_KRVN_LOG_REST_BUDGET_REACHED, loggedBytes,
+                             ZY_KRVN_LOG_TEXT_LIMIT_PAST_BUDGET);
     }
     return result;
 }
