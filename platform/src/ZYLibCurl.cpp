@@ -146,7 +146,8 @@ bool ZYLibCurl::ZYLibCurlSendHttpReq(_http_req_type_ type, const char* url, cons
     // Reset drops the previous request's options (verb, body) but keeps live connections.
     curl_easy_reset(curl);
 
-    ZyPlatform::SettingsStore settings = ZyPlatform::SettingsStore::load();
+    const ZyPlatform::CurrentSettings current;
+    const ZyPlatform::SettingsStore& settings = *current;
     namespace S = ZyPlatform::Setting;
     namespace D = ZyPlatform::Default;
     // To libcurl 0 means "wait for ever" and a negative value is refused (leaving no limit at

@@ -48,9 +48,12 @@ int parseFile(const std::string& path, ini_handler handler, void* user, int* ope
     struct stat info {};
     int reason = 0;
     FILE* in = nullptr;
-    if (::stat(path.c_str(), &info) != 0) reason = errno;
-    else if (S_ISDIR(info.st_mode)) reason = EISDIR;
-    else if (!(in = std::fopen(path.c_str(), "r"))) reason = errno;
+    if (::stat(path.c_str(), &info) != 0)
+        reason = errno;
+    else if (S_ISDIR(info.st_mode))
+        reason = EISDIR;
+    else if (!(in = std::fopen(path.c_str(), "r")))
+        reason = errno;
     if (openError) *openError = reason;
     if (!in) return -1;
     const int line = ini_parse_file(in, handler, user);
@@ -73,6 +76,8 @@ SettingsStore SettingsStore::load() {
     if (t_scopeStore) return *t_scopeStore;
     return read(nullptr, nullptr, nullptr);
 }
+
+const SettingsStore* SettingsStore::inScope() { return t_scopeStore; }
 
 void SettingsStore::put(const std::string& section, const std::string& key, const std::string& value) {
     values_[{lowered(section), lowered(key)}] = value;
@@ -140,8 +145,8 @@ int ZYPlatformInfo::getNumber(const char* section, const char* key, unsigned lon
 int ZYPlatformInfo::checkSettingsFile(std::string* path, int* openError) {
     const std::string file = settingsPath();
     if (path) *path = file;
-    return ZyPlatform::parseFile(file, [](void*, const char*, const char*, const char*) { return 1; }, nullptr,
-                                 openError);
+    return ZyPlatform::parseFile(
+        file, [](void*, const char*, const char*, const char*) { return 1; }, nullptr, openError);
 }
 
 struct ZYPlatformSettingsScope::State {
