@@ -112,7 +112,9 @@ double measureSanFloor(BenchSim& sim, int batches);
 // The exchanges replayed in order by a bare libcurl client over one HTTPS keep-alive
 // connection to a server that answers each with its recorded answer: the client's CPU time
 // per request in microseconds (median of `runs`), or 0 when the replay went wrong.
-double replayCpuUsPerRequest(const BenchSim& sim, const std::vector<Exchange>& exchanges, int runs, std::string& error);
+// With `platformUs`, the same replay through the platform's HTTP client (ZYLibCurl) is timed too.
+double replayCpuUsPerRequest(const BenchSim& sim, const std::vector<Exchange>& exchanges, int runs, std::string& error,
+                             double* platformUs = nullptr);
 
 // The CPU time, in milliseconds, the plug-in's reader of the storage proxy's LUN table takes
 // over the given answers (each a whole ShowTarget envelope).
