@@ -17,8 +17,9 @@ public:
     // fresh reading of the file named by settingsPath(); a missing or unreadable file is an
     // empty store.
     static SettingsStore load();
-    // The calling thread's innermost scope's store, or null outside any scope.
-    static const SettingsStore* inScope();
+    // The calling thread's innermost scope's store, or null outside any scope; with `serial`,
+    // that scope's number, never given to another scope of the process (0 outside any).
+    static const SettingsStore* inScope(unsigned long long* serial = nullptr);
     // One reading of the file, and how it went (ZYPlatformSettingsScope::status).
     static SettingsStore read(std::string* path, int* status, int* openError);
 

@@ -94,6 +94,7 @@ ZYLibCurl::ZYLibCurl() {
 
 ZYLibCurl::~ZYLibCurl() {
     ZYLibCurlFreeHttpHeaderList();
+    freeSentHeaders();
     if (curl_) curl_easy_cleanup(static_cast<CURL*>(curl_));
 }
 
@@ -129,6 +130,53 @@ bool ZYLibCurl::ZYLibCurlAppendHeader(_http_hdr_type_ /*type*/, const char* head
     return true;
 }
 
+const ZYLibCurl::Options& ZYLibCurl::options() {
+    unsigned long long scope = 0;
+    ZyPlatform::SettingsStore::inScope(&scope);
+    if (scope != 0 && scope == options_.scope) return options_;
+    const ZyPlatform::CurrentSettings current;
+    const ZyPlatform::SettingsStore& settings = *current;
+    namespace S = ZyPlatform::Setting;
+    namespace D = ZyPlatform::Default;
+    // To libcurl 0 means "wait for ever" and a negative value is refused (leaving no limit at
+    // all): neither is what a time-out or size setting asks for, so both fall back to the default.
+    auto positive = [&settings](const char* key, long fallback) {
+        long value = settings.platformInteger(key, fallback);
+        return value > 0 ? value : fallback;
+    };
+    options_.scope = scope;
+    options_.connectTimeout = positive(S::kConnectTimeoutSec, D::kConnectTimeoutSec);
+    options_.requestTimeout = positive(S::kRequestTimeoutSec, D::kRequestTimeoutSec);
+    options_.caFile = settings.platformText(S::kCaFile, "");
+    // Only an explicit 0 turns verification off; a missing or unreadable value keeps it on.
+    options_.verify = settings.platformInteger(S::kTlsVerify, 1) != 0;
+    options_.maxMB = positive(S::kMaxResponseMB, D::kMaxResponseMB);
+    return options_;
+}
+
+void ZYLibCurl::freeSentHeaders() {
+    curl_slist_free_all(static_cast<curl_slist*>(sent_));
+    sent_ = nullptr;
+    sentLines_.clear();
+}
+
+void* ZYLibCurl::sentHeaders(bool sendsBody) {
+    std::vector<std::string> lines;
+    for (curl_slist* item = static_cast<curl_slist*>(headers_); item; item = item->next) lines.emplace_back(item->data);
+    if (sendsBody && !contentType_.empty()) lines.push_back(contentType_);
+    // Without this, curl waits for a "100 Continue" before sending a larger body.
+    lines.emplace_back(kNoExpectHeader);
+    if (sent_ && lines == sentLines_) return sent_;
+    freeSentHeaders();
+    HeaderList headers;
+    for (const std::string& line : lines) headers.add(line.c_str());
+    if (!headers.ok) return nullptr;
+    sent_ = headers.list;
+    headers.list = nullptr;
+    sentLines_ = std::move(lines);
+    return sent_;
+}
+
 bool ZYLibCurl::ZYLibCurlSendHttpReq(_http_req_type_ type, const char* url, const char* data, size_t length,
                                      bool /*binary*/, const char* /*extra*/) {
     response_.clear();
@@ -146,22 +194,12 @@ bool ZYLibCurl::ZYLibCurlSendHttpReq(_http_req_type_ type, const char* url, cons
     // Reset drops the previous request's options (verb, body) but keeps live connections.
     curl_easy_reset(curl);
 
-    const ZyPlatform::CurrentSettings current;
-    const ZyPlatform::SettingsStore& settings = *current;
-    namespace S = ZyPlatform::Setting;
-    namespace D = ZyPlatform::Default;
-    // To libcurl 0 means "wait for ever" and a negative value is refused (leaving no limit at
-    // all): neither is what a time-out or size setting asks for, so both fall back to the default.
-    auto positive = [&settings](const char* key, long fallback) {
-        long value = settings.platformInteger(key, fallback);
-        return value > 0 ? value : fallback;
-    };
-    long connectTimeout = positive(S::kConnectTimeoutSec, D::kConnectTimeoutSec);
-    long requestTimeout = positive(S::kRequestTimeoutSec, D::kRequestTimeoutSec);
-    std::string caFile = settings.platformText(S::kCaFile, "");
-    // Only an explicit 0 turns verification off; a missing or unreadable value keeps it on.
-    bool verify = settings.platformInteger(S::kTlsVerify, 1) != 0;
-    const long maxMB = positive(S::kMaxResponseMB, D::kMaxResponseMB);
+    const Options& set = options();
+    const long connectTimeout = set.connectTimeout;
+    const long requestTimeout = set.requestTimeout;
+    const std::string& caFile = set.caFile;
+    const bool verify = set.verify;
+    const long maxMB = set.maxMB;
     const size_t maxBytes = static_cast<size_t>(maxMB) > SIZE_MAX / kBytesPerMB
                                 ? SIZE_MAX
                                 : static_cast<size_t>(maxMB) * static_cast<size_t>(kBytesPerMB);
@@ -200,19 +238,13 @@ bool ZYLibCurl::ZYLibCurlSendHttpReq(_http_req_type_ type, const char* url, cons
         curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
     }
 
-    HeaderList headers;
-    for (curl_slist* item = static_cast<curl_slist*>(headers_); item; item = item->next) {
-        headers.add(item->data);
-    }
-    if (sendsBody && !contentType_.empty()) headers.add(contentType_.c_str());
-    // Without this, curl waits for a "100 Continue" before sending a larger body.
-    headers.add(kNoExpectHeader);
-    if (!headers.ok) return fail(kHeaderRefused);
-    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.list);
+    void* headers = sentHeaders(sendsBody);
+    if (!headers) return fail(kHeaderRefused);
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, static_cast<curl_slist*>(headers));
 
     CURLcode result = curl_easy_perform(curl);
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &httpCode_);
-    // The header list dies with this call: the handle must not keep pointing at it.
+    // The handle must not keep pointing at a list that may be freed before its next request.
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, nullptr);
     if (bounded.exceeded) {

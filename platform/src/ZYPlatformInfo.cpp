@@ -4,6 +4,7 @@
 #include <ini.h>
 
 #include <sys/stat.h>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -41,6 +42,8 @@ bool parseDecimal(const std::string& text, long* value) {
 
 // The innermost scope of this thread; null outside any.
 thread_local const SettingsStore* t_scopeStore = nullptr;
+thread_local unsigned long long t_scopeSerial = 0;
+std::atomic<unsigned long long> g_scopeSerials{0};
 
 // -1 with the errno when the file cannot be read as a file, else what the parser answers (0,
 // or the first line it refused; inih reads on past it, so one bad line keeps the others).
@@ -77,7 +80,10 @@ SettingsStore SettingsStore::load() {
     return read(nullptr, nullptr, nullptr);
 }
 
-const SettingsStore* SettingsStore::inScope() { return t_scopeStore; }
+const SettingsStore* SettingsStore::inScope(unsigned long long* serial) {
+    if (serial) *serial = t_scopeSerial;
+    return t_scopeStore;
+}
 
 void SettingsStore::put(const std::string& section, const std::string& key, const std::string& value) {
     values_[{lowered(section), lowered(key)}] = value;
@@ -152,6 +158,7 @@ int ZYPlatformInfo::checkSettingsFile(std::string* path, int* openError) {
 struct ZYPlatformSettingsScope::State {
     ZyPlatform::SettingsStore store;
     const ZyPlatform::SettingsStore* outer = nullptr;
+    unsigned long long outerSerial = 0;
     std::string path;
     int status = 0;
     int openError = 0;
@@ -160,10 +167,15 @@ struct ZYPlatformSettingsScope::State {
 ZYPlatformSettingsScope::ZYPlatformSettingsScope() : state_(std::make_unique<State>()) {
     state_->store = ZyPlatform::SettingsStore::read(&state_->path, &state_->status, &state_->openError);
     state_->outer = ZyPlatform::t_scopeStore;
+    state_->outerSerial = ZyPlatform::t_scopeSerial;
     ZyPlatform::t_scopeStore = &state_->store;
+    ZyPlatform::t_scopeSerial = ++ZyPlatform::g_scopeSerials;
 }
 
-ZYPlatformSettingsScope::~ZYPlatformSettingsScope() { ZyPlatform::t_scopeStore = state_->outer; }
+ZYPlatformSettingsScope::~ZYPlatformSettingsScope() {
+    ZyPlatform::t_scopeStore = state_->outer;
+    ZyPlatform::t_scopeSerial = state_->outerSerial;
+}
 
 int ZYPlatformSettingsScope::status(std::string* path, int* openError) const {
     if (path) *path = state_->path;
