@@ -126,7 +126,8 @@ bool simRequest(const std::string& path, const std::string* jsonBody, SimRespons
     static std::once_flag curlReady;
     std::call_once(curlReady, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
     out = SimResponse();
-    SettingsStore settings = SettingsStore::load();
+    const CurrentSettings current;
+    const SettingsStore& settings = *current;
     std::string base = settings.platformText(kSimulatorUrl, "");
     if (base.empty()) {
         out.error = kNoSimulator;

@@ -119,10 +119,10 @@ long SettingsStore::platformInteger(const char* key, long fallback) const {
 }
 
 std::string platformString(const char* key, const std::string& fallback) {
-    return SettingsStore::load().platformText(key, fallback);
+    return CurrentSettings()->platformText(key, fallback);
 }
 
-long platformNumber(const char* key, long fallback) { return SettingsStore::load().platformInteger(key, fallback); }
+long platformNumber(const char* key, long fallback) { return CurrentSettings()->platformInteger(key, fallback); }
 
 }  // namespace ZyPlatform
 
@@ -135,13 +135,13 @@ std::string ZYPlatformInfo::settingsPath() {
 
 int ZYPlatformInfo::getString(const char* section, const char* key, std::string* value) {
     if (!section || !key) return 0;
-    return ZyPlatform::SettingsStore::load().text(section, key, value) ? 1 : 0;
+    return ZyPlatform::CurrentSettings()->text(section, key, value) ? 1 : 0;
 }
 
 int ZYPlatformInfo::getNumber(const char* section, const char* key, unsigned long* value) {
     if (!section || !key) return 0;
     long parsed = 0;
-    if (!ZyPlatform::SettingsStore::load().integer(section, key, &parsed)) return 0;
+    if (!ZyPlatform::CurrentSettings()->integer(section, key, &parsed)) return 0;
     // Negative values keep their bit pattern: callers that read them back as long get the
     // number that was written.
     if (value) *value = static_cast<unsigned long>(parsed);
