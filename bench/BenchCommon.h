@@ -59,6 +59,7 @@ struct ScaleRow {
     long sanCalls = 0;     // calls into the SAN stand-ins
     double simCpuMs = 0;   // CPU time of the simulator (the driver's process) during the call
     double maxGapMs = 0;   // the longest time between two cluster requests of the call
+    long idleCloses = 0;   // gaps long enough for the cluster service to close the idle connection
     long requests = 0;     // cluster requests (the simulator's REST counter)
     long connections = 0;  // TCP connections opened to the cluster service
     long simCalls = 0;     // HTTP requests to /sim/ (the SAN and host stand-ins, one new connection each)

@@ -149,16 +149,24 @@ std::vector<Target> checkTargets(const std::vector<MicroResult>& micro, const st
     microTargets(micro, targets);
     if (rows.empty()) return targets;
 
-    int extraConnections = 0;
+    // A call idle longer than the service keeps a connection (the SAN work of a map over
+    // thousands of items) must open a new one after it, and only then.
+    int extraConnections = 0, reopened = 0;
     std::string connections;
-    for (const ScaleRow& r : rows)
-        if (r.requests > 0 && r.connections != 1) {
-            ++extraConnections;
-            connections += format("; %s %s at %d items: %ld, longest idle %.0f ms", r.family.c_str(), r.step.c_str(),
-                                  r.items, r.connections, r.maxGapMs);
+    for (const ScaleRow& r : rows) {
+        if (r.requests == 0) continue;
+        if (r.connections == 1 + r.idleCloses) {
+            reopened += r.idleCloses > 0;
+            continue;
         }
-    targets.push_back({"one TCP connection per entry call", extraConnections == 0,
-                       format("%d entry calls with another count", extraConnections) + connections});
+        ++extraConnections;
+        connections += format("; %s %s at %d items: %ld, longest idle %.0f ms", r.family.c_str(), r.step.c_str(),
+                              r.items, r.connections, r.maxGapMs);
+    }
+    targets.push_back(
+        {"one TCP connection per entry call (one more after each idle close)", extraConnections == 0,
+         format("%d entry calls with another count, %d reopened after idle closes", extraConnections, reopened) +
+             connections});
     int failed = 0;
     for (const ScaleRow& r : rows) failed += r.rc != 0 || r.itemsOk != r.items;
     targets.push_back({"every step succeeds for every item", failed == 0,
@@ -363,6 +371,7 @@ Json toJson(const std::vector<MicroResult>& micro, const std::vector<FloorResult
                                 {"sanCalls", r.sanCalls},
                                 {"simCpuMs", r.simCpuMs},
                                 {"maxGapMs", r.maxGapMs},
+                                {"idleCloses", r.idleCloses},
                                 {"requests", r.requests},
                                 {"connections", r.connections},
                                 {"simCalls", r.simCalls},

@@ -37,9 +37,11 @@ BenchSim::BenchSim(const Json& seed, bool contents) {
             return;
         }
         auto now = std::chrono::steady_clock::now();
-        if (log->seenRest)
-            log->maxGapMs =
-                std::max(log->maxGapMs, std::chrono::duration<double, std::milli>(now - log->lastRest).count());
+        if (log->seenRest) {
+            const double gap = std::chrono::duration<double, std::milli>(now - log->lastRest).count();
+            log->maxGapMs = std::max(log->maxGapMs, gap);
+            if (gap > kServiceIdleCloseMs) ++log->longGaps;
+        }
         log->seenRest = true;
         log->lastRest = now;
     });
@@ -95,6 +97,7 @@ BenchSim::Tally BenchSim::tally() {
     std::lock_guard<std::mutex> lock(log_->mutex);
     t.simCalls = log_->simCalls;
     t.maxGapMs = log_->maxGapMs;
+    t.longGaps = log_->longGaps;
     t.byType = counters.value("requests", Json::object());
     return t;
 }
@@ -103,6 +106,7 @@ void BenchSim::restartGap() {
     std::lock_guard<std::mutex> lock(log_->mutex);
     log_->seenRest = false;
     log_->maxGapMs = 0;
+    log_->longGaps = 0;
 }
 
 void BenchSim::startRecording(Recording recording) {

@@ -70,6 +70,7 @@ public:
         long simCalls = 0;     // /sim/ requests
         Json byType;           // cluster requests per type
         double maxGapMs = 0;   // longest time between two cluster requests since restartGap()
+        long longGaps = 0;     // gaps since restartGap() after which the service closes an idle connection
         long logBytes = 0;     // size of the platform's log file (the plug-in's log)
     };
     Tally tally();
@@ -90,6 +91,7 @@ private:
         bool seenRest = false;
         std::chrono::steady_clock::time_point lastRest;
         double maxGapMs = 0;
+        long longGaps = 0;
         bool recording = false;
         Recording kept;
     };
@@ -102,6 +104,9 @@ private:
     std::string keptLog_;
     std::string error_;
 };
+
+// The simulator closes a keep-alive connection idle this long (Simulator.cpp).
+constexpr double kServiceIdleCloseMs = 3000;
 
 // One floor (see runFloor) on this simulator, the median of `batches` batches.
 FloorResult measureFloor(BenchSim& sim, const char* name, bool https, bool fresh, int batches);

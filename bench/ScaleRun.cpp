@@ -192,6 +192,7 @@ void runSize(int items, bool restLogging, const std::string& keepLogs, std::vect
             const Recording kept = sim.stopRecording();
             row.requests = after.requests - before.requests;
             row.maxGapMs = after.maxGapMs;
+            row.idleCloses = after.longGaps;
             row.logBytes = after.logBytes - before.logBytes;
             row.requestTypes = Json::object();
             for (const auto& [type, count] : after.byType.items()) {
