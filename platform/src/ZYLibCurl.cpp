@@ -59,12 +59,23 @@ constexpr long kBytesPerMB = 1024L * 1024L;
 struct BoundedBody {
     std::string* text;
     size_t limit;
+    CURL* curl;
     bool exceeded = false;
+    bool sized = false;
 };
 
 size_t appendBounded(char* data, size_t size, size_t count, void* user) {
     auto* body = static_cast<BoundedBody*>(user);
     const size_t bytes = size * count;
+    if (!body->sized) {
+        // A large answer grown piece by piece is copied again at every doubling: its announced
+        // length, when within the limit, is made room for at once.
+        body->sized = true;
+        curl_off_t announced = -1;
+        if (curl_easy_getinfo(body->curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) == CURLE_OK &&
+            announced > 0 && static_cast<size_t>(announced) <= body->limit)
+            body->text->reserve(static_cast<size_t>(announced));
+    }
     if (body->text->size() + bytes > body->limit) {
         body->exceeded = true;
         return 0;  // anything but `bytes` makes libcurl stop with a write error
@@ -203,7 +214,7 @@ bool ZYLibCurl::ZYLibCurlSendHttpReq(_http_req_type_ type, const char* url, cons
     const size_t maxBytes = static_cast<size_t>(maxMB) > SIZE_MAX / kBytesPerMB
                                 ? SIZE_MAX
                                 : static_cast<size_t>(maxMB) * static_cast<size_t>(kBytesPerMB);
-    BoundedBody bounded{&response_, maxBytes};
+    BoundedBody bounded{&response_, maxBytes, curl};
 
     char errorText[CURL_ERROR_SIZE] = {};
     curl_easy_setopt(curl, CURLOPT_URL, url);
