@@ -69,6 +69,7 @@ private:
     void* sent_ = nullptr;     // curl_slist* of the last request
     std::vector<std::string> sentLines_;
     Options options_;
+    unsigned long long appliedScope_ = 0;  // the scope whose options the handle holds; 0: none
     std::string contentType_;
     std::string response_;
     std::string lastError_;

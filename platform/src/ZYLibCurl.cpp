@@ -202,15 +202,20 @@ bool ZYLibCurl::ZYLibCurlSendHttpReq(_http_req_type_ type, const char* url, cons
     if (!knownType(type)) return fail(kBadRequestType);
 
     CURL* curl = static_cast<CURL*>(curl_);
-    // Reset drops the previous request's options (verb, body) but keeps live connections.
-    curl_easy_reset(curl);
-
     const Options& set = options();
     const long connectTimeout = set.connectTimeout;
     const long requestTimeout = set.requestTimeout;
     const std::string& caFile = set.caFile;
     const bool verify = set.verify;
     const long maxMB = set.maxMB;
+    // Reset drops the previous request's options but keeps live connections. Within one settings
+    // scope the options that stay are set once, and each request sets all the others again: a
+    // reset frees and makes every option of the handle anew, for every request.
+    const bool fresh = set.scope == 0 || set.scope != appliedScope_;
+    if (fresh) {
+        curl_easy_reset(curl);
+        appliedScope_ = set.scope;
+    }
     const size_t maxBytes = static_cast<size_t>(maxMB) > SIZE_MAX / kBytesPerMB
                                 ? SIZE_MAX
                                 : static_cast<size_t>(maxMB) * static_cast<size_t>(kBytesPerMB);
@@ -218,13 +223,15 @@ bool ZYLibCurl::ZYLibCurlSendHttpReq(_http_req_type_ type, const char* url, cons
 
     char errorText[CURL_ERROR_SIZE] = {};
     curl_easy_setopt(curl, CURLOPT_URL, url);
-    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorText);
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, connectTimeout);
-    curl_easy_setopt(curl, CURLOPT_TIMEOUT, requestTimeout);
-    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, verify ? 1L : 0L);
-    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, verify ? kVerifyHostByName : 0L);
-    if (!caFile.empty()) curl_easy_setopt(curl, CURLOPT_CAINFO, caFile.c_str());
+    if (fresh) {
+        curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+        curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, connectTimeout);
+        curl_easy_setopt(curl, CURLOPT_TIMEOUT, requestTimeout);
+        curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, verify ? 1L : 0L);
+        curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, verify ? kVerifyHostByName : 0L);
+        if (!caFile.empty()) curl_easy_setopt(curl, CURLOPT_CAINFO, caFile.c_str());
+    }
     if (callback_) {
         curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, callback_);
         curl_easy_setopt(curl, CURLOPT_WRITEDATA, this);
@@ -236,17 +243,24 @@ bool ZYLibCurl::ZYLibCurlSendHttpReq(_http_req_type_ type, const char* url, cons
     const char* body = data ? data : "";
     size_t bodyLength = data ? length : 0;
     bool sendsBody = type == ZY_HTTP_REQ_POST || type == ZY_HTTP_REQ_PUT || type == ZY_HTTP_REQ_PATCH || bodyLength > 0;
-    if (type == ZY_HTTP_REQ_HEAD) {
-        curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
-    } else if (sendsBody) {
+    // What a reset would have cleared: the verb, and the body of the last request.
+    curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, nullptr);
+    if (sendsBody && type != ZY_HTTP_REQ_HEAD) {
+        curl_easy_setopt(curl, CURLOPT_NOBODY, 0L);
         curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(bodyLength));
         curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body);
         const char* verb = type == ZY_HTTP_REQ_GET ? "GET" : customVerb(type);
         if (verb) curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, verb);
-    } else if (const char* verb = customVerb(type)) {
-        curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, verb);
     } else {
+        // No body: the last request's must not travel again (a GET also clears "no body").
+        curl_easy_setopt(curl, CURLOPT_POSTFIELDS, nullptr);
+        curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(-1));
         curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
+        if (type == ZY_HTTP_REQ_HEAD) {
+            curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
+        } else if (const char* verb = customVerb(type)) {
+            curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, verb);
+        }
     }
 
     void* headers = sentHeaders(sendsBody);
