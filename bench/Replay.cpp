@@ -15,6 +15,7 @@
 #include "KrvnCommonUtils.h"
 #include "MeteredHost.h"
 #include "ZYLibCurl.h"
+#include "ZYPlatformInfo.h"
 
 namespace krvnbench {
 
@@ -135,6 +136,8 @@ bool replayOnce(const std::string& url, const std::string& caFile, const std::ve
 bool replayPlatformOnce(const std::string& url, const std::vector<Exchange>& exchanges, double& cpuNs,
                         std::string& error) {
     const long long start = threadCpuNs();
+    // Inside a settings scope, as every entry call of the plug-in runs.
+    ZYPlatformSettingsScope scope;
     ZYLibCurl client;
     bool ok = client.ZYLibCurlInit("Content-Type: application/x-www-form-urlencoded", true, false, nullptr);
     for (const Exchange& e : exchanges) {
