@@ -49,21 +49,40 @@ struct ScaleRow {
     int rc = -1;      // what the entry point returned
     int itemsOk = 0;  // items left with the step's success status
     double wallMs = 0;
-    double cpuMs = 0;      // CPU time of the child (the plug-in and the host objects) during the call
+    double cpuMs = 0;      // CPU time of the child process during the call
+    double hostCpuMs = 0;  // ... of it inside the host's objects (korvan-host's, metered)
+    double sanCpuMs = 0;   // ... inside the platform's SAN stand-ins (ZySimCallTally.h)
+    double meterMs = 0;    // what the meters themselves cost outside their windows
+    // The plug-in's own: cpuMs - hostCpuMs - sanCpuMs - meterMs.
+    double pluginCpuMs = 0;
+    long hostCalls = 0;
+    long sanCalls = 0;     // calls into the SAN stand-ins
     double simCpuMs = 0;   // CPU time of the simulator (the driver's process) during the call
     double maxGapMs = 0;   // the longest time between two cluster requests of the call
+    long idleCloses = 0;   // gaps long enough for the cluster service to close the idle connection
     long requests = 0;     // cluster requests (the simulator's REST counter)
     long connections = 0;  // TCP connections opened to the cluster service
-    long simCalls = 0;     // SAN and host calls to the simulator, standing in for the kernel
-    // The child's peak resident set so far: its VmHWM. (getrusage's ru_maxrss would carry the
-    // driver's own peak across the exec that started the child.)
+    long simCalls = 0;     // HTTP requests to /sim/ (the SAN and host stand-ins, one new connection each)
+    // The child's peak resident set during the call: its VmHWM, reset before the call.
     double peakMB = 0;
-    long logKB = 0;           // what the call wrote to the platform log
-    double floorUs = 0;       // the HTTPS floor measured on this run's simulator just before its calls
-    double ratio = 0;         // wall / (requests x floor)
-    double ratioWithSim = 0;  // wall / (requests x floor + sim calls x the new-connection floor)
-    std::string error;        // the final error text handed to the first item, when rc != 0
-    Json requestTypes;        // cluster requests per type
+    long logBytes = 0;         // what the call wrote to the platform log
+    double floorUs = 0;        // the HTTPS round trip measured on this run's simulator
+    double sanFloorUs = 0;     // one /sim/ request over a new connection, measured likewise
+    double unexplainedMs = 0;  // wall - requests x floor - simCalls x SAN floor
+    // The same requests replayed by a bare libcurl client (same bodies, same answers, one
+    // HTTPS keep-alive connection): its CPU per request, the median of kReplayRuns; 0 when not run.
+    double bareUsPerRequest = 0;
+    double platformUsPerRequest = 0;  // the same replay through the platform's HTTP client
+    // The storage proxy's LUN tables (ShowTarget answers) the call read, and the CPU time the
+    // plug-in's own reader takes over them (over a sample, scaled by bytes, at large sizes).
+    long lunTables = 0;
+    double lunTableMB = 0;
+    double lunParseMs = 0;
+    std::string error;  // the final error text handed to the first item, when rc != 0
+    Json requestTypes;  // cluster requests per type
+
+    double pluginUsPerRequest() const { return requests > 0 ? pluginCpuMs * 1000.0 / requests : 0; }
+    double logBytesPerItem() const { return items > 0 ? static_cast<double>(logBytes) / items : 0; }
 };
 
 // Google Benchmark over the plug-in's hot paths; argv may hold --benchmark_* options.
@@ -72,16 +91,34 @@ std::vector<MicroResult> runMicro(int& argc, char** argv);
 // The floor of one cluster round trip against an in-process simulator.
 std::vector<FloorResult> runFloor();
 constexpr int kFloorBatches = 7;
+constexpr int kReplayRuns = 3;
 
 // The end-to-end runs: for each size, a fresh simulator and a child process that takes
 // items of that size through every snapshot and provisioning step over HTTPS.
 // restLogging 0 turns the transport's response dumps off (the array's diagnostic logging). The
 // floors are measured again on each size's simulator, so that a busier or quieter machine
-// moves both sides of the ratio.
-std::vector<ScaleRow> runScale(const std::vector<int>& sizes, bool restLogging);
+// moves both sides. Calls at up to kReplayMaxItems items are replayed by a bare client.
+// With a `keepLogs` folder, each size's platform log is kept there as log-<items>.txt.
+std::vector<ScaleRow> runScale(const std::vector<int>& sizes, bool restLogging, const std::string& keepLogs);
+constexpr int kReplayMaxItems = 1000;
 
 // The child side of runScale (krvn-bench --scale-child ...).
 int scaleChild(int argc, char** argv);
+
+// The iSCSI data path against the simulator's own target over loopback (libiscsi).
+struct DataPathResult {
+    std::string what;  // "sequential write 64 KiB", ...
+    double mibPerSec = 0;
+    double mib = 0;  // moved
+    double ms = 0;
+};
+struct DataPathReport {
+    std::vector<DataPathResult> transfers;
+    double snapshotMs = 0;  // MakeSnapshot of a 10 GiB vDisk with 100 MiB written, over HTTPS
+    double writtenMiB = 0;
+    std::string error;  // why the section could not run, or empty
+};
+DataPathReport runDataPath();
 
 // Resident-set readings of this process from /proc/self/status, in kB.
 long residentKB();

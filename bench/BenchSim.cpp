@@ -13,6 +13,7 @@ namespace {
 constexpr const char* kLoopback = "127.0.0.1";
 // The host's default: steps and notes, no details or dumps.
 constexpr const char* kDebugLevel = "2";
+constexpr const char* kLunTableType = "ShowTarget";
 
 std::string tempFile(const char* pattern) {
     std::string path = pattern;
@@ -24,8 +25,8 @@ std::string tempFile(const char* pattern) {
 
 }  // namespace
 
-BenchSim::BenchSim(const Json& seed) {
-    // Set before listening: the servers read it once.
+BenchSim::BenchSim(const Json& seed, bool contents) {
+    // Set before listening: the servers read them once.
     std::shared_ptr<Log> log = log_;
     sim_.setRequestLog([log](const std::string& line) {
         size_t path = line.find(' ');
@@ -36,20 +37,35 @@ BenchSim::BenchSim(const Json& seed) {
             return;
         }
         auto now = std::chrono::steady_clock::now();
-        if (log->seenRest)
-            log->maxGapMs =
-                std::max(log->maxGapMs, std::chrono::duration<double, std::milli>(now - log->lastRest).count());
+        if (log->seenRest) {
+            const double gap = std::chrono::duration<double, std::milli>(now - log->lastRest).count();
+            log->maxGapMs = std::max(log->maxGapMs, gap);
+            if (gap > kServiceIdleCloseMs) ++log->longGaps;
+        }
         log->seenRest = true;
         log->lastRest = now;
     });
+    sim_.setExchangeLog([log](const std::string& method, const std::string& body, const korvansim::RestReply& reply) {
+        std::lock_guard<std::mutex> lock(log->mutex);
+        if (!log->recording) return;
+        Recording& r = log->kept;
+        if (r.all) r.exchanges.push_back({method, body, reply.body, reply.http});
+        if (reply.type != kLunTableType) return;
+        if (r.lunTables % r.lunStride == 0) {
+            r.lunSamples.push_back(reply.body);
+            r.lunSampleBytes += static_cast<long long>(reply.body.size());
+        }
+        ++r.lunTables;
+        r.lunBytes += static_cast<long long>(reply.body.size());
+    });
+    if (!contents) sim_.withoutContents();
     if (!sim_.loadSeed(seed, error_)) return;
     port_ = sim_.listenHttp(kLoopback, 0, error_);
     if (port_ < 0) return;
-    korvansim::TlsIdentity identity;
-    if (!korvansim::generateSelfSigned(identity, error_)) return;
+    if (!korvansim::generateSelfSigned(identity_, error_)) return;
     caFile_ = tempFile("/tmp/krvn-bench-ca-XXXXXX");
-    std::ofstream(caFile_, std::ios::trunc) << identity.certPem;
-    httpsPort_ = sim_.listenHttps(kLoopback, 0, identity, error_);
+    std::ofstream(caFile_, std::ios::trunc) << identity_.certPem;
+    httpsPort_ = sim_.listenHttps(kLoopback, 0, identity_, error_);
     if (httpsPort_ < 0) return;
     logFile_ = tempFile("/tmp/krvn-bench-log-XXXXXX");
     settings_.set("Platform", "deviceBackend", "sim");
@@ -63,7 +79,8 @@ BenchSim::BenchSim(const Json& seed) {
 BenchSim::~BenchSim() {
     sim_.stop();
     if (!caFile_.empty()) std::remove(caFile_.c_str());
-    if (!logFile_.empty()) std::remove(logFile_.c_str());
+    if (!logFile_.empty() && (keptLog_.empty() || std::rename(logFile_.c_str(), keptLog_.c_str()) != 0))
+        std::remove(logFile_.c_str());
 }
 
 std::string BenchSim::url(bool https) const {
@@ -80,6 +97,7 @@ BenchSim::Tally BenchSim::tally() {
     std::lock_guard<std::mutex> lock(log_->mutex);
     t.simCalls = log_->simCalls;
     t.maxGapMs = log_->maxGapMs;
+    t.longGaps = log_->longGaps;
     t.byType = counters.value("requests", Json::object());
     return t;
 }
@@ -88,6 +106,24 @@ void BenchSim::restartGap() {
     std::lock_guard<std::mutex> lock(log_->mutex);
     log_->seenRest = false;
     log_->maxGapMs = 0;
+    log_->longGaps = 0;
+}
+
+void BenchSim::startRecording(Recording recording) {
+    recording.exchanges.clear();
+    recording.lunSamples.clear();
+    recording.lunTables = 0;
+    recording.lunBytes = recording.lunSampleBytes = 0;
+    recording.lunStride = std::max(1L, recording.lunStride);
+    std::lock_guard<std::mutex> lock(log_->mutex);
+    log_->kept = std::move(recording);
+    log_->recording = true;
+}
+
+Recording BenchSim::stopRecording() {
+    std::lock_guard<std::mutex> lock(log_->mutex);
+    log_->recording = false;
+    return std::move(log_->kept);
 }
 
 }  // namespace krvnbench

@@ -5,22 +5,49 @@
 // The simulator's connection counter counts every accepted TCP connection, and each /sim/
 // call of the platform opens one of its own; so the connections of the cluster service are
 // the counter less those calls.
+//
+// It can also keep the cluster exchanges of one entry call (Recording), for the bare client's
+// replay and for the reading of the storage proxy's LUN tables.
 #pragma once
 
 #include <chrono>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "BenchCommon.h"
 #include "ScopedSettings.h"
+#include "SimCert.h"
 #include "Simulator.h"
 
 namespace krvnbench {
 
+// One cluster exchange as the simulator saw it.
+struct Exchange {
+    std::string method;
+    std::string body;    // the form body as it came
+    std::string answer;  // what was sent back
+    int http = 200;
+};
+
+// What a recording keeps: every exchange, or none; and of the LUN tables (ShowTarget
+// answers) the count and bytes of all and every `lunStride`-th answer itself.
+struct Recording {
+    bool all = false;
+    long lunStride = 1;
+    std::vector<Exchange> exchanges;
+    long lunTables = 0;
+    long long lunBytes = 0;
+    std::vector<std::string> lunSamples;
+    long long lunSampleBytes = 0;
+};
+
 class BenchSim {
 public:
-    explicit BenchSim(const Json& seed);
+    // `contents` false: the vDisks have no image files (Simulator::withoutContents), for
+    // clusters of more vDisks than the process may hold open files.
+    explicit BenchSim(const Json& seed, bool contents = true);
     ~BenchSim();
     BenchSim(const BenchSim&) = delete;
     BenchSim& operator=(const BenchSim&) = delete;
@@ -31,7 +58,10 @@ public:
     int httpsPort() const { return httpsPort_; }
     std::string url(bool https) const;
     const std::string& caFile() const { return caFile_; }
+    const korvansim::TlsIdentity& identity() const { return identity_; }
     krvntest::ScopedSettings& settings() { return settings_; }
+    // The platform log is moved there at the end instead of removed.
+    void keepLogAs(const std::string& path) { keptLog_ = path; }
     korvansim::Simulator& sim() { return sim_; }
 
     struct Tally {
@@ -40,10 +70,16 @@ public:
         long simCalls = 0;     // /sim/ requests
         Json byType;           // cluster requests per type
         double maxGapMs = 0;   // longest time between two cluster requests since restartGap()
+        long longGaps = 0;     // gaps since restartGap() after which the service closes an idle connection
         long logBytes = 0;     // size of the platform's log file (the plug-in's log)
     };
     Tally tally();
     void restartGap();
+
+    // Starts keeping exchanges as `recording` says (its lists emptied); stopRecording() hands
+    // them back.
+    void startRecording(Recording recording);
+    Recording stopRecording();
 
 private:
     krvntest::ScopedSettings settings_;
@@ -55,16 +91,38 @@ private:
         bool seenRest = false;
         std::chrono::steady_clock::time_point lastRest;
         double maxGapMs = 0;
+        long longGaps = 0;
+        bool recording = false;
+        Recording kept;
     };
     std::shared_ptr<Log> log_ = std::make_shared<Log>();
     int port_ = -1;
     int httpsPort_ = -1;
+    korvansim::TlsIdentity identity_;
     std::string caFile_;
     std::string logFile_;
+    std::string keptLog_;
     std::string error_;
 };
 
+// The simulator closes a keep-alive connection idle this long (Simulator.cpp).
+constexpr double kServiceIdleCloseMs = 3000;
+
 // One floor (see runFloor) on this simulator, the median of `batches` batches.
 FloorResult measureFloor(BenchSim& sim, const char* name, bool https, bool fresh, int batches);
+// One /sim/ request (the host's description, a small constant answer) over a new HTTP
+// connection per request, as the platform's SAN stand-ins make them: microseconds each.
+double measureSanFloor(BenchSim& sim, int batches);
+
+// The exchanges replayed in order by a bare libcurl client over one HTTPS keep-alive
+// connection to a server that answers each with its recorded answer: the client's CPU time
+// per request in microseconds (median of `runs`), or 0 when the replay went wrong.
+// With `platformUs`, the same replay through the platform's HTTP client (ZYLibCurl) is timed too.
+double replayCpuUsPerRequest(const BenchSim& sim, const std::vector<Exchange>& exchanges, int runs, std::string& error,
+                             double* platformUs = nullptr);
+
+// The CPU time, in milliseconds, the plug-in's reader of the storage proxy's LUN table takes
+// over the given answers (each a whole ShowTarget envelope).
+double lunTableReadMs(const std::vector<std::string>& answers, const std::string& proxy);
 
 }  // namespace krvnbench

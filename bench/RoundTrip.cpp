@@ -118,6 +118,36 @@ FloorResult measureFloor(BenchSim& sim, const char* name, bool https, bool fresh
     return result;
 }
 
+double measureSanFloor(BenchSim& sim, int batches) {
+    const std::string url = sim.url(false) + "/sim/hosts/" + korvansim::localHostName();
+    std::vector<double> batchMeans;
+    std::string answer;
+    for (int b = 0; b < batches; ++b) {
+        auto start = std::chrono::steady_clock::now();
+        for (int i = 0; i < kBatchRequests; ++i) {
+            CURL* curl = curl_easy_init();
+            if (!curl) return 0;
+            answer.clear();
+            curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+            curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+            curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, collect);
+            curl_easy_setopt(curl, CURLOPT_WRITEDATA, &answer);
+            long status = 0;
+            const bool ok = curl_easy_perform(curl) == CURLE_OK;
+            curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+            curl_easy_cleanup(curl);
+            if (!ok || status != 200) {
+                std::fprintf(stderr, "krvn-bench: SAN floor request failed\n");
+                return 0;
+            }
+        }
+        std::chrono::duration<double, std::micro> spent = std::chrono::steady_clock::now() - start;
+        batchMeans.push_back(spent.count() / kBatchRequests);
+    }
+    std::sort(batchMeans.begin(), batchMeans.end());
+    return batchMeans[batchMeans.size() / 2];
+}
+
 std::vector<FloorResult> runFloor() {
     curl_global_init(CURL_GLOBAL_DEFAULT);
     BenchSim sim(korvansim::defaultSeed(korvansim::localHostName(), 1));

@@ -4,6 +4,11 @@
 // taken through every step. Before each entry call the child says "ready" and waits for "go"
 // (the parent reads the simulator's counters in between); after it, it reports the call on
 // one line.
+//
+// The plug-in's own CPU time is the process's less what the host's objects and the platform's
+// SAN stand-ins spend: each host object is wrapped in a metered one (MeteredHost.h), the
+// stand-ins keep their own tally (ZySimCallTally.h), and the meters' own cost outside their
+// windows is measured once and taken off as well.
 #include <dlfcn.h>
 
 #include <chrono>
@@ -17,9 +22,11 @@
 #include "BenchCommon.h"
 #include "HostObjects.h"
 #include "HostTexts.h"
+#include "MeteredHost.h"
 #include "SimSeed.h"
 #include "ZYPassword.h"
 #include "ZYSOExports.h"
+#include "ZySimCallTally.h"
 
 namespace krvnbench {
 
@@ -123,19 +130,26 @@ int scaleChild(int argc, char** argv) {
     }
     const long long jobId = 1;
     JobLog log(state, jobId);
-    HostOSUtil osUtil(state, system, jobId);
+    HostMeter meter;
+    HostOSUtil hostOsUtil(state, system, jobId);
+    MeteredOSUtil osUtil(&hostOsUtil, meter);
     std::vector<std::unique_ptr<HostSnapInfo>> snapObjects;
+    std::vector<std::unique_ptr<MeteredSnapInfo>> meteredSnaps;
     std::vector<ZYSO::SnapInfo*> snaps;
     for (SnapItem& item : state.snaps) {
         snapObjects.push_back(std::make_unique<HostSnapInfo>(state, item, log));
-        snaps.push_back(snapObjects.back().get());
+        meteredSnaps.push_back(std::make_unique<MeteredSnapInfo>(snapObjects.back().get(), meter));
+        snaps.push_back(meteredSnaps.back().get());
     }
     std::vector<std::unique_ptr<HostLunInfo>> lunObjects;
+    std::vector<std::unique_ptr<MeteredLunInfo>> meteredLuns;
     std::vector<ZYSO::LUNInfo*> luns;
     for (LunItem& item : state.luns) {
         lunObjects.push_back(std::make_unique<HostLunInfo>(state, item));
-        luns.push_back(lunObjects.back().get());
+        meteredLuns.push_back(std::make_unique<MeteredLunInfo>(lunObjects.back().get(), meter));
+        luns.push_back(meteredLuns.back().get());
     }
+    const double meterNs = meterOverheadNs();
 
     auto snapCall = [&](zyso_snap_fn fn) { return [&, fn] { return fn(snaps.data(), items, &osUtil); }; };
     auto lunCall = [&](zyso_lun_fn fn) {
@@ -157,11 +171,20 @@ int scaleChild(int argc, char** argv) {
     for (const Step& step : steps) {
         std::cout << "ready " << step.family << " " << step.name << std::endl;
         if (!std::getline(std::cin, line) || line != "go") return 2;
+        resetPeakResident();
+        const HostMeter hostBefore = meter;
+        const ZyPlatform::SimCallTally sanBefore = ZyPlatform::simCallTally();
         const double cpuBefore = processCpuMs();
         auto start = std::chrono::steady_clock::now();
         int rc = step.run();
         std::chrono::duration<double, std::milli> wall = std::chrono::steady_clock::now() - start;
         const double cpu = processCpuMs() - cpuBefore;
+        const ZyPlatform::SimCallTally sanAfter = ZyPlatform::simCallTally();
+        const long long hostCalls = meter.calls - hostBefore.calls;
+        const double hostMs = static_cast<double>(meter.cpuNs - hostBefore.cpuNs) / 1e6;
+        const long long sanCalls = sanAfter.calls - sanBefore.calls;
+        const double sanMs = static_cast<double>(sanAfter.cpuNs - sanBefore.cpuNs) / 1e6;
+        const double meterMs = static_cast<double>(hostCalls + sanCalls) * meterNs / 1e6;
         const bool snapStep = std::string(step.family) == "snap";
         int ok = 0;
         if (snapStep)
@@ -171,8 +194,9 @@ int scaleChild(int argc, char** argv) {
         std::string text = rc == 0 ? "" : snapStep ? state.snaps.front().lastError : state.luns.front().lastError;
         for (char& c : text)
             if (c == '\n') c = ' ';
-        std::cout << "done " << rc << " " << ok << " " << wall.count() << " " << cpu << " " << peakResidentKB() / 1024.0
-                  << " " << text << std::endl;
+        std::cout << "done " << rc << " " << ok << " " << wall.count() << " " << cpu << " " << hostMs << " " << sanMs
+                  << " " << meterMs << " " << hostCalls << " " << sanCalls << " " << peakResidentKB() / 1024.0 << " "
+                  << text << std::endl;
         // The host forgets the job log between calls, as korvan-host bounds its own.
         state.log.clear();
     }

@@ -4,14 +4,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <random>
 #include <sstream>
 #include <thread>
 
-#include <fstream>
-#include <random>
 #include "BenchCommon.h"
 #include "BenchSim.h"
 #include "SimSeed.h"
@@ -115,17 +116,42 @@ private:
 };
 
 constexpr int kSizeFloorBatches = 3;
+// Past this many items the vDisks have no contents: three image files per item would pass the
+// open-file limit, and the scale runs measure the control path only.
+constexpr int kContentsMaxItems = 2000;
+// Past kReplayMaxItems, about this many LUN tables of a call are kept to time their reading.
+constexpr long kLunSamples = 100;
+constexpr const char* kLunTableProxy = korvansim::kDefaultProxy;
 
-void runSize(int items, bool restLogging, std::vector<ScaleRow>& rows) {
-    BenchSim sim(korvansim::defaultSeed(korvansim::localHostName(), items));
+// Reads the child's "done" line into the row.
+void readDone(std::istringstream& words, ScaleRow& row) {
+    words >> row.rc >> row.itemsOk >> row.wallMs >> row.cpuMs >> row.hostCpuMs >> row.sanCpuMs >> row.meterMs >>
+        row.hostCalls >> row.sanCalls >> row.peakMB;
+    std::getline(words >> std::ws, row.error);
+    row.pluginCpuMs = row.cpuMs - row.hostCpuMs - row.sanCpuMs - row.meterMs;
+}
+
+// The LUN tables the call read and what the plug-in's reader takes over them: every one when
+// all were kept, else the samples scaled to the bytes of all.
+void takeLunTables(const Recording& kept, ScaleRow& row) {
+    row.lunTables = kept.lunTables;
+    row.lunTableMB = static_cast<double>(kept.lunBytes) / (1024.0 * 1024.0);
+    if (kept.lunSamples.empty() || kept.lunSampleBytes == 0) return;
+    const double sampledMs = lunTableReadMs(kept.lunSamples, kLunTableProxy);
+    row.lunParseMs = sampledMs * static_cast<double>(kept.lunBytes) / static_cast<double>(kept.lunSampleBytes);
+}
+
+void runSize(int items, bool restLogging, const std::string& keepLogs, std::vector<ScaleRow>& rows) {
+    BenchSim sim(korvansim::defaultSeed(korvansim::localHostName(), items), items <= kContentsMaxItems);
+    if (!keepLogs.empty()) sim.keepLogAs(keepLogs + "/log-" + std::to_string(items) + ".txt");
     if (!sim.ok()) {
         std::fprintf(stderr, "krvn-bench: simulator for %d items: %s\n", items, sim.error().c_str());
         return;
     }
     const double floorUs = measureFloor(sim, "https", true, false, kSizeFloorBatches).usPerRequest;
-    const double freshFloorUs = measureFloor(sim, "http-fresh", false, true, kSizeFloorBatches).usPerRequest;
-    std::fprintf(stderr, "  %4d items: floor %.1f us (HTTPS), %.1f us (new connection)\n", items, floorUs,
-                 freshFloorUs);
+    const double sanFloorUs = measureSanFloor(sim, kSizeFloorBatches);
+    std::fprintf(stderr, "  %5d items: floor %.1f us (HTTPS), %.1f us (a /sim/ call on a new connection)\n", items,
+                 floorUs, sanFloorUs);
     KeyFile key;
     sim.settings().set("Platform", "keyFile", key.path());
     // Tying a device's cluster serial to the array entry asks the candidate cluster on the
@@ -139,6 +165,7 @@ void runSize(int items, bool restLogging, std::vector<ScaleRow>& rows) {
     ScaleRow row;
     BenchSim::Tally before;
     double simCpuBefore = 0;
+    const bool replay = items <= kReplayMaxItems;
     while (child.readLine(line)) {
         std::istringstream words(line);
         std::string what;
@@ -149,19 +176,24 @@ void runSize(int items, bool restLogging, std::vector<ScaleRow>& rows) {
             words >> row.family >> row.step;
             std::this_thread::sleep_for(kLogSettle);
             sim.restartGap();
+            Recording recording;
+            recording.all = replay;
+            recording.lunStride = replay ? 1 : std::max(1L, items / kLunSamples);
+            sim.startRecording(std::move(recording));
             before = sim.tally();
             // The driver's main thread waits on the child meanwhile: this is the simulator's.
             simCpuBefore = processCpuMs();
             child.say("go\n");
         } else if (what == "done") {
-            words >> row.rc >> row.itemsOk >> row.wallMs >> row.cpuMs >> row.peakMB;
-            std::getline(words >> std::ws, row.error);
+            readDone(words, row);
             std::this_thread::sleep_for(kLogSettle);
             BenchSim::Tally after = sim.tally();
             row.simCpuMs = processCpuMs() - simCpuBefore;
+            const Recording kept = sim.stopRecording();
             row.requests = after.requests - before.requests;
             row.maxGapMs = after.maxGapMs;
-            row.logKB = (after.logBytes - before.logBytes) / 1024;
+            row.idleCloses = after.longGaps;
+            row.logBytes = after.logBytes - before.logBytes;
             row.requestTypes = Json::object();
             for (const auto& [type, count] : after.byType.items()) {
                 long delta = count.get<long>() - before.byType.value(type, 0L);
@@ -170,16 +202,24 @@ void runSize(int items, bool restLogging, std::vector<ScaleRow>& rows) {
             row.simCalls = after.simCalls - before.simCalls;
             row.connections = (after.connections - before.connections) - row.simCalls;
             row.floorUs = floorUs;
-            row.ratio = row.requests > 0 && floorUs > 0 ? row.wallMs * 1000.0 / (row.requests * floorUs) : 0;
-            const double expectedUs = row.requests * floorUs + row.simCalls * freshFloorUs;
-            row.ratioWithSim = expectedUs > 0 ? row.wallMs * 1000.0 / expectedUs : 0;
+            row.sanFloorUs = sanFloorUs;
+            row.unexplainedMs = row.wallMs - (row.requests * floorUs + row.simCalls * sanFloorUs) / 1000.0;
+            takeLunTables(kept, row);
+            if (replay) {
+                std::string why;
+                row.bareUsPerRequest =
+                    replayCpuUsPerRequest(sim, kept.exchanges, kReplayRuns, why, &row.platformUsPerRequest);
+                if (!why.empty())
+                    std::fprintf(stderr, "krvn-bench: replay of %s %s: %s\n", row.family.c_str(), row.step.c_str(),
+                                 why.c_str());
+            }
             rows.push_back(row);
             std::fprintf(stderr,
-                         "  %4d items  %-4s %-9s rc=%d ok=%d  %9.1f ms (cpu %7.1f, sim cpu %7.1f, gap %6.1f)  %6ld "
-                         "requests  %ld conn  %6ld sim calls  %s\n",
-                         items, row.family.c_str(), row.step.c_str(), row.rc, row.itemsOk, row.wallMs, row.cpuMs,
-                         row.simCpuMs, row.maxGapMs, row.requests, row.connections, row.simCalls,
-                         row.requestTypes.dump().c_str());
+                         "  %5d items  %-4s %-9s rc=%d ok=%d  %9.1f ms  plug-in cpu %8.1f ms (process %8.1f, host "
+                         "%7.1f, SAN %7.1f)  %6ld requests  %.1f us/req (bare %.1f, platform %.1f)  sim cpu %8.1f\n",
+                         items, row.family.c_str(), row.step.c_str(), row.rc, row.itemsOk, row.wallMs, row.pluginCpuMs,
+                         row.cpuMs, row.hostCpuMs, row.sanCpuMs, row.requests, row.pluginUsPerRequest(),
+                         row.bareUsPerRequest, row.platformUsPerRequest, row.simCpuMs);
         } else if (what == "end") {
             break;
         }
@@ -188,9 +228,9 @@ void runSize(int items, bool restLogging, std::vector<ScaleRow>& rows) {
 
 }  // namespace
 
-std::vector<ScaleRow> runScale(const std::vector<int>& sizes, bool restLogging) {
+std::vector<ScaleRow> runScale(const std::vector<int>& sizes, bool restLogging, const std::string& keepLogs) {
     std::vector<ScaleRow> rows;
-    for (int items : sizes) runSize(items, restLogging, rows);
+    for (int items : sizes) runSize(items, restLogging, keepLogs, rows);
     return rows;
 }
 

@@ -61,14 +61,15 @@ int fillBody(KrvnCommonCtx* ctx, std::string& out, const char* tmpl, std::vector
     out.clear();
     if (withSession) args.push_back(secret(ctx->arrayDetails.sessionId));
     std::vector<CWqString> texts;
-    for (const BodyArg& arg : args) {
+    texts.reserve(args.size());
+    for (BodyArg& arg : args) {
         for (const std::string& value : arg.quoted) {
             if (isUnsafeValue(value))
                 return ctx->fail(ZY_KRVN_ERR_OPERATION_FAILED,
                                  CWqString::Format(ZY_KRVN_ERR_UNSAFE_VALUE, {arg.shownAs ? arg.shownAs : value}),
                                  ZY_KRVN_LOG_CLUSTER_OP_FAILED);
         }
-        texts.push_back(arg.text);
+        texts.push_back(std::move(arg.text));
     }
     out = CWqString::Format(tmpl, texts);
     return 0;

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <mutex>
 #include <type_traits>
 #include <utility>
 #include <vector>
@@ -198,8 +199,46 @@ struct JsonDocument::State {
     bool parsed = false;
 };
 
-JsonDocument::JsonDocument() : state_(new State()) {}
-JsonDocument::~JsonDocument() = default;
+namespace {
+
+// A parser grows buffers to the largest text it read; making them again for every answer
+// costs more than reading a small answer. A few parsers are kept between documents (shared by
+// the threads, under a lock), but none that grew past this, so a rare huge answer does not
+// stay resident in the host.
+constexpr size_t kKeptParserCapacity = 1 << 20;
+constexpr size_t kKeptParsers = 8;
+
+struct IdleParsers {
+    std::mutex mutex;
+    std::vector<std::unique_ptr<JsonDocument::State>> states;
+};
+
+IdleParsers& idleParsers() {
+    static IdleParsers idle;
+    return idle;
+}
+
+}  // namespace
+
+JsonDocument::JsonDocument() {
+    IdleParsers& idle = idleParsers();
+    {
+        std::lock_guard<std::mutex> lock(idle.mutex);
+        if (!idle.states.empty()) {
+            state_ = std::move(idle.states.back());
+            idle.states.pop_back();
+        }
+    }
+    if (!state_) state_.reset(new State());
+    state_->parsed = false;
+}
+
+JsonDocument::~JsonDocument() {
+    if (!state_ || state_->parser.capacity() > kKeptParserCapacity) return;
+    IdleParsers& idle = idleParsers();
+    std::lock_guard<std::mutex> lock(idle.mutex);
+    if (idle.states.size() < kKeptParsers) idle.states.push_back(std::move(state_));
+}
 
 bool JsonDocument::parseObject(std::string_view text) {
     state_->parsed = false;

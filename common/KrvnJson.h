@@ -73,8 +73,10 @@ public:
     // simdjson's reason for the last failure ("" after success).
     const std::string& error() const { return error_; }
 
-private:
+    // The parser behind a document; a few are kept between documents (KrvnJson.cpp).
     struct State;
+
+private:
     std::unique_ptr<State> state_;
     std::string error_;
 };

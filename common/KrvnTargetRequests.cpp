@@ -45,6 +45,7 @@ int KrvnCommonUtils::processGetSCSITargetIQNs(const std::string& storageProxy,
         if (!response.member(ZY_KRVN_REST_CMN_FIELD_RESULT).getArray(ZY_KRVN_REST_GET_SCSI_TGT_FIELD_LUN_INFO, rows))
             return 0;
         std::vector<KrvnSCSITarget>& list = targets[storageProxy];
+        list.reserve(list.size() + rows.size());
         rows.forEachElement([&](const JsonValue& row) {
             KrvnSCSITarget target;
             row.getString(ZY_KRVN_REST_GET_SCSI_TGT_FIELD_LUN_ID, target.lunId);
@@ -52,7 +53,7 @@ int KrvnCommonUtils::processGetSCSITargetIQNs(const std::string& storageProxy,
             parseScsiSerial(jsonText(row, ZY_KRVN_REST_GET_SCSI_TGT_FIELD_SCSI_SERIAL), target.scsiSerialNumber);
             target.online =
                 jsonText(row, ZY_KRVN_REST_GET_SCSI_TGT_FIELD_ONLINE) == ZY_KRVN_REST_GET_SCSI_TGT_VALUE_ONLINE;
-            list.push_back(target);
+            list.push_back(std::move(target));
         });
         return 0;
     });

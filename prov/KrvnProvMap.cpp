@@ -2,7 +2,9 @@
 // and block devices on the other.
 #include <algorithm>
 #include <climits>
+#include <deque>
 #include <sstream>
+#include <unordered_map>
 
 #include "CWqString.h"
 #include "KrvnNumbers.h"
@@ -22,14 +24,17 @@ void addOnce(std::vector<std::string>& list, const std::string& value) {
     if (std::find(list.begin(), list.end(), value) == list.end()) list.push_back(value);
 }
 
-const KrvnSCSITarget* findTarget(const std::vector<KrvnSCSITarget>& targets, const std::string& vDisk) {
-    for (const KrvnSCSITarget& target : targets) {
-        if (target.lunId == vDisk) return &target;
-    }
-    return nullptr;
-}
-
 }  // namespace
+
+const KrvnSCSITarget* KrvnTargetsByLun::find(const std::string& vDisk) {
+    if (rows_->size() < indexed_) {
+        indexed_ = 0;
+        first_.clear();
+    }
+    for (; indexed_ < rows_->size(); ++indexed_) first_.emplace((*rows_)[indexed_].lunId, indexed_);
+    auto it = first_.find(vDisk);
+    return it == first_.end() ? nullptr : &(*rows_)[it->second];
+}
 
 void KrvnProvUtils::sleepRetryInterval() {
     WQSLEEP(waitMs(prov->arrayDetails.arrayConfigs.sleepInterval, ZY_KRVN_MS_PER_SECOND));
@@ -142,9 +147,9 @@ int KrvnProvUtils::getTargetIQNs() {
     prov->log(ZY_KRVN_LOGLVL_SNAP_OP_START, ZY_KRVN_PROV_LOG_IQNS_START, proxy.c_str());
     if (rest_getSCSITargetIQNs(proxy, prov->scsiTargets) != 0) return prov->errorCode;
     size_t found = 0;
-    const std::vector<KrvnSCSITarget>& targets = prov->scsiTargets[proxy];
+    KrvnTargetsByLun targets(prov->scsiTargets[proxy]);
     for (auto& entry : prov->disks) {
-        const KrvnSCSITarget* target = findTarget(targets, entry.second->diskName);
+        const KrvnSCSITarget* target = targets.find(entry.second->diskName);
         if (target == nullptr) continue;
         entry.second->targetIQN = target->targetIqn;
         entry.second->scsiSerial = target->scsiSerialNumber;
@@ -161,21 +166,24 @@ int KrvnProvUtils::getTargetIQNs() {
 
 int KrvnProvUtils::checkForMappedDevices(const std::vector<std::string>& devices, unsigned long& found) {
     found = 0;
+    // The disks still to be found, by serial and in item order: each device finds its disk in
+    // one lookup instead of a walk of every disk (and a status call to the host for each).
+    std::unordered_map<int64_t, std::deque<KrvnDiskObject*>> waiting;
     for (auto& entry : prov->disks) {
-        if (itemStatus(*entry.second) == ZY_KRVN_PROV_STATUS_MAP_OK) ++found;
+        if (itemStatus(*entry.second) == ZY_KRVN_PROV_STATUS_MAP_OK)
+            ++found;
+        else
+            waiting[entry.second->scsiSerial].push_back(entry.second);
     }
     for (const std::string& device : devices) {
         int64_t serial = 0;
         const DeviceSerial read = readDeviceSerial(device, prov->arrayDetails.clusterUniqueId, serial);
         if (read == DeviceSerial::Unreadable) continue;
         KrvnDiskObject* match = nullptr;
-        for (auto& entry : prov->disks) {
-            KrvnDiskObject& disk = *entry.second;
-            if (read == DeviceSerial::Read && itemStatus(disk) != ZY_KRVN_PROV_STATUS_MAP_OK &&
-                disk.scsiSerial == serial) {
-                match = &disk;
-                break;
-            }
+        auto candidates = read == DeviceSerial::Read ? waiting.find(serial) : waiting.end();
+        if (candidates != waiting.end() && !candidates->second.empty()) {
+            match = candidates->second.front();
+            candidates->second.pop_front();
         }
         if (match == nullptr) {
             prov->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_PROV_LOG_DEVICE_NO_MATCH, device.c_str());
@@ -315,10 +323,11 @@ int KrvnProvUtils::unmapInitiator(KrvnDiskObject& disk, const std::string& initi
     const std::string proxy = record->host;
     addOnce(proxies, proxy);
 
-    const KrvnSCSITarget* target = findTarget(targetCache[proxy], disk.diskName);
+    KrvnTargetsByLun& rows = targetIndex.emplace(proxy, KrvnTargetsByLun(targetCache[proxy])).first->second;
+    const KrvnSCSITarget* target = rows.find(disk.diskName);
     if (target == nullptr) {
         if (rest_getSCSITargetIQNs(proxy, targetCache) != 0) return prov->errorCode;
-        target = findTarget(targetCache[proxy], disk.diskName);
+        target = rows.find(disk.diskName);
     }
     if (target != nullptr) {
         prov->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_PROV_LOG_UNMAP_FOUND_IQN, target->targetIqn.c_str(),

@@ -83,17 +83,17 @@ int KrvnProvUtils::delete_vDisks() {
     if (rc == ZY_KRVN_ERR_DISK_NOT_FOUND) {
         failures = deleteOneByOne(group);
     } else {
+        // The first item of each name, found without walking the items once per name.
+        std::map<std::string, KrvnDiskObject*> firstOfName;
+        for (auto& entry : prov->disks) firstOfName.emplace(entry.second->diskName, entry.second);
         for (const auto& [name, deleted] : group) {
             if (!deleted) {
                 ++failures;
                 continue;
             }
             prov->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_PROV_LOG_DELETE_OK, name.c_str());
-            for (auto& entry : prov->disks) {
-                if (entry.second->diskName != name) continue;
-                setItemStatus(*entry.second, ZY_KRVN_PROV_STATUS_DELETE_OK);
-                break;
-            }
+            auto first = firstOfName.find(name);
+            if (first != firstOfName.end()) setItemStatus(*first->second, ZY_KRVN_PROV_STATUS_DELETE_OK);
         }
         // A cluster answer that leaves a disk unconfirmed without an error of its own must not
         // reach the host as a failure without a reason.

@@ -8,12 +8,27 @@
 #pragma once
 
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "KrvnCommonUtils.h"
 #include "KrvnProvCtx.h"
 
 namespace ZYProvKorvan {
+
+// The first row of each LUN id in a storage proxy's table, so that each disk finds its row in
+// one lookup: the table has a row per LUN of the proxy, and a walk of it per disk makes a call
+// quadratic in its disks. The table may grow between lookups (rows are appended), never shrink.
+class KrvnTargetsByLun {
+public:
+    explicit KrvnTargetsByLun(const std::vector<ZYKorvanCommon::KrvnSCSITarget>& rows) : rows_(&rows) {}
+    const ZYKorvanCommon::KrvnSCSITarget* find(const std::string& vDisk);
+
+private:
+    const std::vector<ZYKorvanCommon::KrvnSCSITarget>* rows_;
+    size_t indexed_ = 0;
+    std::unordered_map<std::string, size_t> first_;
+};
 
 class KrvnProvUtils : public ZYKorvanCommon::KrvnCommonUtils {
 public:
@@ -69,6 +84,7 @@ protected:
     KrvnProvCtx* prov;                                                               // not owned
     ZYKorvanCommon::KrvnIscsiModuleScope moduleScope{*this};                         // loaded by map and unmap
     std::map<std::string, std::vector<ZYKorvanCommon::KrvnSCSITarget>> targetCache;  // unmap
+    std::map<std::string, KrvnTargetsByLun> targetIndex;                             // of targetCache
 };
 
 }  // namespace ZYProvKorvan

@@ -1,5 +1,7 @@
 #include "ZYSnapRESTAPI.h"
 
+#include <cstring>
+
 #include "EvDebug.h"
 #include "KrvnLogLevels.h"
 #include "KrvnMasking.h"
@@ -40,32 +42,51 @@ bool isUnreserved(unsigned char c) {
            c == '_' || c == '~';
 }
 
+// The bytes that travel as they are, looked up rather than tested: every request body goes
+// through here.
+struct UnreservedTable {
+    bool keep[256] = {};
+    UnreservedTable() {
+        for (int c = 0; c < 256; ++c) keep[c] = isUnreserved(static_cast<unsigned char>(c));
+    }
+};
+
 // The content type announces a form body, and the cluster decodes it as one: a '+', '%' or
 // '&' sent raw would arrive as a blank, a broken escape or a cut body. So the value of the
 // one form field is percent-encoded; anything not shaped like a form field goes as it is.
 std::string formEncodeBody(const std::string& body) {
-    const std::string prefix = ZY_KRVN_REST_FORM_FIELD_PREFIX;
-    if (body.compare(0, prefix.size(), prefix) != 0) return body;
+    static const UnreservedTable table;
+    const size_t prefix = sizeof ZY_KRVN_REST_FORM_FIELD_PREFIX - 1;
+    if (body.compare(0, prefix, ZY_KRVN_REST_FORM_FIELD_PREFIX) != 0) return body;
     static const char hex[] = "0123456789ABCDEF";
-    std::string out = prefix;
-    out.reserve(body.size() * 3);
-    for (size_t i = prefix.size(); i < body.size(); ++i) {
-        unsigned char c = static_cast<unsigned char>(body[i]);
-        if (isUnreserved(c)) {
-            out += static_cast<char>(c);
+    std::string out(prefix + (body.size() - prefix) * 3, '\0');
+    char* at = &out[0];
+    std::memcpy(at, body.data(), prefix);
+    at += prefix;
+    for (size_t i = prefix; i < body.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(body[i]);
+        if (table.keep[c]) {
+            *at++ = static_cast<char>(c);
         } else {
-            out += '%';
-            out += hex[c >> 4];
-            out += hex[c & 0x0f];
+            *at++ = '%';
+            *at++ = hex[c >> 4];
+            *at++ = hex[c & 0x0f];
         }
     }
+    out.resize(static_cast<size_t>(at - out.data()));
     return out;
 }
 
 }  // namespace
 
 ZYSnapRESTAPI::ZYSnapRESTAPI()
-    : logger(nullptr), curlLib(nullptr), logging(false), connecting(false), libInitialized(false), connected(false) {
+    : logger(nullptr),
+      curlLib(nullptr),
+      logging(false),
+      loggedBytes(0),
+      connecting(false),
+      libInitialized(false),
+      connected(false) {
     reset();
     curlLib = new ZYLibCurl();
 }
@@ -175,7 +196,9 @@ bool ZYSnapRESTAPI::sendReq(int kind, const std::string& relURL, const std::stri
     formURLPath(relURL, url);
     setCommonCurlHeaders();  // a missing Accept header is logged; the cluster answers JSON anyway
     // Only what a log line shows is masked and cut; the full body goes on the wire.
-    const std::string maskedRequest = maskedForLog(body);
+    const size_t logLimit =
+        loggedBytes < ZY_KRVN_LOG_CALL_BUDGET ? ZY_KRVN_LOG_TEXT_LIMIT : ZY_KRVN_LOG_TEXT_LIMIT_PAST_BUDGET;
+    const std::string maskedRequest = maskedForLog(body, logLimit);
 
     _http_req_type_ type;
     if (!wrapperTypeOf(kind, type)) {
@@ -201,9 +224,14 @@ bool ZYSnapRESTAPI::sendReq(int kind, const std::string& relURL, const std::stri
     }
 
     if (logging && logger) {
-        const std::string maskedResponse = maskedForLog(response);
+        const std::string maskedResponse = maskedForLog(response, logLimit);
         logger->debugLvl(ZY_KRVN_LOGLVL_ERROR, ZY_KRVN_LOG_REST_RESPONSE, url.c_str(), maskedRequest.c_str(),
                          maskedResponse.c_str());
+        const bool within = loggedBytes < ZY_KRVN_LOG_CALL_BUDGET;
+        loggedBytes += maskedRequest.size() + maskedResponse.size();
+        if (within && loggedBytes >= ZY_KRVN_LOG_CALL_BUDGET)
+            logger->debugLvl(ZY_KRVN_LOGLVL_ERROR, ZY_KRVN_LOG_REST_BUDGET_REACHED, loggedBytes,
+                             ZY_KRVN_LOG_TEXT_LIMIT_PAST_BUDGET);
     }
     return result;
 }

@@ -3,7 +3,8 @@
 // Turns each cluster request (a form body) into a ZYLibCurl call and hands back the raw
 // answer; knows nothing of the cluster protocol. One instance per operation context; the
 // session configures it and calls connect() once before any other request (the gate refuses
-// requests otherwise). Requests and answers reach the log only masked.
+// requests otherwise). Requests and answers reach the log only masked, each cut at 64 KiB, and
+// once a client has logged ZY_KRVN_LOG_CALL_BUDGET bytes of them, cut much shorter.
 #pragma once
 
 #include <string>
@@ -57,6 +58,7 @@ private:
     std::string userName;
     std::string userPswd;
     bool logging;
+    size_t loggedBytes;  // requests and answers this client has written to the log
     bool connecting;
     bool libInitialized;
     bool connected;

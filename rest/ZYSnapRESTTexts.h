@@ -33,5 +33,8 @@ inline constexpr char ZY_KRVN_LOG_REST_SEND_FAILED[] =
 inline constexpr char ZY_KRVN_LOG_REST_EMPTY_RESPONSE[] =
     "KRVN  Empty response received for request. URL-[ %s ] Request-[ %s ]";
 inline constexpr char ZY_KRVN_LOG_REST_RESPONSE[] = "KRVN  Response for URL-[ %s ] Request-[ %s ] : <<%s>>";
+inline constexpr char ZY_KRVN_LOG_REST_BUDGET_REACHED[] =
+    "KRVN  The requests and answers of this call have filled [%zu] bytes of the log: from here on each is logged "
+    "cut at [%zu] bytes.";
 
 }  // namespace ZYKorvanCommon

@@ -165,6 +165,55 @@ void DataStore::drop(Images& images, Images::iterator it, const char* prefix) {
     images.erase(it);
 }
 
+void DataStore::dropSnapshot(Images::iterator it) {
+    auto owner = snapshotOwner_.find(it->first);
+    if (owner != snapshotOwner_.end()) {
+        auto of = snapshotsOf_.find(owner->second);
+        if (of != snapshotsOf_.end() && of->second.erase(it->first) && of->second.empty()) snapshotsOf_.erase(of);
+        snapshotOwner_.erase(owner);
+    }
+    drop(snapshots_, it, kSnapshotPrefix);
+}
+
+void DataStore::followDisk(const VDisk& d, std::string& message) {
+    auto it = disks_.find(d.name);
+    if (it == disks_.end()) {
+        auto base = d.isClone ? snapshots_.find(d.cloneOf) : snapshots_.end();
+        auto image = create(path(kDiskPrefix, d.name), d.sizeBytes,
+                            base == snapshots_.end() ? nullptr : base->second.get(), message);
+        if (!image) return;
+        image->reverts_ = d.revertCount;
+        disks_[d.name] = image;
+        return;
+    }
+    Image& image = *it->second;
+    if (image.size_ < d.sizeBytes) {
+        if (ftruncate(image.fd_, static_cast<off_t>(d.sizeBytes)) == 0)
+            image.size_ = d.sizeBytes;
+        else if (message.empty())
+            message = "cannot grow the image of [" + d.name + "]: " + std::strerror(errno);
+    }
+    if (image.reverts_ != d.revertCount) {
+        image.reverts_ = d.revertCount;
+        auto snap = snapshots_.find(d.revertedTo);
+        if (snap != snapshots_.end() && !copyExtents(snap->second->fd_, image.fd_, image.size_) && message.empty())
+            message = "cannot revert [" + d.name + "] to [" + d.revertedTo + "]: " + std::strerror(errno);
+    }
+}
+
+void DataStore::addSnapshots(const VDisk& d, std::string& message) {
+    auto source = disks_.find(d.name);
+    if (source == disks_.end()) return;
+    for (const Snapshot& s : d.snapshots) {
+        if (snapshots_.count(s.name)) continue;
+        auto image = create(path(kSnapshotPrefix, s.name), source->second->size(), source->second.get(), message);
+        if (!image) continue;
+        snapshots_[s.name] = image;
+        snapshotOwner_[s.name] = d.name;
+        snapshotsOf_[d.name].insert(s.name);
+    }
+}
+
 bool DataStore::follow(const Cluster& cluster, std::string& message) {
     std::lock_guard<std::mutex> lock(mutex_);
     message.clear();
@@ -175,42 +224,37 @@ bool DataStore::follow(const Cluster& cluster, std::string& message) {
     }
     for (auto it = snapshots_.begin(); it != snapshots_.end();) {
         auto next = std::next(it);
-        if (!cluster.snapshotOwner(it->first)) drop(snapshots_, it, kSnapshotPrefix);
+        if (!cluster.snapshotOwner(it->first)) dropSnapshot(it);
         it = next;
     }
-    for (const VDisk* d : cluster.disks()) {
-        auto it = disks_.find(d->name);
-        if (it == disks_.end()) {
-            auto base = d->isClone ? snapshots_.find(d->cloneOf) : snapshots_.end();
-            auto image = create(path(kDiskPrefix, d->name), d->sizeBytes,
-                                base == snapshots_.end() ? nullptr : base->second.get(), message);
-            if (!image) continue;
-            image->reverts_ = d->revertCount;
-            disks_[d->name] = image;
+    // Every vDisk first, then the snapshots: a clone is made from its snapshot's image as the
+    // folder had it before this change.
+    cluster.forEachDisk([&](const VDisk& d) { followDisk(d, message); });
+    cluster.forEachDisk([&](const VDisk& d) { addSnapshots(d, message); });
+    return message.empty();
+}
+
+bool DataStore::followDisks(const Cluster& cluster, const std::vector<std::string>& names, std::string& message) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    message.clear();
+    for (const std::string& name : names) {
+        const VDisk* d = cluster.find(name);
+        auto own = snapshotsOf_.find(name);
+        if (own != snapshotsOf_.end()) {
+            // Copied: dropping a snapshot's image edits this set.
+            for (const std::string& snap : std::set<std::string>(own->second)) {
+                const VDisk* owner = cluster.snapshotOwner(snap);
+                auto it = snapshots_.find(snap);
+                if ((!owner || owner->name != name) && it != snapshots_.end()) dropSnapshot(it);
+            }
+        }
+        if (!d) {
+            auto it = disks_.find(name);
+            if (it != disks_.end()) drop(disks_, it, kDiskPrefix);
             continue;
         }
-        Image& image = *it->second;
-        if (image.size_ < d->sizeBytes) {
-            if (ftruncate(image.fd_, static_cast<off_t>(d->sizeBytes)) == 0)
-                image.size_ = d->sizeBytes;
-            else if (message.empty())
-                message = "cannot grow the image of [" + d->name + "]: " + std::strerror(errno);
-        }
-        if (image.reverts_ != d->revertCount) {
-            image.reverts_ = d->revertCount;
-            auto snap = snapshots_.find(d->revertedTo);
-            if (snap != snapshots_.end() && !copyExtents(snap->second->fd_, image.fd_, image.size_) && message.empty())
-                message = "cannot revert [" + d->name + "] to [" + d->revertedTo + "]: " + std::strerror(errno);
-        }
-    }
-    for (const VDisk* d : cluster.disks()) {
-        auto source = disks_.find(d->name);
-        if (source == disks_.end()) continue;
-        for (const Snapshot& s : d->snapshots) {
-            if (snapshots_.count(s.name)) continue;
-            auto image = create(path(kSnapshotPrefix, s.name), source->second->size(), source->second.get(), message);
-            if (image) snapshots_[s.name] = image;
-        }
+        followDisk(*d, message);
+        addSnapshots(*d, message);
     }
     return message.empty();
 }
@@ -218,7 +262,7 @@ bool DataStore::follow(const Cluster& cluster, std::string& message) {
 void DataStore::clear() {
     std::lock_guard<std::mutex> lock(mutex_);
     while (!disks_.empty()) drop(disks_, disks_.begin(), kDiskPrefix);
-    while (!snapshots_.empty()) drop(snapshots_, snapshots_.begin(), kSnapshotPrefix);
+    while (!snapshots_.empty()) dropSnapshot(snapshots_.begin());
 }
 
 std::shared_ptr<Image> DataStore::disk(const std::string& vdisk) const {

@@ -16,7 +16,9 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "SimModel.h"
 
@@ -52,6 +54,9 @@ public:
     // Brings the images in line with the model (see the top of this file); false with the first
     // failure's reason when an image could not be made (that image is then missing).
     bool follow(const Cluster& cluster, std::string& message);
+    // The same for the named vDisks only (the ones a request changed): their images and those
+    // of their snapshots.
+    bool followDisks(const Cluster& cluster, const std::vector<std::string>& names, std::string& message);
     // Every image goes (a new seed starts from empty contents).
     void clear();
 
@@ -66,6 +71,11 @@ private:
     using Images = std::map<std::string, std::shared_ptr<Image>>;
     std::shared_ptr<Image> create(const std::string& file, uint64_t size, const Image* copyOf, std::string& message);
     void drop(Images& images, Images::iterator it, const char* prefix);
+    void dropSnapshot(Images::iterator it);
+    // One vDisk of the model: its image made, grown or reverted as the model says.
+    void followDisk(const VDisk& d, std::string& message);
+    // Images of the vDisk's snapshots that the model has and the folder lacks.
+    void addSnapshots(const VDisk& d, std::string& message);
     std::string path(const char* prefix, const std::string& name) const;
 
     mutable std::mutex mutex_;
@@ -73,6 +83,8 @@ private:
     bool temporary_ = false;
     Images disks_;
     Images snapshots_;
+    std::map<std::string, std::string> snapshotOwner_;          // snapshot image -> vDisk
+    std::map<std::string, std::set<std::string>> snapshotsOf_;  // vDisk -> its snapshot images
 };
 
 }  // namespace korvansim

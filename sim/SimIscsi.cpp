@@ -88,7 +88,7 @@ public:
         if (!e) return a.status = iscsi::login::kNotFound, a;
         if (std::find(e->initiators.begin(), e->initiators.end(), initiator) == e->initiators.end())
             return a.status = iscsi::login::kAuthorizationFailure, a;
-        std::shared_ptr<Image> image = sim_.data_->disk(disk->name);
+        std::shared_ptr<Image> image = sim_.data_ ? sim_.data_->disk(disk->name) : nullptr;
         if (!image) return a.status = iscsi::login::kTargetError, a;
         a.unit = std::make_shared<DiskUnit>(image, lunBlockSize(disk->blockSize),
                                             DeviceIdentity{disk->name, disk->serial}, sim_.cluster_.serial());
@@ -135,9 +135,10 @@ std::map<std::string, std::string> Simulator::iscsiPortals() const {
     return iscsi_ ? iscsi_->portals() : std::map<std::string, std::string>{};
 }
 
-void Simulator::modelChanged() {
+void Simulator::modelChanged(const std::vector<std::string>* touched) {
     std::string message;
-    if (data_ && !data_->follow(cluster_, message)) dataError_ = message;
+    if (data_ && !(touched ? data_->followDisks(cluster_, *touched, message) : data_->follow(cluster_, message)))
+        dataError_ = message;
     if (iscsi_)
         iscsi_->endSessions([this](const iscsi::Server::Session& s) {
             return !s.target.empty() && !exposureOf(cluster_, s.portal, s.target, nullptr);

@@ -225,9 +225,10 @@ const VDisk* Cluster::find(const std::string& name) const {
 }
 
 VDisk* Cluster::findBySerial(int64_t serial) {
-    for (auto& [n, d] : disks_)
-        if (d.serial == serial) return &d;
-    return nullptr;
+    auto it = bySerial_.find(serial);
+    if (it == bySerial_.end()) return nullptr;
+    VDisk* d = find(it->second);
+    return d && d->serial == serial ? d : nullptr;
 }
 
 std::vector<const VDisk*> Cluster::disks() const {
@@ -248,19 +249,60 @@ VDisk* Cluster::usable(const std::string& name, std::string& message) {
 VDisk& Cluster::add(VDisk disk) {
     if (disk.serial == 0) disk.serial = nextSerial_++;
     std::string name = disk.name;
-    return disks_[name] = std::move(disk);
+    remove(name);
+    VDisk& added = disks_[name] = std::move(disk);
+    bySerial_.emplace(added.serial, name);
+    for (const Snapshot& s : added.snapshots) snapshotOwners_[s.name] = name;
+    return added;
 }
 
-void Cluster::remove(const std::string& name) { disks_.erase(name); }
+void Cluster::remove(const std::string& name) {
+    auto it = disks_.find(name);
+    if (it == disks_.end()) return;
+    auto serial = bySerial_.find(it->second.serial);
+    if (serial != bySerial_.end() && serial->second == name) bySerial_.erase(serial);
+    for (const Snapshot& s : it->second.snapshots) {
+        auto owner = snapshotOwners_.find(s.name);
+        if (owner != snapshotOwners_.end() && owner->second == name) snapshotOwners_.erase(owner);
+    }
+    disks_.erase(it);
+}
+
+void Cluster::addSnapshot(VDisk& disk, Snapshot snapshot) {
+    snapshotOwners_[snapshot.name] = disk.name;
+    disk.snapshots.push_back(std::move(snapshot));
+}
+
+bool Cluster::dropSnapshot(const std::string& snapshotName) {
+    VDisk* owner = snapshotOwner(snapshotName);
+    if (!owner) return false;
+    auto& list = owner->snapshots;
+    list.erase(std::remove_if(list.begin(), list.end(), [&](const Snapshot& s) { return s.name == snapshotName; }),
+               list.end());
+    snapshotOwners_.erase(snapshotName);
+    return true;
+}
+
+void Cluster::reindex() {
+    bySerial_.clear();
+    snapshotOwners_.clear();
+    for (const auto& [n, d] : disks_) {
+        bySerial_.emplace(d.serial, n);
+        for (const Snapshot& s : d.snapshots) snapshotOwners_.emplace(s.name, n);
+    }
+}
 
 VDisk* Cluster::snapshotOwner(const std::string& snapshotName) {
     return const_cast<VDisk*>(static_cast<const Cluster&>(*this).snapshotOwner(snapshotName));
 }
 
 const VDisk* Cluster::snapshotOwner(const std::string& snapshotName) const {
-    for (const auto& [n, d] : disks_)
-        for (const auto& s : d.snapshots)
-            if (s.name == snapshotName) return &d;
+    auto it = snapshotOwners_.find(snapshotName);
+    if (it == snapshotOwners_.end()) return nullptr;
+    const VDisk* d = find(it->second);
+    if (!d) return nullptr;
+    for (const auto& s : d->snapshots)
+        if (s.name == snapshotName) return d;
     return nullptr;
 }
 

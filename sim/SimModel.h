@@ -11,6 +11,7 @@
 #include <map>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace korvansim {
@@ -126,19 +127,30 @@ public:
     // where no secret may be).
     const std::vector<std::string>& issuedSessions() const { return issued_; }
 
-    // vDisks, in name order.
+    // vDisks, in name order. A vDisk's snapshots change only through addSnapshot and
+    // dropSnapshot, so that the lookups by serial and by snapshot name stay right; after any
+    // other change of names, serials or snapshots, reindex().
     VDisk* find(const std::string& name);
     const VDisk* find(const std::string& name) const;
     VDisk* findBySerial(int64_t serial);
     std::vector<const VDisk*> disks() const;
+    // Every vDisk in name order, without building a list (large clusters answer many of these).
+    template <class F>
+    void forEachDisk(F&& f) const {
+        for (const auto& entry : disks_) f(entry.second);
+    }
     // Lookup that refuses with the cluster's sentence: not found, or marked for delete.
     VDisk* usable(const std::string& name, std::string& message);
     VDisk& add(VDisk disk);  // a fresh serial when disk.serial is 0
     void remove(const std::string& name);
+    void addSnapshot(VDisk& disk, Snapshot snapshot);
+    bool dropSnapshot(const std::string& snapshotName);  // false: unknown
     // The vDisk holding a snapshot of that name, or null.
     VDisk* snapshotOwner(const std::string& snapshotName);
     const VDisk* snapshotOwner(const std::string& snapshotName) const;
     std::string nextSnapshotName(const std::string& vdisk);
+    // Rebuilds the lookups from the vDisks (after changes made to them directly).
+    void reindex();
 
     // A clone's freeze state as of now; `countRead` spends one of its frozen detail reads.
     bool isFrozen(VDisk& disk, bool countRead);
@@ -157,6 +169,10 @@ private:
     std::map<std::string, User> users_;
     std::map<std::string, std::string> sessions_;  // id -> user name
     std::map<std::string, VDisk> disks_;
+    // Lookups a large cluster cannot answer by walking every vDisk: serial -> vDisk name,
+    // snapshot name -> vDisk name.
+    std::unordered_map<int64_t, std::string> bySerial_;
+    std::unordered_map<std::string, std::string> snapshotOwners_;
     std::vector<Proxy> proxies_;
     uint64_t snapshotSeq_ = 0;
     int64_t nextSerial_ = 0;

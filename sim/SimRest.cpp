@@ -27,13 +27,16 @@ struct Call {
     int http = 200;
     std::string message;
     Json result = Json::object();
-    Json extra = Json::object();  // top-level members besides the envelope's
+    std::string resultText;            // the result already written as JSON, when it is large
+    Json extra = Json::object();       // top-level members besides the envelope's
+    std::vector<std::string> touched;  // vDisks whose contents may have to follow
 
     bool fail(const std::string& why, int status = 200) {
         ok = false;
         message = why;
         http = status;
         result = Json::object();
+        resultText.clear();
         return false;
     }
     const Json* param(const char* key) {
@@ -86,6 +89,29 @@ struct Call {
         }
     }
 };
+
+// A string as the JSON library writes it: printable ASCII as it is, anything else through
+// the library (escapes, and U+FFFD for bytes that are not UTF-8).
+void appendJsonString(std::string& out, const std::string& text) {
+    for (unsigned char ch : text) {
+        if (ch < 0x20 || ch >= 0x7f || ch == '"' || ch == '\\') {
+            out += jsonText(Json(text));
+            return;
+        }
+    }
+    out += '"';
+    out += text;
+    out += '"';
+}
+
+// The envelope was written with a null result; the result's text takes its place. Every
+// other string of the envelope is escaped, so the first unescaped key is the envelope's.
+void spliceResult(std::string& body, const std::string& resultText) {
+    static const std::string kNullResult = "\"result\":null";
+    size_t at = body.find(kNullResult);
+    if (at == std::string::npos) return;
+    body.replace(at + kNullResult.size() - 4, 4, resultText);
+}
 
 Json element(const std::string& name, const std::string& error) {
     return {{"status", error.empty() ? kStatusOk : kStatusError}, {"name", name}, {"message", error}};
@@ -151,8 +177,9 @@ void makeSnapshot(Call& c) {
         e["snapshotName"] = "";
         if (d) {
             Snapshot s{c.cluster.nextSnapshotName(name), 0};
-            d->snapshots.push_back(s);
             e["snapshotName"] = s.name;
+            c.cluster.addSnapshot(*d, s);
+            c.touched.push_back(name);
         }
         c.result.push_back(e);
     }
@@ -177,7 +204,9 @@ VDisk* snapshotParam(Call& c, const char* key, std::string& snap) {
 
 void deleteSnapshot(Call& c) {
     std::string snap;
-    if (!snapshotParam(c, "snapshotName", snap)) return;
+    VDisk* owner = snapshotParam(c, "snapshotName", snap);
+    if (!owner) return;
+    c.touched.push_back(owner->name);
     removeSnapshot(c.cluster, snap);
     c.extra["name"] = snap;
 }
@@ -189,6 +218,7 @@ void revertToSnapshot(Call& c) {
     if (!c.cluster.usable(owner->name, why)) return void(c.fail(why));
     owner->revertedTo = snap;
     ++owner->revertCount;
+    c.touched.push_back(owner->name);
     c.extra["name"] = snap;
 }
 
@@ -196,8 +226,9 @@ void listClonesForSnapshot(Call& c) {
     std::string snap;
     if (!snapshotParam(c, "snapshotName", snap)) return;
     c.result = Json::array();
-    for (const VDisk* d : c.cluster.disks())
-        if (d->isClone && d->cloneOf == snap) c.result.push_back({{"name", d->name}, {"baseDisk", d->baseDisk}});
+    c.cluster.forEachDisk([&](const VDisk& d) {
+        if (d.isClone && d.cloneOf == snap) c.result.push_back({{"name", d.name}, {"baseDisk", d.baseDisk}});
+    });
 }
 
 void cloneSnapshot(Call& c) {
@@ -222,6 +253,7 @@ void cloneSnapshot(Call& c) {
     clone.exposures.clear();
     std::string base = owner->name;
     c.cluster.freezeNewClone(c.cluster.add(clone));
+    c.touched.push_back(name);
     Json e = element(name, "");
     e["baseDisk"] = base;
     c.result = Json::array({e});
@@ -233,15 +265,25 @@ void showTarget(Call& c) {
     std::string proxy;
     if (!c.text("host", proxy)) return;
     if (!c.cluster.proxy(proxy)) return void(c.fail(fill(sentence::kProxyNotFound, proxy)));
-    Json rows = Json::array();
-    for (const VDisk* d : c.cluster.disks())
-        for (const auto& e : d->exposures)
-            if (e.proxy == proxy)
-                rows.push_back({{"Lun Id", d->name},
-                                {"Target", e.targetIqn},
-                                {"SCSI SN", std::to_string(d->serial)},
-                                {"Online", "Yes"}});
-    c.result = {{"Lun Information", rows}};
+    // Written directly, in the bytes the JSON library writes (members in key order): the table
+    // has a row per LUN of the proxy and is read once per item of an unmap.
+    std::string& out = c.resultText;
+    out = "{\"Lun Information\":[";
+    bool first = true;
+    c.cluster.forEachDisk([&](const VDisk& d) {
+        for (const auto& e : d.exposures) {
+            if (e.proxy != proxy) continue;
+            out += first ? "{\"Lun Id\":" : ",{\"Lun Id\":";
+            first = false;
+            appendJsonString(out, d.name);
+            out += ",\"Online\":\"Yes\",\"SCSI SN\":\"";
+            out += std::to_string(d.serial);
+            out += "\",\"Target\":";
+            appendJsonString(out, e.targetIqn);
+            out += '}';
+        }
+    });
+    out += "]}";
 }
 
 void addLun(Call& c) {
@@ -330,6 +372,7 @@ void deleteVDisk(Call& c) {
     c.result = Json::array();
     for (const auto& name : disks) {
         bool found = removeVDisk(c.cluster, c.san, name);
+        c.touched.push_back(name);
         c.result.push_back(element(name, found ? "" : fill(sentence::kDiskNotFound, name)));
     }
 }
@@ -354,6 +397,7 @@ void addVirtualDisk(Call& c) {
     d.tenant = c.user->tenant;
     bool exists = c.cluster.find(d.name) != nullptr;
     if (!exists) c.cluster.add(d);
+    c.touched.push_back(d.name);
     c.result = Json::array({element(d.name, exists ? fill(sentence::kDiskAlreadyCreated, d.name) : "")});
 }
 
@@ -369,6 +413,7 @@ void resizeDisks(Call& c) {
             why = sentence::kShrinkRefused;
         else if (d)
             d->sizeBytes = bytes;
+        if (d) c.touched.push_back(name);
         c.result.push_back(element(name, why));
     }
 }
@@ -376,6 +421,7 @@ void resizeDisks(Call& c) {
 struct RequestType {
     const char* method;
     std::function<void(Call&)> run;
+    bool changes = false;  // may change the model (a read may still count down a clone's freeze)
 };
 
 // Snapshot, clone and disk creation travel by PUT, everything else by POST.
@@ -386,22 +432,22 @@ const std::map<std::string, RequestType>& requestTypes() {
         {"ListVirtualDisks", {"POST", listVirtualDisks}},
         {"VirtualDiskDetails", {"POST", virtualDiskDetails}},
         {"GetVirtualDiskByScsiSn", {"POST", virtualDiskBySerial}},
-        {"MakeSnapshot", {"PUT", makeSnapshot}},
+        {"MakeSnapshot", {"PUT", makeSnapshot, true}},
         {"ListSnapshots", {"POST", listSnapshots}},
-        {"DeleteSnapshot", {"POST", deleteSnapshot}},
-        {"RevertToSnapshot", {"POST", revertToSnapshot}},
+        {"DeleteSnapshot", {"POST", deleteSnapshot, true}},
+        {"RevertToSnapshot", {"POST", revertToSnapshot, true}},
         {"ListClonesForSnapshot", {"POST", listClonesForSnapshot}},
-        {"CloneSnapshot", {"PUT", cloneSnapshot}},
+        {"CloneSnapshot", {"PUT", cloneSnapshot, true}},
         {"ShowTarget", {"POST", showTarget}},
-        {"AddLun", {"POST", addLun}},
-        {"PersistACLAccess", {"POST", persistAclAccess}},
+        {"AddLun", {"POST", addLun, true}},
+        {"PersistACLAccess", {"POST", persistAclAccess, true}},
         {"GetACLInformation", {"POST", getAclInformation}},
-        {"RemoveACLAccess", {"POST", removeAclAccess}},
-        {"UnmapLun", {"POST", unmapLun}},
-        {"DeleteVDisk", {"POST", deleteVDisk}},
+        {"RemoveACLAccess", {"POST", removeAclAccess, true}},
+        {"UnmapLun", {"POST", unmapLun, true}},
+        {"DeleteVDisk", {"POST", deleteVDisk, true}},
         {"GetClusterSettingInfo", {"POST", getClusterSettingInfo}},
-        {"AddVirtualDisk", {"PUT", addVirtualDisk}},
-        {"ResizeDisks", {"POST", resizeDisks}},
+        {"AddVirtualDisk", {"PUT", addVirtualDisk, true}},
+        {"ResizeDisks", {"POST", resizeDisks, true}},
     };
     return table;
 }
@@ -466,14 +512,7 @@ bool removeVDisk(Cluster& cluster, SanBackend& san, const std::string& name) {
     return true;
 }
 
-bool removeSnapshot(Cluster& cluster, const std::string& snapshot) {
-    VDisk* owner = cluster.snapshotOwner(snapshot);
-    if (!owner) return false;
-    auto& list = owner->snapshots;
-    list.erase(std::remove_if(list.begin(), list.end(), [&](const Snapshot& s) { return s.name == snapshot; }),
-               list.end());
-    return true;
-}
+bool removeSnapshot(Cluster& cluster, const std::string& snapshot) { return cluster.dropSnapshot(snapshot); }
 
 RestReply RestService::handle(const std::string& method, const std::string& body) {
     RestReply reply;
@@ -529,14 +568,21 @@ RestReply RestService::handle(const std::string& method, const std::string& body
     if (type == "Logout") logoutParams = {{"sessionId", request["sessionId"]}};
     Call call(cluster_, san_, type == "Logout" ? logoutParams : params, user);
     row->second.run(call);
+    reply.changed = row->second.changes;
+    reply.touched = std::move(call.touched);
 
     reply.http = call.http;
-    answer = envelope(call.ok, type, requestId, call.message, call.result);
+    // A result written as text goes into the envelope as it is, unless a fault rewrites it.
+    const bool spliced = !call.resultText.empty() && !fault;
+    if (!call.resultText.empty() && fault) call.result = Json::parse(call.resultText);
+    answer = envelope(call.ok, type, requestId, call.message, spliced ? Json() : call.result);
     for (auto& [k, v] : call.extra.items()) answer[k] = v;
-    if (fault)
+    if (fault) {
         applyFault(*fault, reply, answer);
-    else
+    } else {
         reply.body = jsonText(answer);
+        if (spliced) spliceResult(reply.body, call.resultText);
+    }
     return reply;
 }
 

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "SimFaults.h"
 #include "SimModel.h"
@@ -22,6 +23,8 @@ struct RestReply {
     std::string body;
     bool drop = false;
     int latencyMs = 0;
+    bool changed = false;              // a request type that may change the model
+    std::vector<std::string> touched;  // the vDisks it named whose contents may have to follow
 };
 
 inline constexpr const char* kStatusOk = "ok";

@@ -165,10 +165,14 @@ private:
                     body.append(data, n);
                 return true;
             });
-            answerRest(sim, req, res, over ? tooLarge() : sim.rest(req.method, body));
+            RestReply reply = over ? tooLarge() : sim.rest(req.method, body);
+            if (sim.exchangeLog_) sim.exchangeLog_(req.method, body, reply);
+            answerRest(sim, req, res, reply);
         };
         auto withoutBody = [&sim](const Request& req, Response& res) {
-            answerRest(sim, req, res, sim.rest(req.method, req.body));
+            RestReply reply = sim.rest(req.method, req.body);
+            if (sim.exchangeLog_) sim.exchangeLog_(req.method, req.body, reply);
+            answerRest(sim, req, res, reply);
         };
         server.Post(kRestPath, withBody);
         server.Put(kRestPath, withBody);

@@ -126,12 +126,12 @@ Json MemorySan::dump() const {
                   {"rescans", h.rescans},
                   {"devices", Json::array()},
                   {"sessions", Json::array()}};
-        for (const auto& d : h.devices)
+        for (const auto& [seq, d] : h.devices)
             j["devices"].push_back({{"path", d.path},
                                     {"vdisk", d.identity.vdisk},
                                     {"serial", d.identity.serial},
                                     {"target", d.targetIqn}});
-        for (const auto& s : h.sessions)
+        for (const auto& [seq, s] : h.sessions)
             j["sessions"].push_back({{"portal", s.portal}, {"target", s.targetIqn}, {"device", s.device}});
         out.push_back(j);
     }
@@ -158,7 +158,9 @@ std::string MemorySan::devicePath(int index) {
 
 std::string MemorySan::addDevice(Host& h, const DeviceIdentity& id, const std::string& targetIqn) {
     std::string path = devicePath(h.nextDevice++);
-    h.devices.push_back({path, id, targetIqn});
+    const uint64_t seq = ++h.sequence;
+    h.devices[seq] = {path, id, targetIqn};
+    h.devicePaths[path] = seq;
     return path;
 }
 
@@ -173,7 +175,8 @@ SanStatus MemorySan::devices(const std::string& name, std::vector<std::string>& 
     const Host* h = find(name);
     if (!h) return unknownHost(name);
     out.clear();
-    for (const auto& d : h->devices) out.push_back(d.path);
+    out.reserve(h->devices.size());
+    for (const auto& [seq, d] : h->devices) out.push_back(d.path);
     return {};
 }
 
@@ -181,10 +184,10 @@ SanStatus MemorySan::inquiry(const Cluster& cluster, const std::string& name, co
                              int page, std::string& bytes) const {
     const Host* h = find(name);
     if (!h) return unknownHost(name);
-    for (const auto& d : h->devices) {
-        if (d.path != path) continue;
+    auto seq = h->devicePaths.find(path);
+    if (seq != h->devicePaths.end()) {
         std::string message;
-        bytes = buildInquiry(d.identity, cluster.serial(), evpd, page, message);
+        bytes = buildInquiry(h->devices.at(seq->second).identity, cluster.serial(), evpd, page, message);
         return bytes.empty() ? SanStatus::fail(400, message) : SanStatus{};
     }
     return SanStatus::fail(404, "host [" + name + "] has no device [" + path + "]");
@@ -214,21 +217,27 @@ SanStatus MemorySan::login(const Cluster& cluster, const std::string& name, cons
     Host* h = find(name);
     if (!h) return unknownHost(name);
     std::string proxy = proxyOfPortal(portal);
-    for (const VDisk* d : cluster.disks()) {
-        for (const auto& e : d->exposures) {
-            if (e.proxy != proxy || e.targetIqn != target) continue;
-            bool allowed = std::any_of(h->iqns.begin(), h->iqns.end(), [&](const std::string& iqn) {
-                return std::find(e.initiators.begin(), e.initiators.end(), iqn) != e.initiators.end();
-            });
-            if (!allowed)
-                return SanStatus::fail(403, "no initiator of host [" + name + "] may log in to [" + target + "]");
-            device = sessionDevice(name, target);
-            if (device.empty()) {
-                device = addDevice(*h, {d->name, d->serial}, target);
-                h->sessions.push_back({portal, target, device});
-            }
-            return {};
+    // A target is named after its proxy and vDisk, so the name leads to the one exposure it can be.
+    const std::string prefix = Cluster::targetIqnFor(proxy, "");
+    const VDisk* d =
+        target.compare(0, prefix.size(), prefix) == 0 ? cluster.find(target.substr(prefix.size())) : nullptr;
+    const Exposure* e = nullptr;
+    if (d)
+        for (const auto& candidate : d->exposures)
+            if (candidate.proxy == proxy && candidate.targetIqn == target) e = &candidate;
+    if (e) {
+        bool allowed = std::any_of(h->iqns.begin(), h->iqns.end(), [&](const std::string& iqn) {
+            return std::find(e->initiators.begin(), e->initiators.end(), iqn) != e->initiators.end();
+        });
+        if (!allowed) return SanStatus::fail(403, "no initiator of host [" + name + "] may log in to [" + target + "]");
+        device = sessionDevice(name, target);
+        if (device.empty()) {
+            device = addDevice(*h, {d->name, d->serial}, target);
+            const uint64_t seq = ++h->sequence;
+            h->sessions[seq] = {portal, target, device};
+            h->sessionTargets[target] = seq;
         }
+        return {};
     }
     return SanStatus::fail(403, "portal [" + portal + "] has no target [" + target + "]");
 }
@@ -236,23 +245,25 @@ SanStatus MemorySan::login(const Cluster& cluster, const std::string& name, cons
 SanStatus MemorySan::logout(const std::string& name, const std::string&, const std::string& target) {
     Host* h = find(name);
     if (!h) return unknownHost(name);
-    auto it =
-        std::find_if(h->sessions.begin(), h->sessions.end(), [&](const Session& s) { return s.targetIqn == target; });
-    if (it == h->sessions.end()) return SanStatus::fail(404, "host [" + name + "] has no session to [" + target + "]");
-    std::string device = it->device;
-    h->sessions.erase(it);
-    h->devices.erase(
-        std::remove_if(h->devices.begin(), h->devices.end(), [&](const Device& d) { return d.path == device; }),
-        h->devices.end());
+    auto seq = h->sessionTargets.find(target);
+    if (seq == h->sessionTargets.end())
+        return SanStatus::fail(404, "host [" + name + "] has no session to [" + target + "]");
+    std::string device = h->sessions.at(seq->second).device;
+    h->sessions.erase(seq->second);
+    h->sessionTargets.erase(seq);
+    auto path = h->devicePaths.find(device);
+    if (path != h->devicePaths.end()) {
+        h->devices.erase(path->second);
+        h->devicePaths.erase(path);
+    }
     return {};
 }
 
 std::string MemorySan::sessionDevice(const std::string& name, const std::string& target) const {
     const Host* h = find(name);
     if (!h) return {};
-    for (const auto& s : h->sessions)
-        if (s.targetIqn == target) return s.device;
-    return {};
+    auto seq = h->sessionTargets.find(target);
+    return seq == h->sessionTargets.end() ? std::string() : h->sessions.at(seq->second).device;
 }
 
 SanStatus MemorySan::attach(const Cluster& cluster, const std::string& name, const std::string& vdisk,
@@ -267,8 +278,8 @@ SanStatus MemorySan::attach(const Cluster& cluster, const std::string& name, con
 
 void MemorySan::targetRemoved(const std::string& targetIqn) {
     for (auto& [n, h] : hosts_) {
-        for (const auto& s : std::vector<Session>(h.sessions))
-            if (s.targetIqn == targetIqn) logout(n, s.portal, s.targetIqn);
+        auto seq = h.sessionTargets.find(targetIqn);
+        if (seq != h.sessionTargets.end()) logout(n, h.sessions.at(seq->second).portal, targetIqn);
     }
 }
 

@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "SimModel.h"
@@ -97,12 +98,17 @@ private:
         std::string targetIqn;
         std::string device;
     };
+    // Devices and sessions are kept in order of appearance (by a sequence number) and found
+    // by path and by target without a walk: a host may see tens of thousands of devices.
     struct Host {
         std::string name;
         std::vector<std::string> iqns;
         std::vector<std::string> wwpns;
-        std::vector<Device> devices;  // in order of appearance
-        std::vector<Session> sessions;
+        std::map<uint64_t, Device> devices;
+        std::unordered_map<std::string, uint64_t> devicePaths;
+        std::map<uint64_t, Session> sessions;
+        std::unordered_map<std::string, uint64_t> sessionTargets;
+        uint64_t sequence = 0;
         int nextDevice = 1;  // /dev/sdb first; a path is never given twice in one run
         int rescans = 0;
     };

@@ -46,6 +46,11 @@ bool Simulator::useDataFolder(const std::string& dir, std::string& message) {
     return true;
 }
 
+void Simulator::withoutContents() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    data_.reset();
+}
+
 Simulator::~Simulator() { stop(); }
 
 bool Simulator::loadSeed(const Json& seed, std::string& message) {
@@ -61,7 +66,7 @@ bool Simulator::loadSeed(const Json& seed, std::string& message) {
     cluster_ = std::move(cluster);
     seed_ = seed;
     releaseHeld();
-    data_->clear();
+    if (data_) data_->clear();
     dataError_.clear();
     modelChanged();
     std::string portalError;
@@ -86,7 +91,7 @@ Json Simulator::state() {
     Json out = cluster_.dump();
     out["hosts"] = san_->dump();
     out["faults"] = faults_.dump();
-    out["data"] = {{"folder", data_->dir()}, {"error", dataError_}};
+    out["data"] = {{"folder", data_ ? data_->dir() : std::string()}, {"error", dataError_}};
     out["held"] = held_;
     out["iscsi"] = {{"portals", iscsiPortals()}, {"sessions", Json::array()}};
     if (iscsi_)
@@ -140,13 +145,16 @@ void Simulator::releaseHeld() {
 void Simulator::withState(const std::function<void(Cluster&, SanBackend&)>& f) {
     std::lock_guard<std::mutex> lock(mutex_);
     f(cluster_, *san_);
+    cluster_.reindex();
     modelChanged();
 }
 
 RestReply Simulator::rest(const std::string& method, const std::string& body) {
     std::lock_guard<std::mutex> lock(mutex_);
     RestReply reply = rest_.handle(method, body);
-    modelChanged();
+    // Only the vDisks a change named are brought in line: walking every image after every
+    // request makes a large cluster quadratic.
+    if (reply.changed) modelChanged(&reply.touched);
     return reply;
 }
 

@@ -48,7 +48,10 @@ public:
     // The folder of the vDisks' contents (SimData); without a call, a temporary folder removed
     // with the Simulator. Contents start empty, as after every seed.
     bool useDataFolder(const std::string& dir, std::string& message);
-    std::shared_ptr<Image> diskImage(const std::string& vdisk) const { return data_->disk(vdisk); }
+    // No contents at all: no image files, and the iSCSI target refuses every login. For runs of
+    // the control path over more vDisks than the process may hold open files (one per image).
+    void withoutContents();
+    std::shared_ptr<Image> diskImage(const std::string& vdisk) const { return data_ ? data_->disk(vdisk) : nullptr; }
 
     // Listens on host:port (0 picks a free port) and returns the port, or -1 with a message.
     int listenHttp(const std::string& host, int port, std::string& message);
@@ -81,15 +84,20 @@ public:
     // Receives one line per HTTP request (method, path, REST type, status); never a body, so
     // no password or session id. Set before listening.
     void setRequestLog(std::function<void(const std::string&)> log) { log_ = std::move(log); }
+    // Receives every cluster exchange whole: the method, the form body as it came and the
+    // answer (the bench replays them). Bodies hold passwords and session ids: never log them.
+    // Called on the server's thread after the lock is released. Set before listening.
+    using ExchangeLog = std::function<void(const std::string& method, const std::string& body, const RestReply& reply)>;
+    void setExchangeLog(ExchangeLog log) { exchangeLog_ = std::move(log); }
 
 private:
     friend class Routes;          // the HTTP route tables (SimRoutes.cpp)
     friend class IscsiDirectory;  // what the iSCSI target asks of the model (SimIscsi.cpp)
     int serve(std::unique_ptr<httplib::Server> server, const std::string& host, int port, std::string& message);
     void routes(httplib::Server& server);  // in SimRoutes.cpp
-    // After every change of the model, under the lock: the contents follow it, and sessions
-    // to targets the cluster withdrew end.
-    void modelChanged();
+    // After every change of the model, under the lock: the contents follow it (only those of
+    // the vDisks named, when a list is given), and sessions to targets the cluster withdrew end.
+    void modelChanged(const std::vector<std::string>* touched = nullptr);
     // Under the lock: a portal for every proxy, none for a proxy that went.
     bool followProxies(std::string& message);
     // Holds an answer for up to `ms`, or until released (faults cleared, a new seed, stop).
@@ -111,6 +119,7 @@ private:
     std::vector<std::unique_ptr<httplib::Server>> servers_;
     std::vector<std::thread> threads_;
     std::function<void(const std::string&)> log_;
+    ExchangeLog exchangeLog_;
     std::unique_ptr<iscsi::TargetDirectory> directory_;
     std::unique_ptr<iscsi::Server> iscsi_;
     std::string iscsiHost_;  // empty until serveIscsi()

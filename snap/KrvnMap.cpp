@@ -4,7 +4,12 @@
 // recognised by the clone's SCSI serial number.
 #include <algorithm>
 #include <climits>
+#include <deque>
+#include <set>
 #include <string>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -50,13 +55,58 @@ int asLogInt(long long value) {
     return static_cast<int>(std::max<long long>(INT_MIN, std::min<long long>(INT_MAX, value)));
 }
 
-// The first row of the proxy's LUN table that carries obj's clone, or end.
-std::vector<KrvnSCSITarget>::iterator findCloneTarget(std::vector<KrvnSCSITarget>& rows, KrvnSnapObject* obj,
-                                                      const std::string& proxy) {
-    return std::find_if(rows.begin(), rows.end(), [&](const KrvnSCSITarget& row) {
-        return isCloneOf(obj, row.lunId) && row.targetIqn.find(proxy) != std::string::npos;
-    });
-}
+// For each item, the rows of the proxy's LUN table that carry its clone (isCloneOf, and the
+// proxy in the row's target), in table order. Testing every item against every row makes a map
+// quadratic in its items; instead every window of a row's LUN id that is as long as some
+// clone name is looked up among the names, which finds the same rows.
+class CloneRows {
+public:
+    CloneRows(const std::vector<KrvnSCSITarget>& rows, const std::map<long long, KrvnSnapObject*>& items,
+              const std::string& proxy) {
+        std::unordered_map<std::string_view, std::vector<KrvnSnapObject*>> byName;
+        std::set<size_t> lengths;
+        std::vector<KrvnSnapObject*> unnamed;  // an empty name is in every LUN id
+        for (const auto& [id, obj] : items) {
+            if (obj->mountCloneName.empty()) {
+                unnamed.push_back(obj);
+                continue;
+            }
+            byName[obj->mountCloneName].push_back(obj);
+            lengths.insert(obj->mountCloneName.size());
+        }
+        std::unordered_map<KrvnSnapObject*, bool> exactOnly;
+        for (size_t i = 0; i < rows.size(); ++i) {
+            if (rows[i].targetIqn.find(proxy) == std::string::npos) continue;
+            const std::string_view lunId = rows[i].lunId;
+            for (KrvnSnapObject* obj : unnamed) add(obj, i, lunId, exactOnly);
+            for (size_t length : lengths) {
+                for (size_t at = 0; at + length <= lunId.size(); ++at) {
+                    auto named = byName.find(lunId.substr(at, length));
+                    if (named == byName.end()) continue;
+                    for (KrvnSnapObject* obj : named->second) add(obj, i, lunId, exactOnly);
+                }
+            }
+        }
+    }
+    const std::vector<size_t>& of(KrvnSnapObject* obj) const {
+        static const std::vector<size_t> kNone;
+        auto it = rows_.find(obj);
+        return it == rows_.end() ? kNone : it->second;
+    }
+
+private:
+    // A test mount takes only its own clone, never one whose name merely contains it.
+    void add(KrvnSnapObject* obj, size_t row, std::string_view lunId,
+             std::unordered_map<KrvnSnapObject*, bool>& exactOnly) {
+        auto flag = exactOnly.find(obj);
+        if (flag == exactOnly.end())
+            flag = exactOnly.emplace(obj, obj->snapInfo->isFlagSet(ZY_KRVN_TEST_MOUNT_FLAG)).first;
+        if (flag->second && lunId != obj->mountCloneName) return;
+        std::vector<size_t>& list = rows_[obj];
+        if (list.empty() || list.back() != row) list.push_back(row);
+    }
+    std::unordered_map<KrvnSnapObject*, std::vector<size_t>> rows_;
+};
 
 // The clones this call still has to bring onto the host, and their names for the log.
 void pendingClones(KrvnCtx* ctx, std::vector<std::string>& clones, std::string& display) {
@@ -231,7 +281,9 @@ void KrvnUtils::decideMapConnectionType() {
 int KrvnUtils::checkAndTryiSCSITargetLogon(bool& allMapped) {
     KrvnMapCtx* map = mapContextOf(kctx);
     const std::string& proxy = kctx->arrayDetails.storageProxy;
-    std::vector<KrvnSCSITarget> candidates = map->proxyTargets[proxy];
+    const std::vector<KrvnSCSITarget>& rows = map->proxyTargets[proxy];
+    const CloneRows cloneRows(rows, kctx->snapItems, proxy);
+    std::vector<bool> taken(rows.size(), false);  // one LUN serves one item
     allMapped = false;
     size_t mapped = 0;
     kctx->log(ZY_KRVN_LOGLVL_SNAP_OP_START, "%s", ZY_KRVN_MAP_TARGET_LOGON);
@@ -239,13 +291,14 @@ int KrvnUtils::checkAndTryiSCSITargetLogon(bool& allMapped) {
     for (auto& [id, obj] : kctx->snapItems) {
         KrvnSCSITarget exposed;
         if (obj->snapTarget.empty()) {
-            auto row = findCloneTarget(candidates, obj, proxy);
-            if (row != candidates.end()) {
-                exposed = *row;
-                obj->snapTarget = row->targetIqn;
+            for (size_t row : cloneRows.of(obj)) {
+                if (taken[row]) continue;
+                taken[row] = true;
+                exposed = rows[row];
+                obj->snapTarget = rows[row].targetIqn;
                 kctx->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_MAP_FOUND_TARGET, obj->snapTarget.c_str(),
                           obj->mountCloneName.c_str());
-                candidates.erase(row);  // one LUN serves one item
+                break;
             }
         }
         if (obj->snapTarget.empty()) {
@@ -351,12 +404,16 @@ int KrvnUtils::waitForClonesToUnfreeze() {
     // Items already on the host were not touched by this map; their objects still hold only the
     // clone name prefix, which names no vDisk, so watching them would wait out the whole limit.
     std::vector<std::string> unfrozen;
+    std::unordered_set<std::string> unfrozenNames;  // the same, to look up
     for (auto& [id, obj] : kctx->snapItems)
-        if (isMapped(obj)) unfrozen.push_back(obj->mountCloneName);
+        if (isMapped(obj)) {
+            unfrozen.push_back(obj->mountCloneName);
+            unfrozenNames.insert(obj->mountCloneName);
+        }
 
     while (ZyPlatform::clockNowSeconds() - start < limit) {
         for (auto& [id, obj] : kctx->snapItems) {
-            if (std::find(unfrozen.begin(), unfrozen.end(), obj->mountCloneName) != unfrozen.end()) continue;
+            if (unfrozenNames.count(obj->mountCloneName) != 0) continue;
             KrvnDisk disk;
             disk.vDiskName = obj->mountCloneName;
             if (rest_getVDiskDetails(disk) != 0) {
@@ -370,6 +427,7 @@ int KrvnUtils::waitForClonesToUnfreeze() {
             }
             kctx->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_MAP_UNFROZEN, obj->mountCloneName.c_str());
             unfrozen.push_back(obj->mountCloneName);
+            unfrozenNames.insert(obj->mountCloneName);
         }
         if (unfrozen.size() >= count) {
             kctx->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_MAP_ALL_UNFROZEN, count);
@@ -431,13 +489,14 @@ int KrvnUtils::refreshArrayInterfaces() {
     map->proxyTargets[proxy].clear();
     if (rest_getSCSITargetIQNs(proxy, map->proxyTargets) != 0) return kctx->errorCode;
 
-    std::vector<KrvnSCSITarget>& rows = map->proxyTargets[proxy];
+    const std::vector<KrvnSCSITarget>& rows = map->proxyTargets[proxy];
+    const CloneRows cloneRows(rows, kctx->snapItems, proxy);
     size_t found = 0;
     for (auto& [id, obj] : kctx->snapItems) {
         if (obj->snapTarget.empty()) {
-            auto row = findCloneTarget(rows, obj, proxy);
-            if (row == rows.end()) continue;
-            obj->snapTarget = row->targetIqn;
+            const std::vector<size_t>& carrying = cloneRows.of(obj);
+            if (carrying.empty()) continue;
+            obj->snapTarget = rows[carrying.front()].targetIqn;
             kctx->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_MAP_FOUND_TARGET, obj->snapTarget.c_str(),
                       obj->mountCloneName.c_str());
         }
@@ -499,30 +558,34 @@ int KrvnUtils::performPostMapSteps() {
 void KrvnUtils::getDiffDeviceList(std::vector<std::string>& diff) {
     KrvnMapCtx* map = mapContextOf(kctx);
     diff.clear();
-    for (const std::string& device : map->devicesAfter) {
-        const bool before =
-            std::find(map->devicesBefore.begin(), map->devicesBefore.end(), device) != map->devicesBefore.end();
-        if (!before && std::find(diff.begin(), diff.end(), device) == diff.end()) diff.push_back(device);
-    }
+    const std::unordered_set<std::string> before(map->devicesBefore.begin(), map->devicesBefore.end());
+    std::unordered_set<std::string> listed;
+    for (const std::string& device : map->devicesAfter)
+        if (before.count(device) == 0 && listed.insert(device).second) diff.push_back(device);
 }
 
 int KrvnUtils::checkForMappedDevices(KrvnMapCtx*, const std::vector<std::string>& devices, unsigned long& found) {
     const size_t count = kctx->snapItems.size();
     found = 0;
-    for (auto& [id, obj] : kctx->snapItems) found += isMapped(obj) ? 1 : 0;
+    // The items still to be found, by clone serial and in item order: each device finds its
+    // item in one lookup instead of a walk of every item (and a status call to the host for each).
+    std::unordered_map<int64_t, std::deque<KrvnSnapObject*>> waiting;
+    for (auto& [id, obj] : kctx->snapItems) {
+        if (isMapped(obj))
+            ++found;
+        else
+            waiting[obj->cloneScsiSerial].push_back(obj);
+    }
 
     for (const std::string& device : devices) {
         int64_t serial = 0;
         const DeviceSerial read = readDeviceSerial(device, kctx->arrayDetails.scsiArrayId, serial);
         if (read == DeviceSerial::Unreadable) continue;
         KrvnSnapObject* owner = nullptr;
-        if (read == DeviceSerial::Read) {
-            for (auto& [id, obj] : kctx->snapItems) {
-                if (!isMapped(obj) && obj->cloneScsiSerial == serial) {
-                    owner = obj;
-                    break;
-                }
-            }
+        auto candidates = read == DeviceSerial::Read ? waiting.find(serial) : waiting.end();
+        if (candidates != waiting.end() && !candidates->second.empty()) {
+            owner = candidates->second.front();
+            candidates->second.pop_front();
         }
         if (owner == nullptr) {
             kctx->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_MAP_DEVICE_FOREIGN, device.c_str());

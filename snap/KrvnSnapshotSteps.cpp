@@ -5,6 +5,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -72,14 +73,16 @@ int revertLoggedOut(KrvnUtils& utils, const std::vector<KrvnSCSITarget>& luns) {
     KrvnCtx* kctx = utils.snapCtx();
     const std::string& proxy = kctx->arrayDetails.storageProxy;
     std::vector<std::pair<std::string, std::string>> loggedOut;
+    // The first LUN of each vDisk: one lookup per item instead of a walk of the proxy's table.
+    std::unordered_map<std::string, const KrvnSCSITarget*> firstLun;
+    for (const KrvnSCSITarget& lun : luns) firstLun.emplace(lun.lunId, &lun);
     int failed = 0;
     for (auto& [id, obj] : kctx->snapItems) {
-        for (const KrvnSCSITarget& lun : luns) {
-            if (lun.lunId != obj->sourceVDiskName) continue;
-            kctx->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_OPS_REVERT_FOUND_IQN, lun.targetIqn.c_str(),
+        auto lun = firstLun.find(obj->sourceVDiskName);
+        if (lun != firstLun.end()) {
+            kctx->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_OPS_REVERT_FOUND_IQN, lun->second->targetIqn.c_str(),
                       obj->sourceVDiskName.c_str());
-            obj->snapTarget = lun.targetIqn;
-            break;
+            obj->snapTarget = lun->second->targetIqn;
         }
         if (obj->snapTarget.empty()) {
             failed =

@@ -2,7 +2,9 @@
 //
 // One line per call: time, pid, job id, level, text. The sink (a file or stderr) and the level
 // filter come from the settings file ([Platform] logFile, debugLevel) when the object is
-// constructed; errors (-1) are always written. Writes are thread-safe and line-atomic.
+// constructed; errors (-1) are always written. Writes are thread-safe and line-atomic. The file
+// is opened in append mode once per object (several processes may share it) and opened again
+// when it has been moved or removed, which is looked at once a second.
 //
 // A line logged without a job id takes the job id of the last line this object logged with
 // one (0 before any): a logger serves one entry call, so the lines of a component that knows
@@ -38,11 +40,18 @@ public:
 
 private:
     void write(int level, long long jobId, const std::string& text);
+    // Under the write lock: the descriptor to write to (the file's, reopened when it was
+    // rotated away), or -1 for stderr.
+    int sinkFd();
     int level_;
     std::string file_;  // empty: stderr
     // The job of the last line logged with a job id. Atomic: an object that threads share stays
     // safe to write through.
     std::atomic<long long> jobId_{0};
+    long pid_;
+    int fd_ = -1;
+    unsigned long long inode_ = 0;
+    long long checkedMs_ = 0;  // when the file's identity was last compared with the path's
 };
 
 // A short-lived log object used while loading the iSCSI module.

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 enum _http_req_type_ {
     ZY_HTTP_REQ_GET = 0,
@@ -47,8 +48,28 @@ public:
     const std::string& GetLastError() const { return lastError_; }
 
 private:
+    // What a request takes from the settings; read again unless the call's settings scope is
+    // the one they were read in.
+    struct Options {
+        unsigned long long scope = 0;  // 0: not kept
+        long connectTimeout = 0;
+        long requestTimeout = 0;
+        std::string caFile;
+        bool verify = true;
+        long maxMB = 0;
+    };
+    const Options& options();
+    // The header lines sent with a request: the caller's list, the content type when there is
+    // a body, and no "Expect"; built again only when those change.
+    void* sentHeaders(bool sendsBody);
+    void freeSentHeaders();
+
     void* curl_ = nullptr;     // CURL*
     void* headers_ = nullptr;  // curl_slist*
+    void* sent_ = nullptr;     // curl_slist* of the last request
+    std::vector<std::string> sentLines_;
+    Options options_;
+    unsigned long long appliedScope_ = 0;  // the scope whose options the handle holds; 0: none
     std::string contentType_;
     std::string response_;
     std::string lastError_;

@@ -23,4 +23,19 @@ std::string simEscape(const std::string& text);
 // gethostname(), or empty.
 std::string simHostName();
 
+// Adds the calling thread's CPU time from construction to destruction to simCallTally()
+// (ZySimCallTally.h). Put at the top of each sim backend call; a meter inside another on the
+// same thread counts nothing, so a call is counted once.
+class SimCallMeter {
+public:
+    SimCallMeter();
+    ~SimCallMeter();
+    SimCallMeter(const SimCallMeter&) = delete;
+    SimCallMeter& operator=(const SimCallMeter&) = delete;
+
+private:
+    long long startNs_ = 0;
+    bool outermost_ = false;
+};
+
 }  // namespace ZyPlatform

@@ -19,21 +19,25 @@ bool post(const char* action, const char* portal, const char* target, ZyPlatform
 }  // namespace
 
 int SimIscsi::discoverPortal(const char* portal) {
+    ZyPlatform::SimCallMeter meter;
     ZyPlatform::SimResponse r;
     return post("discover", portal, nullptr, r) ? 0 : -1;
 }
 
 bool SimIscsi::login(const char* portal, const char* targetIqn) {
+    ZyPlatform::SimCallMeter meter;
     ZyPlatform::SimResponse r;
     return targetIqn && post("login", portal, targetIqn, r);
 }
 
 bool SimIscsi::logout(const char* portal, const char* targetIqn) {
+    ZyPlatform::SimCallMeter meter;
     ZyPlatform::SimResponse r;
     return targetIqn && post("logout", portal, targetIqn, r);
 }
 
 bool SimIscsi::getTargetDevice(const char* targetIqn, char* buffer, unsigned long long* length) {
+    ZyPlatform::SimCallMeter meter;
     if (!targetIqn) return false;
     ZyPlatform::SimResponse r;
     if (!ZyPlatform::simRequest("/sim/iscsi/device?host=" + ZyPlatform::simEscape(ZyPlatform::simHostName()) +

@@ -4,13 +4,17 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cstring>
+#include <ctime>
+#include <mutex>
 
 #include "CurlGlobal.h"
 #include "DeviceBackends.h"
 #include "PlatformSettings.h"
 #include "SimClient.h"
+#include "ZySimCallTally.h"
 
 namespace ZyPlatform {
 
@@ -25,6 +29,16 @@ constexpr const char* kCurlInitFailed = "libcurl global initialisation failed";
 constexpr const char* kHttpStatus = "HTTP status ";
 constexpr const char* kOnlyInquiry = "only INQUIRY is answered by the sim device ";
 constexpr const char* kNoSuchDevice = "no such device ";
+
+std::atomic<long long> g_simCalls{0};
+std::atomic<long long> g_simCallNs{0};
+thread_local int t_meterDepth = 0;
+
+long long threadCpuNs() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec;
+}
 
 size_t collect(char* data, size_t size, size_t count, void* user) {
     static_cast<std::string*>(user)->append(data, size * count);
@@ -50,6 +64,7 @@ public:
     }
     int SendCdb(const unsigned char* cdb, int cdbLength, unsigned char* buffer, int bufferLength, int,
                 CWqError* error) override {
+        SimCallMeter meter;
         if (!cdb || cdbLength < kInquiryCdbLength || cdb[0] != kOpInquiry || !buffer || bufferLength <= 0) {
             if (error) error->Set(kSimError, kOnlyInquiry + path_);
             return -1;
@@ -69,6 +84,24 @@ private:
 };
 
 }  // namespace
+
+SimCallMeter::SimCallMeter() : outermost_(t_meterDepth++ == 0) {
+    if (outermost_) startNs_ = threadCpuNs();
+}
+
+SimCallMeter::~SimCallMeter() {
+    --t_meterDepth;
+    if (!outermost_) return;
+    g_simCallNs += threadCpuNs() - startNs_;
+    ++g_simCalls;
+}
+
+SimCallTally simCallTally() {
+    SimCallTally tally;
+    tally.calls = g_simCalls.load();
+    tally.cpuNs = g_simCallNs.load();
+    return tally;
+}
 
 std::string simEscape(const std::string& text) {
     static const char* kHex = "0123456789ABCDEF";
@@ -97,7 +130,8 @@ bool simRequest(const std::string& path, const std::string* jsonBody, SimRespons
         out.error = kCurlInitFailed;
         return false;
     }
-    SettingsStore settings = SettingsStore::load();
+    const CurrentSettings current;
+    const SettingsStore& settings = *current;
     std::string base = settings.platformText(kSimulatorUrl, "");
     if (base.empty()) {
         out.error = kNoSimulator;
@@ -143,6 +177,7 @@ bool simRequest(const std::string& path, const std::string* jsonBody, SimRespons
 }
 
 SP<ZyDevice> openSimDevice(const std::string& path, CWqError* error) {
+    SimCallMeter meter;
     // A device exists when the simulator answers its standard INQUIRY.
     SimResponse r;
     if (!simRequest(inquiryPath(path, 0, 0), nullptr, r)) {

@@ -2,11 +2,14 @@
 #include "EvDebug.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <mutex>
 #include <vector>
@@ -22,10 +25,20 @@ EvDebug::CaptureSink g_sink = nullptr;
 void* g_sinkUser = nullptr;
 
 constexpr int kErrorLevel = -1;
+constexpr size_t kLineBuffer = 1024;
+constexpr long long kRotationCheckMs = 1000;
 
 std::string formatText(const char* format, va_list args) {
     if (!format) return std::string();
-    std::vector<char> buffer(256);
+    // Most lines fit the first buffer; longer ones are formatted again at their length.
+    char first[kLineBuffer];
+    va_list copy;
+    va_copy(copy, args);
+    int needed = std::vsnprintf(first, sizeof first, format, copy);
+    va_end(copy);
+    if (needed < 0) return std::string();
+    if (static_cast<size_t>(needed) < sizeof first) return std::string(first, static_cast<size_t>(needed));
+    std::vector<char> buffer(static_cast<size_t>(needed) + 1);
     for (;;) {
         va_list copy;
         va_copy(copy, args);
@@ -40,12 +53,25 @@ std::string formatText(const char* format, va_list args) {
 std::string timestamp() {
     struct timeval now;
     gettimeofday(&now, nullptr);
-    struct tm parts;
-    localtime_r(&now.tv_sec, &parts);
+    // The date and time change once a second; many lines share them.
+    thread_local time_t cachedSecond = -1;
+    thread_local char cachedText[48];
+    thread_local size_t cachedUsed = 0;
+    if (now.tv_sec != cachedSecond) {
+        struct tm parts;
+        localtime_r(&now.tv_sec, &parts);
+        cachedUsed = std::strftime(cachedText, sizeof cachedText, "%Y-%m-%d %H:%M:%S", &parts);
+        cachedSecond = now.tv_sec;
+    }
     char text[64];
-    size_t used = std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &parts);
-    std::snprintf(text + used, sizeof text - used, ".%03ld", static_cast<long>(now.tv_usec / 1000));
+    std::memcpy(text, cachedText, cachedUsed);
+    std::snprintf(text + cachedUsed, sizeof text - cachedUsed, ".%03ld", static_cast<long>(now.tv_usec / 1000));
     return text;
+}
+
+long long steadyMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
 void writeAll(int fd, const std::string& line) {
@@ -61,13 +87,33 @@ void writeAll(int fd, const std::string& line) {
 }  // namespace
 
 EvDebug::EvDebug(EvDebugFileInstance* /*instance*/) {
-    ZyPlatform::SettingsStore settings = ZyPlatform::SettingsStore::load();
+    const ZyPlatform::CurrentSettings current;
+    const ZyPlatform::SettingsStore& settings = *current;
     level_ =
         static_cast<int>(settings.platformInteger(ZyPlatform::Setting::kDebugLevel, ZyPlatform::Default::kDebugLevel));
     file_ = settings.platformText(ZyPlatform::Setting::kLogFile, "");
+    pid_ = static_cast<long>(getpid());
 }
 
-EvDebug::~EvDebug() = default;
+EvDebug::~EvDebug() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+int EvDebug::sinkFd() {
+    if (file_.empty()) return -1;
+    const long long now = steadyMs();
+    if (fd_ >= 0 && now - checkedMs_ < kRotationCheckMs) return fd_;
+    checkedMs_ = now;
+    struct stat info {};
+    const bool present = ::stat(file_.c_str(), &info) == 0;
+    if (fd_ >= 0 && present && static_cast<unsigned long long>(info.st_ino) == inode_) return fd_;
+    // Not open yet, or the path names another file now (rotated, or removed).
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = ::open(file_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    struct stat opened {};
+    inode_ = fd_ >= 0 && ::fstat(fd_, &opened) == 0 ? static_cast<unsigned long long>(opened.st_ino) : 0;
+    return fd_;
+}
 
 void EvDebug::setCaptureSink(CaptureSink sink, void* user) {
     std::lock_guard<std::mutex> lock(g_writeLock);
@@ -107,19 +153,16 @@ void EvDebug::Debug(const char* prefix, const char* format, ...) {
 
 void EvDebug::write(int level, long long jobId, const std::string& text) {
     char head[96];
-    std::snprintf(head, sizeof head, " %ld %lld %d ", static_cast<long>(getpid()), jobId, level);
-    std::string line = timestamp() + head + text + "\n";
+    std::snprintf(head, sizeof head, " %ld %lld %d ", pid_, jobId, level);
+    std::string line = timestamp();
+    line.reserve(line.size() + std::strlen(head) + text.size() + 1);
+    line += head;
+    line += text;
+    line += '\n';
 
     std::lock_guard<std::mutex> lock(g_writeLock);
-    int fd = STDERR_FILENO;
-    int opened = -1;
-    if (!file_.empty()) {
-        // Opened per line in append mode so that several processes (host, simulator) can
-        // share one file and a rotated file is picked up at the next line.
-        opened = ::open(file_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-        if (opened >= 0) fd = opened;
-    }
-    writeAll(fd, line);
-    if (opened >= 0) ::close(opened);
+    // Append mode keeps each line whole when several processes (host, simulator) share the file.
+    const int fd = sinkFd();
+    writeAll(fd >= 0 ? fd : STDERR_FILENO, line);
     if (g_sink) g_sink(level, jobId, text, g_sinkUser);
 }

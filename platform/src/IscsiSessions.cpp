@@ -223,7 +223,8 @@ private:
 }  // namespace
 
 std::string initiatorName() {
-    ZyPlatform::SettingsStore settings = ZyPlatform::SettingsStore::load();
+    const ZyPlatform::CurrentSettings current;
+    const ZyPlatform::SettingsStore& settings = *current;
     std::string name = settings.platformText(ZyPlatform::Setting::kInitiatorName, "");
     if (!name.empty()) return name;
     char host[256] = {0};
@@ -233,8 +234,8 @@ std::string initiatorName() {
 
 std::string add(const std::string& portal, const std::string& target, const std::string& address,
                 iscsi_context* context, int lun) {
-    const long timeout = ZyPlatform::SettingsStore::load().platformInteger(ZyPlatform::Setting::kRequestTimeoutSec,
-                                                                           ZyPlatform::Default::kRequestTimeoutSec);
+    const long timeout = ZyPlatform::CurrentSettings()->platformInteger(ZyPlatform::Setting::kRequestTimeoutSec,
+                                                                        ZyPlatform::Default::kRequestTimeoutSec);
     auto entry = std::make_shared<Entry>(
         context, static_cast<int>(timeout > 0 ? timeout : ZyPlatform::Default::kRequestTimeoutSec));
     Table& t = table();

@@ -17,6 +17,9 @@ public:
     // fresh reading of the file named by settingsPath(); a missing or unreadable file is an
     // empty store.
     static SettingsStore load();
+    // The calling thread's innermost scope's store, or null outside any scope; with `serial`,
+    // that scope's number, never given to another scope of the process (0 outside any).
+    static const SettingsStore* inScope(unsigned long long* serial = nullptr);
     // One reading of the file, and how it went (ZYPlatformSettingsScope::status).
     static SettingsStore read(std::string* path, int* status, int* openError);
 
@@ -33,6 +36,25 @@ public:
 
 private:
     std::map<std::pair<std::string, std::string>, std::string> values_;
+};
+
+// The settings in force for the calling thread, as load() gives them but without copying a
+// scope's store (a request or a log object reads several keys from it).
+class CurrentSettings {
+public:
+    CurrentSettings() : store_(SettingsStore::inScope()) {
+        if (store_) return;
+        own_ = SettingsStore::load();
+        store_ = &own_;
+    }
+    CurrentSettings(const CurrentSettings&) = delete;
+    CurrentSettings& operator=(const CurrentSettings&) = delete;
+    const SettingsStore& operator*() const { return *store_; }
+    const SettingsStore* operator->() const { return store_; }
+
+private:
+    const SettingsStore* store_;
+    SettingsStore own_;
 };
 
 // Names of the stand-ins' own settings, all in section "Platform".

@@ -57,12 +57,23 @@ constexpr long kBytesPerMB = 1024L * 1024L;
 struct BoundedBody {
     std::string* text;
     size_t limit;
+    CURL* curl;
     bool exceeded = false;
+    bool sized = false;
 };
 
 size_t appendBounded(char* data, size_t size, size_t count, void* user) {
     auto* body = static_cast<BoundedBody*>(user);
     const size_t bytes = size * count;
+    if (!body->sized) {
+        // A large answer grown piece by piece is copied again at every doubling: its announced
+        // length, when within the limit, is made room for at once.
+        body->sized = true;
+        curl_off_t announced = -1;
+        if (curl_easy_getinfo(body->curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) == CURLE_OK &&
+            announced > 0 && static_cast<size_t>(announced) <= body->limit)
+            body->text->reserve(static_cast<size_t>(announced));
+    }
     if (body->text->size() + bytes > body->limit) {
         body->exceeded = true;
         return 0;  // anything but `bytes` makes libcurl stop with a write error
@@ -101,6 +112,7 @@ ZYLibCurl::ZYLibCurl() { (void)ZyPlatform::curlGlobalReady(); }
 
 ZYLibCurl::~ZYLibCurl() {
     ZYLibCurlFreeHttpHeaderList();
+    freeSentHeaders();
     if (curl_) curl_easy_cleanup(static_cast<CURL*>(curl_));
 }
 
@@ -136,6 +148,53 @@ bool ZYLibCurl::ZYLibCurlAppendHeader(_http_hdr_type_ /*type*/, const char* head
     return true;
 }
 
+const ZYLibCurl::Options& ZYLibCurl::options() {
+    unsigned long long scope = 0;
+    ZyPlatform::SettingsStore::inScope(&scope);
+    if (scope != 0 && scope == options_.scope) return options_;
+    const ZyPlatform::CurrentSettings current;
+    const ZyPlatform::SettingsStore& settings = *current;
+    namespace S = ZyPlatform::Setting;
+    namespace D = ZyPlatform::Default;
+    // To libcurl 0 means "wait for ever" and a negative value is refused (leaving no limit at
+    // all): neither is what a time-out or size setting asks for, so both fall back to the default.
+    auto positive = [&settings](const char* key, long fallback) {
+        long value = settings.platformInteger(key, fallback);
+        return value > 0 ? value : fallback;
+    };
+    options_.scope = scope;
+    options_.connectTimeout = positive(S::kConnectTimeoutSec, D::kConnectTimeoutSec);
+    options_.requestTimeout = positive(S::kRequestTimeoutSec, D::kRequestTimeoutSec);
+    options_.caFile = settings.platformText(S::kCaFile, "");
+    // Only an explicit 0 turns verification off; a missing or unreadable value keeps it on.
+    options_.verify = settings.platformInteger(S::kTlsVerify, 1) != 0;
+    options_.maxMB = positive(S::kMaxResponseMB, D::kMaxResponseMB);
+    return options_;
+}
+
+void ZYLibCurl::freeSentHeaders() {
+    curl_slist_free_all(static_cast<curl_slist*>(sent_));
+    sent_ = nullptr;
+    sentLines_.clear();
+}
+
+void* ZYLibCurl::sentHeaders(bool sendsBody) {
+    std::vector<std::string> lines;
+    for (curl_slist* item = static_cast<curl_slist*>(headers_); item; item = item->next) lines.emplace_back(item->data);
+    if (sendsBody && !contentType_.empty()) lines.push_back(contentType_);
+    // Without this, curl waits for a "100 Continue" before sending a larger body.
+    lines.emplace_back(kNoExpectHeader);
+    if (sent_ && lines == sentLines_) return sent_;
+    freeSentHeaders();
+    HeaderList headers;
+    for (const std::string& line : lines) headers.add(line.c_str());
+    if (!headers.ok) return nullptr;
+    sent_ = headers.list;
+    headers.list = nullptr;
+    sentLines_ = std::move(lines);
+    return sent_;
+}
+
 bool ZYLibCurl::ZYLibCurlSendHttpReq(_http_req_type_ type, const char* url, const char* data, size_t length,
                                      bool /*binary*/, const char* /*extra*/) {
     response_.clear();
@@ -150,38 +209,36 @@ bool ZYLibCurl::ZYLibCurlSendHttpReq(_http_req_type_ type, const char* url, cons
     if (!knownType(type)) return fail(kBadRequestType);
 
     CURL* curl = static_cast<CURL*>(curl_);
-    // Reset drops the previous request's options (verb, body) but keeps live connections.
-    curl_easy_reset(curl);
-
-    ZyPlatform::SettingsStore settings = ZyPlatform::SettingsStore::load();
-    namespace S = ZyPlatform::Setting;
-    namespace D = ZyPlatform::Default;
-    // To libcurl 0 means "wait for ever" and a negative value is refused (leaving no limit at
-    // all): neither is what a time-out or size setting asks for, so both fall back to the default.
-    auto positive = [&settings](const char* key, long fallback) {
-        long value = settings.platformInteger(key, fallback);
-        return value > 0 ? value : fallback;
-    };
-    long connectTimeout = positive(S::kConnectTimeoutSec, D::kConnectTimeoutSec);
-    long requestTimeout = positive(S::kRequestTimeoutSec, D::kRequestTimeoutSec);
-    std::string caFile = settings.platformText(S::kCaFile, "");
-    // Only an explicit 0 turns verification off; a missing or unreadable value keeps it on.
-    bool verify = settings.platformInteger(S::kTlsVerify, 1) != 0;
-    const long maxMB = positive(S::kMaxResponseMB, D::kMaxResponseMB);
+    const Options& set = options();
+    const long connectTimeout = set.connectTimeout;
+    const long requestTimeout = set.requestTimeout;
+    const std::string& caFile = set.caFile;
+    const bool verify = set.verify;
+    const long maxMB = set.maxMB;
+    // Reset drops the previous request's options but keeps live connections. Within one settings
+    // scope the options that stay are set once, and each request sets all the others again: a
+    // reset frees and makes every option of the handle anew, for every request.
+    const bool fresh = set.scope == 0 || set.scope != appliedScope_;
+    if (fresh) {
+        curl_easy_reset(curl);
+        appliedScope_ = set.scope;
+    }
     const size_t maxBytes = static_cast<size_t>(maxMB) > SIZE_MAX / kBytesPerMB
                                 ? SIZE_MAX
                                 : static_cast<size_t>(maxMB) * static_cast<size_t>(kBytesPerMB);
-    BoundedBody bounded{&response_, maxBytes};
+    BoundedBody bounded{&response_, maxBytes, curl};
 
     char errorText[CURL_ERROR_SIZE] = {};
     curl_easy_setopt(curl, CURLOPT_URL, url);
-    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorText);
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, connectTimeout);
-    curl_easy_setopt(curl, CURLOPT_TIMEOUT, requestTimeout);
-    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, verify ? 1L : 0L);
-    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, verify ? kVerifyHostByName : 0L);
-    if (!caFile.empty()) curl_easy_setopt(curl, CURLOPT_CAINFO, caFile.c_str());
+    if (fresh) {
+        curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+        curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, connectTimeout);
+        curl_easy_setopt(curl, CURLOPT_TIMEOUT, requestTimeout);
+        curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, verify ? 1L : 0L);
+        curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, verify ? kVerifyHostByName : 0L);
+        if (!caFile.empty()) curl_easy_setopt(curl, CURLOPT_CAINFO, caFile.c_str());
+    }
     if (callback_) {
         curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, callback_);
         curl_easy_setopt(curl, CURLOPT_WRITEDATA, this);
@@ -193,32 +250,33 @@ bool ZYLibCurl::ZYLibCurlSendHttpReq(_http_req_type_ type, const char* url, cons
     const char* body = data ? data : "";
     size_t bodyLength = data ? length : 0;
     bool sendsBody = type == ZY_HTTP_REQ_POST || type == ZY_HTTP_REQ_PUT || type == ZY_HTTP_REQ_PATCH || bodyLength > 0;
-    if (type == ZY_HTTP_REQ_HEAD) {
-        curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
-    } else if (sendsBody) {
+    // What a reset would have cleared: the verb, and the body of the last request.
+    curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, nullptr);
+    if (sendsBody && type != ZY_HTTP_REQ_HEAD) {
+        curl_easy_setopt(curl, CURLOPT_NOBODY, 0L);
         curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(bodyLength));
         curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body);
         const char* verb = type == ZY_HTTP_REQ_GET ? "GET" : customVerb(type);
         if (verb) curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, verb);
-    } else if (const char* verb = customVerb(type)) {
-        curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, verb);
     } else {
+        // No body: the last request's must not travel again (a GET also clears "no body").
+        curl_easy_setopt(curl, CURLOPT_POSTFIELDS, nullptr);
+        curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(-1));
         curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
+        if (type == ZY_HTTP_REQ_HEAD) {
+            curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
+        } else if (const char* verb = customVerb(type)) {
+            curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, verb);
+        }
     }
 
-    HeaderList headers;
-    for (curl_slist* item = static_cast<curl_slist*>(headers_); item; item = item->next) {
-        headers.add(item->data);
-    }
-    if (sendsBody && !contentType_.empty()) headers.add(contentType_.c_str());
-    // Without this, curl waits for a "100 Continue" before sending a larger body.
-    headers.add(kNoExpectHeader);
-    if (!headers.ok) return fail(kHeaderRefused);
-    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.list);
+    void* headers = sentHeaders(sendsBody);
+    if (!headers) return fail(kHeaderRefused);
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, static_cast<curl_slist*>(headers));
 
     CURLcode result = curl_easy_perform(curl);
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &httpCode_);
-    // The header list dies with this call: the handle must not keep pointing at it.
+    // The handle must not keep pointing at a list that may be freed before its next request.
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, nullptr);
     if (bounded.exceeded) {

@@ -4,6 +4,7 @@
 #include <ini.h>
 
 #include <sys/stat.h>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -41,6 +42,8 @@ bool parseDecimal(const std::string& text, long* value) {
 
 // The innermost scope of this thread; null outside any.
 thread_local const SettingsStore* t_scopeStore = nullptr;
+thread_local unsigned long long t_scopeSerial = 0;
+std::atomic<unsigned long long> g_scopeSerials{0};
 
 // -1 with the errno when the file cannot be read as a file, else what the parser answers (0,
 // or the first line it refused; inih reads on past it, so one bad line keeps the others).
@@ -48,9 +51,12 @@ int parseFile(const std::string& path, ini_handler handler, void* user, int* ope
     struct stat info {};
     int reason = 0;
     FILE* in = nullptr;
-    if (::stat(path.c_str(), &info) != 0) reason = errno;
-    else if (S_ISDIR(info.st_mode)) reason = EISDIR;
-    else if (!(in = std::fopen(path.c_str(), "r"))) reason = errno;
+    if (::stat(path.c_str(), &info) != 0)
+        reason = errno;
+    else if (S_ISDIR(info.st_mode))
+        reason = EISDIR;
+    else if (!(in = std::fopen(path.c_str(), "r")))
+        reason = errno;
     if (openError) *openError = reason;
     if (!in) return -1;
     const int line = ini_parse_file(in, handler, user);
@@ -72,6 +78,11 @@ SettingsStore SettingsStore::read(std::string* path, int* status, int* openError
 SettingsStore SettingsStore::load() {
     if (t_scopeStore) return *t_scopeStore;
     return read(nullptr, nullptr, nullptr);
+}
+
+const SettingsStore* SettingsStore::inScope(unsigned long long* serial) {
+    if (serial) *serial = t_scopeSerial;
+    return t_scopeStore;
 }
 
 void SettingsStore::put(const std::string& section, const std::string& key, const std::string& value) {
@@ -108,10 +119,10 @@ long SettingsStore::platformInteger(const char* key, long fallback) const {
 }
 
 std::string platformString(const char* key, const std::string& fallback) {
-    return SettingsStore::load().platformText(key, fallback);
+    return CurrentSettings()->platformText(key, fallback);
 }
 
-long platformNumber(const char* key, long fallback) { return SettingsStore::load().platformInteger(key, fallback); }
+long platformNumber(const char* key, long fallback) { return CurrentSettings()->platformInteger(key, fallback); }
 
 }  // namespace ZyPlatform
 
@@ -124,13 +135,13 @@ std::string ZYPlatformInfo::settingsPath() {
 
 int ZYPlatformInfo::getString(const char* section, const char* key, std::string* value) {
     if (!section || !key) return 0;
-    return ZyPlatform::SettingsStore::load().text(section, key, value) ? 1 : 0;
+    return ZyPlatform::CurrentSettings()->text(section, key, value) ? 1 : 0;
 }
 
 int ZYPlatformInfo::getNumber(const char* section, const char* key, unsigned long* value) {
     if (!section || !key) return 0;
     long parsed = 0;
-    if (!ZyPlatform::SettingsStore::load().integer(section, key, &parsed)) return 0;
+    if (!ZyPlatform::CurrentSettings()->integer(section, key, &parsed)) return 0;
     // Negative values keep their bit pattern: callers that read them back as long get the
     // number that was written.
     if (value) *value = static_cast<unsigned long>(parsed);
@@ -140,13 +151,14 @@ int ZYPlatformInfo::getNumber(const char* section, const char* key, unsigned lon
 int ZYPlatformInfo::checkSettingsFile(std::string* path, int* openError) {
     const std::string file = settingsPath();
     if (path) *path = file;
-    return ZyPlatform::parseFile(file, [](void*, const char*, const char*, const char*) { return 1; }, nullptr,
-                                 openError);
+    return ZyPlatform::parseFile(
+        file, [](void*, const char*, const char*, const char*) { return 1; }, nullptr, openError);
 }
 
 struct ZYPlatformSettingsScope::State {
     ZyPlatform::SettingsStore store;
     const ZyPlatform::SettingsStore* outer = nullptr;
+    unsigned long long outerSerial = 0;
     std::string path;
     int status = 0;
     int openError = 0;
@@ -155,10 +167,15 @@ struct ZYPlatformSettingsScope::State {
 ZYPlatformSettingsScope::ZYPlatformSettingsScope() : state_(std::make_unique<State>()) {
     state_->store = ZyPlatform::SettingsStore::read(&state_->path, &state_->status, &state_->openError);
     state_->outer = ZyPlatform::t_scopeStore;
+    state_->outerSerial = ZyPlatform::t_scopeSerial;
     ZyPlatform::t_scopeStore = &state_->store;
+    ZyPlatform::t_scopeSerial = ++ZyPlatform::g_scopeSerials;
 }
 
-ZYPlatformSettingsScope::~ZYPlatformSettingsScope() { ZyPlatform::t_scopeStore = state_->outer; }
+ZYPlatformSettingsScope::~ZYPlatformSettingsScope() {
+    ZyPlatform::t_scopeStore = state_->outer;
+    ZyPlatform::t_scopeSerial = state_->outerSerial;
+}
 
 int ZYPlatformSettingsScope::status(std::string* path, int* openError) const {
     if (path) *path = state_->path;

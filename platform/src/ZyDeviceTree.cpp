@@ -212,7 +212,8 @@ SP<ZyDevice> ZyDeviceTree::getDevice(const char* path, CWqError* error) {
         setError(error, Text::kNoPath);
         return nullptr;
     }
-    ZyPlatform::SettingsStore settings = ZyPlatform::SettingsStore::load();
+    const ZyPlatform::CurrentSettings current;
+    const ZyPlatform::SettingsStore& settings = *current;
     std::string backend =
         settings.platformText(ZyPlatform::Setting::kDeviceBackend, ZyPlatform::Default::kDeviceBackend);
     if (backend == kBackendSg) return openSgDevice(path, error);

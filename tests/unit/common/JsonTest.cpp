@@ -130,4 +130,28 @@ TEST(JsonHelper, OnlyValidObjectsParseAndAFailureForgetsThePreviousDocument) {
     }
 }
 
+// Parsers are kept between documents: a document made after another one ended, or while
+// another is still read, must never show the other's values.
+TEST(JsonHelper, DocumentsAliveTogetherOrOneAfterAnotherKeepTheirOwnValues) {
+    const std::string big = "{\"rows\":[" + std::string(300000, ' ') + "1],\"name\":\"big\"}";
+    for (int round = 0; round < 3; ++round) {
+        JsonDocument outer;
+        ASSERT_TRUE(outer.parseObject(R"({"name":"outer","n":1})"));
+        const JsonValue outerRoot = outer.root();
+        {
+            JsonDocument inner;
+            ASSERT_TRUE(inner.parseObject(round == 1 ? big : std::string(R"({"name":"inner","n":2})")));
+            EXPECT_EQ(ZYKorvanCommon::jsonText(inner.root(), "name"), round == 1 ? "big" : "inner");
+            std::string name;
+            EXPECT_TRUE(outerRoot.getString("name", name));
+            EXPECT_EQ(name, "outer") << "round " << round;
+        }
+        JsonDocument after;
+        EXPECT_FALSE(after.root().isPresent()) << "a new document holds nothing before its parse";
+        ASSERT_TRUE(after.parseObject(R"({"name":"after"})"));
+        EXPECT_EQ(ZYKorvanCommon::jsonText(after.root(), "name"), "after");
+        EXPECT_EQ(ZYKorvanCommon::jsonText(outerRoot, "name"), "outer");
+    }
+}
+
 }  // namespace

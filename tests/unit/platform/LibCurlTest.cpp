@@ -3,12 +3,14 @@
 
 #include <atomic>
 #include <chrono>
+#include <memory>
 #include <thread>
 
 #include "ScopedSettings.h"
 #include "ScriptedServer.h"
 #include "TestCert.h"
 #include "ZYLibCurl.h"
+#include "ZYPlatformInfo.h"
 
 namespace {
 
@@ -46,33 +48,43 @@ protected:
     ZYLibCurl curl_;
 };
 
+// Inside an entry call's settings scope the client keeps the handle's options between requests
+// and sets only what a request changes: the verb and body of one must never reach the next.
 TEST_F(HttpClientTest, MethodBodyAndHeadersReachTheServerOverOneConnection) {
     ASSERT_TRUE(server_.start());
     const std::pair<_http_req_type_, const char*> methods[] = {
         {ZY_HTTP_REQ_GET, "GET"},       {ZY_HTTP_REQ_POST, "POST"},   {ZY_HTTP_REQ_PUT, "PUT"},
-        {ZY_HTTP_REQ_DELETE, "DELETE"}, {ZY_HTTP_REQ_PATCH, "PATCH"}, {ZY_HTTP_REQ_POST, "POST"}};
+        {ZY_HTTP_REQ_DELETE, "DELETE"}, {ZY_HTTP_REQ_PATCH, "PATCH"}, {ZY_HTTP_REQ_POST, "POST"},
+        {ZY_HTTP_REQ_GET, "GET"}};
     const std::string bodies[] = {"",
                                   "request=%7B%22type%22%3A%22Login%22%7D",
                                   "request=put-body",
                                   "",
                                   "request=patch-body",
-                                  std::string(70000, 'b')};  // past any 100-continue limit
-    for (size_t i = 0; i < std::size(methods); ++i) {
-        const std::string answer = std::string("answer to ") + methods[i].second;
-        server_.reply(200, answer);
-        ASSERT_TRUE(send(methods[i].first, bodies[i])) << curl_.GetLastError();
-        EXPECT_EQ(curl_.GetHttpErrorCode(), 200);
-        EXPECT_EQ(response(), answer);
-        RecordedRequest seen = server_.lastRequest();
-        EXPECT_EQ(seen.method, methods[i].second);
-        EXPECT_EQ(seen.path, "/rest/");
-        EXPECT_EQ(seen.body, bodies[i]) << i;
-        EXPECT_EQ(seen.header("Accept"), "application/json") << i;
-        if (!bodies[i].empty()) {
-            EXPECT_EQ(seen.header("Content-Type"), "application/x-www-form-urlencoded") << i;
+                                  std::string(70000, 'b'),  // past any 100-continue limit
+                                  ""};
+    for (bool inScope : {false, true}) {
+        SCOPED_TRACE(inScope ? "in a settings scope" : "outside any scope");
+        std::unique_ptr<ZYPlatformSettingsScope> scope;
+        if (inScope) scope = std::make_unique<ZYPlatformSettingsScope>();
+        server_.clearRequests();
+        for (size_t i = 0; i < std::size(methods); ++i) {
+            const std::string answer = std::string("answer to ") + methods[i].second;
+            server_.reply(200, answer);
+            ASSERT_TRUE(send(methods[i].first, bodies[i])) << curl_.GetLastError();
+            EXPECT_EQ(curl_.GetHttpErrorCode(), 200);
+            EXPECT_EQ(response(), answer);
+            RecordedRequest seen = server_.lastRequest();
+            EXPECT_EQ(seen.method, methods[i].second);
+            EXPECT_EQ(seen.path, "/rest/");
+            EXPECT_EQ(seen.body, bodies[i]) << i;
+            EXPECT_EQ(seen.header("Accept"), "application/json") << i;
+            if (!bodies[i].empty()) {
+                EXPECT_EQ(seen.header("Content-Type"), "application/x-www-form-urlencoded") << i;
+            }
         }
+        EXPECT_EQ(server_.requests()[1].request, "{\"type\":\"Login\"}");
     }
-    EXPECT_EQ(server_.requests()[1].request, "{\"type\":\"Login\"}");
     EXPECT_EQ(server_.connectionCount(), 1u);
 }
 

@@ -1,4 +1,5 @@
 // The HTTP transport as the session configures it, against a scripted server.
+#include "KrvnMasking.h"
 #include "RestFixture.h"
 #include "ZYSnapRESTAPI.h"
 
@@ -103,6 +104,36 @@ TEST_F(RestTest, LogShowsRequestAndResponseMaskedAndUnencoded) {
     srv.reply(200, R"({"k":"visible-only-when-logging"})");
     ASSERT_TRUE(ctx().restClient->post("", "request={x:1}", response));
     EXPECT_FALSE(log.contains("visible-only-when-logging"));
+}
+
+TEST_F(RestTest, PastTheCallsLogBudgetEachRequestAndAnswerIsLoggedByItsHeadOnly) {
+    LogCapture log;
+    const std::string answer = "{\"rows\":\"" + std::string(60000, 'r') + "\",\"end\":\"tail-mark\"}";
+    const std::string cutNote = "... [" + std::to_string(answer.size()) + " bytes]";
+    const size_t requests = ZY_KRVN_LOG_CALL_BUDGET / answer.size() + 3;
+    size_t whole = 0, cut = 0;
+    for (size_t i = 0; i < requests; ++i) {
+        srv.reply(200, answer);
+        std::string response;
+        ASSERT_TRUE(ctx().restClient->post("", "request={type:X, n:" + std::to_string(i) + "}", response));
+        EXPECT_EQ(answer, response);  // the caller always gets the whole answer
+        const std::vector<std::string> lines = log.texts();
+        const std::string& line =
+            lines.back().find("Response for URL") != std::string::npos ? lines.back() : lines[lines.size() - 2];
+        ASSERT_NE(std::string::npos, line.find("n:" + std::to_string(i) + "}")) << i;
+        if (line.find("tail-mark") != std::string::npos) {
+            EXPECT_EQ(0u, cut) << "a whole answer after a cut one, at " << i;
+            ++whole;
+        } else {
+            EXPECT_NE(std::string::npos, line.find(cutNote)) << i;
+            EXPECT_LT(line.size(), ZY_KRVN_LOG_TEXT_LIMIT_PAST_BUDGET + 200) << i;
+            ++cut;
+        }
+    }
+    // Whole until the texts logged reach the budget, then heads only; the switch is said once.
+    EXPECT_EQ(ZY_KRVN_LOG_CALL_BUDGET / answer.size() + 1, whole) << "answers logged whole";
+    EXPECT_EQ(requests - whole, cut);
+    EXPECT_EQ(1u, log.count("from here on each is logged cut at [512] bytes"));
 }
 
 }  // namespace

@@ -209,6 +209,26 @@ TEST(SimRest, ExposureTargetsAndAccessListsFollowTheRequests) {
     EXPECT_TRUE(c.send("ShowTarget", showTarget)["result"]["Lun Information"].empty());
 }
 
+// The LUN table is written without the JSON library, for speed: it must still be the bytes the
+// library writes, whatever the names hold.
+TEST(SimRest, TheLunTableIsWhatTheJsonLibraryWritesWhateverTheNamesHold) {
+    SimHarness sim(1);
+    SimClient c(sim);
+    const std::string odd = "q\"x\xff\xc3\xa9";  // a quote, a byte that is not UTF-8, an accented letter
+    ASSERT_TRUE(isOk(c.send("AddVirtualDisk", "name:'" + odd + "', size:{unit:'GB', value:1}")));
+    for (const std::string& name : {std::string("vol1"), odd})
+        ASSERT_TRUE(isOk(c.send("AddLun", "virtualDisks:['" + name + "'], targets:['sp1']"))) << name;
+    httplib::Result r = c.post("ShowTarget", "host:'sp1'");
+    ASSERT_TRUE(r);
+    const Json answer = Json::parse(r->body, nullptr, false);
+    ASSERT_FALSE(answer.is_discarded()) << r->body;
+    EXPECT_EQ(korvansim::jsonText(answer), r->body);
+    const Json& rows = answer["result"]["Lun Information"];
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0]["Lun Id"], "q\"x\xef\xbf\xbd\xc3\xa9") << "the odd name sorts first, its stray byte replaced";
+    EXPECT_EQ(rows[1]["Target"], "iqn.2020-01.com.korvan:sp1:vol1");
+}
+
 TEST(SimRest, DiskAdministrationCreatesResizesAndDeletes) {
     SimHarness sim(2);
     SimClient c(sim);

@@ -74,6 +74,29 @@ TEST(SimData, SnapshotsClonesRevertsResizesAndDeletesCarryTheContents) {
     EXPECT_EQ(imageFiles(sim), 1u);
 }
 
+// Only the vDisks a request names are brought in line after it, so every way a change can come
+// must still reach the images: a vDisk deleted with its snapshots, and a change made on the
+// model directly (the control API and tests).
+TEST(SimData, ImagesFollowAVDiskDeletedWithItsSnapshotsAndChangesMadeOnTheModelDirectly) {
+    SimHarness sim(2);
+    ASSERT_TRUE(sim.ok()) << sim.error();
+    SimClient c(sim);
+    for (int i = 0; i < 2; ++i) c.send("MakeSnapshot", "virtualDisks:['vol1']");
+    EXPECT_EQ(imageFiles(sim), 4u) << "vol1, vol2 and two snapshots";
+    c.send("DeleteVDisk", "virtualDisks:['vol1']");
+    EXPECT_EQ(imageFiles(sim), 1u) << "the snapshots' images went with their vDisk";
+
+    const std::string byHand = "vol2$snap$byhand";
+    sim.sim().withState([&](korvansim::Cluster& cluster, korvansim::SanBackend&) {
+        cluster.find("vol2")->snapshots.push_back({byHand, 0});
+    });
+    EXPECT_EQ(imageFiles(sim), 2u);
+    EXPECT_EQ(c.send("ListClonesForSnapshot", "snapshotName:'" + byHand + "'")["status"], "ok")
+        << "the cluster finds the snapshot by its name";
+    EXPECT_EQ(c.send("DeleteSnapshot", "snapshotName:'" + byHand + "'")["status"], "ok");
+    EXPECT_EQ(imageFiles(sim), 1u);
+}
+
 // Only written extents are copied: a 10 GiB disk with 8 MiB written snapshots to about 8 MiB
 // of blocks, which is what keeps a snapshot of a large disk quick.
 TEST(SimData, ASnapshotAllocatesOnlyWhatItsDiskHasWritten) {

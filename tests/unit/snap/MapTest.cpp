@@ -269,6 +269,23 @@ TEST_F(MapFixture, ClonesWithoutATargetAreRecordedForTheMapToReportAndNotLoggedH
     EXPECT_FALSE(log.contains("Failed to find target IQN")) << log.dump();
 }
 
+// A row carries a clone when the clone's name is inside its LUN id; a test mount's clone only
+// when the id is its name exactly. Each item takes the first row that carries its clone.
+TEST_F(MapFixture, EachItemTakesTheFirstRowCarryingItsCloneAndATestMountOnlyItsExactName) {
+    r.item(1);
+    r.item(2);
+    krvntest::FakeSnapInfo& testMount = r.item(3);
+    testMount.flags.insert(0x8000);
+    testMount.cloneNumber = 7;
+    r.cluster().on("ShowTarget", {lunsAnswer({"X-ZYClone_snap-3_7-copy", "ZY_snap-1_1_7", "ZYClone_snap-3_7",
+                                              "pre-ZY_snap-2_2_9", "ZY_snap-1_1_8", "ZY_snap-2_2_1"})});
+    r.start(ZY_KRVN_SNAP_OP_MAP);
+    ASSERT_EQ(0, r.utils->refreshArrayInterfaces()) << r.ctx->errorString();
+    EXPECT_EQ(targetOf("ZY_snap-1_1_7"), r.object(1).snapTarget);
+    EXPECT_EQ(targetOf("pre-ZY_snap-2_2_9"), r.object(2).snapTarget);
+    EXPECT_EQ(targetOf("ZYClone_snap-3_7"), r.object(3).snapTarget);
+}
+
 TEST_F(MapFixture, ExposeAndAccessCarryOnlyClonesNotYetOnTheHostAndNeverAnEmptyList) {
     r.item(1).status = kSnapMapped;
     r.item(2);

@@ -1,0 +1,215 @@
+// The bare client's side of target (a): the exchanges of one entry call replayed by libcurl
+// alone, and the plug-in's own reader of the storage proxy's LUN tables timed on the answers
+// one call received.
+#include <curl/curl.h>
+#include <httplib.h>
+#include <openssl/pem.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <map>
+#include <thread>
+
+#include "BenchSim.h"
+#include "KrvnCommonUtils.h"
+#include "MeteredHost.h"
+#include "ZYLibCurl.h"
+#include "ZYPlatformInfo.h"
+
+namespace krvnbench {
+
+namespace {
+
+constexpr const char* kLoopback = "127.0.0.1";
+constexpr const char* kRestPath = "/rest/";
+constexpr int kStartWaitMs = 2000;
+constexpr size_t kKeepAliveRequests = 100000000;
+
+size_t collect(char* data, size_t size, size_t count, void* out) {
+    static_cast<std::string*>(out)->append(data, size * count);
+    return size * count;
+}
+
+// Answers the n-th request it gets with the n-th recorded answer, over HTTPS with the
+// simulator's identity. Its own threads; the client's CPU time is not mixed with its own.
+class ReplayServer {
+public:
+    ReplayServer(const korvansim::TlsIdentity& identity, const std::vector<Exchange>& exchanges)
+        : exchanges_(exchanges) {
+        BIO* certBio = BIO_new_mem_buf(identity.certPem.data(), static_cast<int>(identity.certPem.size()));
+        BIO* keyBio = BIO_new_mem_buf(identity.keyPem.data(), static_cast<int>(identity.keyPem.size()));
+        X509* cert = certBio ? PEM_read_bio_X509(certBio, nullptr, nullptr, nullptr) : nullptr;
+        EVP_PKEY* key = keyBio ? PEM_read_bio_PrivateKey(keyBio, nullptr, nullptr, nullptr) : nullptr;
+        BIO_free(certBio);
+        BIO_free(keyBio);
+        if (cert && key) server_ = std::make_unique<httplib::SSLServer>(cert, key);
+        X509_free(cert);
+        EVP_PKEY_free(key);
+        if (!server_ || !server_->is_valid()) return;
+        server_->set_tcp_nodelay(true);
+        server_->set_keep_alive_max_count(kKeepAliveRequests);
+        auto answer = [this](const httplib::Request& req, httplib::Response& res, const httplib::ContentReader& read) {
+            std::string body;
+            read([&](const char* data, size_t n) {
+                body.append(data, n);
+                return true;
+            });
+            const size_t at = next_++;
+            if (at >= exchanges_.size()) {
+                ++mismatches_;
+                res.status = 500;
+                return;
+            }
+            const Exchange& e = exchanges_[at];
+            if (e.body != body || e.method != req.method) ++mismatches_;
+            res.status = e.http;
+            res.set_content(e.answer, "application/json");
+        };
+        server_->Post(kRestPath, answer);
+        server_->Put(kRestPath, answer);
+        port_ = server_->bind_to_any_port(kLoopback);
+        if (port_ <= 0) return;
+        httplib::SSLServer* raw = server_.get();
+        thread_ = std::thread([raw] { raw->listen_after_bind(); });
+        for (int waited = 0; !raw->is_running() && waited < kStartWaitMs; ++waited)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ~ReplayServer() {
+        if (server_) server_->stop();
+        if (thread_.joinable()) thread_.join();
+    }
+    ReplayServer(const ReplayServer&) = delete;
+    ReplayServer& operator=(const ReplayServer&) = delete;
+
+    int port() const { return port_; }
+    void rewind() { next_ = 0; }
+    long mismatches() const { return mismatches_; }
+
+private:
+    const std::vector<Exchange>& exchanges_;
+    std::unique_ptr<httplib::SSLServer> server_;
+    std::thread thread_;
+    int port_ = -1;
+    std::atomic<size_t> next_{0};
+    std::atomic<long> mismatches_{0};
+};
+
+// One run of the bare client: a new handle (so one TLS handshake, as the plug-in makes one
+// per entry call), every exchange in order over its one connection. CPU time of this thread.
+bool replayOnce(const std::string& url, const std::string& caFile, const std::vector<Exchange>& exchanges,
+                double& cpuNs, std::string& error) {
+    CURL* curl = curl_easy_init();
+    if (!curl) return error = "no libcurl handle", false;
+    curl_slist* headers = nullptr;
+    headers = curl_slist_append(headers, "Accept: application/json");
+    headers = curl_slist_append(headers, "Content-Type: application/x-www-form-urlencoded");
+    headers = curl_slist_append(headers, "Expect:");
+    std::string answer;
+    const long long start = threadCpuNs();
+    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+    curl_easy_setopt(curl, CURLOPT_CAINFO, caFile.c_str());
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, collect);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &answer);
+    bool ok = true;
+    for (const Exchange& e : exchanges) {
+        answer.clear();
+        curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(e.body.size()));
+        curl_easy_setopt(curl, CURLOPT_POSTFIELDS, e.body.c_str());
+        curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, e.method == "POST" ? nullptr : e.method.c_str());
+        if (curl_easy_perform(curl) != CURLE_OK || answer.size() != e.answer.size()) {
+            ok = false;
+            error = "the replay of a " + e.method + " request got another answer";
+            break;
+        }
+    }
+    cpuNs = static_cast<double>(threadCpuNs() - start);
+    curl_easy_cleanup(curl);
+    curl_slist_free_all(headers);
+    return ok;
+}
+
+// The same run through the platform's HTTP client (ZYLibCurl), as the plug-in's transport
+// drives it: what the platform adds to libcurl, apart from anything the plug-in does.
+bool replayPlatformOnce(const std::string& url, const std::vector<Exchange>& exchanges, double& cpuNs,
+                        std::string& error) {
+    const long long start = threadCpuNs();
+    // Inside a settings scope, as every entry call of the plug-in runs.
+    ZYPlatformSettingsScope scope;
+    ZYLibCurl client;
+    bool ok = client.ZYLibCurlInit("Content-Type: application/x-www-form-urlencoded", true, false, nullptr);
+    for (const Exchange& e : exchanges) {
+        if (!ok) break;
+        client.ZYLibCurlFreeHttpHeaderList();
+        client.ZYLibCurlAppendHeader(ZY_HTTP_HDR_GENERIC, "Accept: application/json");
+        client.ZYLibCurlSendHttpReq(e.method == "PUT" ? ZY_HTTP_REQ_PUT : ZY_HTTP_REQ_POST, url.c_str(), e.body.data(),
+                                    e.body.size(), false, nullptr);
+        size_t length = 0;
+        client.GetHttpResponse(length, false);
+        if (length != e.answer.size()) {
+            ok = false;
+            error = "the platform client's replay of a " + e.method + " request got another answer";
+        }
+    }
+    cpuNs = static_cast<double>(threadCpuNs() - start);
+    return ok;
+}
+
+}  // namespace
+
+double replayCpuUsPerRequest(const BenchSim& sim, const std::vector<Exchange>& exchanges, int runs, std::string& error,
+                             double* platformUs) {
+    if (exchanges.empty()) return 0;
+    ReplayServer server(sim.identity(), exchanges);
+    if (server.port() <= 0) {
+        error = "the replay server did not start";
+        return 0;
+    }
+    const std::string url = std::string("https://") + kLoopback + ":" + std::to_string(server.port()) + kRestPath;
+    std::vector<double> perRequest;
+    for (int run = 0; run < runs; ++run) {
+        server.rewind();
+        double cpuNs = 0;
+        if (!replayOnce(url, sim.caFile(), exchanges, cpuNs, error)) return 0;
+        perRequest.push_back(cpuNs / 1000.0 / static_cast<double>(exchanges.size()));
+    }
+    if (platformUs) {
+        std::vector<double> platform;
+        for (int run = 0; run < runs; ++run) {
+            server.rewind();
+            double cpuNs = 0;
+            if (!replayPlatformOnce(url, exchanges, cpuNs, error)) return 0;
+            platform.push_back(cpuNs / 1000.0 / static_cast<double>(exchanges.size()));
+        }
+        std::sort(platform.begin(), platform.end());
+        *platformUs = platform[platform.size() / 2];
+    }
+    if (server.mismatches() > 0) {
+        error = std::to_string(server.mismatches()) + " replayed requests differed from the recorded ones";
+        return 0;
+    }
+    std::sort(perRequest.begin(), perRequest.end());
+    return perRequest[perRequest.size() / 2];
+}
+
+double lunTableReadMs(const std::vector<std::string>& answers, const std::string& proxy) {
+    using namespace ZYKorvanCommon;
+    // The plug-in's reader on a context of its own, as the transport leaves each answer.
+    KrvnCommonCtx ctx(nullptr);
+    KrvnCommonUtils utils(&ctx);
+    long long spent = 0;
+    // Kept across answers, as the unmap keeps the proxy's table between its items.
+    std::map<std::string, std::vector<KrvnSCSITarget>> targets;
+    for (const std::string& answer : answers) {
+        ctx.restResponse = answer;
+        targets[proxy].clear();
+        const long long start = threadCpuNs();
+        utils.processGetSCSITargetIQNs(proxy, targets);
+        spent += threadCpuNs() - start;
+    }
+    return static_cast<double>(spent) / 1e6;
+}
+
+}  // namespace krvnbench
