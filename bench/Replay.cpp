@@ -3,7 +3,6 @@
 // one call received.
 #include <curl/curl.h>
 #include <httplib.h>
-#include <openssl/pem.h>
 
 #include <algorithm>
 #include <atomic>
@@ -37,15 +36,8 @@ class ReplayServer {
 public:
     ReplayServer(const korvansim::TlsIdentity& identity, const std::vector<Exchange>& exchanges)
         : exchanges_(exchanges) {
-        BIO* certBio = BIO_new_mem_buf(identity.certPem.data(), static_cast<int>(identity.certPem.size()));
-        BIO* keyBio = BIO_new_mem_buf(identity.keyPem.data(), static_cast<int>(identity.keyPem.size()));
-        X509* cert = certBio ? PEM_read_bio_X509(certBio, nullptr, nullptr, nullptr) : nullptr;
-        EVP_PKEY* key = keyBio ? PEM_read_bio_PrivateKey(keyBio, nullptr, nullptr, nullptr) : nullptr;
-        BIO_free(certBio);
-        BIO_free(keyBio);
-        if (cert && key) server_ = std::make_unique<httplib::SSLServer>(cert, key);
-        X509_free(cert);
-        EVP_PKEY_free(key);
+        std::string unused;
+        server_ = korvansim::makeHttpsServer(identity, unused);
         if (!server_ || !server_->is_valid()) return;
         server_->set_tcp_nodelay(true);
         server_->set_keep_alive_max_count(kKeepAliveRequests);

@@ -1,5 +1,6 @@
 #include "SimCert.h"
 
+#include <httplib.h>
 #include <openssl/bio.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
@@ -81,6 +82,21 @@ bool generateSelfSigned(TlsIdentity& out, std::string& message) {
     out.certPem = bioText(certBio.get());
     out.keyPem = bioText(keyBio.get());
     return true;
+}
+
+std::unique_ptr<httplib::SSLServer> makeHttpsServer(const TlsIdentity& identity, std::string& message) {
+    BIO* certBio = BIO_new_mem_buf(identity.certPem.data(), static_cast<int>(identity.certPem.size()));
+    BIO* keyBio = BIO_new_mem_buf(identity.keyPem.data(), static_cast<int>(identity.keyPem.size()));
+    CertPtr cert(certBio ? PEM_read_bio_X509(certBio, nullptr, nullptr, nullptr) : nullptr);
+    KeyPtr key(keyBio ? PEM_read_bio_PrivateKey(keyBio, nullptr, nullptr, nullptr) : nullptr);
+    BIO_free(certBio);
+    BIO_free(keyBio);
+    if (!cert || !key) {
+        message = "the certificate or the key is not valid PEM";
+        return nullptr;
+    }
+    // The server's context takes its own references.
+    return std::make_unique<httplib::SSLServer>(cert.get(), key.get());
 }
 
 }  // namespace korvansim

@@ -4,7 +4,12 @@
 // trust it as their CA verify the loopback service without switching verification off.
 #pragma once
 
+#include <memory>
 #include <string>
+
+namespace httplib {
+class SSLServer;
+}
 
 namespace korvansim {
 
@@ -15,5 +20,9 @@ struct TlsIdentity {
 
 // A fresh P-256 key and a certificate valid from an hour ago for 30 days.
 bool generateSelfSigned(TlsIdentity& out, std::string& message);
+
+// An HTTPS server that presents `identity`; null, with the reason in `message`, when its PEM
+// texts do not read.
+std::unique_ptr<httplib::SSLServer> makeHttpsServer(const TlsIdentity& identity, std::string& message);
 
 }  // namespace korvansim

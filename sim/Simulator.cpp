@@ -3,7 +3,6 @@
 #include "IscsiServer.h"
 
 #include <httplib.h>
-#include <openssl/pem.h>
 #include <cerrno>
 #include <chrono>
 
@@ -163,20 +162,8 @@ int Simulator::listenHttp(const std::string& host, int port, std::string& messag
 }
 
 int Simulator::listenHttps(const std::string& host, int port, const TlsIdentity& identity, std::string& message) {
-    BIO* certBio = BIO_new_mem_buf(identity.certPem.data(), static_cast<int>(identity.certPem.size()));
-    BIO* keyBio = BIO_new_mem_buf(identity.keyPem.data(), static_cast<int>(identity.keyPem.size()));
-    X509* cert = certBio ? PEM_read_bio_X509(certBio, nullptr, nullptr, nullptr) : nullptr;
-    EVP_PKEY* key = keyBio ? PEM_read_bio_PrivateKey(keyBio, nullptr, nullptr, nullptr) : nullptr;
-    BIO_free(certBio);
-    BIO_free(keyBio);
-    int result = -1;
-    if (!cert || !key)
-        message = "the certificate or the key is not valid PEM";
-    else
-        result = serve(std::make_unique<httplib::SSLServer>(cert, key), host, port, message);
-    X509_free(cert);  // the server's context holds its own references
-    EVP_PKEY_free(key);
-    return result;
+    auto server = makeHttpsServer(identity, message);
+    return server ? serve(std::move(server), host, port, message) : -1;
 }
 
 int Simulator::serve(std::unique_ptr<httplib::Server> server, const std::string& host, int port, std::string& message) {
