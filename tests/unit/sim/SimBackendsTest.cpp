@@ -30,16 +30,12 @@ TEST(SimBackends, AClonedSnapshotReachesTheHostAsAKorvanDeviceThroughThePlatform
     ASSERT_TRUE(sim.ok()) << sim.error();
     sim.settings().set("Platform", "debugLevel", "2");  // no hex dumps on the test's output
     simtest::SimClient c(sim);
-    auto call = [&](const std::string& type, const std::string& params) {
-        Json answer = c.send(type, params);
-        EXPECT_TRUE(simtest::isOk(answer)) << type << ": " << answer;
-        return answer;
-    };
-    call("AddVirtualDisk", "name:'flow', size:{unit:'GB', value:4}, diskType:BLOCK");
-    std::string snap = call("MakeSnapshot", "virtualDisks:['flow']")["result"][0]["snapshotName"];
-    call("CloneSnapshot", "name:'flowclone', clonedSnapshotName:'" + snap + "'");
-    call("AddLun", "virtualDisks:['flowclone'], targets:['sp1'], readonly:false");
-    std::string target = call("ShowTarget", "host:'sp1', protocols:'block'")["result"]["Lun Information"][0]["Target"];
+    c.sendOk("AddVirtualDisk", "name:'flow', size:{unit:'GB', value:4}, diskType:BLOCK");
+    std::string snap = c.sendOk("MakeSnapshot", "virtualDisks:['flow']")["result"][0]["snapshotName"];
+    c.sendOk("CloneSnapshot", "name:'flowclone', clonedSnapshotName:'" + snap + "'");
+    c.sendOk("AddLun", "virtualDisks:['flowclone'], targets:['sp1'], readonly:false");
+    std::string target =
+        c.sendOk("ShowTarget", "host:'sp1', protocols:'block'")["result"]["Lun Information"][0]["Target"];
 
     CWqLibrary library(true);  // loaded the way the plug-in loads it
     std::unique_ptr<ZyISCSIModule> iscsi(GetZyISCSIInstance(library));
@@ -50,7 +46,8 @@ TEST(SimBackends, AClonedSnapshotReachesTheHostAsAKorvanDeviceThroughThePlatform
     std::string device;
     EXPECT_TRUE(targetDevice(*iscsi, target, device) && device.empty());
     EXPECT_FALSE(iscsi->login("sp1", target.c_str())) << "no access granted yet";
-    call("PersistACLAccess", "virtualDisks:['flowclone'], host:'sp1', address:'" + SimHarness::iqn() + "', type:iqn");
+    c.sendOk("PersistACLAccess",
+             "virtualDisks:['flowclone'], host:'sp1', address:'" + SimHarness::iqn() + "', type:iqn");
     ASSERT_TRUE(iscsi->login("sp1", target.c_str()));
     ASSERT_TRUE(targetDevice(*iscsi, target, device));
     EXPECT_EQ(device, "/dev/sdc");
