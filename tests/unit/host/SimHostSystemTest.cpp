@@ -2,9 +2,9 @@
 #include <gtest/gtest.h>
 
 #include "HostJob.h"
-#include "HostTestDir.h"
 #include "HostTexts.h"
 #include "SimHarness.h"
+#include "TempDir.h"
 #include "ZYPassword.h"
 
 using namespace KrvnHost;
@@ -37,7 +37,7 @@ struct PluginOverSim {
     }
 
     SimHarness sim;
-    krvnhosttest::TempDir dir;
+    krvntest::TempDir dir;
     Plugin plugin;
     std::string error;
 };
@@ -68,7 +68,7 @@ TEST(HostOSUtilOverSimulator, InterfacesDevicesRescansAndMapInformationComeFromT
     EXPECT_NE(util.refreshBus("no-such-host", none, none), 0);
 
     // The map information of a provisioning map: each host with its initiators.
-    krvnhosttest::TempDir dir;
+    krvntest::TempDir dir;
     Plugin unloaded;
     HostJob job(StateFile(dir.file("state.json")), unloaded);
     std::string error;

@@ -7,6 +7,7 @@
 #include "KrvnCommonCtx.h"
 #include "KrvnCommonUtils.h"
 #include "SimTestClient.h"
+#include "TempDir.h"
 #include "ZyDeviceTree.h"
 #include "ZyISCSIModule.h"
 
@@ -74,8 +75,9 @@ TEST(SimBackends, AClonedSnapshotReachesTheHostAsAKorvanDeviceThroughThePlatform
 
 TEST(SimBackends, TheIscsiadmBackendDrivesOpenIscsiAndReadsItsSessionList) {
     // A stand-in for open-iscsi's command first on PATH: records its arguments, answers from a script.
-    char dirTemplate[] = "/tmp/krvn-iscsiadm-XXXXXX";
-    const std::string dir = mkdtemp(dirTemplate), oldPath = std::getenv("PATH") ? std::getenv("PATH") : "";
+    const krvntest::TempDir scratch;
+    const std::string& dir = scratch.path();
+    const std::string oldPath = std::getenv("PATH") ? std::getenv("PATH") : "";
     std::ofstream(dir + "/iscsiadm")
         << "#!/bin/sh\necho \"$*\" >> " << dir
         << "/calls\ncase \"$*\" in\n"
@@ -111,7 +113,6 @@ TEST(SimBackends, TheIscsiadmBackendDrivesOpenIscsiAndReadsItsSessionList) {
               "-m discovery -t sendtargets -p sp1\n-m node -T " + target + " -p sp1 --login\n-m node -T " + target +
                   " -p sp1 --logout\n-m session -P 3\n-m session -P 3\n-m session -P 3\n");
     setenv("PATH", oldPath.c_str(), 1);
-    std::system(("rm -rf " + dir).c_str());
     settings.set("Platform", "iscsiBackend", "no-such-backend");
     CWqLibrary other(true);
     EXPECT_EQ(GetZyISCSIInstance(other), nullptr) << "an unknown backend gives no module";
