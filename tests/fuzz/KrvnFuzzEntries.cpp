@@ -103,16 +103,11 @@ bool acceptedAnswerSound(const std::string& answer, const char* type, bool refus
     return status == ZY_KRVN_REST_CMN_VALUE_STATUS_OK && answeredType == type;
 }
 
-struct ProcessHalf {
-    const char* type;
-    bool refusalMayReachGoal;
-    unsigned int silentCode;  // a dedicated code a reader hands back without a sentence (0: none)
-    std::function<unsigned int(KrvnCommonUtils&)> run;
-};
+}  // namespace
 
-const std::vector<ProcessHalf>& processHalves() {
+const std::vector<ClusterReader>& clusterReaders() {
     using U = KrvnCommonUtils;
-    static const std::vector<ProcessHalf> halves = {
+    static const std::vector<ClusterReader> halves = {
         {ZY_KRVN_REST_CMN_VALUE_TYPE_GET_ALL_VDISKS, false, 0,
          [](U& u) {
              std::vector<KrvnDisk> d;
@@ -184,12 +179,14 @@ const std::vector<ProcessHalf>& processHalves() {
     return halves;
 }
 
+namespace {
+
 // Every process half reads the same answer text.
 bool clusterResponses(FuzzWorkspace&, const uint8_t* data, size_t size) {
     KrvnCommonCtx ctx(nullptr);
     KrvnCommonUtils utils(&ctx);
     const std::string answer = textOf(data, size);
-    for (const ProcessHalf& half : processHalves()) {
+    for (const ClusterReader& half : clusterReaders()) {
         clearErrors(ctx);
         ctx.restResponse = answer;
         const unsigned int rc = half.run(utils);

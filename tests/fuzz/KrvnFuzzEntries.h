@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -17,6 +18,9 @@
 
 namespace korvansim {
 class Simulator;
+}
+namespace ZYKorvanCommon {
+class KrvnCommonUtils;
 }
 
 namespace krvnfuzz {
@@ -51,6 +55,16 @@ struct FuzzTarget {
 
 const std::vector<FuzzTarget>& fuzzTargets();
 const FuzzTarget* findFuzzTarget(const std::string& name);
+
+// The reading half of every cluster request but Login, each over the answer in the context's
+// restResponse: what the cluster_responses entry runs, and unit_rest's malformed answers.
+struct ClusterReader {
+    const char* type;          // the request type the answer should carry
+    bool refusalMayReachGoal;  // a particular refusal is the goal reached
+    unsigned int silentCode;   // a dedicated code handed back without a sentence (0: none)
+    std::function<unsigned int(ZYKorvanCommon::KrvnCommonUtils&)> run;
+};
+const std::vector<ClusterReader>& clusterReaders();
 
 // In the simulator entry, this text in the input stands for a live session id.
 constexpr const char* kSessionPlaceholder = "@SID@";

@@ -14,6 +14,7 @@
 
 #include "HostJob.h"
 #include "SimHarness.h"
+#include "TempDir.h"
 
 namespace {
 
@@ -39,18 +40,13 @@ Ran run(const std::string& dir, const std::string& command) {
 
 class CommandLine : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/krvn-cli-XXXXXX";
-        ASSERT_NE(::mkdtemp(tmpl), nullptr);
-        dir = tmpl;
-    }
-    void TearDown() override { std::system(("rm -rf '" + dir + "'").c_str()); }
     // With a settings file that is not there.
     Ran host(const std::string& args) {
         return run(dir, "ZY_SETTINGS_FILE=" + dir + "/absent.ini " KRVN_BUILD_BIN_DIR "/korvan-host --state " + dir +
                             "/state.json " + args);
     }
-    std::string dir;
+    krvntest::TempDir work;
+    const std::string dir = work.path();
 };
 
 TEST_F(CommandLine, JsonErrorsAreJsonOnStandardOutputWarningsGoToStandardErrorAndStatusReadsUnderTheLock) {

@@ -26,6 +26,7 @@
 
 #include "FakeWorld.h"
 #include "HostState.h"
+#include "TempDir.h"
 
 extern char** environ;
 
@@ -244,18 +245,6 @@ std::string fileText(const std::string& path) {
     return text.str();
 }
 
-// A folder of the test's own (state file, logs, korvan-host's output), gone with the object.
-struct WorkDir {
-    WorkDir() {
-        char tmpl[] = "/tmp/krvn-crash-XXXXXX";
-        if (::mkdtemp(tmpl)) path = tmpl;
-    }
-    ~WorkDir() {
-        if (!path.empty()) std::system(("rm -rf '" + path + "'").c_str());
-    }
-    std::string path;
-};
-
 // The doc's table: everything between the two marker lines.
 std::string docTable(const std::string& doc) {
     const size_t begin = doc.find(kTableBegin), end = doc.find(kTableEnd);
@@ -266,9 +255,9 @@ std::string docTable(const std::string& doc) {
 
 TEST(CrashRecovery, EveryKillPointOfEveryOperationIsTabledAndWhatIsLeftIsWhatTheTableSays) {
     krvntest::TestKeyFile key;
-    const WorkDir work;
-    ASSERT_FALSE(work.path.empty());
-    const std::string& dir = work.path;
+    const krvntest::TempDir work;  // state file, logs, korvan-host's output
+    ASSERT_FALSE(work.path().empty());
+    const std::string& dir = work.path();
     const korvansim::Json seed = harden::exposedSourcesSeed(1, kPassword);
     SimHarness sim(seed);
     ASSERT_TRUE(sim.ok()) << sim.error();

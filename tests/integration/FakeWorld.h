@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include <httplib.h>
+
 #include "FakeLunHost.h"
 #include "FakeSnapHost.h"
 #include "PluginLoader.h"
@@ -30,15 +32,27 @@ inline const KrvnHost::PluginApi& plugin() {
     return loaded.api();
 }
 
+// One list of this host as the simulator has it ("devices", "sessions"), by value so that a
+// range-for over it is safe. Safe on any thread.
+inline korvansim::Json simHost(SimHarness& sim, const char* list) {
+    const korvansim::Json state = sim.sim().state();
+    for (const auto& host : state["hosts"])
+        if (host.value("name", "") == SimHarness::hostName()) return host.value(list, korvansim::Json::array());
+    return korvansim::Json::array();
+}
+
 // The device paths the simulator gives this host, in order of appearance. Safe on any thread.
 inline std::vector<std::string> simDevices(SimHarness& sim) {
     std::vector<std::string> paths;
-    const korvansim::Json state = sim.sim().state();
-    for (const auto& host : state["hosts"]) {
-        if (host.value("name", "") != SimHarness::hostName()) continue;
-        for (const auto& device : host["devices"]) paths.push_back(device.value("path", ""));
-    }
+    for (const auto& device : simHost(sim, "devices")) paths.push_back(device.value("path", ""));
     return paths;
+}
+
+// A change made on the cluster behind the plug-in's back: /sim/admin/<what> of the named object.
+inline void simAdmin(SimHarness& sim, const std::string& what, const std::string& name) {
+    httplib::Client client("127.0.0.1", sim.port());
+    auto answer = client.Post("/sim/admin/" + what, korvansim::Json{{"name", name}}.dump(), "application/json");
+    ASSERT_TRUE(answer && answer->status == 200) << what << " " << name;
 }
 
 inline void attachHostToSim(krvntest::FakeOSUtil& os, SimHarness& sim) {
@@ -101,6 +115,7 @@ struct SnapWorld {
         attachHostToSim(batch.os, sim);
     }
     int run(zyso_snap_fn entry) { return entry(batch.data(), batch.count(), &batch.os); }
+    int requests(const std::string& type) { return sim.counters()["requests"].value(type, 0); }
 
     SimHarness sim;
     krvntest::FakeSnapBatch batch;

@@ -44,11 +44,7 @@ public:
     }
     SimHarness& sim() override { return world_.sim; }
     int run() override { return world_.run(harden::plugin().*entry_); }
-    std::vector<int> statuses() override {
-        std::vector<int> out;
-        for (size_t i = 0; i < world_.batch.size(); ++i) out.push_back(world_.batch[i].status);
-        return out;
-    }
+    std::vector<int> statuses() override { return world_.batch.statuses(); }
     int lastErrorCode() override { return world_.batch[0].lastErrorCode; }
     std::string lastError() override { return world_.batch[0].lastErrorMessage; }
 

@@ -24,6 +24,7 @@
 #include "CWqLibrary.h"
 #include "FakeWorld.h"
 #include "SimProcess.h"
+#include "TempDir.h"
 #include "ZyISCSIModule.h"
 
 namespace {
@@ -95,11 +96,10 @@ int cyclesWanted() {
 class SoakCluster {
 public:
     SoakCluster() {
-        char tmpl[] = "/tmp/krvn-soak-XXXXXX";
-        if (!::mkdtemp(tmpl)) return;
-        dir_ = tmpl;
-        std::ofstream(dir_ + "/seed.json") << harden::exposedSourcesSeed(1, kPassword).dump();
-        if (!sim_.start(KRVN_BUILD_BIN_DIR "/korvan-sim", dir_ + "/seed.json", dir_ + "/sim.log", 30, &error_)) return;
+        if (dir_.path().empty()) return;
+        std::ofstream(dir_.file("seed.json")) << harden::exposedSourcesSeed(1, kPassword).dump();
+        if (!sim_.start(KRVN_BUILD_BIN_DIR "/korvan-sim", dir_.file("seed.json"), dir_.file("sim.log"), 30, &error_))
+            return;
         settings_.set("Platform", "deviceBackend", "sim");
         settings_.set("Platform", "iscsiBackend", "sim");
         settings_.set("Platform", "simulatorUrl", sim_.url());
@@ -109,10 +109,7 @@ public:
         port_ = std::stoi(sim_.url().substr(sim_.url().rfind(':') + 1));
         client_ = std::make_unique<httplib::Client>(sim_.url());
     }
-    ~SoakCluster() {
-        sim_.stop();
-        if (!dir_.empty()) std::system(("rm -rf '" + dir_ + "'").c_str());
-    }
+    ~SoakCluster() { sim_.stop(); }
 
     bool ok() const { return port_ > 0; }
     const std::string& error() const { return error_; }
@@ -144,7 +141,8 @@ private:
     krvntest::ScopedSettings settings_;
     krvntest::TestKeyFile key_;
     KrvnHost::SimProcess sim_;
-    std::string dir_, error_;
+    krvntest::TempDir dir_;
+    std::string error_;
     int port_ = -1;
     std::unique_ptr<httplib::Client> client_;
 };

@@ -194,6 +194,11 @@ public:
     ZYSO::SnapInfo** data() { return pointers_.data(); }
     int count() const { return static_cast<int>(pointers_.size()); }
     size_t size() const { return items_.size(); }
+    std::vector<int> statuses() const {  // current status of every item, in order
+        std::vector<int> out;
+        for (const auto& item : items_) out.push_back(item->status);
+        return out;
+    }
     void setNull(size_t i) { pointers_[i] = nullptr; }  // the host hands a null item
     // Writes snapshot metadata (key 6) on every item: the three prepare fields, then the
     // snapshot name when it is not empty.

@@ -3,13 +3,13 @@
 #include <gtest/gtest.h>
 
 #include "HostObjects.h"
-#include "HostTestDir.h"
 #include "HostTexts.h"
 #include "ScopedSettings.h"
+#include "TempDir.h"
 #include "ZYPassword.h"
 
 using namespace KrvnHost;
-using krvnhosttest::TempDir;
+using krvntest::TempDir;
 
 namespace {
 

@@ -4,9 +4,9 @@
 
 #include "HostReport.h"
 #include "HostSizes.h"
-#include "HostTestDir.h"
 #include "HostTexts.h"
 #include "ScopedSettings.h"
+#include "TempDir.h"
 
 using namespace KrvnHost;
 
@@ -73,7 +73,7 @@ TEST(HostSizes, SizesAreRefusedByValueAndWhatThePluginChangesIsNamed) {
 }
 
 TEST(HostReport, ASettingsFileThatGivesNothingIsNamedWithItsCause) {
-    krvnhosttest::TempDir dir;
+    krvntest::TempDir dir;
     krvntest::ScopedSettings settings;
     settings.set("Platform", "keyFile", "/k");
     EXPECT_EQ(settingsWarning(), "") << "a file read whole";

@@ -3,12 +3,12 @@
 
 #include "FixtureDevices.h"
 #include "HostJob.h"
-#include "HostTestDir.h"
 #include "HostTexts.h"
 #include "ScopedSettings.h"
+#include "TempDir.h"
 
 using namespace KrvnHost;
-using krvnhosttest::TempDir;
+using krvntest::TempDir;
 
 namespace {
 

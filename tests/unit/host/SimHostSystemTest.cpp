@@ -2,13 +2,47 @@
 #include <gtest/gtest.h>
 
 #include "HostJob.h"
-#include "HostTestDir.h"
 #include "HostTexts.h"
 #include "SimHarness.h"
+#include "TempDir.h"
 #include "ZYPassword.h"
 
 using namespace KrvnHost;
 using krvntest::SimHarness;
+
+namespace {
+
+// The real plug-in over the simulator of `seed`, with a key file and a plug-in log of its own.
+struct PluginOverSim {
+    explicit PluginOverSim(const korvansim::Json& seed) : sim(seed) {
+        EXPECT_TRUE(sim.ok()) << sim.error();
+        dir.write("secret.key", std::string(32, 's'));
+        sim.settings().set("Platform", "keyFile", dir.file("secret.key"));
+        sim.settings().set("Platform", "logFile", dir.file("plugin.log"));
+        EXPECT_TRUE(plugin.load(std::string(KRVN_BUILD_LIB_DIR) + "/libZYKorvanSnap.so", &error)) << error;
+    }
+    // Array 1: the simulated cluster, with its password stored as korvan-host stores it.
+    ArrayEntry array(const std::string& vendor, const std::string& serial) {
+        ArrayEntry a{1,
+                     SimHarness::kClusterName,
+                     vendor,
+                     "127.0.0.1",
+                     SimHarness::kUser,
+                     "",
+                     serial,
+                     {{kCfgServerPort, sim.port()}},
+                     {{kCfgStorageProxyList, {SimHarness::kProxy}}}};
+        EXPECT_TRUE(ZYPassword::encrypt(SimHarness::kPassword, &a.storedPassword, &error)) << error;
+        return a;
+    }
+
+    SimHarness sim;
+    krvntest::TempDir dir;
+    Plugin plugin;
+    std::string error;
+};
+
+}  // namespace
 
 TEST(HostOSUtilOverSimulator, InterfacesDevicesRescansAndMapInformationComeFromTheSimulatedHost) {
     SimHarness sim(2);
@@ -34,7 +68,7 @@ TEST(HostOSUtilOverSimulator, InterfacesDevicesRescansAndMapInformationComeFromT
     EXPECT_NE(util.refreshBus("no-such-host", none, none), 0);
 
     // The map information of a provisioning map: each host with its initiators.
-    krvnhosttest::TempDir dir;
+    krvntest::TempDir dir;
     Plugin unloaded;
     HostJob job(StateFile(dir.file("state.json")), unloaded);
     std::string error;
@@ -56,32 +90,16 @@ TEST(HostOSUtilOverSimulator, InterfacesDevicesRescansAndMapInformationComeFromT
 // A whole snapshot cycle through the real plug-in: what the host keeps between calls is all
 // the plug-in has, so each call must find what the previous one left on the items.
 TEST(HostJobOverSimulator, SnapshotCycleKeepsItemsBetweenJobsAndForgetsUnmappedDevices) {
-    SimHarness sim(1);
-    ASSERT_TRUE(sim.ok()) << sim.error();
-    krvnhosttest::TempDir dir;
-    dir.write("secret.key", std::string(32, 's'));
-    sim.settings().set("Platform", "keyFile", dir.file("secret.key"));
-    sim.settings().set("Platform", "logFile", dir.file("plugin.log"));
-    Plugin plugin;
-    std::string error;
-    ASSERT_TRUE(plugin.load(std::string(KRVN_BUILD_LIB_DIR) + "/libZYKorvanSnap.so", &error)) << error;
-    const StateFile file(dir.file("state.json"));
+    PluginOverSim w(SimHarness::defaultSeed(1));
+    Plugin& plugin = w.plugin;
+    std::string& error = w.error;
+    const StateFile file(w.dir.file("state.json"));
     long long id = 0;
     {
         HostJob job(file, plugin);
         ASSERT_TRUE(job.begin(&error)) << error;
         // The serial is known, so prepare ties the item by the serial alone.
-        ArrayEntry a{1,
-                     SimHarness::kClusterName,
-                     "",
-                     "127.0.0.1",
-                     SimHarness::kUser,
-                     "",
-                     "1A2B3C4D5E6F70",
-                     {{kCfgServerPort, sim.port()}},
-                     {{kCfgStorageProxyList, {SimHarness::kProxy}}}};
-        ASSERT_TRUE(ZYPassword::encrypt(SimHarness::kPassword, &a.storedPassword, &error)) << error;
-        job.state().arrays.push_back(a);
+        job.state().arrays.push_back(w.array("", "1A2B3C4D5E6F70"));
         id = job.addSnapItem("/dev/sdb", 0, 1);
         CallOutcome prepare = job.runSnap(SnapOp::Prepare, {id});
         ASSERT_EQ(prepare.result, 0) << prepare.errorText;
@@ -110,28 +128,12 @@ TEST(HostJobOverSimulator, ProvisioningShowsAdoptedDisksTheClustersSizesAndRefus
     // A cluster serial of its own: a default simulator on port 8080 must not match it.
     korvansim::Json seed = SimHarness::defaultSeed(1);
     seed["cluster"]["hash"] = "0x2468ace0246802";
-    SimHarness sim(seed);
-    ASSERT_TRUE(sim.ok()) << sim.error();
-    krvnhosttest::TempDir dir;
-    dir.write("secret.key", std::string(32, 's'));
-    sim.settings().set("Platform", "keyFile", dir.file("secret.key"));
-    sim.settings().set("Platform", "logFile", dir.file("plugin.log"));
-    Plugin plugin;
-    std::string error;
-    ASSERT_TRUE(plugin.load(std::string(KRVN_BUILD_LIB_DIR) + "/libZYKorvanSnap.so", &error)) << error;
-    HostJob job(StateFile(dir.file("state.json")), plugin);
+    PluginOverSim w(seed);
+    SimHarness& sim = w.sim;
+    std::string& error = w.error;
+    HostJob job(StateFile(w.dir.file("state.json")), w.plugin);
     ASSERT_TRUE(job.begin(&error)) << error;
-    ArrayEntry a{1,
-                 SimHarness::kClusterName,
-                 kKorvanVendor,
-                 "127.0.0.1",
-                 SimHarness::kUser,
-                 "",
-                 "",
-                 {{kCfgServerPort, sim.port()}},
-                 {{kCfgStorageProxyList, {SimHarness::kProxy}}}};
-    ASSERT_TRUE(ZYPassword::encrypt(SimHarness::kPassword, &a.storedPassword, &error)) << error;
-    job.state().arrays.push_back(a);
+    job.state().arrays.push_back(w.array(kKorvanVendor, ""));
 
     // Without the serial the plug-in tries the array on the default port, not the simulator's.
     CallOutcome prepare = job.runSnap(SnapOp::Prepare, {job.addSnapItem("/dev/sdb", 0, 1)});

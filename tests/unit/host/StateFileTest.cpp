@@ -7,11 +7,11 @@
 
 #include "HostJob.h"
 #include "HostState.h"
-#include "HostTestDir.h"
 #include "HostTexts.h"
+#include "TempDir.h"
 
 using namespace KrvnHost;
-using krvnhosttest::TempDir;
+using krvntest::TempDir;
 
 namespace {
 

@@ -3,6 +3,7 @@
 // know of with the code and sentence its family promises.
 #include <functional>
 
+#include "KrvnFuzzEntries.h"
 #include "RestFixture.h"
 
 namespace {
@@ -94,84 +95,13 @@ TEST_F(RestTest, TheTransportsOwnReasonReachesTheFinalTextAsTheClustersWordsWoul
     EXPECT_EQ(0u, dropped.find(failed + "transfer closed")) << "libcurl's words: " << dropped;
 }
 
-struct Half {
-    const char* type;
-    std::function<int(KrvnCommonUtils&)> run;
-};
-
-std::vector<Half> allHalves() {
-    using U = KrvnCommonUtils;
-    return {
-        {"Login", [](U& u) { return u.processConnectResp(); }},
-        {"ListVirtualDisks",
-         [](U& u) {
-             std::vector<KrvnDisk> d;
-             return u.processGetAllVDisks(d);
-         }},
-        {"VirtualDiskDetails",
-         [](U& u) {
-             KrvnDisk d;
-             return u.processGetVDisk(d);
-         }},
-        {"GetVirtualDiskByScsiSn",
-         [](U& u) {
-             KrvnDisk d;
-             return u.processGetVDiskBySSN(d);
-         }},
-        {"MakeSnapshot",
-         [](U& u) {
-             std::map<std::string, std::string> m{{"vd1", ""}};
-             return u.processCreateSnaps(m);
-         }},
-        {"ListSnapshots",
-         [](U& u) {
-             std::vector<std::string> n;
-             return u.processGetSnapList(n);
-         }},
-        {"DeleteSnapshot", [](U& u) { return u.processDeleteSnap("sn1"); }},
-        {"RevertToSnapshot", [](U& u) { return u.processRevertSnap("sn1"); }},
-        {"ListClonesForSnapshot",
-         [](U& u) {
-             std::vector<std::string> n;
-             return u.processGetCloneDetails(n);
-         }},
-        {"CloneSnapshot", [](U& u) { return u.processCreateClone("cl1", "sn1"); }},
-        {"ShowTarget",
-         [](U& u) {
-             std::map<std::string, std::vector<KrvnSCSITarget>> t;
-             return u.processGetSCSITargetIQNs("sp1", t);
-         }},
-        {"AddLun", [](U& u) { return u.processAddLUN({"vd1"}, {"sp1"}); }},
-        {"PersistACLAccess", [](U& u) { return u.processAddHostAccessToDisks({"vd1"}, "iqn", "sp1"); }},
-        {"GetACLInformation",
-         [](U& u) {
-             std::vector<KrvnAccessInfo> a;
-             return u.processGetAccessList(a);
-         }},
-        {"RemoveACLAccess", [](U& u) { return u.processRemoveAccess(); }},
-        {"UnmapLun", [](U& u) { return u.processRemoveLUN("vd1"); }},
-        {"AddVirtualDisk",
-         [](U& u) {
-             KrvnDisk d;
-             d.vDiskName = "vd1";
-             return u.processCreateDiskResp(d);
-         }},
-        {"DeleteVDisk",
-         [](U& u) {
-             std::map<std::string, bool> m{{"vd1", false}};
-             return u.processDeleteDisk(m);
-         }},
-        {"ResizeDisks",
-         [](U& u) {
-             KrvnDisk d;
-             return u.processResizeDiskResp(d);
-         }},
-        {"GetClusterSettingInfo",
-         [](U& u) {
-             std::string h;
-             return u.processGetClusterSettingInfo(h);
-         }},
-    };
+// Login's reading half, then the fuzz table's halves of every other request.
+std::vector<krvnfuzz::ClusterReader> allHalves() {
+    std::vector<krvnfuzz::ClusterReader> halves = {
+        {"Login", false, 0, [](KrvnCommonUtils& u) { return static_cast<unsigned int>(u.processConnectResp()); }}};
+    const auto& readers = krvnfuzz::clusterReaders();
+    halves.insert(halves.end(), readers.begin(), readers.end());
+    return halves;
 }
 
 TEST_F(RestTest, MalformedAnswersGiveTheirFamilysCodeAndNeverCrash) {
@@ -206,14 +136,14 @@ TEST_F(RestTest, MalformedAnswersGiveTheirFamilysCodeAndNeverCrash) {
              R"(","name":")" + longText + R"("}]})",
          ANY},
     };
-    for (const Half& half : allHalves()) {
+    for (const krvnfuzz::ClusterReader& half : allHalves()) {
         for (const auto& [pattern, expect] : answers) {
             std::string answer = pattern;
             if (size_t at = answer.find("%T"); at != std::string::npos) answer.replace(at, 2, half.type);
             const std::string where = std::string(half.type) + " / " + answer.substr(0, 80);
             ctx().resetError();
             ctx().restResponse = answer;
-            const int rc = half.run(utils());
+            const int rc = static_cast<int>(half.run(utils()));
             EXPECT_TRUE(expect == ANY || rc == (expect == PARSE ? 1 : 19)) << where << " gave " << rc;
             EXPECT_TRUE(expect != PARSE || errorText().rfind("Failed to parse the REST response-[", 0) == 0) << where;
             // Whatever the verdict, it is one of the family's and it is explained.

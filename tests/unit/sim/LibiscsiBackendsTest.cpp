@@ -31,20 +31,15 @@ TEST(LibiscsiBackends, SessionsFollowAccessEntriesAndTheirDevicesAnswerThePlugin
     ASSERT_TRUE(sim.ok() && sim.useIscsi()) << sim.error();
     sim.settings().set("Platform", "debugLevel", "2");  // no hex dumps on the test's output
     simtest::SimClient c(sim);
-    auto call = [&](const std::string& type, const std::string& params) {
-        Json answer = c.send(type, params);
-        EXPECT_TRUE(simtest::isOk(answer)) << type << ": " << answer;
-        return answer;
-    };
     auto expose = [&](const std::string& vdisk) {
-        call("AddLun", "virtualDisks:['" + vdisk + "'], targets:['sp1'], readonly:false");
+        c.sendOk("AddLun", "virtualDisks:['" + vdisk + "'], targets:['sp1'], readonly:false");
         return korvansim::Cluster::targetIqnFor("sp1", vdisk);
     };
     auto grant = [&](const std::string& vdisk) {
-        call("PersistACLAccess",
-             "virtualDisks:['" + vdisk + "'], host:'sp1', address:'" + SimHarness::iqn() + "', type:iqn");
+        c.sendOk("PersistACLAccess",
+                 "virtualDisks:['" + vdisk + "'], host:'sp1', address:'" + SimHarness::iqn() + "', type:iqn");
     };
-    call("AddVirtualDisk", "name:'flow', size:{unit:'GB', value:1}, diskType:BLOCK");
+    c.sendOk("AddVirtualDisk", "name:'flow', size:{unit:'GB', value:1}, diskType:BLOCK");
     const std::string target = expose("flow");
 
     CWqLibrary library(true);
@@ -97,8 +92,8 @@ TEST(LibiscsiBackends, SessionsFollowAccessEntriesAndTheirDevicesAnswerThePlugin
     EXPECT_NE(error, "");
 
     // A snapshot of the written disk, cloned and mapped: the clone's device reads the same.
-    std::string snap = call("MakeSnapshot", "virtualDisks:['flow']")["result"][0]["snapshotName"];
-    call("CloneSnapshot", "name:'flowclone', clonedSnapshotName:'" + snap + "'");
+    std::string snap = c.sendOk("MakeSnapshot", "virtualDisks:['flow']")["result"][0]["snapshotName"];
+    c.sendOk("CloneSnapshot", "name:'flowclone', clonedSnapshotName:'" + snap + "'");
     const std::string cloneTarget = expose("flowclone");
     grant("flowclone");
     ASSERT_TRUE(iscsi->login("sp1", cloneTarget.c_str()));
@@ -109,7 +104,7 @@ TEST(LibiscsiBackends, SessionsFollowAccessEntriesAndTheirDevicesAnswerThePlugin
     EXPECT_EQ(read, pattern);
 
     // The cluster withdrawing a target ends its session: the device fails until logged out.
-    call("UnmapLun", "virtualDisk:'flow', target:'sp1'");
+    c.sendOk("UnmapLun", "virtualDisk:'flow', target:'sp1'");
     EXPECT_FALSE(ZyIscsiSessions::readBlocks(device, 100, 8, read.data(), error));
     EXPECT_TRUE(iscsi->logout("sp1", target.c_str()));
     EXPECT_FALSE(iscsi->logout("sp1", target.c_str())) << "no session left";

@@ -7,6 +7,7 @@
 #include "KrvnCommonCtx.h"
 #include "KrvnCommonUtils.h"
 #include "SimTestClient.h"
+#include "TempDir.h"
 #include "ZyDeviceTree.h"
 #include "ZyISCSIModule.h"
 
@@ -30,16 +31,12 @@ TEST(SimBackends, AClonedSnapshotReachesTheHostAsAKorvanDeviceThroughThePlatform
     ASSERT_TRUE(sim.ok()) << sim.error();
     sim.settings().set("Platform", "debugLevel", "2");  // no hex dumps on the test's output
     simtest::SimClient c(sim);
-    auto call = [&](const std::string& type, const std::string& params) {
-        Json answer = c.send(type, params);
-        EXPECT_TRUE(simtest::isOk(answer)) << type << ": " << answer;
-        return answer;
-    };
-    call("AddVirtualDisk", "name:'flow', size:{unit:'GB', value:4}, diskType:BLOCK");
-    std::string snap = call("MakeSnapshot", "virtualDisks:['flow']")["result"][0]["snapshotName"];
-    call("CloneSnapshot", "name:'flowclone', clonedSnapshotName:'" + snap + "'");
-    call("AddLun", "virtualDisks:['flowclone'], targets:['sp1'], readonly:false");
-    std::string target = call("ShowTarget", "host:'sp1', protocols:'block'")["result"]["Lun Information"][0]["Target"];
+    c.sendOk("AddVirtualDisk", "name:'flow', size:{unit:'GB', value:4}, diskType:BLOCK");
+    std::string snap = c.sendOk("MakeSnapshot", "virtualDisks:['flow']")["result"][0]["snapshotName"];
+    c.sendOk("CloneSnapshot", "name:'flowclone', clonedSnapshotName:'" + snap + "'");
+    c.sendOk("AddLun", "virtualDisks:['flowclone'], targets:['sp1'], readonly:false");
+    std::string target =
+        c.sendOk("ShowTarget", "host:'sp1', protocols:'block'")["result"]["Lun Information"][0]["Target"];
 
     CWqLibrary library(true);  // loaded the way the plug-in loads it
     std::unique_ptr<ZyISCSIModule> iscsi(GetZyISCSIInstance(library));
@@ -50,7 +47,8 @@ TEST(SimBackends, AClonedSnapshotReachesTheHostAsAKorvanDeviceThroughThePlatform
     std::string device;
     EXPECT_TRUE(targetDevice(*iscsi, target, device) && device.empty());
     EXPECT_FALSE(iscsi->login("sp1", target.c_str())) << "no access granted yet";
-    call("PersistACLAccess", "virtualDisks:['flowclone'], host:'sp1', address:'" + SimHarness::iqn() + "', type:iqn");
+    c.sendOk("PersistACLAccess",
+             "virtualDisks:['flowclone'], host:'sp1', address:'" + SimHarness::iqn() + "', type:iqn");
     ASSERT_TRUE(iscsi->login("sp1", target.c_str()));
     ASSERT_TRUE(targetDevice(*iscsi, target, device));
     EXPECT_EQ(device, "/dev/sdc");
@@ -77,8 +75,9 @@ TEST(SimBackends, AClonedSnapshotReachesTheHostAsAKorvanDeviceThroughThePlatform
 
 TEST(SimBackends, TheIscsiadmBackendDrivesOpenIscsiAndReadsItsSessionList) {
     // A stand-in for open-iscsi's command first on PATH: records its arguments, answers from a script.
-    char dirTemplate[] = "/tmp/krvn-iscsiadm-XXXXXX";
-    const std::string dir = mkdtemp(dirTemplate), oldPath = std::getenv("PATH") ? std::getenv("PATH") : "";
+    const krvntest::TempDir scratch;
+    const std::string& dir = scratch.path();
+    const std::string oldPath = std::getenv("PATH") ? std::getenv("PATH") : "";
     std::ofstream(dir + "/iscsiadm")
         << "#!/bin/sh\necho \"$*\" >> " << dir
         << "/calls\ncase \"$*\" in\n"
@@ -114,7 +113,6 @@ TEST(SimBackends, TheIscsiadmBackendDrivesOpenIscsiAndReadsItsSessionList) {
               "-m discovery -t sendtargets -p sp1\n-m node -T " + target + " -p sp1 --login\n-m node -T " + target +
                   " -p sp1 --logout\n-m session -P 3\n-m session -P 3\n-m session -P 3\n");
     setenv("PATH", oldPath.c_str(), 1);
-    std::system(("rm -rf " + dir).c_str());
     settings.set("Platform", "iscsiBackend", "no-such-backend");
     CWqLibrary other(true);
     EXPECT_EQ(GetZyISCSIInstance(other), nullptr) << "an unknown backend gives no module";

@@ -45,6 +45,7 @@ TEST(SimData, SnapshotsClonesRevertsResizesAndDeletesCarryTheContents) {
     c.send("CloneSnapshot", "name:'copy', clonedSnapshotName:'" + snap + "'");
     EXPECT_EQ(contents(sim, "copy", 0, 4096), a) << "a clone starts with its snapshot's contents";
     EXPECT_EQ(contents(sim, "copy", far, 4096), a);
+    EXPECT_EQ(contents(sim, "vol1", 0, 4096), b) << "the source keeps what was written after its snapshot";
     EXPECT_EQ(sim.sim().diskImage("copy")->size(), 10 * kGiB);
 
     for (int round = 0; round < 2; ++round) {  // the second revert to the same snapshot counts too

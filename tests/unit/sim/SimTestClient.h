@@ -39,6 +39,12 @@ public:
     Json send(const std::string& type, const std::string& params = "", const std::string& method = "") {
         return envelope(post(type, params, method));
     }
+    // send() of a request that must succeed.
+    Json sendOk(const std::string& type, const std::string& params) {
+        Json answer = send(type, params);
+        EXPECT_TRUE(answer.value("status", "") == "ok") << type << ": " << answer;
+        return answer;
+    }
     Json raw(const std::string& method, const std::string& body) { return envelope(exchange(method, body)); }
     Json disk(const std::string& name) { return send("VirtualDiskDetails", "virtualDisk:'" + name + "'")["result"]; }
 

@@ -229,7 +229,7 @@ TEST_F(MapFixture, DevicesBelongToItemsByClusterSerialAndCloneSerial) {
     unsigned long found = 0;
     EXPECT_EQ(1, r.utils->checkForMappedDevices(&r.map(), devices, found));
     EXPECT_EQ(2u, found);
-    EXPECT_EQ((std::vector<int>{kSnapMapped, kSnapNotMapped, kSnapMapped}), r.statuses());
+    EXPECT_EQ((std::vector<int>{kSnapMapped, kSnapNotMapped, kSnapMapped}), r.batch.statuses());
     EXPECT_EQ((Strings{"/dev/sdy", ""}), (Strings{r.batch[0].mappedDevice, r.batch[1].mappedDevice}));
     EXPECT_FALSE(r.batch[2].called("setMappedDevice"));
 }
@@ -322,7 +322,7 @@ TEST_F(MapFixture, ACloneTheHostIsAlreadyLoggedInToIsRecordedOnItsItemForUnmapTo
     bool allMapped = true;
     EXPECT_EQ(0, r.utils->checkAndTryiSCSITargetLogon(allMapped));
     EXPECT_FALSE(allMapped);
-    EXPECT_EQ((std::vector<int>{kSnapMapped, kSnapNew}), r.statuses());
+    EXPECT_EQ((std::vector<int>{kSnapMapped, kSnapNew}), r.batch.statuses());
     EXPECT_EQ("/dev/sdq", r.batch[0].mappedDevice);
     EXPECT_EQ("ZY_snap-1_1_1700000000**1**sp1**", r.batch[0].metadata[kMetaClone]);
     EXPECT_EQ(0u, r.batch[1].metadata.count(149)) << "a clone not yet on the host is recorded when it is reused";

@@ -169,11 +169,6 @@ struct EngineRun {
     }
     ZYSnapKrvn::KrvnSnapObject& object(long long id) { return *ctx->snapItems.at(id); }
     ZYSnapKrvn::KrvnMapCtx& map() { return *(ctx->mapCtx ? ctx->mapCtx : ctx->mapCtx = new ZYSnapKrvn::KrvnMapCtx()); }
-    std::vector<int> statuses() {
-        std::vector<int> out(batch.size());
-        for (size_t i = 0; i < out.size(); ++i) out[i] = batch[i].status;
-        return out;
-    }
     // Every request as "type", or "type value" with the value of `key` ("" = the first one).
     Strings requests(const char* key = nullptr) const {
         Strings out;

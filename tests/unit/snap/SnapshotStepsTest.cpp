@@ -53,7 +53,7 @@ TEST(SnapshotOps, CreationAsksOnceForSourcesOfOneVDiskAndKeepsTheSnapshotsMadeWh
         ASSERT_EQ(1u, r.srv.requestCount());
         const std::string body = r.srv.lastRequest().request;
         EXPECT_EQ(body.find("vol1"), body.rfind("vol1")) << body;
-        EXPECT_EQ((std::vector<int>{kSnapCreated, kSnapCreated, kSnapNew, kSnapCreated}), r.statuses());
+        EXPECT_EQ((std::vector<int>{kSnapCreated, kSnapCreated, kSnapNew, kSnapCreated}), r.batch.statuses());
         EXPECT_EQ(std::string(kClusterSerial) + "**vol3**1003**", r.batch[2].metadata[kMetaSnapshot]);
         EXPECT_EQ(std::string(kClusterSerial) + "**vol1**1004**vol1$s1**", r.batch[3].metadata[kMetaSnapshot]);
     }
@@ -86,7 +86,7 @@ TEST_F(OpsFixture, DeleteCountsEveryGoneSnapshotAsDeletedAndKeepsEveryFailureRea
               r.requests(""));
     EXPECT_EQ((std::vector<int>{kSnapDeleted, kSnapDeleted, kSnapDeleted, kSnapDeleted, kSnapDeleted, kSnapDeleted,
                                 kSnapNew, kSnapNew, kSnapDeleted, kSnapDeleted}),
-              r.statuses());
+              r.batch.statuses());
     // The last success does not wipe what the host is told about the two failures.
     EXPECT_EQ(19, r.ctx->errorCode);
     EXPECT_NE(std::string::npos, r.ctx->errorString().find("Failed to get snapshot list for source device-[vol4]"));
@@ -106,7 +106,7 @@ TEST(SnapshotOps, CreationRefusesAnItemThatHoldsASnapshotAlreadyAndLeavesItAsItI
               r.ctx->errorString());
     ASSERT_EQ(1u, r.srv.requestCount());
     EXPECT_EQ(std::string::npos, r.srv.lastRequest().request.find("vol2")) << "no second snapshot for it";
-    EXPECT_EQ((std::vector<int>{kSnapCreated, kSnapNew}), r.statuses());
+    EXPECT_EQ((std::vector<int>{kSnapCreated, kSnapNew}), r.batch.statuses());
     EXPECT_EQ(held, r.batch[1].metadata[kMetaSnapshot]);
     EXPECT_FALSE(r.batch[1].called("setSnapName"));
 }
@@ -123,7 +123,7 @@ TEST_F(OpsFixture, RevertLogsAllTargetsOutFirstAndBackInAfterASnapshotIsFoundMis
     EXPECT_EQ((Strings{"logout" + vol1, "logout" + vol2, "logout" + vol1, "discover sp1", "discover sp1",
                        "login" + vol1, "login" + vol2}),
               r.journal.calls);
-    EXPECT_EQ((std::vector<int>{kSnapReverted, kSnapNew, kSnapNew}), r.statuses());
+    EXPECT_EQ((std::vector<int>{kSnapReverted, kSnapNew, kSnapNew}), r.batch.statuses());
     EXPECT_EQ("Snapshot-[s2] not found on the array-[clusterA]", r.ctx->errorString());
     EXPECT_EQ(3000u + 3000u, ZyPlatform::virtualSleptMs() - before);
 }
@@ -141,7 +141,7 @@ TEST_F(OpsFixture, ReconcileCountsEveryOutcomeAndMarksOnlyWhatIsGone) {
               r.requests(""));
     EXPECT_EQ((std::vector<int>{kSnapCreated, kSnapGoneFromArray, kSnapGoneFromArray, kSnapCreated, kSnapCreated,
                                 kSnapCreated}),
-              r.statuses());
+              r.batch.statuses());
     EXPECT_TRUE(log.containsAt(
         0, "KRVN >>  Reconcile stats Total-[6] : Found-[2] Externally Deleted-[2] Skipped-[1] Failed-[1]"));
 }

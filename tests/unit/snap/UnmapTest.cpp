@@ -173,7 +173,7 @@ TEST(Unmap, TheHostLearnsWhyItemsFailedWhateverTheItemsAfterThemDid) {
         .onDisk(kSnaps, "vol3", {notFound(kSnaps, "vol3")});
     run.start(ZY_KRVN_SNAP_OP_UNMAP);
     EXPECT_EQ(1, run.utils->unmapSnaps());
-    EXPECT_EQ((std::vector<int>{kSnapUnmapFailed, kSnapUnmapFailed, kSnapUnmapped}), run.statuses());
+    EXPECT_EQ((std::vector<int>{kSnapUnmapFailed, kSnapUnmapFailed, kSnapUnmapped}), run.batch.statuses());
     EXPECT_EQ(1, run.ctx->errorCode);
     EXPECT_EQ(
         "The ListSnapshots request has failed. REST Error-[busy ]"

@@ -1,4 +1,5 @@
-// A scratch directory per test, removed with everything in it.
+// A scratch directory per test, removed with everything in it whatever the test's outcome
+// (path() is empty when none could be made).
 #pragma once
 
 #include <stdlib.h>
@@ -9,17 +10,17 @@
 #include <string>
 #include <vector>
 
-namespace krvnhosttest {
+namespace krvntest {
 
 class TempDir {
 public:
     TempDir() {
-        char tmpl[] = "/tmp/krvn-host-XXXXXX";
-        path_ = ::mkdtemp(tmpl) ? tmpl : "/tmp";
+        char tmpl[] = "/tmp/krvn-test-XXXXXX";
+        if (::mkdtemp(tmpl)) path_ = tmpl;
     }
     ~TempDir() {
         std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
+        if (!path_.empty()) std::filesystem::remove_all(path_, ec);
     }
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
@@ -46,4 +47,4 @@ private:
     std::string path_;
 };
 
-}  // namespace krvnhosttest
+}  // namespace krvntest
