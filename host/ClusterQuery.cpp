@@ -1,12 +1,12 @@
 #include "ClusterQuery.h"
 
-#include <cctype>
 #include <cstring>
 
 #include <nlohmann/json.hpp>
 
 #include "HostObjects.h"
 #include "HostTexts.h"
+#include "SimNotation.h"
 #include "ZYLibCurl.h"
 
 namespace KrvnHost {
@@ -20,21 +20,6 @@ std::string withField(std::string text, const std::string& name, const std::stri
     for (size_t at = text.find(field); at != std::string::npos; at = text.find(field, at + value.size()))
         text.replace(at, field.size(), value);
     return text;
-}
-
-std::string formField(const std::string& value) {
-    static const char hex[] = "0123456789ABCDEF";
-    std::string out = "request=";
-    for (unsigned char c : value) {
-        if (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~') {
-            out += static_cast<char>(c);
-        } else {
-            out += '%';
-            out += hex[c >> 4];
-            out += hex[c & 0x0F];
-        }
-    }
-    return out;
 }
 
 class RestSession {
@@ -55,7 +40,7 @@ public:
             *error = http_.GetLastError();
             return false;
         }
-        const std::string body = formField(request);
+        const std::string body = "request=" + korvansim::percentEncode(request);
         http_.ZYLibCurlSendHttpReq(ZY_HTTP_REQ_POST, url_.c_str(), body.c_str(), body.size(), false, nullptr);
         size_t length = 0;
         const char* text = http_.GetHttpResponse(length, false);

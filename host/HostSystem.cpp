@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "HostTexts.h"
+#include "SimNotation.h"
 #include "ZYPlatformInfo.h"
 #include "ZyIscsiSessions.h"
 
@@ -43,22 +44,6 @@ bool readFirstLine(const std::string& path, std::string* line) {
     std::getline(in, *line);
     *line = trim(*line);
     return true;
-}
-
-// Host names go into a URL path: keep unreserved characters, escape the rest.
-std::string pathSegment(const std::string& text) {
-    static const char hex[] = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned char c : text) {
-        if (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~') {
-            out += static_cast<char>(c);
-        } else {
-            out += '%';
-            out += hex[c >> 4];
-            out += hex[c & 0x0F];
-        }
-    }
-    return out;
 }
 
 bool stringList(const nlohmann::json& body, const char* key, std::vector<std::string>* out) {
@@ -162,7 +147,7 @@ bool LinuxHostSystem::rescan(const std::string& /*host*/, std::string* error) {
 bool SimHostSystem::interfaces(const std::string& host, std::vector<std::string>* wwpns, std::vector<std::string>* iqns,
                                std::string* error) {
     nlohmann::json body;
-    if (!simRequest(baseUrl_, "/sim/hosts/" + pathSegment(host), nullptr, &body, error)) return false;
+    if (!simRequest(baseUrl_, "/sim/hosts/" + korvansim::percentEncode(host), nullptr, &body, error)) return false;
     if (!body.is_object() || !stringList(body, "iqns", iqns) || !stringList(body, "wwpns", wwpns)) {
         *error = "unexpected host description from the simulator";
         return false;
@@ -172,7 +157,8 @@ bool SimHostSystem::interfaces(const std::string& host, std::vector<std::string>
 
 bool SimHostSystem::devices(const std::string& host, std::vector<std::string>* devices, std::string* error) {
     nlohmann::json body;
-    if (!simRequest(baseUrl_, "/sim/hosts/" + pathSegment(host) + "/devices", nullptr, &body, error)) return false;
+    if (!simRequest(baseUrl_, "/sim/hosts/" + korvansim::percentEncode(host) + "/devices", nullptr, &body, error))
+        return false;
     if (!body.is_object() || !stringList(body, "devices", devices)) {
         *error = "unexpected device list from the simulator";
         return false;
@@ -182,7 +168,8 @@ bool SimHostSystem::devices(const std::string& host, std::vector<std::string>* d
 
 bool SimHostSystem::rescan(const std::string& host, std::string* error) {
     nlohmann::json body;
-    return simRequest(baseUrl_, "/sim/hosts/" + pathSegment(host) + "/rescan", nlohmann::json::object(), &body, error);
+    return simRequest(baseUrl_, "/sim/hosts/" + korvansim::percentEncode(host) + "/rescan", nlohmann::json::object(),
+                      &body, error);
 }
 
 // ---- this process's libiscsi sessions ----

@@ -15,6 +15,10 @@ namespace korvansim {
 // followed by two hexadecimal digits is kept as it is.
 std::string formDecode(const std::string& text);
 
+// Every byte but letters, digits, '-', '.', '_' and '~' as "%XX": what formDecode reads back,
+// and safe in a URL path segment too.
+std::string percentEncode(const std::string& text);
+
 // The decoded value of the first field named `name` of a form body; false when it has none.
 bool formField(const std::string& body, const std::string& name, std::string& value);
 

@@ -65,6 +65,9 @@ TEST(SimNotation, DecodesFormsLikeAnyForm) {
                                   {"100%", "100%"},
                                   {"%zz%4", "%zz%4"}})
         EXPECT_EQ(formDecode(in), out) << in;
+    const std::string every = "a Z9-._~+%&=/\x01\xff'";
+    EXPECT_EQ(korvansim::percentEncode(every), "a%20Z9-._~%2B%25%26%3D%2F%01%FF%27");
+    EXPECT_EQ(formDecode(korvansim::percentEncode(every)), every);
     std::string value;
     ASSERT_TRUE(formField("x=1&request={type:Login}&request=second", "request", value));
     EXPECT_EQ(value, "{type:Login}") << "the first field of the name";
