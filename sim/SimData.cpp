@@ -6,11 +6,12 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
+
+#include "SimNotation.h"
 
 namespace korvansim {
 
@@ -21,22 +22,6 @@ constexpr char kSnapshotPrefix[] = "snap-";
 constexpr char kSuffix[] = ".img";
 constexpr char kTemporaryTemplate[] = "korvan-sim-data-XXXXXX";
 constexpr size_t kCopyChunk = 1u << 20;
-
-// A name as a file name: letters, digits, '.', '-' and '_' stay, anything else is %XX.
-std::string fileName(const std::string& name) {
-    static const char* kHex = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned char c : name) {
-        if (std::isalnum(c) || c == '.' || c == '-' || c == '_') {
-            out += static_cast<char>(c);
-        } else {
-            out += '%';
-            out += kHex[c >> 4];
-            out += kHex[c & 15];
-        }
-    }
-    return out;
-}
 
 bool isImageFile(const std::string& name) {
     auto starts = [&](const char* p) { return name.rfind(p, 0) == 0; };
@@ -146,7 +131,8 @@ DataStore::~DataStore() {
 }
 
 std::string DataStore::path(const char* prefix, const std::string& name) const {
-    return dir_ + "/" + prefix + fileName(name) + kSuffix;
+    // "/" is encoded: every image stays in the folder.
+    return dir_ + "/" + prefix + percentEncode(name) + kSuffix;
 }
 
 std::shared_ptr<Image> DataStore::create(const std::string& file, uint64_t size, const Image* copyOf,

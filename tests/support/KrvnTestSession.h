@@ -27,6 +27,18 @@ inline std::string loginAnswer(const std::string& sessionId = kTestSessionId) {
            R"(","userName":"admin","primaryTenant":"t0","roles":{"t0":"admin"}}})";
 }
 
+// {"status":"ok","type":<type>,"requestId":"q","result":<result>} (no result when empty).
+inline std::string okAnswer(const std::string& type, const std::string& result = "") {
+    std::string text = R"({"status":"ok","type":")" + type + R"(","requestId":"q")";
+    if (!result.empty()) text += R"(,"result":)" + result;
+    return text + "}";
+}
+
+// A refusal of the request with the cluster's message.
+inline std::string errorAnswer(const std::string& type, const std::string& message) {
+    return R"({"status":"error","type":")" + type + R"(","requestId":"q","message":")" + message + R"("})";
+}
+
 struct KrvnTestSession {
     ZYKorvanCommon::KrvnCommonCtx ctx;
     ZYKorvanCommon::KrvnCommonUtils utils;

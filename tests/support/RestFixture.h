@@ -18,18 +18,6 @@
 
 namespace krvntest {
 
-// {"status":"ok","type":<type>,"requestId":"q","result":<result>} (no result when empty).
-inline std::string okAnswer(const std::string& type, const std::string& result = "") {
-    std::string text = R"({"status":"ok","type":")" + type + R"(","requestId":"q")";
-    if (!result.empty()) text += R"(,"result":)" + result;
-    return text + "}";
-}
-
-// A refusal of the request with the cluster's message.
-inline std::string errorAnswer(const std::string& type, const std::string& message) {
-    return R"({"status":"error","type":")" + type + R"(","requestId":"q","message":")" + message + R"("})";
-}
-
 // Test settings with virtual time whose log lines go nowhere but to a LogCapture.
 struct QuietSettings : ScopedSettings {
     QuietSettings() { set("Platform", "logFile", "/dev/null"); }

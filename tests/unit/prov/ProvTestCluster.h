@@ -27,15 +27,6 @@ using namespace ZYProvKorvan;
 
 constexpr const char* kClearPassword = "pw-Secret-42";
 
-inline std::string okAnswer(const std::string& type, const std::string& result = "") {
-    std::string body = R"({"status":"ok","type":")" + type + R"(","requestId":"r1")";
-    if (!result.empty()) body += R"(,"result":)" + result;
-    return body + "}";
-}
-inline std::string errorAnswer(const std::string& type, const std::string& message) {
-    return R"({"status":"error","type":")" + type + R"(","requestId":"r1","message":")" + message + R"("})";
-}
-
 inline ::testing::AssertionResult has(const std::string& text, const std::string& part) {
     if (text.find(part) != std::string::npos) return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure() << "[" << part << "] not in [" << text << "]";
