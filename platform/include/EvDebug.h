@@ -39,7 +39,8 @@ public:
     static void setCaptureSink(CaptureSink sink, void* user);
 
 private:
-    void write(int level, long long jobId, const std::string& text);
+    // Formats and writes one whole line: head, prefix (may be null), text.
+    void write(int level, long long jobId, const char* prefix, const char* format, va_list args);
     // Under the write lock: the descriptor to write to (the file's, reopened when it was
     // rotated away), or -1 for stderr.
     int sinkFd();

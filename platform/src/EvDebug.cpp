@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -28,29 +29,37 @@ constexpr int kErrorLevel = -1;
 constexpr size_t kLineBuffer = 1024;
 constexpr long long kRotationCheckMs = 1000;
 
-std::string formatText(const char* format, va_list args) {
-    if (!format) return std::string();
-    // Most lines fit the first buffer; longer ones are formatted again at their length.
-    char first[kLineBuffer];
+// Appends the formatted text to `line`. Most lines fit the room tried first; a longer one is
+// formatted again at its length.
+void appendFormatted(std::string& line, const char* format, va_list args) {
+    if (!format) return;
+    const size_t start = line.size();
+    line.resize(start + kLineBuffer);
     va_list copy;
     va_copy(copy, args);
-    int needed = std::vsnprintf(first, sizeof first, format, copy);
+    const int needed = std::vsnprintf(&line[start], kLineBuffer + 1, format, copy);
     va_end(copy);
-    if (needed < 0) return std::string();
-    if (static_cast<size_t>(needed) < sizeof first) return std::string(first, static_cast<size_t>(needed));
-    std::vector<char> buffer(static_cast<size_t>(needed) + 1);
-    for (;;) {
-        va_list copy;
-        va_copy(copy, args);
-        int needed = std::vsnprintf(buffer.data(), buffer.size(), format, copy);
-        va_end(copy);
-        if (needed < 0) return std::string();
-        if (static_cast<size_t>(needed) < buffer.size()) return std::string(buffer.data(), needed);
-        buffer.resize(static_cast<size_t>(needed) + 1);
+    if (needed < 0) {
+        line.resize(start);
+        return;
     }
+    if (static_cast<size_t>(needed) > kLineBuffer) {
+        line.resize(start + static_cast<size_t>(needed));
+        va_copy(copy, args);
+        std::vsnprintf(&line[start], static_cast<size_t>(needed) + 1, format, copy);
+        va_end(copy);
+    }
+    line.resize(start + static_cast<size_t>(needed));
 }
 
-std::string timestamp() {
+void appendNumber(std::string& line, long long value) {
+    char digits[24];
+    const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+    line.append(digits, static_cast<size_t>(end - digits));
+}
+
+// "YYYY-MM-DD hh:mm:ss.mmm pid job level ": the head of every line.
+void startLine(std::string& line, long pid, long long jobId, int level) {
     struct timeval now;
     gettimeofday(&now, nullptr);
     // The date and time change once a second; many lines share them.
@@ -63,10 +72,17 @@ std::string timestamp() {
         cachedUsed = std::strftime(cachedText, sizeof cachedText, "%Y-%m-%d %H:%M:%S", &parts);
         cachedSecond = now.tv_sec;
     }
-    char text[64];
-    std::memcpy(text, cachedText, cachedUsed);
-    std::snprintf(text + cachedUsed, sizeof text - cachedUsed, ".%03ld", static_cast<long>(now.tv_usec / 1000));
-    return text;
+    line.assign(cachedText, cachedUsed);
+    const long ms = static_cast<long>(now.tv_usec / 1000);
+    const char fraction[] = {'.', static_cast<char>('0' + ms / 100), static_cast<char>('0' + ms / 10 % 10),
+                             static_cast<char>('0' + ms % 10), ' '};
+    line.append(fraction, sizeof fraction);
+    appendNumber(line, pid);
+    line += ' ';
+    appendNumber(line, jobId);
+    line += ' ';
+    appendNumber(line, level);
+    line += ' ';
 }
 
 long long steadyMs() {
@@ -124,7 +140,7 @@ void EvDebug::setCaptureSink(CaptureSink sink, void* user) {
 void EvDebug::vdebugLvl(int level, long long jobId, const char* format, va_list args) {
     jobId_.store(jobId, std::memory_order_relaxed);
     if (level != kErrorLevel && level > level_) return;
-    write(level, jobId, formatText(format, args));
+    write(level, jobId, nullptr, format, args);
 }
 
 void EvDebug::debugLvl(int level, long long jobId, const char* format, ...) {
@@ -146,23 +162,22 @@ void EvDebug::Debug(const char* prefix, const char* format, ...) {
     if (kNormalLevel > level_) return;
     va_list args;
     va_start(args, format);
-    std::string text = std::string(prefix ? prefix : "") + formatText(format, args);
+    write(kNormalLevel, 0, prefix, format, args);
     va_end(args);
-    write(kNormalLevel, 0, text);
 }
 
-void EvDebug::write(int level, long long jobId, const std::string& text) {
-    char head[96];
-    std::snprintf(head, sizeof head, " %ld %lld %d ", pid_, jobId, level);
-    std::string line = timestamp();
-    line.reserve(line.size() + std::strlen(head) + text.size() + 1);
-    line += head;
-    line += text;
+void EvDebug::write(int level, long long jobId, const char* prefix, const char* format, va_list args) {
+    // One buffer and one formatting pass for the whole line, head included.
+    std::string line;
+    startLine(line, pid_, jobId, level);
+    const size_t textStart = line.size();
+    if (prefix) line += prefix;
+    appendFormatted(line, format, args);
     line += '\n';
 
     std::lock_guard<std::mutex> lock(g_writeLock);
     // Append mode keeps each line whole when several processes (host, simulator) share the file.
     const int fd = sinkFd();
     writeAll(fd >= 0 ? fd : STDERR_FILENO, line);
-    if (g_sink) g_sink(level, jobId, text, g_sinkUser);
+    if (g_sink) g_sink(level, jobId, line.substr(textStart, line.size() - 1 - textStart), g_sinkUser);
 }
