@@ -1,20 +1,16 @@
 #include "KrvnMapInfo.h"
 
-#include <sstream>
+#include <string>
 
 namespace ZYProvKorvan {
 
 void KrvnMapInfo::dump(std::string& out) const {
-    std::ostringstream text;
-    text << "Host details - < "
-         << "Host name-[" << hostName << "] "
-         << "Host OS-[" << hostOS << "] "
-         << "Protocol-[" << protocol << "] "
-         << "EndPoints-[";
-    for (size_t i = 0; i < endpoints.size(); ++i) text << (i ? ", " : "") << endpoints[i];
-    text << "] "
-         << ">";
-    out = text.str();
+    out.assign("Host details - < Host name-[").append(hostName);
+    out.append("] Host OS-[").append(hostOS);
+    out.append("] Protocol-[").append(std::to_string(protocol));
+    out.append("] EndPoints-[");
+    for (size_t i = 0; i < endpoints.size(); ++i) out.append(i ? ", " : "").append(endpoints[i]);
+    out.append("] >");
 }
 
 }  // namespace ZYProvKorvan
