@@ -19,9 +19,9 @@ inline constexpr size_t ZY_KRVN_LOG_TEXT_LIMIT = 64 * 1024;
 // What the requests and answers of one entry call may fill in the log before each further one
 // is cut much shorter: a call over thousands of items re-reads tables that grow with the items,
 // and whole dumps of those would grow the log with items x table rows. The head of every text
-// is still logged, with its full length.
-inline constexpr size_t ZY_KRVN_LOG_CALL_BUDGET = 4 * 1024 * 1024;
-inline constexpr size_t ZY_KRVN_LOG_TEXT_LIMIT_PAST_BUDGET = 512;
+// is still logged, with its full length; an exchange that failed is logged whole all the same.
+inline constexpr size_t ZY_KRVN_LOG_CALL_BUDGET = 1024 * 1024;
+inline constexpr size_t ZY_KRVN_LOG_TEXT_LIMIT_PAST_BUDGET = 256;
 // Text of the cluster's inside a final error text the host stores and shows.
 inline constexpr size_t ZY_KRVN_ERROR_TEXT_LIMIT = 4096;
 

@@ -195,11 +195,6 @@ bool ZYSnapRESTAPI::sendReq(int kind, const std::string& relURL, const std::stri
     std::string url;
     formURLPath(relURL, url);
     setCommonCurlHeaders();  // a missing Accept header is logged; the cluster answers JSON anyway
-    // Only what a log line shows is masked and cut; the full body goes on the wire.
-    const size_t logLimit =
-        loggedBytes < ZY_KRVN_LOG_CALL_BUDGET ? ZY_KRVN_LOG_TEXT_LIMIT : ZY_KRVN_LOG_TEXT_LIMIT_PAST_BUDGET;
-    const std::string maskedRequest = maskedForLog(body, logLimit);
-
     _http_req_type_ type;
     if (!wrapperTypeOf(kind, type)) {
         if (logger) logger->debugLvl(ZY_KRVN_LOGLVL_ERROR, ZY_KRVN_LOG_REST_UNSUPPORTED_KIND, kind);
@@ -208,11 +203,14 @@ bool ZYSnapRESTAPI::sendReq(int kind, const std::string& relURL, const std::stri
 
     const std::string wire = formEncodeBody(body);
     const char* data = wire.empty() ? nullptr : wire.data();
-    if (!curlLib->ZYLibCurlSendHttpReq(type, url.c_str(), data, wire.size(), false, nullptr)) {
-        if (logger)
-            logger->debugLvl(ZY_KRVN_LOGLVL_ERROR, ZY_KRVN_LOG_REST_SEND_FAILED, url.c_str(), maskedRequest.c_str());
-        result = false;
-    }
+    result = curlLib->ZYLibCurlSendHttpReq(type, url.c_str(), data, wire.size(), false, nullptr);
+    // Only what a log line shows is masked and cut; the full body went on the wire. A failed
+    // exchange is what support reads first: it keeps the full cut whatever the call has logged.
+    const size_t logLimit = !result || loggedBytes < ZY_KRVN_LOG_CALL_BUDGET ? ZY_KRVN_LOG_TEXT_LIMIT
+                                                                             : ZY_KRVN_LOG_TEXT_LIMIT_PAST_BUDGET;
+    const std::string maskedRequest = logger ? maskedForLog(body, logLimit) : std::string();
+    if (!result && logger)
+        logger->debugLvl(ZY_KRVN_LOGLVL_ERROR, ZY_KRVN_LOG_REST_SEND_FAILED, url.c_str(), maskedRequest.c_str());
 
     size_t length = 0;
     const char* text = curlLib->GetHttpResponse(length, false);

@@ -106,7 +106,7 @@ TEST_F(RestTest, LogShowsRequestAndResponseMaskedAndUnencoded) {
     EXPECT_FALSE(log.contains("visible-only-when-logging"));
 }
 
-TEST_F(RestTest, PastTheCallsLogBudgetEachRequestAndAnswerIsLoggedByItsHeadOnly) {
+TEST_F(RestTest, PastTheCallsLogBudgetOnlyFailedExchangesAreLoggedWhole) {
     LogCapture log;
     const std::string answer = "{\"rows\":\"" + std::string(60000, 'r') + "\",\"end\":\"tail-mark\"}";
     const std::string cutNote = "... [" + std::to_string(answer.size()) + " bytes]";
@@ -133,7 +133,15 @@ TEST_F(RestTest, PastTheCallsLogBudgetEachRequestAndAnswerIsLoggedByItsHeadOnly)
     // Whole until the texts logged reach the budget, then heads only; the switch is said once.
     EXPECT_EQ(ZY_KRVN_LOG_CALL_BUDGET / answer.size() + 1, whole) << "answers logged whole";
     EXPECT_EQ(requests - whole, cut);
-    EXPECT_EQ(1u, log.count("from here on each is logged cut at [512] bytes"));
+    EXPECT_EQ(1u, log.count("from here on each is logged cut at [256] bytes"));
+
+    // A failed exchange is what support reads first: whole, however much the call has logged.
+    srv.reply(500, answer);
+    std::string response;
+    EXPECT_FALSE(ctx().restClient->post("", "request={type:X, failed:1}", response));
+    const std::string last = log.texts().back();
+    EXPECT_NE(std::string::npos, last.find("failed:1}")) << last.substr(0, 200);
+    EXPECT_NE(std::string::npos, last.find("tail-mark")) << "a failed exchange cut to its head";
 }
 
 }  // namespace
