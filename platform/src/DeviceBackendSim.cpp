@@ -9,6 +9,7 @@
 #include <cstring>
 #include <ctime>
 #include <mutex>
+#include <vector>
 
 #include "CurlGlobal.h"
 #include "DeviceBackends.h"
@@ -124,6 +125,50 @@ std::string simHostName() {
     return name;
 }
 
+namespace {
+
+// Handles kept between calls, so a /sim/ request reuses its connection: the stand-ins replace
+// SG_IO and iscsiadm, which open no connection at all, and a new connection per call would put
+// its set-up and tear-down on every device inquiry. A handle serves one call at a time.
+class SimHandles {
+public:
+    CURL* take() {
+        {
+            std::lock_guard<std::mutex> hold(lock_);
+            if (!idle_.empty()) {
+                CURL* curl = idle_.back();
+                idle_.pop_back();
+                curl_easy_reset(curl);
+                return curl;
+            }
+        }
+        return curl_easy_init();
+    }
+    void give(CURL* curl) {
+        std::lock_guard<std::mutex> hold(lock_);
+        if (idle_.size() < kKept) {
+            idle_.push_back(curl);
+            return;
+        }
+        curl_easy_cleanup(curl);
+    }
+    ~SimHandles() {
+        for (CURL* curl : idle_) curl_easy_cleanup(curl);
+    }
+
+private:
+    static constexpr size_t kKept = 8;
+    std::mutex lock_;
+    std::vector<CURL*> idle_;
+};
+
+SimHandles& simHandles() {
+    static SimHandles handles;
+    return handles;
+}
+
+}  // namespace
+
 bool simRequest(const std::string& path, const std::string* jsonBody, SimResponse& out) {
     out = SimResponse();
     if (!curlGlobalReady()) {
@@ -141,7 +186,7 @@ bool simRequest(const std::string& path, const std::string* jsonBody, SimRespons
     std::string url = base + path, caFile = settings.platformText(Setting::kCaFile, "");
     bool verify = settings.platformInteger(Setting::kTlsVerify, 1) != 0;
 
-    CURL* curl = curl_easy_init();
+    CURL* curl = simHandles().take();
     if (!curl) {
         out.error = "cannot create a libcurl handle";
         return false;
@@ -167,7 +212,10 @@ bool simRequest(const std::string& path, const std::string* jsonBody, SimRespons
     }
     CURLcode rc = curl_easy_perform(curl);
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &out.status);
-    curl_easy_cleanup(curl);
+    // The handle must not keep pointing at this call's list and buffer.
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);
+    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, nullptr);
+    simHandles().give(curl);
     curl_slist_free_all(headers);
     if (rc != CURLE_OK)
         out.error = url + ": " + (errorText[0] ? errorText : curl_easy_strerror(rc));
