@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <climits>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "CWqString.h"
@@ -36,11 +37,6 @@ std::vector<const char*> cStringArray(const std::vector<std::string>& items) {
     return out;
 }
 
-bool contains(const std::vector<std::string>& list, const std::string& value) {
-    for (const std::string& item : list)
-        if (item == value) return true;
-    return false;
-}
 
 }  // namespace
 
@@ -92,28 +88,28 @@ int KrvnCommonUtils::tryiSCSITargetLogin(std::vector<std::pair<std::string, std:
         return ctx->fail(ZY_KRVN_ERR_OPERATION_FAILED, ZY_KRVN_ISCSI_INIT_FAILED_TEXT, ZY_KRVN_ISCSI_INIT_FAILED_LOG);
 
     const KrvnArrayConfigs& configs = ctx->arrayDetails.arrayConfigs;
-    std::vector<std::string> loggedOn;
-    std::vector<std::string> discoveredPortals;
+    // Sets: a map of thousands of clones logs in to as many targets, each checked every pass.
+    std::unordered_set<std::string> loggedOn;
+    std::unordered_set<std::string> discoveredPortals;
     size_t successes = 0;
     int pass = 0;
     while (pass < configs.maxRetryCount) {
         successes = 0;
         for (const auto& [portal, target] : targets) {
-            if (contains(loggedOn, target)) {
+            if (loggedOn.count(target) != 0) {
                 ++successes;
                 continue;
             }
             // A portal is rediscovered once per pass, just before its first login attempt, so
             // targets the proxy published since the last pass become known.
-            if (!contains(discoveredPortals, portal)) {
-                discoveredPortals.push_back(portal);
+            if (discoveredPortals.insert(portal).second) {
                 iscsi->discoverPortal(portal.c_str());
             }
             if (!iscsi->login(portal.c_str(), target.c_str())) {
                 ctx->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_ISCSI_LOGIN_RETRY, target.c_str());
                 continue;
             }
-            loggedOn.push_back(target);
+            loggedOn.insert(target);
             ++successes;
             ctx->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_ISCSI_LOGIN_DONE, target.c_str());
         }
