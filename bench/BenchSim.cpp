@@ -92,6 +92,7 @@ BenchSim::Tally BenchSim::tally() {
     Tally t;
     t.requests = counters.value("rest", 0L);
     t.connections = counters.value("connections", 0L);
+    t.clusterConnections = counters.value("tlsConnections", 0L);
     struct stat info {};
     if (!logFile_.empty() && stat(logFile_.c_str(), &info) == 0) t.logBytes = static_cast<long>(info.st_size);
     std::lock_guard<std::mutex> lock(log_->mutex);

@@ -2,9 +2,8 @@
 // cluster service, a settings file of its own (virtual time, sim backends, the CA) and a
 // count of the calls the platform's SAN and host stand-ins make to /sim/.
 //
-// The simulator's connection counter counts every accepted TCP connection, and each /sim/
-// call of the platform opens one of its own; so the connections of the cluster service are
-// the counter less those calls.
+// The simulator counts accepted TCP connections, all of them and those of its HTTPS listener:
+// the cluster service's, since the platform's stand-ins make their /sim/ calls over HTTP.
 //
 // It can also keep the cluster exchanges of one entry call (Recording), for the bare client's
 // replay and for the reading of the storage proxy's LUN tables.
@@ -66,7 +65,8 @@ public:
 
     struct Tally {
         long requests = 0;     // cluster requests
-        long connections = 0;  // every accepted TCP connection
+        long connections = 0;         // every accepted TCP connection
+        long clusterConnections = 0;  // those to the cluster service (HTTPS)
         long simCalls = 0;     // /sim/ requests
         Json byType;           // cluster requests per type
         double maxGapMs = 0;   // longest time between two cluster requests since restartGap()

@@ -200,7 +200,7 @@ void runSize(int items, bool restLogging, const std::string& keepLogs, std::vect
                 if (delta > 0) row.requestTypes[type] = delta;
             }
             row.simCalls = after.simCalls - before.simCalls;
-            row.connections = (after.connections - before.connections) - row.simCalls;
+            row.connections = after.clusterConnections - before.clusterConnections;
             row.floorUs = floorUs;
             row.sanFloorUs = sanFloorUs;
             row.unexplainedMs = row.wallMs - (row.requests * floorUs + row.simCalls * sanFloorUs) / 1000.0;

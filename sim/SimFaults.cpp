@@ -97,6 +97,7 @@ void Counters::clear() {
     sequence_.clear();
     rest_ = 0;
     connections_ = 0;
+    tlsConnections_ = 0;
 }
 
 Json Counters::dump() const {
@@ -104,6 +105,7 @@ Json Counters::dump() const {
             {"san", san_},
             {"rest", rest_},
             {"connections", connections_.load()},
+            {"tlsConnections", tlsConnections_.load()},
             {"sequence", sequence_}};
 }
 

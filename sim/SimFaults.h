@@ -47,7 +47,11 @@ class Counters {
 public:
     void request(const std::string& type);
     void san(const std::string& kind) { ++san_[kind]; }
-    void connection() { ++connections_; }
+    // Every accepted TCP connection; `tls` for those of an HTTPS listener.
+    void connection(bool tls) {
+        ++connections_;
+        if (tls) ++tlsConnections_;
+    }
     void clear();
     Json dump() const;
     long requests(const std::string& type) const;
@@ -58,6 +62,7 @@ private:
     std::deque<std::string> sequence_;  // REST request types in arrival order, the latest kept
     long rest_ = 0;
     std::atomic<long> connections_{0};
+    std::atomic<long> tlsConnections_{0};
 };
 
 }  // namespace korvansim

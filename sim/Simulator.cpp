@@ -19,14 +19,15 @@ constexpr int kStartWaitMs = 2000;
 // Counts every accepted TCP connection: the server hands each one to its task queue.
 class CountingPool : public httplib::ThreadPool {
 public:
-    CountingPool(size_t n, Counters& counters) : ThreadPool(n), counters_(counters) {}
+    CountingPool(size_t n, Counters& counters, bool tls) : ThreadPool(n), counters_(counters), tls_(tls) {}
     void enqueue(std::function<void()> fn) override {
-        counters_.connection();
+        counters_.connection(tls_);
         ThreadPool::enqueue(std::move(fn));
     }
 
 private:
     Counters& counters_;
+    bool tls_;
 };
 
 }  // namespace
@@ -158,20 +159,21 @@ RestReply Simulator::rest(const std::string& method, const std::string& body) {
 }
 
 int Simulator::listenHttp(const std::string& host, int port, std::string& message) {
-    return serve(std::make_unique<httplib::Server>(), host, port, message);
+    return serve(std::make_unique<httplib::Server>(), host, port, false, message);
 }
 
 int Simulator::listenHttps(const std::string& host, int port, const TlsIdentity& identity, std::string& message) {
     auto server = makeHttpsServer(identity, message);
-    return server ? serve(std::move(server), host, port, message) : -1;
+    return server ? serve(std::move(server), host, port, true, message) : -1;
 }
 
-int Simulator::serve(std::unique_ptr<httplib::Server> server, const std::string& host, int port, std::string& message) {
+int Simulator::serve(std::unique_ptr<httplib::Server> server, const std::string& host, int port, bool tls,
+                     std::string& message) {
     if (!server->is_valid()) {
         message = "the server could not be set up (certificate or key refused)";
         return -1;
     }
-    server->new_task_queue = [this] { return new CountingPool(kWorkers, counters_); };
+    server->new_task_queue = [this, tls] { return new CountingPool(kWorkers, counters_, tls); };
     server->set_tcp_nodelay(true);
     server->set_keep_alive_max_count(kKeepAliveRequests);
     server->set_keep_alive_timeout(kKeepAliveSec);

@@ -93,7 +93,8 @@ public:
 private:
     friend class Routes;          // the HTTP route tables (SimRoutes.cpp)
     friend class IscsiDirectory;  // what the iSCSI target asks of the model (SimIscsi.cpp)
-    int serve(std::unique_ptr<httplib::Server> server, const std::string& host, int port, std::string& message);
+    int serve(std::unique_ptr<httplib::Server> server, const std::string& host, int port, bool tls,
+              std::string& message);
     void routes(httplib::Server& server);  // in SimRoutes.cpp
     // After every change of the model, under the lock: the contents follow it (only those of
     // the vDisks named, when a list is given), and sessions to targets the cluster withdrew end.

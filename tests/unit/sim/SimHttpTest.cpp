@@ -114,6 +114,7 @@ TEST(SimHttp, KeepsConnectionsAliveAndReadsLargeFormBodies) {
     EXPECT_EQ(sim.counters()["connections"], 1) << "one connection for thirteen requests";
     SimClient other(sim);
     EXPECT_EQ(sim.counters()["connections"], 2);
+    EXPECT_EQ(sim.counters()["tlsConnections"], 0) << "plain HTTP only";
 
     std::string description(100000, 'd');
     auto r = c.post("AddVirtualDisk", "name:'big', size:{unit:'GB', value:1}, description:'" + description + "'");
