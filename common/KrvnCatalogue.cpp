@@ -71,9 +71,8 @@ BodyArg nameList(const std::vector<std::string>& names) {
 
 template <typename Value>
 BodyArg keyList(const std::map<std::string, Value>& names) {
-    return listOf(names, [](const std::pair<const std::string, Value>& entry) -> const std::string& {
-        return entry.first;
-    });
+    return listOf(names,
+                  [](const std::pair<const std::string, Value>& entry) -> const std::string& { return entry.first; });
 }
 
 // Empties out, refuses the first unsafe value, else fills the template's {n} placeholders with

@@ -37,7 +37,6 @@ std::vector<const char*> cStringArray(const std::vector<std::string>& items) {
     return out;
 }
 
-
 }  // namespace
 
 ZyISCSIModule* GetZyISCSIInstance(CWqLibrary& library) {

@@ -206,8 +206,8 @@ bool ZYSnapRESTAPI::sendReq(int kind, const std::string& relURL, const std::stri
     result = curlLib->ZYLibCurlSendHttpReq(type, url.c_str(), data, wire.size(), false, nullptr);
     // Only what a log line shows is masked and cut; the full body went on the wire. A failed
     // exchange is what support reads first: it keeps the full cut whatever the call has logged.
-    const size_t logLimit = !result || loggedBytes < ZY_KRVN_LOG_CALL_BUDGET ? ZY_KRVN_LOG_TEXT_LIMIT
-                                                                             : ZY_KRVN_LOG_TEXT_LIMIT_PAST_BUDGET;
+    const size_t logLimit =
+        !result || loggedBytes < ZY_KRVN_LOG_CALL_BUDGET ? ZY_KRVN_LOG_TEXT_LIMIT : ZY_KRVN_LOG_TEXT_LIMIT_PAST_BUDGET;
     const std::string maskedRequest = logger ? maskedForLog(body, logLimit) : std::string();
     if (!result && logger)
         logger->debugLvl(ZY_KRVN_LOGLVL_ERROR, ZY_KRVN_LOG_REST_SEND_FAILED, url.c_str(), maskedRequest.c_str());

@@ -253,6 +253,7 @@ VDisk& Cluster::add(VDisk disk) {
     VDisk& added = disks_[name] = std::move(disk);
     bySerial_.emplace(added.serial, name);
     for (const Snapshot& s : added.snapshots) snapshotOwners_[s.name] = name;
+    if (added.isClone) clones_.emplace(added.cloneOf, name);
     return added;
 }
 
@@ -264,6 +265,14 @@ void Cluster::remove(const std::string& name) {
     for (const Snapshot& s : it->second.snapshots) {
         auto owner = snapshotOwners_.find(s.name);
         if (owner != snapshotOwners_.end() && owner->second == name) snapshotOwners_.erase(owner);
+    }
+    if (it->second.isClone) {
+        auto range = clones_.equal_range(it->second.cloneOf);
+        for (auto clone = range.first; clone != range.second; ++clone) {
+            if (clone->second != name) continue;
+            clones_.erase(clone);
+            break;
+        }
     }
     disks_.erase(it);
 }
@@ -286,8 +295,10 @@ bool Cluster::dropSnapshot(const std::string& snapshotName) {
 void Cluster::reindex() {
     bySerial_.clear();
     snapshotOwners_.clear();
+    clones_.clear();
     for (const auto& [n, d] : disks_) {
         bySerial_.emplace(d.serial, n);
+        if (d.isClone) clones_.emplace(d.cloneOf, n);
         for (const Snapshot& s : d.snapshots) snapshotOwners_.emplace(s.name, n);
     }
 }

@@ -6,6 +6,7 @@
 // Simulator holds its lock around every use.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <map>
@@ -145,6 +146,16 @@ public:
     void remove(const std::string& name);
     void addSnapshot(VDisk& disk, Snapshot snapshot);
     bool dropSnapshot(const std::string& snapshotName);  // false: unknown
+    // The clones made from a snapshot, in name order.
+    template <class F>
+    void forEachCloneOf(const std::string& snapshotName, F&& f) const {
+        auto range = clones_.equal_range(snapshotName);
+        std::vector<const VDisk*> found;
+        for (auto it = range.first; it != range.second; ++it)
+            if (const VDisk* d = find(it->second); d && d->isClone && d->cloneOf == snapshotName) found.push_back(d);
+        std::sort(found.begin(), found.end(), [](const VDisk* a, const VDisk* b) { return a->name < b->name; });
+        for (const VDisk* d : found) f(*d);
+    }
     // The vDisk holding a snapshot of that name, or null.
     VDisk* snapshotOwner(const std::string& snapshotName);
     const VDisk* snapshotOwner(const std::string& snapshotName) const;
@@ -170,9 +181,10 @@ private:
     std::map<std::string, std::string> sessions_;  // id -> user name
     std::map<std::string, VDisk> disks_;
     // Lookups a large cluster cannot answer by walking every vDisk: serial -> vDisk name,
-    // snapshot name -> vDisk name.
+    // snapshot name -> vDisk name, snapshot name -> names of its clones.
     std::unordered_map<int64_t, std::string> bySerial_;
     std::unordered_map<std::string, std::string> snapshotOwners_;
+    std::unordered_multimap<std::string, std::string> clones_;
     std::vector<Proxy> proxies_;
     uint64_t snapshotSeq_ = 0;
     int64_t nextSerial_ = 0;

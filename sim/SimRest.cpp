@@ -226,8 +226,8 @@ void listClonesForSnapshot(Call& c) {
     std::string snap;
     if (!snapshotParam(c, "snapshotName", snap)) return;
     c.result = Json::array();
-    c.cluster.forEachDisk([&](const VDisk& d) {
-        if (d.isClone && d.cloneOf == snap) c.result.push_back({{"name", d.name}, {"baseDisk", d.baseDisk}});
+    c.cluster.forEachCloneOf(snap, [&](const VDisk& d) {
+        c.result.push_back({{"name", d.name}, {"baseDisk", d.baseDisk}});
     });
 }
 

@@ -175,6 +175,13 @@ TEST(SimRest, ClonesAreNewVDisksThatUnfreezeAfterReadsOrTime) {
         EXPECT_NE(d["scsiSerialNumber"], c.disk("vol1")["scsiSerialNumber"]);
         EXPECT_EQ(c.send("ListClonesForSnapshot", "snapshotName:'" + snap + "'")["result"],
                   Json::array({{{"name", "clone1"}, {"baseDisk", "vol1"}}}));
+        // Listed in name order, and no longer once deleted.
+        c.send("CloneSnapshot", "name:'clone0', clonedSnapshotName:'" + snap + "'");
+        EXPECT_EQ(c.send("ListClonesForSnapshot", "snapshotName:'" + snap + "'")["result"].size(), 2u);
+        EXPECT_EQ(c.send("ListClonesForSnapshot", "snapshotName:'" + snap + "'")["result"][0]["name"], "clone0");
+        c.send("DeleteVDisk", "virtualDisks:['clone1']");
+        EXPECT_EQ(c.send("ListClonesForSnapshot", "snapshotName:'" + snap + "'")["result"],
+                  Json::array({{{"name", "clone0"}, {"baseDisk", "vol1"}}}));
     }
 }
 
