@@ -27,29 +27,29 @@ void* g_sinkUser = nullptr;
 
 constexpr int kErrorLevel = -1;
 constexpr size_t kLineBuffer = 1024;
+constexpr size_t kTypicalLine = 256;
 constexpr long long kRotationCheckMs = 1000;
 
-// Appends the formatted text to `line`. Most lines fit the room tried first; a longer one is
-// formatted again at its length.
+// Appends the formatted text to `line`: formatted once into a buffer on the stack, which most
+// lines fit; a longer one is formatted again, in place, at its length.
 void appendFormatted(std::string& line, const char* format, va_list args) {
     if (!format) return;
-    const size_t start = line.size();
-    line.resize(start + kLineBuffer);
+    char first[kLineBuffer];
     va_list copy;
     va_copy(copy, args);
-    const int needed = std::vsnprintf(&line[start], kLineBuffer + 1, format, copy);
+    const int needed = std::vsnprintf(first, sizeof first, format, copy);
     va_end(copy);
-    if (needed < 0) {
-        line.resize(start);
+    if (needed < 0) return;
+    const size_t length = static_cast<size_t>(needed);
+    if (length < sizeof first) {
+        line.append(first, length);
         return;
     }
-    if (static_cast<size_t>(needed) > kLineBuffer) {
-        line.resize(start + static_cast<size_t>(needed));
-        va_copy(copy, args);
-        std::vsnprintf(&line[start], static_cast<size_t>(needed) + 1, format, copy);
-        va_end(copy);
-    }
-    line.resize(start + static_cast<size_t>(needed));
+    const size_t start = line.size();
+    line.resize(start + length);
+    va_copy(copy, args);
+    std::vsnprintf(&line[start], length + 1, format, copy);
+    va_end(copy);
 }
 
 void appendNumber(std::string& line, long long value) {
@@ -169,6 +169,7 @@ void EvDebug::Debug(const char* prefix, const char* format, ...) {
 void EvDebug::write(int level, long long jobId, const char* prefix, const char* format, va_list args) {
     // One buffer and one formatting pass for the whole line, head included.
     std::string line;
+    line.reserve(kTypicalLine);
     startLine(line, pid_, jobId, level);
     const size_t textStart = line.size();
     if (prefix) line += prefix;
