@@ -73,6 +73,7 @@ struct ScaleRow {
     // HTTPS keep-alive connection): its CPU per request, the median of kReplayRuns; 0 when not run.
     double bareUsPerRequest = 0;
     double platformUsPerRequest = 0;  // the same replay through the platform's HTTP client
+    double bareOnSimUsPerRequest = 0;  // the bare client sending a call that changed nothing to the simulator
     // The storage proxy's LUN tables (ShowTarget answers) the call read, and the CPU time the
     // plug-in's own reader takes over them (over a sample, scaled by bytes, at large sizes).
     long lunTables = 0;

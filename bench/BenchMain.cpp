@@ -222,6 +222,18 @@ std::vector<Target> checkTargets(const std::vector<MicroResult>& micro, const st
                            over.empty() && missing.empty(),
                            format("worst %.2fx; over: %s; not replayed: %s", worst, listOrNone(over).c_str(),
                                   listOrNone(missing).c_str())});
+        // Beside it: the same bare client sending a call that changed nothing to the simulator
+        // itself, where the plug-in sent it; what the server is costs the client too.
+        std::string onSim;
+        for (const auto& [step, bySteps] : bySize) {
+            const ScaleRow& r = *bySteps.at(kReference);
+            if (r.bareOnSimUsPerRequest <= 0) continue;
+            onSim += format(" %s(%.1f us to the simulator, %.1f to the replay server: %.2fx)", stepName(step).c_str(),
+                            r.bareOnSimUsPerRequest, r.bareUsPerRequest,
+                            r.pluginUsPerRequest() / r.bareOnSimUsPerRequest);
+        }
+        targets.push_back({"(a) beside it: the bare client sending a call that changed nothing to korvan-sim", true,
+                           "plug-in / that: " + listOrNone(onSim), false});
     }
 
     // (b) log bytes per item no larger at the larger sizes than at 100 items.
@@ -382,6 +394,8 @@ Json toJson(const std::vector<MicroResult>& micro, const std::vector<FloorResult
                                 {"unexplainedMs", r.unexplainedMs},
                                 {"pluginUsPerRequest", r.pluginUsPerRequest()},
                                 {"bareUsPerRequest", r.bareUsPerRequest},
+                                {"platformUsPerRequest", r.platformUsPerRequest},
+                                {"bareOnSimUsPerRequest", r.bareOnSimUsPerRequest},
                                 {"lunTables", r.lunTables},
                                 {"lunTableMB", r.lunTableMB},
                                 {"lunParseMs", r.lunParseMs},

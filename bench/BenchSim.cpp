@@ -50,6 +50,7 @@ BenchSim::BenchSim(const Json& seed, bool contents) {
         if (!log->recording) return;
         Recording& r = log->kept;
         if (r.all) r.exchanges.push_back({method, body, reply.body, reply.http});
+        if (reply.changed) r.changed = true;
         if (reply.type != kLunTableType) return;
         if (r.lunTables % r.lunStride == 0) {
             r.lunSamples.push_back(reply.body);

@@ -34,6 +34,7 @@ struct Exchange {
 // answers) the count and bytes of all and every `lunStride`-th answer itself.
 struct Recording {
     bool all = false;
+    bool changed = false;  // an exchange of a request type that may change the cluster
     long lunStride = 1;
     std::vector<Exchange> exchanges;
     long lunTables = 0;
@@ -110,8 +111,8 @@ constexpr double kServiceIdleCloseMs = 3000;
 
 // One floor (see runFloor) on this simulator, the median of `batches` batches.
 FloorResult measureFloor(BenchSim& sim, const char* name, bool https, bool fresh, int batches);
-// One /sim/ request (the host's description, a small constant answer) over a new HTTP
-// connection per request, as the platform's SAN stand-ins make them: microseconds each.
+// One /sim/ request (the host's description, a small constant answer) over one kept HTTP
+// connection, as the platform's SAN stand-ins make them: microseconds each.
 double measureSanFloor(BenchSim& sim, int batches);
 
 // The exchanges replayed in order by a bare libcurl client over one HTTPS keep-alive
@@ -120,6 +121,13 @@ double measureSanFloor(BenchSim& sim, int batches);
 // With `platformUs`, the same replay through the platform's HTTP client (ZYLibCurl) is timed too.
 double replayCpuUsPerRequest(const BenchSim& sim, const std::vector<Exchange>& exchanges, int runs, std::string& error,
                              double* platformUs = nullptr);
+
+// The same bare client sending the exchanges of a call that changed nothing to the simulator
+// itself, as the plug-in did: a login of its own first (the recorded one), then each recorded
+// body with the recorded session replaced by the new one. The client's CPU time per request in
+// microseconds (median of `runs`), or 0 when an answer's HTTP status differed from the recorded.
+double replayOnSimCpuUsPerRequest(const BenchSim& sim, const std::vector<Exchange>& exchanges, int runs,
+                                  std::string& error);
 
 // The CPU time, in milliseconds, the plug-in's reader of the storage proxy's LUN table takes
 // over the given answers (each a whole ShowTarget envelope).

@@ -1,5 +1,6 @@
 // The bare client's side of target (a): the exchanges of one entry call replayed by libcurl
-// alone, and the plug-in's own reader of the storage proxy's LUN tables timed on the answers
+// alone (to a replay server, and to the simulator itself when the call changed nothing), and
+// the plug-in's own reader of the storage proxy's LUN tables timed on the answers
 // one call received.
 #include <curl/curl.h>
 #include <httplib.h>
@@ -86,6 +87,15 @@ private:
     std::atomic<size_t> next_{0};
     std::atomic<long> mismatches_{0};
 };
+
+// The session id in a recorded login answer ({"result":{"sessionId":"..."}}), or empty.
+std::string sessionIn(const std::string& answer) {
+    const size_t key = answer.find("\"sessionId\"");
+    const size_t colon = key == std::string::npos ? key : answer.find(':', key);
+    const size_t open = colon == std::string::npos ? colon : answer.find('"', colon);
+    const size_t close = open == std::string::npos ? open : answer.find('"', open + 1);
+    return close == std::string::npos ? std::string() : answer.substr(open + 1, close - open - 1);
+}
 
 // One run of the bare client: a new handle (so one TLS handshake, as the plug-in makes one
 // per entry call), every exchange in order over its one connection. CPU time of this thread.
@@ -181,6 +191,59 @@ double replayCpuUsPerRequest(const BenchSim& sim, const std::vector<Exchange>& e
     if (server.mismatches() > 0) {
         error = std::to_string(server.mismatches()) + " replayed requests differed from the recorded ones";
         return 0;
+    }
+    std::sort(perRequest.begin(), perRequest.end());
+    return perRequest[perRequest.size() / 2];
+}
+
+double replayOnSimCpuUsPerRequest(const BenchSim& sim, const std::vector<Exchange>& exchanges, int runs,
+                                  std::string& error) {
+    if (exchanges.empty()) return 0;
+    const std::string recordedSession = sessionIn(exchanges.front().answer);
+    if (recordedSession.empty()) {
+        error = "the call's first exchange is not a login";
+        return 0;
+    }
+    const std::string url = sim.url(true) + kRestPath;
+    std::vector<double> perRequest;
+    for (int run = 0; run < runs; ++run) {
+        CURL* curl = curl_easy_init();
+        if (!curl) return error = "no libcurl handle", 0;
+        curl_slist* headers = nullptr;
+        headers = curl_slist_append(headers, "Accept: application/json");
+        headers = curl_slist_append(headers, "Content-Type: application/x-www-form-urlencoded");
+        headers = curl_slist_append(headers, "Expect:");
+        std::string answer, session, body;
+        const long long start = threadCpuNs();
+        curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+        curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+        curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+        curl_easy_setopt(curl, CURLOPT_CAINFO, sim.caFile().c_str());
+        curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, collect);
+        curl_easy_setopt(curl, CURLOPT_WRITEDATA, &answer);
+        for (const Exchange& e : exchanges) {
+            body = e.body;
+            if (!session.empty())
+                for (size_t at = body.find(recordedSession); at != std::string::npos;
+                     at = body.find(recordedSession, at + session.size()))
+                    body.replace(at, recordedSession.size(), session);
+            answer.clear();
+            curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+            curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.c_str());
+            curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, e.method == "POST" ? nullptr : e.method.c_str());
+            long status = 0;
+            if (curl_easy_perform(curl) == CURLE_OK) curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+            if (status != e.http) {
+                error = "the replay to the simulator of a " + e.method + " request got another HTTP status";
+                break;
+            }
+            if (session.empty()) session = sessionIn(answer);
+        }
+        const double cpuNs = static_cast<double>(threadCpuNs() - start);
+        curl_easy_cleanup(curl);
+        curl_slist_free_all(headers);
+        if (!error.empty()) return 0;
+        perRequest.push_back(cpuNs / 1000.0 / static_cast<double>(exchanges.size()));
     }
     std::sort(perRequest.begin(), perRequest.end());
     return perRequest[perRequest.size() / 2];

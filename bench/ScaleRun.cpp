@@ -212,14 +212,22 @@ void runSize(int items, bool restLogging, const std::string& keepLogs, std::vect
                 if (!why.empty())
                     std::fprintf(stderr, "krvn-bench: replay of %s %s: %s\n", row.family.c_str(), row.step.c_str(),
                                  why.c_str());
+                if (!kept.changed) {
+                    why.clear();
+                    row.bareOnSimUsPerRequest = replayOnSimCpuUsPerRequest(sim, kept.exchanges, kReplayRuns, why);
+                    if (!why.empty())
+                        std::fprintf(stderr, "krvn-bench: replay to the simulator of %s %s: %s\n",
+                                     row.family.c_str(), row.step.c_str(), why.c_str());
+                }
             }
             rows.push_back(row);
             std::fprintf(stderr,
                          "  %5d items  %-4s %-9s rc=%d ok=%d  %9.1f ms  plug-in cpu %8.1f ms (process %8.1f, host "
-                         "%7.1f, SAN %7.1f)  %6ld requests  %.1f us/req (bare %.1f, platform %.1f)  sim cpu %8.1f\n",
+                         "%7.1f, SAN %7.1f)  %6ld requests  %.1f us/req (bare %.1f, platform %.1f, bare to the simulator %.1f)  "
+                         "sim cpu %8.1f\n",
                          items, row.family.c_str(), row.step.c_str(), row.rc, row.itemsOk, row.wallMs, row.pluginCpuMs,
                          row.cpuMs, row.hostCpuMs, row.sanCpuMs, row.requests, row.pluginUsPerRequest(),
-                         row.bareUsPerRequest, row.platformUsPerRequest, row.simCpuMs);
+                         row.bareUsPerRequest, row.platformUsPerRequest, row.bareOnSimUsPerRequest, row.simCpuMs);
         } else if (what == "end") {
             break;
         }
