@@ -127,9 +127,10 @@ std::string simHostName() {
 
 namespace {
 
-// Handles kept between calls, so a /sim/ request reuses its connection: the stand-ins replace
-// SG_IO and iscsiadm, which open no connection at all, and a new connection per call would put
-// its set-up and tear-down on every device inquiry. A handle serves one call at a time.
+// Handles kept between calls of one entry call, so a /sim/ request reuses its connection: the
+// stand-ins replace SG_IO and iscsiadm, which open no connection at all, and a new connection
+// per call would put its set-up and tear-down on every device inquiry. A handle serves one
+// call at a time.
 class SimHandles {
 public:
     CURL* take() {
@@ -152,9 +153,15 @@ public:
         }
         curl_easy_cleanup(curl);
     }
-    ~SimHandles() {
-        for (CURL* curl : idle_) curl_easy_cleanup(curl);
+    void release() {
+        std::vector<CURL*> idle;
+        {
+            std::lock_guard<std::mutex> hold(lock_);
+            idle.swap(idle_);
+        }
+        for (CURL* curl : idle) curl_easy_cleanup(curl);
     }
+    ~SimHandles() { release(); }
 
 private:
     static constexpr size_t kKept = 8;
@@ -168,6 +175,8 @@ SimHandles& simHandles() {
 }
 
 }  // namespace
+
+void releaseSimConnections() { simHandles().release(); }
 
 bool simRequest(const std::string& path, const std::string* jsonBody, SimResponse& out) {
     out = SimResponse();
@@ -215,7 +224,11 @@ bool simRequest(const std::string& path, const std::string* jsonBody, SimRespons
     // The handle must not keep pointing at this call's list and buffer.
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, nullptr);
-    simHandles().give(curl);
+    // Outside an entry call nothing would ever close a kept connection.
+    if (SettingsStore::inScope())
+        simHandles().give(curl);
+    else
+        curl_easy_cleanup(curl);
     curl_slist_free_all(headers);
     if (rc != CURLE_OK)
         out.error = url + ": " + (errorText[0] ? errorText : curl_easy_strerror(rc));

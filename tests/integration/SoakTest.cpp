@@ -255,10 +255,13 @@ TEST(Soak, WholeLifeCyclesInARowCloseEverySessionAndKeepDescriptorsThreadsAndMem
         ASSERT_TRUE(plugin.load(pluginPath, &error)) << error;
         Cycles run(cluster, plugin.api());
         Usage base, peak;
+        const Usage loaded = usage();
         for (int cycle = 0; cycle < cycles; ++cycle) {
             for (const std::string& problem : run.run(cycle)) ADD_FAILURE() << "cycle " << cycle << ": " << problem;
             if (::testing::Test::HasFailure()) return;
             const Usage now = usage();
+            // Nothing an entry call opens (log file, connections to the cluster or the SAN) outlives it.
+            ASSERT_LE(now.fds, loaded.fds) << "cycle " << cycle << ": " << now.text();
             if (cycle + 1 == kWarmCycles) base = peak = now;
             if (cycle + 1 <= kWarmCycles) continue;
             peak = {std::max(peak.fds, now.fds), std::max(peak.threads, now.threads), std::max(peak.rssKb, now.rssKb)};
