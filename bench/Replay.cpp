@@ -97,39 +97,63 @@ std::string sessionIn(const std::string& answer) {
     return close == std::string::npos ? std::string() : answer.substr(open + 1, close - open - 1);
 }
 
+// A bare client's handle for one run: the plug-in's headers, one keep-alive connection to
+// `url`, each answer into `answer`.
+class BareHandle {
+public:
+    BareHandle(const std::string& url, const std::string& caFile, std::string& answer) : curl_(curl_easy_init()) {
+        if (!curl_) return;
+        headers_ = curl_slist_append(headers_, "Accept: application/json");
+        headers_ = curl_slist_append(headers_, "Content-Type: application/x-www-form-urlencoded");
+        headers_ = curl_slist_append(headers_, "Expect:");
+        curl_easy_setopt(curl_, CURLOPT_URL, url.c_str());
+        curl_easy_setopt(curl_, CURLOPT_NOSIGNAL, 1L);
+        curl_easy_setopt(curl_, CURLOPT_HTTPHEADER, headers_);
+        curl_easy_setopt(curl_, CURLOPT_CAINFO, caFile.c_str());
+        curl_easy_setopt(curl_, CURLOPT_WRITEFUNCTION, collect);
+        curl_easy_setopt(curl_, CURLOPT_WRITEDATA, &answer);
+    }
+    ~BareHandle() {
+        if (curl_) curl_easy_cleanup(curl_);
+        curl_slist_free_all(headers_);
+    }
+    BareHandle(const BareHandle&) = delete;
+    BareHandle& operator=(const BareHandle&) = delete;
+
+    CURL* get() const { return curl_; }
+    // Sends one body as the recorded method; the HTTP status, or 0 without an answer.
+    long send(const std::string& method, const std::string& body) {
+        curl_easy_setopt(curl_, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+        curl_easy_setopt(curl_, CURLOPT_POSTFIELDS, body.c_str());
+        curl_easy_setopt(curl_, CURLOPT_CUSTOMREQUEST, method == "POST" ? nullptr : method.c_str());
+        long status = 0;
+        if (curl_easy_perform(curl_) == CURLE_OK) curl_easy_getinfo(curl_, CURLINFO_RESPONSE_CODE, &status);
+        return status;
+    }
+
+private:
+    CURL* curl_;
+    curl_slist* headers_ = nullptr;
+};
+
 // One run of the bare client: a new handle (so one TLS handshake, as the plug-in makes one
 // per entry call), every exchange in order over its one connection. CPU time of this thread.
 bool replayOnce(const std::string& url, const std::string& caFile, const std::vector<Exchange>& exchanges,
                 double& cpuNs, std::string& error) {
-    CURL* curl = curl_easy_init();
-    if (!curl) return error = "no libcurl handle", false;
-    curl_slist* headers = nullptr;
-    headers = curl_slist_append(headers, "Accept: application/json");
-    headers = curl_slist_append(headers, "Content-Type: application/x-www-form-urlencoded");
-    headers = curl_slist_append(headers, "Expect:");
     std::string answer;
     const long long start = threadCpuNs();
-    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
-    curl_easy_setopt(curl, CURLOPT_CAINFO, caFile.c_str());
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, collect);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &answer);
+    BareHandle client(url, caFile, answer);
+    if (!client.get()) return error = "no libcurl handle", false;
     bool ok = true;
     for (const Exchange& e : exchanges) {
         answer.clear();
-        curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(e.body.size()));
-        curl_easy_setopt(curl, CURLOPT_POSTFIELDS, e.body.c_str());
-        curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, e.method == "POST" ? nullptr : e.method.c_str());
-        if (curl_easy_perform(curl) != CURLE_OK || answer.size() != e.answer.size()) {
+        if (client.send(e.method, e.body) == 0 || answer.size() != e.answer.size()) {
             ok = false;
             error = "the replay of a " + e.method + " request got another answer";
             break;
         }
     }
     cpuNs = static_cast<double>(threadCpuNs() - start);
-    curl_easy_cleanup(curl);
-    curl_slist_free_all(headers);
     return ok;
 }
 
@@ -207,20 +231,10 @@ double replayOnSimCpuUsPerRequest(const BenchSim& sim, const std::vector<Exchang
     const std::string url = sim.url(true) + kRestPath;
     std::vector<double> perRequest;
     for (int run = 0; run < runs; ++run) {
-        CURL* curl = curl_easy_init();
-        if (!curl) return error = "no libcurl handle", 0;
-        curl_slist* headers = nullptr;
-        headers = curl_slist_append(headers, "Accept: application/json");
-        headers = curl_slist_append(headers, "Content-Type: application/x-www-form-urlencoded");
-        headers = curl_slist_append(headers, "Expect:");
         std::string answer, session, body;
         const long long start = threadCpuNs();
-        curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-        curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-        curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
-        curl_easy_setopt(curl, CURLOPT_CAINFO, sim.caFile().c_str());
-        curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, collect);
-        curl_easy_setopt(curl, CURLOPT_WRITEDATA, &answer);
+        BareHandle client(url, sim.caFile(), answer);
+        if (!client.get()) return error = "no libcurl handle", 0;
         for (const Exchange& e : exchanges) {
             body = e.body;
             if (!session.empty())
@@ -228,22 +242,14 @@ double replayOnSimCpuUsPerRequest(const BenchSim& sim, const std::vector<Exchang
                      at = body.find(recordedSession, at + session.size()))
                     body.replace(at, recordedSession.size(), session);
             answer.clear();
-            curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
-            curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.c_str());
-            curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, e.method == "POST" ? nullptr : e.method.c_str());
-            long status = 0;
-            if (curl_easy_perform(curl) == CURLE_OK) curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
-            if (status != e.http) {
+            if (client.send(e.method, body) != e.http) {
                 error = "the replay to the simulator of a " + e.method + " request got another HTTP status";
-                break;
+                return 0;
             }
             if (session.empty()) session = sessionIn(answer);
         }
-        const double cpuNs = static_cast<double>(threadCpuNs() - start);
-        curl_easy_cleanup(curl);
-        curl_slist_free_all(headers);
-        if (!error.empty()) return 0;
-        perRequest.push_back(cpuNs / 1000.0 / static_cast<double>(exchanges.size()));
+        perRequest.push_back(static_cast<double>(threadCpuNs() - start) / 1000.0 /
+                             static_cast<double>(exchanges.size()));
     }
     std::sort(perRequest.begin(), perRequest.end());
     return perRequest[perRequest.size() / 2];
