@@ -62,12 +62,12 @@ struct ScaleRow {
     long idleCloses = 0;   // gaps long enough for the cluster service to close the idle connection
     long requests = 0;     // cluster requests (the simulator's REST counter)
     long connections = 0;  // TCP connections opened to the cluster service
-    long simCalls = 0;     // HTTP requests to /sim/ (the SAN and host stand-ins, over kept connections)
+    long simCalls = 0;     // HTTP requests to /sim/ (the SAN and host stand-ins, one new connection each)
     // The child's peak resident set during the call: its VmHWM, reset before the call.
     double peakMB = 0;
     long logBytes = 0;         // what the call wrote to the platform log
     double floorUs = 0;        // the HTTPS round trip measured on this run's simulator
-    double sanFloorUs = 0;     // one /sim/ request over a kept connection, measured likewise
+    double sanFloorUs = 0;     // one /sim/ request over a new connection, measured likewise
     double unexplainedMs = 0;  // wall - requests x floor - simCalls x SAN floor
     // The same requests replayed by a bare libcurl client (same bodies, same answers, one
     // HTTPS keep-alive connection): its CPU per request, the median of kReplayRuns; 0 when not run.

@@ -282,7 +282,7 @@ void printLegend() {
         "us/req: plug-in ms per cluster request; bare us/req: the CPU per request of a bare libcurl client\n"
         "  replaying the call's recorded requests (same bodies, same answers from a replay server, one HTTPS\n"
         "  keep-alive connection and one handshake, as the plug-in), median of %d runs; x = us/req / bare.\n"
-        "unexplained ms: wall - requests x HTTPS floor - sim x SAN floor (a /sim/ request on a kept\n"
+        "unexplained ms: wall - requests x HTTPS floor - sim x SAN floor (a /sim/ request on a new\n"
         "  connection): the time neither round trips nor SAN calls account for (the simulator's own work on\n"
         "  large answers, the plug-in's CPU, the host's objects).\n"
         "sim: HTTP requests to /sim/ (SAN and host stand-ins); log B/item: bytes the call wrote to the\n"

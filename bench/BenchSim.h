@@ -3,7 +3,8 @@
 // count of the calls the platform's SAN and host stand-ins make to /sim/.
 //
 // The simulator counts accepted TCP connections, all of them and those of its HTTPS listener:
-// the cluster service's, since the platform's stand-ins make their /sim/ calls over HTTP.
+// the cluster service's, since the platform's stand-ins make their /sim/ calls over HTTP, each
+// on a connection of its own.
 //
 // It can also keep the cluster exchanges of one entry call (Recording), for the bare client's
 // replay and for the reading of the storage proxy's LUN tables.
@@ -111,8 +112,8 @@ constexpr double kServiceIdleCloseMs = 3000;
 
 // One floor (see runFloor) on this simulator, the median of `batches` batches.
 FloorResult measureFloor(BenchSim& sim, const char* name, bool https, bool fresh, int batches);
-// One /sim/ request (the host's description, a small constant answer) over one kept HTTP
-// connection, as the platform's SAN stand-ins make them: microseconds each.
+// One /sim/ request (the host's description, a small constant answer) over a new HTTP
+// connection per request, as the platform's SAN stand-ins make them: microseconds each.
 double measureSanFloor(BenchSim& sim, int batches);
 
 // The exchanges replayed in order by a bare libcurl client over one HTTPS keep-alive

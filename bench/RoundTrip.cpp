@@ -1,12 +1,11 @@
 // The round-trip floor: raw libcurl requests to the simulator, shaped as the plug-in's
 // transport sends them (a form body, percent-encoded), over one reused connection for HTTP
-// and HTTPS, and over a new connection per request; and a /sim/ request as the platform's SAN calls go.
+// and HTTPS, and over a new connection per request as the platform's SAN calls go.
 #include <curl/curl.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <memory>
 
 #include "BenchCommon.h"
 #include "BenchSim.h"
@@ -123,21 +122,20 @@ double measureSanFloor(BenchSim& sim, int batches) {
     const std::string url = sim.url(false) + "/sim/hosts/" + korvansim::localHostName();
     std::vector<double> batchMeans;
     std::string answer;
-    // One handle kept over the requests, as the platform's SAN stand-ins keep theirs.
-    std::unique_ptr<CURL, void (*)(CURL*)> handle(curl_easy_init(), curl_easy_cleanup);
-    CURL* curl = handle.get();
-    if (!curl) return 0;
-    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, collect);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &answer);
     for (int b = 0; b < batches; ++b) {
         auto start = std::chrono::steady_clock::now();
         for (int i = 0; i < kBatchRequests; ++i) {
+            CURL* curl = curl_easy_init();
+            if (!curl) return 0;
             answer.clear();
+            curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+            curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+            curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, collect);
+            curl_easy_setopt(curl, CURLOPT_WRITEDATA, &answer);
             long status = 0;
             const bool ok = curl_easy_perform(curl) == CURLE_OK;
             curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+            curl_easy_cleanup(curl);
             if (!ok || status != 200) {
                 std::fprintf(stderr, "krvn-bench: SAN floor request failed\n");
                 return 0;

@@ -150,7 +150,7 @@ void runSize(int items, bool restLogging, const std::string& keepLogs, std::vect
     }
     const double floorUs = measureFloor(sim, "https", true, false, kSizeFloorBatches).usPerRequest;
     const double sanFloorUs = measureSanFloor(sim, kSizeFloorBatches);
-    std::fprintf(stderr, "  %5d items: floor %.1f us (HTTPS), %.1f us (a /sim/ call)\n", items,
+    std::fprintf(stderr, "  %5d items: floor %.1f us (HTTPS), %.1f us (a /sim/ call on a new connection)\n", items,
                  floorUs, sanFloorUs);
     KeyFile key;
     sim.settings().set("Platform", "keyFile", key.path());

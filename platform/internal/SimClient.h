@@ -14,14 +14,8 @@ struct SimResponse {
 };
 
 // One GET (empty body) or POST (JSON body) of `path` (starting with "/sim/"). TLS and
-// time-outs follow the platform's HTTP settings. True only for HTTP 200. Within an entry call
-// (a settings scope) the calls reuse their connections.
+// time-outs follow the platform's HTTP settings. True only for HTTP 200.
 bool simRequest(const std::string& path, const std::string* jsonBody, SimResponse& out);
-
-// Closes the connections simRequest keeps; called when an outermost settings scope ends, so
-// none outlives the entry call that opened it (an idle one would hold one of the simulator's
-// workers, and its shutdown, until the simulator's keep-alive time runs out).
-void releaseSimConnections();
 
 // Percent-encoding of one URL component.
 std::string simEscape(const std::string& text);

@@ -9,7 +9,6 @@
 #include <cstring>
 #include <ctime>
 #include <mutex>
-#include <vector>
 
 #include "CurlGlobal.h"
 #include "DeviceBackends.h"
@@ -125,59 +124,6 @@ std::string simHostName() {
     return name;
 }
 
-namespace {
-
-// Handles kept between calls of one entry call, so a /sim/ request reuses its connection: the
-// stand-ins replace SG_IO and iscsiadm, which open no connection at all, and a new connection
-// per call would put its set-up and tear-down on every device inquiry. A handle serves one
-// call at a time.
-class SimHandles {
-public:
-    CURL* take() {
-        {
-            std::lock_guard<std::mutex> hold(lock_);
-            if (!idle_.empty()) {
-                CURL* curl = idle_.back();
-                idle_.pop_back();
-                curl_easy_reset(curl);
-                return curl;
-            }
-        }
-        return curl_easy_init();
-    }
-    void give(CURL* curl) {
-        std::lock_guard<std::mutex> hold(lock_);
-        if (idle_.size() < kKept) {
-            idle_.push_back(curl);
-            return;
-        }
-        curl_easy_cleanup(curl);
-    }
-    void release() {
-        std::vector<CURL*> idle;
-        {
-            std::lock_guard<std::mutex> hold(lock_);
-            idle.swap(idle_);
-        }
-        for (CURL* curl : idle) curl_easy_cleanup(curl);
-    }
-    ~SimHandles() { release(); }
-
-private:
-    static constexpr size_t kKept = 8;
-    std::mutex lock_;
-    std::vector<CURL*> idle_;
-};
-
-SimHandles& simHandles() {
-    static SimHandles handles;
-    return handles;
-}
-
-}  // namespace
-
-void releaseSimConnections() { simHandles().release(); }
-
 bool simRequest(const std::string& path, const std::string* jsonBody, SimResponse& out) {
     out = SimResponse();
     if (!curlGlobalReady()) {
@@ -195,7 +141,7 @@ bool simRequest(const std::string& path, const std::string* jsonBody, SimRespons
     std::string url = base + path, caFile = settings.platformText(Setting::kCaFile, "");
     bool verify = settings.platformInteger(Setting::kTlsVerify, 1) != 0;
 
-    CURL* curl = simHandles().take();
+    CURL* curl = curl_easy_init();
     if (!curl) {
         out.error = "cannot create a libcurl handle";
         return false;
@@ -221,14 +167,7 @@ bool simRequest(const std::string& path, const std::string* jsonBody, SimRespons
     }
     CURLcode rc = curl_easy_perform(curl);
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &out.status);
-    // The handle must not keep pointing at this call's list and buffer.
-    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);
-    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, nullptr);
-    // Outside an entry call nothing would ever close a kept connection.
-    if (SettingsStore::inScope())
-        simHandles().give(curl);
-    else
-        curl_easy_cleanup(curl);
+    curl_easy_cleanup(curl);
     curl_slist_free_all(headers);
     if (rc != CURLE_OK)
         out.error = url + ": " + (errorText[0] ? errorText : curl_easy_strerror(rc));

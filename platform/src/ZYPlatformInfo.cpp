@@ -11,7 +11,6 @@
 #include <cstdlib>
 
 #include "PlatformSettings.h"
-#include "SimClient.h"
 
 namespace ZyPlatform {
 namespace {
@@ -176,7 +175,6 @@ ZYPlatformSettingsScope::ZYPlatformSettingsScope() : state_(std::make_unique<Sta
 ZYPlatformSettingsScope::~ZYPlatformSettingsScope() {
     ZyPlatform::t_scopeStore = state_->outer;
     ZyPlatform::t_scopeSerial = state_->outerSerial;
-    if (!state_->outer) ZyPlatform::releaseSimConnections();
 }
 
 int ZYPlatformSettingsScope::status(std::string* path, int* openError) const {
