@@ -265,7 +265,6 @@ double lunTableReadMs(const std::vector<std::string>& answers, const std::string
     std::map<std::string, std::vector<KrvnSCSITarget>> targets;
     for (const std::string& answer : answers) {
         ctx.restResponse = answer;
-        targets[proxy].clear();
         const long long start = threadCpuNs();
         utils.processGetSCSITargetIQNs(proxy, targets);
         spent += threadCpuNs() - start;

@@ -153,6 +153,8 @@ public:
     int processCreateClone(const std::string& cloneName, const std::string& snapName);
 
     // ---- Target, LUN and access requests --------------------------------------------------
+    // targets[storageProxy] becomes the proxy's LUN table as read now (rows of an earlier read
+    // are replaced, their strings' storage reused: unmap reads the table once per item).
     int rest_getSCSITargetIQNs(const std::string& storageProxy,
                                std::map<std::string, std::vector<KrvnSCSITarget>>& targets);
     int rest_addLUNConnection(const std::vector<std::string>& vDisks, const std::vector<std::string>& storageProxies);

@@ -108,6 +108,9 @@ JsonValue JsonValue::member(std::string_view key) const {
 }
 
 bool JsonValue::getString(std::string_view key, std::string& out) const { return member(key).asString(out); }
+bool JsonValue::getStringView(std::string_view key, std::string_view& out) const {
+    return member(key).asStringView(out);
+}
 bool JsonValue::getBool(std::string_view key, bool& out) const { return member(key).asBool(out); }
 bool JsonValue::getInt64(std::string_view key, int64_t& out) const { return memberInt(*this, key, out); }
 bool JsonValue::getInt32(std::string_view key, int32_t& out) const { return memberInt(*this, key, out); }
@@ -128,10 +131,17 @@ bool JsonValue::getArray(std::string_view key, JsonValue& out) const {
 }
 
 bool JsonValue::asString(std::string& out) const {
+    std::string_view s;
+    if (!asStringView(s)) return false;
+    out.assign(s.data(), s.size());
+    return true;
+}
+
+bool JsonValue::asStringView(std::string_view& out) const {
     if (!isString()) return false;
     std::string_view s;
     if (elementOf(*this).get_string().get(s) != simdjson::SUCCESS) return false;
-    out.assign(s.data(), s.size());
+    out = s;
     return true;
 }
 

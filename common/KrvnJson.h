@@ -30,6 +30,8 @@ public:
     JsonValue member(std::string_view key) const;
     bool has(std::string_view key) const { return member(key).isPresent(); }
     bool getString(std::string_view key, std::string& out) const;
+    // The same as a view into the document's text: valid while the document lives.
+    bool getStringView(std::string_view key, std::string_view& out) const;
     bool getBool(std::string_view key, bool& out) const;
     bool getInt64(std::string_view key, int64_t& out) const;
     bool getInt32(std::string_view key, int32_t& out) const;
@@ -39,6 +41,7 @@ public:
 
     // This value itself.
     bool asString(std::string& out) const;
+    bool asStringView(std::string_view& out) const;
     bool asBool(bool& out) const;
     bool asInt64(int64_t& out) const;
 

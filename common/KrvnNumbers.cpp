@@ -20,7 +20,7 @@ unsigned int waitMs(long long units, long long msPerUnit) {
     return static_cast<unsigned int>(std::min<long long>(saturatedProduct(units, msPerUnit), UINT_MAX));
 }
 
-bool parseScsiSerial(const std::string& text, int64_t& serial) {
+bool parseScsiSerial(std::string_view text, int64_t& serial) {
     int64_t parsed = 0;
     const char* end = text.data() + text.size();
     auto [ptr, ec] = std::from_chars(text.data(), end, parsed, 10);

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace ZYKorvanCommon {
 
@@ -20,6 +21,6 @@ unsigned int waitMs(long long units, long long msPerUnit);
 // serials. False, with `serial` untouched, for an empty text, anything but digits after an
 // optional "-", or a number out of range: a device is never tied to a vDisk by a partly read
 // serial.
-bool parseScsiSerial(const std::string& text, int64_t& serial);
+bool parseScsiSerial(std::string_view text, int64_t& serial);
 
 }  // namespace ZYKorvanCommon

@@ -41,20 +41,29 @@ int KrvnCommonUtils::rest_getSCSITargetIQNs(const std::string& storageProxy,
 int KrvnCommonUtils::processGetSCSITargetIQNs(const std::string& storageProxy,
                                               std::map<std::string, std::vector<KrvnSCSITarget>>& targets) {
     return processRestResp(kGetTargets, [&](const JsonValue& response) -> int {
-        JsonValue rows;
-        if (!response.member(ZY_KRVN_REST_CMN_FIELD_RESULT).getArray(ZY_KRVN_REST_GET_SCSI_TGT_FIELD_LUN_INFO, rows))
-            return 0;
         std::vector<KrvnSCSITarget>& list = targets[storageProxy];
-        list.reserve(list.size() + rows.size());
+        JsonValue rows;
+        if (!response.member(ZY_KRVN_REST_CMN_FIELD_RESULT).getArray(ZY_KRVN_REST_GET_SCSI_TGT_FIELD_LUN_INFO, rows)) {
+            list.clear();
+            return 0;
+        }
+        // The rows are written over those of the last read, whose strings keep their storage:
+        // unmap reads a table of thousands of rows once per item, and a string made and freed
+        // per row and read cost more than the parsing itself.
+        size_t used = 0;
         rows.forEachElement([&](const JsonValue& row) {
-            KrvnSCSITarget target;
-            row.getString(ZY_KRVN_REST_GET_SCSI_TGT_FIELD_LUN_ID, target.lunId);
-            row.getString(ZY_KRVN_REST_GET_SCSI_TGT_FIELD_LUN_TARGET, target.targetIqn);
-            parseScsiSerial(jsonText(row, ZY_KRVN_REST_GET_SCSI_TGT_FIELD_SCSI_SERIAL), target.scsiSerialNumber);
-            target.online =
-                jsonText(row, ZY_KRVN_REST_GET_SCSI_TGT_FIELD_ONLINE) == ZY_KRVN_REST_GET_SCSI_TGT_VALUE_ONLINE;
-            list.push_back(std::move(target));
+            if (used == list.size()) list.emplace_back();
+            KrvnSCSITarget& target = list[used++];
+            std::string_view text;
+            target.lunId.assign(row.getStringView(ZY_KRVN_REST_GET_SCSI_TGT_FIELD_LUN_ID, text) ? text : "");
+            target.targetIqn.assign(row.getStringView(ZY_KRVN_REST_GET_SCSI_TGT_FIELD_LUN_TARGET, text) ? text : "");
+            target.scsiSerialNumber = 0;
+            if (row.getStringView(ZY_KRVN_REST_GET_SCSI_TGT_FIELD_SCSI_SERIAL, text))
+                parseScsiSerial(text, target.scsiSerialNumber);
+            target.online = row.getStringView(ZY_KRVN_REST_GET_SCSI_TGT_FIELD_ONLINE, text) &&
+                            text == ZY_KRVN_REST_GET_SCSI_TGT_VALUE_ONLINE;
         });
+        list.resize(used);
         return 0;
     });
 }

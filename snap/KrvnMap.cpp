@@ -486,7 +486,6 @@ int KrvnUtils::checkAddAccessToClone() {
 int KrvnUtils::refreshArrayInterfaces() {
     KrvnMapCtx* map = mapContextOf(kctx);
     const std::string& proxy = kctx->arrayDetails.storageProxy;
-    map->proxyTargets[proxy].clear();
     if (rest_getSCSITargetIQNs(proxy, map->proxyTargets) != 0) return kctx->errorCode;
 
     const std::vector<KrvnSCSITarget>& rows = map->proxyTargets[proxy];

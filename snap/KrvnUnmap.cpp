@@ -173,7 +173,6 @@ private:
         noteTargetLocations(ctx_, clone);
 
         KrvnMapCtx* map = mapContextOf(ctx_);
-        map->proxyTargets[proxy].clear();
         if (utils_.rest_getSCSITargetIQNs(proxy, map->proxyTargets) != 0) return false;
         obj->snapTarget.clear();
         for (const KrvnSCSITarget& row : map->proxyTargets[proxy]) {

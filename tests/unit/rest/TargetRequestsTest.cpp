@@ -6,27 +6,36 @@ namespace {
 using namespace krvntest;
 using namespace ZYKorvanCommon;
 
-TEST_F(RestTest, TargetRowsAreReadPerProxyWithStrictSerialAndOnlineRules) {
+TEST_F(RestTest, TargetRowsReplaceTheLastReadWithStrictSerialAndOnlineRules) {
     std::map<std::string, std::vector<KrvnSCSITarget>> targets;
-    targets["sp1"].resize(1);
+    // A table read before, with more rows than the next answer and every field set: none of it
+    // may survive into the rows read over it.
+    targets["sp1"].assign(6, KrvnSCSITarget{"lun-old", "iqn.t:old", 7, true});
     srv.reply(200, okAnswer("ShowTarget", R"({"Lun Information":[
         {"Lun Id":"lun-vd1","Target":"iqn.t:sp1.vd1","SCSI SN":"-123","Online":"Yes"},
         {"Lun Id":"lun-vd2","Online":"yes"}, {"SCSI SN":"12x","Online":"Yes "}, {"SCSI SN":"99999999999999999999"}]})"));
     ASSERT_EQ(0u, utils().rest_getSCSITargetIQNs("sp1", targets));
     const auto& rows = targets["sp1"];
-    ASSERT_EQ(5u, rows.size());
-    EXPECT_EQ("lun-vd1", rows[1].lunId);
-    EXPECT_EQ("iqn.t:sp1.vd1", rows[1].targetIqn);
-    EXPECT_EQ(-123, rows[1].scsiSerialNumber);
+    ASSERT_EQ(4u, rows.size());
+    EXPECT_EQ("lun-vd1", rows[0].lunId);
+    EXPECT_EQ("iqn.t:sp1.vd1", rows[0].targetIqn);
+    EXPECT_EQ(-123, rows[0].scsiSerialNumber);
+    EXPECT_EQ((std::vector<std::string>{"lun-vd2", "", ""}),
+              (std::vector<std::string>{rows[1].lunId, rows[2].lunId, rows[3].targetIqn}));
     // Only an exact "Yes" is online; a serial that is not a whole 64-bit number is none.
     EXPECT_EQ((std::vector<bool>{true, false, false, false}),
-              (std::vector<bool>{rows[1].online, rows[2].online, rows[3].online, rows[4].online}));
+              (std::vector<bool>{rows[0].online, rows[1].online, rows[2].online, rows[3].online}));
     EXPECT_EQ((std::vector<int64_t>{0, 0, 0}),
-              (std::vector<int64_t>{rows[2].scsiSerialNumber, rows[3].scsiSerialNumber, rows[4].scsiSerialNumber}));
+              (std::vector<int64_t>{rows[1].scsiSerialNumber, rows[2].scsiSerialNumber, rows[3].scsiSerialNumber}));
 
+    // A table without rows empties the proxy's; another proxy's table stays as read.
     srv.reply(200, okAnswer("ShowTarget", R"({"Other":[]})"));
     ASSERT_EQ(0u, utils().rest_getSCSITargetIQNs("sp2", targets));
     EXPECT_TRUE(targets.count("sp2") && targets["sp2"].empty());
+    EXPECT_EQ(4u, targets["sp1"].size());
+    srv.reply(200, okAnswer("ShowTarget", R"({"Other":[]})"));
+    ASSERT_EQ(0u, utils().rest_getSCSITargetIQNs("sp1", targets));
+    EXPECT_TRUE(targets["sp1"].empty());
 }
 
 TEST_F(RestTest, ExposingMappingAndUnmappingTolerateOnlyTheExactSentences) {
