@@ -53,6 +53,9 @@ struct ScaleRow {
     double hostCpuMs = 0;  // ... of it inside the host's objects (korvan-host's, metered)
     double sanCpuMs = 0;   // ... inside the platform's SAN stand-ins (ZySimCallTally.h)
     double meterMs = 0;    // what the meters themselves cost outside their windows
+    // ... of the plug-in's own inside the platform's HTTP client (its cluster exchanges:
+    // libcurl, TLS, the kernel's share), from the client's tally (ZyHttpCallTally.h).
+    double httpCpuMs = 0;
     // The plug-in's own: cpuMs - hostCpuMs - sanCpuMs - meterMs.
     double pluginCpuMs = 0;
     long hostCalls = 0;
@@ -72,7 +75,7 @@ struct ScaleRow {
     // The same requests replayed by a bare libcurl client (same bodies, same answers, one
     // HTTPS keep-alive connection): its CPU per request, the median of kReplayRuns; 0 when not run.
     double bareUsPerRequest = 0;
-    double platformUsPerRequest = 0;  // the same replay through the platform's HTTP client
+    double platformUsPerRequest = 0;   // the same replay through the platform's HTTP client
     double bareOnSimUsPerRequest = 0;  // the bare client sending a call that changed nothing to the simulator
     // The storage proxy's LUN tables (ShowTarget answers) the call read, and the CPU time the
     // plug-in's own reader takes over them (over a sample, scaled by bytes, at large sizes).
@@ -83,6 +86,9 @@ struct ScaleRow {
     Json requestTypes;  // cluster requests per type
 
     double pluginUsPerRequest() const { return requests > 0 ? pluginCpuMs * 1000.0 / requests : 0; }
+    // The plug-in's CPU beside its HTTP client (building, reading, logging), per request.
+    double ownUsPerRequest() const { return requests > 0 ? (pluginCpuMs - httpCpuMs) * 1000.0 / requests : 0; }
+    double httpUsPerRequest() const { return requests > 0 ? httpCpuMs * 1000.0 / requests : 0; }
     double logBytesPerItem() const { return items > 0 ? static_cast<double>(logBytes) / items : 0; }
 };
 

@@ -6,6 +6,7 @@
 #include <ctime>
 #include <vector>
 
+#include "ZyHttpCallTally.h"
 #include "ZySimCallTally.h"
 
 namespace krvnbench {
@@ -42,10 +43,14 @@ long long threadCpuNs() {
 }
 
 HostCall::HostCall(HostMeter& meter)
-    : meter_(meter), startNs_(threadCpuNs()), startSimNs_(ZyPlatform::simCallTally().cpuNs) {}
+    : meter_(meter),
+      startNs_(threadCpuNs()),
+      startSimNs_(ZyPlatform::simCallTally().cpuNs),
+      startHttpNs_(ZyPlatform::httpCallTally().cpuNs) {}
 
 HostCall::~HostCall() {
     const long long simNs = ZyPlatform::simCallTally().cpuNs - startSimNs_;
+    meter_.httpNs += ZyPlatform::httpCallTally().cpuNs - startHttpNs_;
     meter_.cpuNs += threadCpuNs() - startNs_ - simNs;
     ++meter_.calls;
 }

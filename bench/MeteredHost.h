@@ -20,6 +20,9 @@ long long threadCpuNs();
 struct HostMeter {
     long long calls = 0;
     long long cpuNs = 0;  // inside host calls, less the platform's sim calls made from them
+    // The platform HTTP client's time inside host calls (korvan-host asking the cluster), which
+    // cpuNs already holds: taken off the HTTP tally, so the plug-in's exchanges remain.
+    long long httpNs = 0;
 };
 
 // Counts one host call: from construction to destruction.
@@ -34,6 +37,7 @@ private:
     HostMeter& meter_;
     long long startNs_;
     long long startSimNs_;
+    long long startHttpNs_;
 };
 
 // What one meter costs the thread outside the time it measures (clock reads of its own, on

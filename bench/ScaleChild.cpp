@@ -26,6 +26,7 @@
 #include "SimSeed.h"
 #include "ZYPassword.h"
 #include "ZYSOExports.h"
+#include "ZyHttpCallTally.h"
 #include "ZySimCallTally.h"
 
 namespace krvnbench {
@@ -150,6 +151,7 @@ int scaleChild(int argc, char** argv) {
         luns.push_back(meteredLuns.back().get());
     }
     const double meterNs = meterOverheadNs();
+    ZyPlatform::setHttpCallTally(true);
 
     auto snapCall = [&](zyso_snap_fn fn) { return [&, fn] { return fn(snaps.data(), items, &osUtil); }; };
     auto lunCall = [&](zyso_lun_fn fn) {
@@ -174,17 +176,23 @@ int scaleChild(int argc, char** argv) {
         resetPeakResident();
         const HostMeter hostBefore = meter;
         const ZyPlatform::SimCallTally sanBefore = ZyPlatform::simCallTally();
+        const ZyPlatform::HttpCallTally httpBefore = ZyPlatform::httpCallTally();
         const double cpuBefore = processCpuMs();
         auto start = std::chrono::steady_clock::now();
         int rc = step.run();
         std::chrono::duration<double, std::milli> wall = std::chrono::steady_clock::now() - start;
         const double cpu = processCpuMs() - cpuBefore;
         const ZyPlatform::SimCallTally sanAfter = ZyPlatform::simCallTally();
+        const ZyPlatform::HttpCallTally httpAfter = ZyPlatform::httpCallTally();
         const long long hostCalls = meter.calls - hostBefore.calls;
         const double hostMs = static_cast<double>(meter.cpuNs - hostBefore.cpuNs) / 1e6;
         const long long sanCalls = sanAfter.calls - sanBefore.calls;
         const double sanMs = static_cast<double>(sanAfter.cpuNs - sanBefore.cpuNs) / 1e6;
-        const double meterMs = static_cast<double>(hostCalls + sanCalls) * meterNs / 1e6;
+        const long long httpCalls = httpAfter.calls - httpBefore.calls;
+        // The plug-in's own exchanges: the HTTP client's time less what host calls spent in it.
+        const double httpMs =
+            static_cast<double>(httpAfter.cpuNs - httpBefore.cpuNs - (meter.httpNs - hostBefore.httpNs)) / 1e6;
+        const double meterMs = static_cast<double>(hostCalls + sanCalls + httpCalls) * meterNs / 1e6;
         const bool snapStep = std::string(step.family) == "snap";
         int ok = 0;
         if (snapStep)
@@ -196,7 +204,7 @@ int scaleChild(int argc, char** argv) {
             if (c == '\n') c = ' ';
         std::cout << "done " << rc << " " << ok << " " << wall.count() << " " << cpu << " " << hostMs << " " << sanMs
                   << " " << meterMs << " " << hostCalls << " " << sanCalls << " " << peakResidentKB() / 1024.0 << " "
-                  << text << std::endl;
+                  << httpMs << " " << text << std::endl;
         // The host forgets the job log between calls, as korvan-host bounds its own.
         state.log.clear();
     }

@@ -126,7 +126,7 @@ constexpr const char* kLunTableProxy = korvansim::kDefaultProxy;
 // Reads the child's "done" line into the row.
 void readDone(std::istringstream& words, ScaleRow& row) {
     words >> row.rc >> row.itemsOk >> row.wallMs >> row.cpuMs >> row.hostCpuMs >> row.sanCpuMs >> row.meterMs >>
-        row.hostCalls >> row.sanCalls >> row.peakMB;
+        row.hostCalls >> row.sanCalls >> row.peakMB >> row.httpCpuMs;
     std::getline(words >> std::ws, row.error);
     row.pluginCpuMs = row.cpuMs - row.hostCpuMs - row.sanCpuMs - row.meterMs;
 }
@@ -216,18 +216,20 @@ void runSize(int items, bool restLogging, const std::string& keepLogs, std::vect
                     why.clear();
                     row.bareOnSimUsPerRequest = replayOnSimCpuUsPerRequest(sim, kept.exchanges, kReplayRuns, why);
                     if (!why.empty())
-                        std::fprintf(stderr, "krvn-bench: replay to the simulator of %s %s: %s\n",
-                                     row.family.c_str(), row.step.c_str(), why.c_str());
+                        std::fprintf(stderr, "krvn-bench: replay to the simulator of %s %s: %s\n", row.family.c_str(),
+                                     row.step.c_str(), why.c_str());
                 }
             }
             rows.push_back(row);
             std::fprintf(stderr,
                          "  %5d items  %-4s %-9s rc=%d ok=%d  %9.1f ms  plug-in cpu %8.1f ms (process %8.1f, host "
-                         "%7.1f, SAN %7.1f)  %6ld requests  %.1f us/req (bare %.1f, platform %.1f, bare to the simulator %.1f)  "
+                         "%7.1f, SAN %7.1f)  %6ld requests  %.1f us/req (own %.1f + HTTP client %.1f; bare %.1f, "
+                         "platform %.1f, bare to the simulator %.1f)  "
                          "sim cpu %8.1f\n",
                          items, row.family.c_str(), row.step.c_str(), row.rc, row.itemsOk, row.wallMs, row.pluginCpuMs,
                          row.cpuMs, row.hostCpuMs, row.sanCpuMs, row.requests, row.pluginUsPerRequest(),
-                         row.bareUsPerRequest, row.platformUsPerRequest, row.bareOnSimUsPerRequest, row.simCpuMs);
+                         row.ownUsPerRequest(), row.httpUsPerRequest(), row.bareUsPerRequest, row.platformUsPerRequest,
+                         row.bareOnSimUsPerRequest, row.simCpuMs);
         } else if (what == "end") {
             break;
         }

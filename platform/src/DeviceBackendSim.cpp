@@ -14,6 +14,7 @@
 #include "DeviceBackends.h"
 #include "PlatformSettings.h"
 #include "SimClient.h"
+#include "ThreadClock.h"
 #include "ZySimCallTally.h"
 
 namespace ZyPlatform {
@@ -33,12 +34,6 @@ constexpr const char* kNoSuchDevice = "no such device ";
 std::atomic<long long> g_simCalls{0};
 std::atomic<long long> g_simCallNs{0};
 thread_local int t_meterDepth = 0;
-
-long long threadCpuNs() {
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec;
-}
 
 size_t collect(char* data, size_t size, size_t count, void* user) {
     static_cast<std::string*>(user)->append(data, size * count);

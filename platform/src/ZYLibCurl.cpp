@@ -3,11 +3,14 @@
 
 #include <curl/curl.h>
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 
 #include "CurlGlobal.h"
 #include "PlatformSettings.h"
+#include "ThreadClock.h"
+#include "ZyHttpCallTally.h"
 
 namespace {
 
@@ -95,6 +98,27 @@ struct HeaderList {
     ~HeaderList() { curl_slist_free_all(list); }
 };
 
+std::atomic<bool> g_httpTallyOn{false};
+std::atomic<long long> g_httpCalls{0};
+std::atomic<long long> g_httpCallNs{0};
+
+// One request's share of the tally, when it is on.
+class HttpMeter {
+public:
+    HttpMeter() : on_(g_httpTallyOn.load(std::memory_order_relaxed)), startNs_(on_ ? ZyPlatform::threadCpuNs() : 0) {}
+    ~HttpMeter() {
+        if (!on_) return;
+        g_httpCallNs += ZyPlatform::threadCpuNs() - startNs_;
+        ++g_httpCalls;
+    }
+    HttpMeter(const HttpMeter&) = delete;
+    HttpMeter& operator=(const HttpMeter&) = delete;
+
+private:
+    const bool on_;
+    const long long startNs_;
+};
+
 }  // namespace
 
 namespace ZyPlatform {
@@ -104,6 +128,15 @@ bool curlGlobalReady() {
     static bool ready = false;
     std::call_once(once, [] { ready = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK; });
     return ready;
+}
+
+void setHttpCallTally(bool on) { g_httpTallyOn = on; }
+
+HttpCallTally httpCallTally() {
+    HttpCallTally tally;
+    tally.calls = g_httpCalls.load();
+    tally.cpuNs = g_httpCallNs.load();
+    return tally;
 }
 
 }  // namespace ZyPlatform
@@ -197,6 +230,7 @@ void* ZYLibCurl::sentHeaders(bool sendsBody) {
 
 bool ZYLibCurl::ZYLibCurlSendHttpReq(_http_req_type_ type, const char* url, const char* data, size_t length,
                                      bool /*binary*/, const char* /*extra*/) {
+    const HttpMeter meter;
     response_.clear();
     lastError_.clear();
     httpCode_ = 0;

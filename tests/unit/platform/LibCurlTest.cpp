@@ -11,6 +11,7 @@
 #include "TestCert.h"
 #include "ZYLibCurl.h"
 #include "ZYPlatformInfo.h"
+#include "ZyHttpCallTally.h"
 
 namespace {
 
@@ -50,6 +51,7 @@ protected:
 
 // Inside an entry call's settings scope the client keeps the handle's options between requests
 // and sets only what a request changes: the verb and body of one must never reach the next.
+// The CPU tally counts each request while it is on, and nothing while off.
 TEST_F(HttpClientTest, MethodBodyAndHeadersReachTheServerOverOneConnection) {
     ASSERT_TRUE(server_.start());
     const std::pair<_http_req_type_, const char*> methods[] = {
@@ -68,6 +70,8 @@ TEST_F(HttpClientTest, MethodBodyAndHeadersReachTheServerOverOneConnection) {
         std::unique_ptr<ZYPlatformSettingsScope> scope;
         if (inScope) scope = std::make_unique<ZYPlatformSettingsScope>();
         server_.clearRequests();
+        ZyPlatform::setHttpCallTally(inScope);
+        const ZyPlatform::HttpCallTally before = ZyPlatform::httpCallTally();
         for (size_t i = 0; i < std::size(methods); ++i) {
             const std::string answer = std::string("answer to ") + methods[i].second;
             server_.reply(200, answer);
@@ -84,6 +88,10 @@ TEST_F(HttpClientTest, MethodBodyAndHeadersReachTheServerOverOneConnection) {
             }
         }
         EXPECT_EQ(server_.requests()[1].request, "{\"type\":\"Login\"}");
+        ZyPlatform::setHttpCallTally(false);
+        const ZyPlatform::HttpCallTally after = ZyPlatform::httpCallTally();
+        EXPECT_EQ(after.calls - before.calls, inScope ? static_cast<long long>(std::size(methods)) : 0);
+        EXPECT_EQ(after.cpuNs > before.cpuNs, inScope);
     }
     EXPECT_EQ(server_.connectionCount(), 1u);
 }
