@@ -187,7 +187,6 @@ bool ZYSnapRESTAPI::setCommonCurlHeaders() {
 }
 
 bool ZYSnapRESTAPI::sendReq(int kind, const std::string& relURL, const std::string& body, std::string& response) {
-    bool result = true;
     if (!connecting && !(libInitialized && connected)) {
         if (logger) logger->debugLvl(ZY_KRVN_LOGLVL_ERROR, ZY_KRVN_LOG_REST_NOT_CONNECTED);
         return false;
@@ -203,7 +202,7 @@ bool ZYSnapRESTAPI::sendReq(int kind, const std::string& relURL, const std::stri
 
     const std::string wire = formEncodeBody(body);
     const char* data = wire.empty() ? nullptr : wire.data();
-    result = curlLib->ZYLibCurlSendHttpReq(type, url.c_str(), data, wire.size(), false, nullptr);
+    const bool result = curlLib->ZYLibCurlSendHttpReq(type, url.c_str(), data, wire.size(), false, nullptr);
     // Only what a log line shows is masked and cut; the full body went on the wire. A failed
     // exchange is what support reads first: it keeps the full cut whatever the call has logged.
     const size_t logLimit =

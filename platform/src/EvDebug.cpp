@@ -13,7 +13,6 @@
 #include <cstring>
 #include <ctime>
 #include <mutex>
-#include <vector>
 
 #include "PlatformSettings.h"
 
