@@ -157,6 +157,10 @@ public:
     // are replaced, their strings' storage reused: unmap reads the table once per item).
     int rest_getSCSITargetIQNs(const std::string& storageProxy,
                                std::map<std::string, std::vector<KrvnSCSITarget>>& targets);
+    // The same table read for one LUN without keeping it: `targetIqn` becomes the target of the
+    // first row of `lunId` whose target names the proxy, or empty when none does. Unmap asks
+    // this once per item, of a table with a row per exposed clone.
+    int rest_findSCSITargetOfLun(const std::string& storageProxy, const std::string& lunId, std::string& targetIqn);
     int rest_addLUNConnection(const std::vector<std::string>& vDisks, const std::vector<std::string>& storageProxies);
     int rest_addHostAccessToDisks(const std::vector<std::string>& vDisks, const std::string& hostAddress,
                                   const std::string& storageProxy);
@@ -165,6 +169,9 @@ public:
     int rest_removeLUN(const std::string& vDisk, const std::string& target);
     int processGetSCSITargetIQNs(const std::string& storageProxy,
                                  std::map<std::string, std::vector<KrvnSCSITarget>>& targets);
+    // `rows` is the table's row count.
+    int processFindSCSITargetOfLun(const std::string& storageProxy, const std::string& lunId, std::string& targetIqn,
+                                   size_t& rows);
     int processAddLUN(const std::vector<std::string>& vDisks, const std::vector<std::string>& storageProxies);
     int processAddHostAccessToDisks(const std::vector<std::string>& vDisks, const std::string& hostAddress,
                                     const std::string& storageProxy);

@@ -25,6 +25,11 @@ std::string joined(const std::vector<std::string>& names) {
     return out;
 }
 
+// The rows of a ShowTarget payload, in order; false when it has no row array.
+bool targetRows(const JsonValue& response, JsonValue& rows) {
+    return response.member(ZY_KRVN_REST_CMN_FIELD_RESULT).getArray(ZY_KRVN_REST_GET_SCSI_TGT_FIELD_LUN_INFO, rows);
+}
+
 }  // namespace
 
 int KrvnCommonUtils::rest_getSCSITargetIQNs(const std::string& storageProxy,
@@ -43,7 +48,7 @@ int KrvnCommonUtils::processGetSCSITargetIQNs(const std::string& storageProxy,
     return processRestResp(kGetTargets, [&](const JsonValue& response) -> int {
         std::vector<KrvnSCSITarget>& list = targets[storageProxy];
         JsonValue rows;
-        if (!response.member(ZY_KRVN_REST_CMN_FIELD_RESULT).getArray(ZY_KRVN_REST_GET_SCSI_TGT_FIELD_LUN_INFO, rows)) {
+        if (!targetRows(response, rows)) {
             list.clear();
             return 0;
         }
@@ -64,6 +69,41 @@ int KrvnCommonUtils::processGetSCSITargetIQNs(const std::string& storageProxy,
                             text == ZY_KRVN_REST_GET_SCSI_TGT_VALUE_ONLINE;
         });
         list.resize(used);
+        return 0;
+    });
+}
+
+int KrvnCommonUtils::rest_findSCSITargetOfLun(const std::string& storageProxy, const std::string& lunId,
+                                              std::string& targetIqn) {
+    size_t rows = 0;
+    int rc = runRestOp(
+        kGetTargets, [&](std::string& body) { return buildReqBodyForKorvanGetSCSITgtIQNs(body, storageProxy); },
+        CWqString::Format(ZY_KRVN_ERR_GET_TARGETS, {storageProxy}),
+        [&] { return processFindSCSITargetOfLun(storageProxy, lunId, targetIqn, rows); });
+    if (rc != 0) return rc;
+    ctx->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_LOG_GOT_TARGETS, rows);
+    return 0;
+}
+
+int KrvnCommonUtils::processFindSCSITargetOfLun(const std::string& storageProxy, const std::string& lunId,
+                                                std::string& targetIqn, size_t& rows) {
+    targetIqn.clear();
+    rows = 0;
+    return processRestResp(kGetTargets, [&](const JsonValue& response) -> int {
+        JsonValue table;
+        if (!targetRows(response, table)) return 0;
+        bool found = false;
+        // Only the LUN names are looked at until the row is found; a missing field reads as
+        // empty, as the whole-table reader leaves it.
+        table.forEachElement([&](const JsonValue& row) {
+            ++rows;
+            std::string_view id, target;
+            if (found || !row.getStringView(ZY_KRVN_REST_GET_SCSI_TGT_FIELD_LUN_ID, id) || id != lunId) return;
+            row.getStringView(ZY_KRVN_REST_GET_SCSI_TGT_FIELD_LUN_TARGET, target);
+            if (target.find(storageProxy) == std::string_view::npos) return;
+            targetIqn.assign(target);
+            found = true;
+        });
         return 0;
     });
 }

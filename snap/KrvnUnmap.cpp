@@ -172,16 +172,12 @@ private:
         ctx_->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_UNMAP_GOT_CLONE_DETAILS, obj->mountCloneName.c_str());
         noteTargetLocations(ctx_, clone);
 
-        KrvnMapCtx* map = mapContextOf(ctx_);
-        if (utils_.rest_getSCSITargetIQNs(proxy, map->proxyTargets) != 0) return false;
-        obj->snapTarget.clear();
-        for (const KrvnSCSITarget& row : map->proxyTargets[proxy]) {
-            if (row.lunId != obj->mountCloneName || row.targetIqn.find(proxy) == std::string::npos) continue;
-            obj->snapTarget = row.targetIqn;
+        std::string target;
+        if (utils_.rest_findSCSITargetOfLun(proxy, obj->mountCloneName, target) != 0) return false;
+        obj->snapTarget = target;
+        if (!obj->snapTarget.empty())
             ctx_->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_UNMAP_GOT_TARGET, obj->snapTarget.c_str(),
                       obj->mountCloneName.c_str());
-            break;
-        }
         return true;
     }
 

@@ -38,6 +38,30 @@ TEST_F(RestTest, TargetRowsReplaceTheLastReadWithStrictSerialAndOnlineRules) {
     EXPECT_TRUE(targets["sp1"].empty());
 }
 
+// Unmap's look-up reads the same table for one LUN: the first row of that LUN whose target
+// names the proxy, whatever rows come after it; every row is counted for the log line.
+TEST_F(RestTest, OneLunsTargetIsTheFirstRowOfThatLunOnTheProxy) {
+    const std::string table = okAnswer("ShowTarget", R"({"Lun Information":[
+        {"Lun Id":"c1","Target":"iqn.t:sp2.c1"}, {"Lun Id":"c1x","Target":"iqn.t:sp1.c1x"}, {"Target":"iqn.t:sp1"},
+        {"Lun Id":"c1","Target":"iqn.t:sp1.c1"}, {"Lun Id":"c1","Target":"iqn.t:sp1.later"}, {"Lun Id":"c2"}]})");
+    const std::pair<std::string, std::string> cases[] = {{"c1", "iqn.t:sp1.c1"}, {"c9", ""}, {"c2", ""}};
+    for (const auto& [lun, expected] : cases) {
+        std::string target = "stale";
+        srv.reply(200, table);
+        ASSERT_EQ(0u, utils().rest_findSCSITargetOfLun("sp1", lun, target));
+        EXPECT_EQ(expected, target) << lun;
+    }
+    ctx().restResponse = table;
+    std::string target;
+    size_t rows = 0;
+    ASSERT_EQ(0, utils().processFindSCSITargetOfLun("sp1", "c1", target, rows));
+    EXPECT_EQ(6u, rows);
+    ctx().restResponse = okAnswer("ShowTarget", R"({"Other":[]})");
+    ASSERT_EQ(0, utils().processFindSCSITargetOfLun("sp1", "c1", target, rows));
+    EXPECT_EQ("", target);
+    EXPECT_EQ(0u, rows);
+}
+
 TEST_F(RestTest, ExposingMappingAndUnmappingTolerateOnlyTheExactSentences) {
     const std::string exposed = R"([{"status":"ok","name":"vd1","targets":[{"status":"error","name":"sp1","message":")";
     const std::string exposeFailed = "Expose to storage proxy-[sp1] for disk-[vd1] failed. Error-[";
