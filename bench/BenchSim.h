@@ -130,7 +130,7 @@ double replayCpuUsPerRequest(const BenchSim& sim, const std::vector<Exchange>& e
 double replayOnSimCpuUsPerRequest(const BenchSim& sim, const std::vector<Exchange>& exchanges, int runs,
                                   std::string& error);
 
-// The CPU time, in milliseconds, the plug-in's reader of the storage proxy's LUN table takes
+// The CPU time, in milliseconds, unmap's reader of the storage proxy's LUN table takes
 // over the given answers (each a whole ShowTarget envelope).
 double lunTableReadMs(const std::vector<std::string>& answers, const std::string& proxy);
 

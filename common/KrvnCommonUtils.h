@@ -154,7 +154,7 @@ public:
 
     // ---- Target, LUN and access requests --------------------------------------------------
     // targets[storageProxy] becomes the proxy's LUN table as read now (rows of an earlier read
-    // are replaced, their strings' storage reused: unmap reads the table once per item).
+    // are replaced, their strings' storage reused).
     int rest_getSCSITargetIQNs(const std::string& storageProxy,
                                std::map<std::string, std::vector<KrvnSCSITarget>>& targets);
     // The same table read for one LUN without keeping it: `targetIqn` becomes the target of the

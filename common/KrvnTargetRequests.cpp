@@ -52,9 +52,9 @@ int KrvnCommonUtils::processGetSCSITargetIQNs(const std::string& storageProxy,
             list.clear();
             return 0;
         }
-        // The rows are written over those of the last read, whose strings keep their storage:
-        // unmap reads a table of thousands of rows once per item, and a string made and freed
-        // per row and read cost more than the parsing itself.
+        // The rows are written over those of the last read, whose strings keep their storage: a
+        // table has a row per exposed clone, and strings made and freed per row and read cost
+        // more than parsing them.
         size_t used = 0;
         rows.forEachElement([&](const JsonValue& row) {
             if (used == list.size()) list.emplace_back();
