@@ -147,6 +147,12 @@ const std::vector<ClusterReader>& clusterReaders() {
              std::map<std::string, std::vector<KrvnSCSITarget>> t;
              return u.processGetSCSITargetIQNs("sp1", t);
          }},
+        {ZY_KRVN_REST_CMN_VALUE_TYPE_GET_SCSI_TARGET, false, 0,
+         [](U& u) {
+             std::string target;
+             size_t rows = 0;
+             return u.processFindSCSITargetOfLun("sp1", "vol1", target, rows);
+         }},
         {ZY_KRVN_REST_CMN_VALUE_TYPE_ADD_LUN, false, 0, [](U& u) { return u.processAddLUN({"vol1"}, {"sp1"}); }},
         {ZY_KRVN_REST_CMN_VALUE_TYPE_ADD_ACCESS, false, 0,
          [](U& u) { return u.processAddHostAccessToDisks({"vol1"}, "iqn.host", "sp1"); }},
