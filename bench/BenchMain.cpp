@@ -204,17 +204,22 @@ std::vector<Target> checkTargets(const std::vector<MicroResult>& micro, const st
         }
         std::sort(perRequestBare.begin(), perRequestBare.end());
         const double oneRequest = perRequestBare.empty() ? 0 : perRequestBare[perRequestBare.size() / 2];
+        // A step's figure per request over the bare client's CPU (per item against one bare
+        // request when batched); negative when the step was not replayed.
+        auto overBare = [oneRequest](const ScaleRow& r, double usPerRequest) {
+            const bool batched = r.requests < r.items;
+            if (r.bareUsPerRequest <= 0 || (batched && oneRequest <= 0)) return -1.0;
+            return batched ? usPerRequest * r.requests / r.items / oneRequest : usPerRequest / r.bareUsPerRequest;
+        };
         std::string over, missing;
         double worst = 0;
         for (const auto& [step, bySteps] : bySize) {
             const ScaleRow& r = *bySteps.at(kReference);
-            const bool batched = r.requests < r.items;
-            if (r.bareUsPerRequest <= 0 || (batched && oneRequest <= 0)) {
+            const double ratio = overBare(r, r.pluginUsPerRequest());
+            if (ratio < 0) {
                 missing += " " + stepName(step);
                 continue;
             }
-            const double ratio =
-                batched ? r.pluginCpuMs * 1000.0 / r.items / oneRequest : r.pluginUsPerRequest() / r.bareUsPerRequest;
             worst = std::max(worst, ratio);
             if (ratio > kBareRatioTarget) over += format(" %s(%.2f)", stepName(step).c_str(), ratio);
         }
@@ -242,13 +247,10 @@ std::vector<Target> checkTargets(const std::vector<MicroResult>& micro, const st
         double worstOwn = 0;
         for (const auto& [step, bySteps] : bySize) {
             const ScaleRow& r = *bySteps.at(kReference);
-            const bool batched = r.requests < r.items;
-            const double bare = batched ? oneRequest : r.bareUsPerRequest;
-            if (bare <= 0 || r.requests <= 0) continue;
-            const double perUnit = batched ? static_cast<double>(r.requests) / r.items : 1.0;
-            const double own = r.ownUsPerRequest() * perUnit / bare;
+            const double own = overBare(r, r.ownUsPerRequest());
+            if (own < 0) continue;
             worstOwn = std::max(worstOwn, own);
-            split += format(" %s(%.2f+%.2f)", stepName(step).c_str(), own, r.httpUsPerRequest() * perUnit / bare);
+            split += format(" %s(%.2f+%.2f)", stepName(step).c_str(), own, overBare(r, r.httpUsPerRequest()));
         }
         targets.push_back({"(a) split: plug-in's own work + its HTTP exchanges, each over the bare client's", true,
                            format("own work worst %.2f (0.5 if the exchanges cost the bare client's): ", worstOwn) +

@@ -7,8 +7,6 @@
 #include <atomic>
 #include <cctype>
 #include <cstring>
-#include <ctime>
-#include <mutex>
 
 #include "CurlGlobal.h"
 #include "DeviceBackends.h"
