@@ -73,15 +73,19 @@ struct ScaleRow {
     double sanFloorUs = 0;     // one /sim/ request over a new connection, measured likewise
     double unexplainedMs = 0;  // wall - requests x floor - simCalls x SAN floor
     // The same requests replayed by a bare libcurl client (same bodies, same answers, one
-    // HTTPS keep-alive connection): its CPU per request, the median of kReplayRuns; 0 when not run.
+    // HTTPS keep-alive connection, the call's pace): its CPU per request, the median of
+    // kReplayRuns; 0 when not run.
     double bareUsPerRequest = 0;
-    double platformUsPerRequest = 0;   // the same replay through the platform's HTTP client
+    double bareInstantUsPerRequest = 0;  // the same replay without the pace (ReplayCpu::instantUs)
+    double platformUsPerRequest = 0;     // the paced replay through the platform's HTTP client
     double bareOnSimUsPerRequest = 0;  // the bare client sending a call that changed nothing to the simulator
     // The storage proxy's LUN tables (ShowTarget answers) the call read, and the CPU time the
     // plug-in's own reader takes over them (over a sample, scaled by bytes, at large sizes).
     long lunTables = 0;
     double lunTableMB = 0;
     double lunParseMs = 0;
+    // What receiving them costs a bare client (one request each, over a sample, scaled by count).
+    double lunReceiveMs = 0;
     std::string error;  // the final error text handed to the first item, when rc != 0
     Json requestTypes;  // cluster requests per type
 

@@ -49,7 +49,14 @@ BenchSim::BenchSim(const Json& seed, bool contents) {
         std::lock_guard<std::mutex> lock(log->mutex);
         if (!log->recording) return;
         Recording& r = log->kept;
-        if (r.all) r.exchanges.push_back({method, body, reply.body, reply.http});
+        if (r.all) {
+            const auto arrival =
+                std::chrono::steady_clock::now() - std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                                       std::chrono::duration<double, std::micro>(reply.serviceUs));
+            if (r.exchanges.empty()) r.firstArrival = arrival;
+            const double sinceFirst = std::chrono::duration<double, std::micro>(arrival - r.firstArrival).count();
+            r.exchanges.push_back({method, body, reply.body, reply.http, sinceFirst, reply.serviceUs});
+        }
         if (reply.changed) r.changed = true;
         if (reply.type != kLunTableType) return;
         if (r.lunTables % r.lunStride == 0) {

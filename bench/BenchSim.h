@@ -29,6 +29,10 @@ struct Exchange {
     std::string body;    // the form body as it came
     std::string answer;  // what was sent back
     int http = 200;
+    // When the request came, in microseconds from the recording's first, and the time the
+    // simulator took to answer it: the pace a faithful replay keeps.
+    double arrivalUs = 0;
+    double serviceUs = 0;
 };
 
 // What a recording keeps: every exchange, or none; and of the LUN tables (ShowTarget
@@ -38,6 +42,7 @@ struct Recording {
     bool changed = false;  // an exchange of a request type that may change the cluster
     long lunStride = 1;
     std::vector<Exchange> exchanges;
+    std::chrono::steady_clock::time_point firstArrival;
     long lunTables = 0;
     long long lunBytes = 0;
     std::vector<std::string> lunSamples;
@@ -118,10 +123,18 @@ double measureSanFloor(BenchSim& sim, int batches);
 
 // The exchanges replayed in order by a bare libcurl client over one HTTPS keep-alive
 // connection to a server that answers each with its recorded answer: the client's CPU time
-// per request in microseconds (median of `runs`), or 0 when the replay went wrong.
-// With `platformUs`, the same replay through the platform's HTTP client (ZYLibCurl) is timed too.
-double replayCpuUsPerRequest(const BenchSim& sim, const std::vector<Exchange>& exchanges, int runs, std::string& error,
-                             double* platformUs = nullptr);
+// per request in microseconds, the median of `runs` (0 when the replay went wrong).
+struct ReplayCpu {
+    // On the recorded call's timeline: each request sent no earlier than it came in the
+    // recording, each answer held for the time the simulator took to make it. What an exchange
+    // costs a client depends on that pace (an idle peer takes longer to wake), so this is the
+    // replay the plug-in is held against.
+    double bareUs = 0;
+    double instantUs = 0;   // each request as soon as the last answer came, each answer at once
+    double platformUs = 0;  // paced, through the platform's HTTP client (ZYLibCurl)
+};
+ReplayCpu replayCpuUsPerRequest(const BenchSim& sim, const std::vector<Exchange>& exchanges, int runs,
+                                std::string& error);
 
 // The same bare client sending the exchanges of a call that changed nothing to the simulator
 // itself, as the plug-in did: a login of its own first (the recorded one), then each recorded
@@ -129,6 +142,11 @@ double replayCpuUsPerRequest(const BenchSim& sim, const std::vector<Exchange>& e
 // microseconds (median of `runs`), or 0 when an answer's HTTP status differed from the recorded.
 double replayOnSimCpuUsPerRequest(const BenchSim& sim, const std::vector<Exchange>& exchanges, int runs,
                                   std::string& error);
+
+// The CPU time, in milliseconds, the bare client takes to receive the given answers (whole
+// ShowTarget envelopes) over one HTTPS connection, one request each, the median of
+// kReplayRuns; 0 (and `error`) when the replay went wrong.
+double lunTableReceiveMs(const BenchSim& sim, const std::vector<std::string>& answers, std::string& error);
 
 // The CPU time, in milliseconds, unmap's reader of the storage proxy's LUN table takes
 // over the given answers (each a whole ShowTarget envelope).

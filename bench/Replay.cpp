@@ -26,6 +26,17 @@ constexpr const char* kRestPath = "/rest/";
 constexpr int kStartWaitMs = 2000;
 constexpr size_t kKeepAliveRequests = 100000000;
 
+void spinUntil(std::chrono::steady_clock::time_point until) {
+    while (std::chrono::steady_clock::now() < until) {
+    }
+}
+
+void spinFor(double us) {
+    if (us > 0)
+        spinUntil(std::chrono::steady_clock::now() +
+                  std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double, std::micro>(us)));
+}
+
 size_t collect(char* data, size_t size, size_t count, void* out) {
     static_cast<std::string*>(out)->append(data, size * count);
     return size * count;
@@ -56,6 +67,8 @@ public:
             }
             const Exchange& e = exchanges_[at];
             if (e.body != body || e.method != req.method) ++mismatches_;
+            // Busy, as the simulator is while it makes the answer.
+            if (paced_) spinFor(e.serviceUs);
             res.status = e.http;
             res.set_content(e.answer, "application/json");
         };
@@ -76,7 +89,11 @@ public:
     ReplayServer& operator=(const ReplayServer&) = delete;
 
     int port() const { return port_; }
-    void rewind() { next_ = 0; }
+    // From the first exchange again; `paced`: each answer after the time the simulator took.
+    void rewind(bool paced) {
+        next_ = 0;
+        paced_ = paced;
+    }
     long mismatches() const { return mismatches_; }
 
 private:
@@ -85,7 +102,29 @@ private:
     std::thread thread_;
     int port_ = -1;
     std::atomic<size_t> next_{0};
+    std::atomic<bool> paced_{false};
     std::atomic<long> mismatches_{0};
+};
+
+// Keeps a replay on the recorded call's timeline: each request leaves no earlier than it came
+// in the recording, after the first. The wait is busy, as the plug-in mostly is between two
+// requests, and its CPU time is kept apart so that only the client's is counted.
+class Pace {
+public:
+    explicit Pace(bool on) : on_(on), start_(std::chrono::steady_clock::now()) {}
+    void before(const Exchange& e) {
+        if (!on_) return;
+        const long long cpu = threadCpuNs();
+        spinUntil(start_ + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                               std::chrono::duration<double, std::micro>(e.arrivalUs)));
+        waitedNs_ += threadCpuNs() - cpu;
+    }
+    long long waitedNs() const { return waitedNs_; }
+
+private:
+    const bool on_;
+    const std::chrono::steady_clock::time_point start_;
+    long long waitedNs_ = 0;
 };
 
 // The session id in a recorded login answer ({"result":{"sessionId":"..."}}), or empty.
@@ -139,13 +178,15 @@ private:
 // One run of the bare client: a new handle (so one TLS handshake, as the plug-in makes one
 // per entry call), every exchange in order over its one connection. CPU time of this thread.
 bool replayOnce(const std::string& url, const std::string& caFile, const std::vector<Exchange>& exchanges,
-                double& cpuNs, std::string& error) {
+                bool paced, double& cpuNs, std::string& error) {
     std::string answer;
+    Pace pace(paced);
     const long long start = threadCpuNs();
     BareHandle client(url, caFile, answer);
     if (!client.get()) return error = "no libcurl handle", false;
     bool ok = true;
     for (const Exchange& e : exchanges) {
+        pace.before(e);
         answer.clear();
         if (client.send(e.method, e.body) == 0 || answer.size() != e.answer.size()) {
             ok = false;
@@ -153,14 +194,15 @@ bool replayOnce(const std::string& url, const std::string& caFile, const std::ve
             break;
         }
     }
-    cpuNs = static_cast<double>(threadCpuNs() - start);
+    cpuNs = static_cast<double>(threadCpuNs() - start - pace.waitedNs());
     return ok;
 }
 
 // The same run through the platform's HTTP client (ZYLibCurl), as the plug-in's transport
 // drives it: what the platform adds to libcurl, apart from anything the plug-in does.
-bool replayPlatformOnce(const std::string& url, const std::vector<Exchange>& exchanges, double& cpuNs,
+bool replayPlatformOnce(const std::string& url, const std::vector<Exchange>& exchanges, bool paced, double& cpuNs,
                         std::string& error) {
+    Pace pace(paced);
     const long long start = threadCpuNs();
     // Inside a settings scope, as every entry call of the plug-in runs.
     ZYPlatformSettingsScope scope;
@@ -168,6 +210,7 @@ bool replayPlatformOnce(const std::string& url, const std::vector<Exchange>& exc
     bool ok = client.ZYLibCurlInit("Content-Type: application/x-www-form-urlencoded", true, false, nullptr);
     for (const Exchange& e : exchanges) {
         if (!ok) break;
+        pace.before(e);
         client.ZYLibCurlFreeHttpHeaderList();
         client.ZYLibCurlAppendHeader(ZY_HTTP_HDR_GENERIC, "Accept: application/json");
         client.ZYLibCurlSendHttpReq(e.method == "PUT" ? ZY_HTTP_REQ_PUT : ZY_HTTP_REQ_POST, url.c_str(), e.body.data(),
@@ -179,45 +222,45 @@ bool replayPlatformOnce(const std::string& url, const std::vector<Exchange>& exc
             error = "the platform client's replay of a " + e.method + " request got another answer";
         }
     }
-    cpuNs = static_cast<double>(threadCpuNs() - start);
+    cpuNs = static_cast<double>(threadCpuNs() - start - pace.waitedNs());
     return ok;
 }
 
 }  // namespace
 
-double replayCpuUsPerRequest(const BenchSim& sim, const std::vector<Exchange>& exchanges, int runs, std::string& error,
-                             double* platformUs) {
-    if (exchanges.empty()) return 0;
+ReplayCpu replayCpuUsPerRequest(const BenchSim& sim, const std::vector<Exchange>& exchanges, int runs,
+                                std::string& error) {
+    ReplayCpu cpu;
+    if (exchanges.empty()) return cpu;
     ReplayServer server(sim.identity(), exchanges);
     if (server.port() <= 0) {
         error = "the replay server did not start";
-        return 0;
+        return cpu;
     }
     const std::string url = std::string("https://") + kLoopback + ":" + std::to_string(server.port()) + kRestPath;
-    std::vector<double> perRequest;
-    for (int run = 0; run < runs; ++run) {
-        server.rewind();
-        double cpuNs = 0;
-        if (!replayOnce(url, sim.caFile(), exchanges, cpuNs, error)) return 0;
-        perRequest.push_back(cpuNs / 1000.0 / static_cast<double>(exchanges.size()));
-    }
-    if (platformUs) {
-        std::vector<double> platform;
+    // The median over `runs` of one way of replaying, in microseconds per request; 0 on failure.
+    auto median = [&](bool paced, bool platform) {
+        std::vector<double> perRequest;
         for (int run = 0; run < runs; ++run) {
-            server.rewind();
+            server.rewind(paced);
             double cpuNs = 0;
-            if (!replayPlatformOnce(url, exchanges, cpuNs, error)) return 0;
-            platform.push_back(cpuNs / 1000.0 / static_cast<double>(exchanges.size()));
+            const bool ok = platform ? replayPlatformOnce(url, exchanges, paced, cpuNs, error)
+                                     : replayOnce(url, sim.caFile(), exchanges, paced, cpuNs, error);
+            if (!ok) return 0.0;
+            perRequest.push_back(cpuNs / 1000.0 / static_cast<double>(exchanges.size()));
         }
-        std::sort(platform.begin(), platform.end());
-        *platformUs = platform[platform.size() / 2];
-    }
+        std::sort(perRequest.begin(), perRequest.end());
+        return perRequest[perRequest.size() / 2];
+    };
+    cpu.bareUs = median(true, false);
+    cpu.instantUs = median(false, false);
+    cpu.platformUs = median(true, true);
     if (server.mismatches() > 0) {
         error = std::to_string(server.mismatches()) + " replayed requests differed from the recorded ones";
-        return 0;
+        return ReplayCpu{};
     }
-    std::sort(perRequest.begin(), perRequest.end());
-    return perRequest[perRequest.size() / 2];
+    if (!error.empty()) return ReplayCpu{};
+    return cpu;
 }
 
 double replayOnSimCpuUsPerRequest(const BenchSim& sim, const std::vector<Exchange>& exchanges, int runs,
@@ -253,6 +296,34 @@ double replayOnSimCpuUsPerRequest(const BenchSim& sim, const std::vector<Exchang
     }
     std::sort(perRequest.begin(), perRequest.end());
     return perRequest[perRequest.size() / 2];
+}
+
+double lunTableReceiveMs(const BenchSim& sim, const std::vector<std::string>& answers, std::string& error) {
+    // The bodies are not what is measured: one short stand-in body for every exchange.
+    constexpr const char* kBody = "request=%7Btype%3AShowTarget%7D";
+    std::vector<Exchange> exchanges;
+    exchanges.reserve(answers.size());
+    for (const std::string& answer : answers) exchanges.push_back({"POST", kBody, answer, 200, 0, 0});
+    if (exchanges.empty()) return 0;
+    ReplayServer server(sim.identity(), exchanges);
+    if (server.port() <= 0) {
+        error = "the replay server did not start";
+        return 0;
+    }
+    const std::string url = std::string("https://") + kLoopback + ":" + std::to_string(server.port()) + kRestPath;
+    std::vector<double> runs;
+    for (int run = 0; run < kReplayRuns; ++run) {
+        server.rewind(false);
+        double cpuNs = 0;
+        if (!replayOnce(url, sim.caFile(), exchanges, false, cpuNs, error)) return 0;
+        runs.push_back(cpuNs / 1e6);
+    }
+    if (server.mismatches() > 0) {
+        error = "the LUN tables' replay got requests it did not expect";
+        return 0;
+    }
+    std::sort(runs.begin(), runs.end());
+    return runs[runs.size() / 2];
 }
 
 double lunTableReadMs(const std::vector<std::string>& answers, const std::string& proxy) {

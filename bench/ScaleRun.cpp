@@ -133,12 +133,17 @@ void readDone(std::istringstream& words, ScaleRow& row) {
 
 // The LUN tables the call read and what the plug-in's reader takes over them: every one when
 // all were kept, else the samples scaled to the bytes of all.
-void takeLunTables(const Recording& kept, ScaleRow& row) {
+void takeLunTables(const BenchSim& sim, const Recording& kept, ScaleRow& row) {
     row.lunTables = kept.lunTables;
     row.lunTableMB = static_cast<double>(kept.lunBytes) / (1024.0 * 1024.0);
     if (kept.lunSamples.empty() || kept.lunSampleBytes == 0) return;
     const double sampledMs = lunTableReadMs(kept.lunSamples, kLunTableProxy);
     row.lunParseMs = sampledMs * static_cast<double>(kept.lunBytes) / static_cast<double>(kept.lunSampleBytes);
+    std::string why;
+    // The samples are every n-th table of the call, large and small alike: scaled by their count.
+    row.lunReceiveMs = lunTableReceiveMs(sim, kept.lunSamples, why) * static_cast<double>(kept.lunTables) /
+                       static_cast<double>(kept.lunSamples.size());
+    if (!why.empty()) std::fprintf(stderr, "krvn-bench: receiving the LUN tables again: %s\n", why.c_str());
 }
 
 void runSize(int items, bool restLogging, const std::string& keepLogs, std::vector<ScaleRow>& rows) {
@@ -204,11 +209,13 @@ void runSize(int items, bool restLogging, const std::string& keepLogs, std::vect
             row.floorUs = floorUs;
             row.sanFloorUs = sanFloorUs;
             row.unexplainedMs = row.wallMs - (row.requests * floorUs + row.simCalls * sanFloorUs) / 1000.0;
-            takeLunTables(kept, row);
+            takeLunTables(sim, kept, row);
             if (replay) {
                 std::string why;
-                row.bareUsPerRequest =
-                    replayCpuUsPerRequest(sim, kept.exchanges, kReplayRuns, why, &row.platformUsPerRequest);
+                const ReplayCpu bare = replayCpuUsPerRequest(sim, kept.exchanges, kReplayRuns, why);
+                row.bareUsPerRequest = bare.bareUs;
+                row.bareInstantUsPerRequest = bare.instantUs;
+                row.platformUsPerRequest = bare.platformUs;
                 if (!why.empty())
                     std::fprintf(stderr, "krvn-bench: replay of %s %s: %s\n", row.family.c_str(), row.step.c_str(),
                                  why.c_str());
@@ -224,11 +231,12 @@ void runSize(int items, bool restLogging, const std::string& keepLogs, std::vect
             std::fprintf(stderr,
                          "  %5d items  %-4s %-9s rc=%d ok=%d  %9.1f ms  plug-in cpu %8.1f ms (process %8.1f, host "
                          "%7.1f, SAN %7.1f)  %6ld requests  %.1f us/req (own %.1f + HTTP client %.1f; bare %.1f, "
-                         "platform %.1f, bare to the simulator %.1f)  "
+                         "bare unpaced %.1f, platform %.1f, bare to the simulator %.1f)  "
                          "sim cpu %8.1f\n",
                          items, row.family.c_str(), row.step.c_str(), row.rc, row.itemsOk, row.wallMs, row.pluginCpuMs,
                          row.cpuMs, row.hostCpuMs, row.sanCpuMs, row.requests, row.pluginUsPerRequest(),
-                         row.ownUsPerRequest(), row.httpUsPerRequest(), row.bareUsPerRequest, row.platformUsPerRequest,
+                         row.ownUsPerRequest(), row.httpUsPerRequest(), row.bareUsPerRequest,
+                         row.bareInstantUsPerRequest, row.platformUsPerRequest,
                          row.bareOnSimUsPerRequest, row.simCpuMs);
         } else if (what == "end") {
             break;

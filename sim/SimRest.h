@@ -25,6 +25,7 @@ struct RestReply {
     int latencyMs = 0;
     bool changed = false;              // a request type that may change the model
     std::vector<std::string> touched;  // the vDisks it named whose contents may have to follow
+    double serviceUs = 0;              // the time the service took to make it (set by the route)
 };
 
 inline constexpr const char* kStatusOk = "ok";

@@ -7,6 +7,8 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <chrono>
+
 #include "Simulator.h"
 
 namespace korvansim {
@@ -20,6 +22,10 @@ constexpr size_t kMaxRestBody = 32u << 20;
 constexpr char kJson[] = "application/json";
 constexpr char kRestPath[] = "/rest/?";
 constexpr char kHostPath[] = R"(/sim/hosts/([^/]+))";
+
+double microsecondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count();
+}
 
 int portOf(const sockaddr_storage& a) {
     if (a.ss_family == AF_INET) return ntohs(reinterpret_cast<const sockaddr_in&>(a).sin_port);
@@ -165,12 +171,16 @@ private:
                     body.append(data, n);
                 return true;
             });
+            const auto start = std::chrono::steady_clock::now();
             RestReply reply = over ? tooLarge() : sim.rest(req.method, body);
+            reply.serviceUs = microsecondsSince(start);
             if (sim.exchangeLog_) sim.exchangeLog_(req.method, body, reply);
             answerRest(sim, req, res, reply);
         };
         auto withoutBody = [&sim](const Request& req, Response& res) {
+            const auto start = std::chrono::steady_clock::now();
             RestReply reply = sim.rest(req.method, req.body);
+            reply.serviceUs = microsecondsSince(start);
             if (sim.exchangeLog_) sim.exchangeLog_(req.method, req.body, reply);
             answerRest(sim, req, res, reply);
         };
