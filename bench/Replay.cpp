@@ -336,7 +336,9 @@ double lunTableReadMs(const std::vector<std::string>& answers, const std::string
     std::string target;
     size_t rows = 0;
     for (const std::string& answer : answers) {
-        ctx.restResponse = answer;
+        if (ctx.restResponse.capacity() < answer.size() + ZYSnapRESTAPI::kAnswerSlack)
+            ctx.restResponse.reserve(answer.size() + ZYSnapRESTAPI::kAnswerSlack);
+        ctx.restResponse.assign(answer);
         const long long start = threadCpuNs();
         utils.processFindSCSITargetOfLun(proxy, "", target, rows);
         spent += threadCpuNs() - start;

@@ -12,10 +12,13 @@
 
 #include <simdjson.h>
 
+#include "ZYSnapRESTAPI.h"
+
 namespace ZYKorvanCommon {
 
 namespace dom = simdjson::dom;
 
+static_assert(ZYSnapRESTAPI::kAnswerSlack >= simdjson::SIMDJSON_PADDING, "answers leave the parser too little room");
 static_assert(sizeof(dom::element) <= JsonValue::kStorage, "dom::element must fit the value storage");
 static_assert(std::is_trivially_copyable<dom::element>::value, "dom::element is copied bytewise");
 
@@ -250,7 +253,14 @@ JsonDocument::~JsonDocument() {
     if (idle.states.size() < kKeptParsers) idle.states.push_back(std::move(state_));
 }
 
-bool JsonDocument::parseObject(std::string_view text) {
+bool JsonDocument::parseObject(std::string_view text) { return parse(text, false); }
+
+bool JsonDocument::parseObject(const std::string& text) {
+    // The bytes past the end are only read ahead, never relied on; they need not be set.
+    return parse(text, text.capacity() - text.size() >= simdjson::SIMDJSON_PADDING);
+}
+
+bool JsonDocument::parse(std::string_view text, bool padded) {
     state_->parsed = false;
     error_.clear();
     if (text.empty()) {
@@ -258,8 +268,8 @@ bool JsonDocument::parseObject(std::string_view text) {
         return false;
     }
     dom::element root;
-    // The view carries no padding, so the parser copies it into its own padded buffer.
-    simdjson::error_code err = state_->parser.parse(text.data(), text.size(), true).get(root);
+    // Without room past its end the parser copies the text into a padded buffer of its own.
+    simdjson::error_code err = state_->parser.parse(text.data(), text.size(), !padded).get(root);
     if (err != simdjson::SUCCESS) {
         error_ = simdjson::error_message(err);
         return false;

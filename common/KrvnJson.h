@@ -70,8 +70,12 @@ public:
     JsonDocument(const JsonDocument&) = delete;
     JsonDocument& operator=(const JsonDocument&) = delete;
 
-    // True when the text is valid JSON whose top level is an object.
+    // True when the text is valid JSON whose top level is an object. A string with room for
+    // the parser's read-ahead past its end (ZYSnapRESTAPI::kAnswerSlack, as the transport
+    // leaves each answer) is parsed where it lies; any other text is copied first.
     bool parseObject(std::string_view text);
+    bool parseObject(const std::string& text);
+    bool parseObject(const char* text) { return parseObject(std::string_view(text)); }
     JsonValue root() const;
     // simdjson's reason for the last failure ("" after success).
     const std::string& error() const { return error_; }
@@ -80,6 +84,8 @@ public:
     struct State;
 
 private:
+    bool parse(std::string_view text, bool padded);
+
     std::unique_ptr<State> state_;
     std::string error_;
 };

@@ -217,6 +217,7 @@ bool ZYSnapRESTAPI::sendReq(int kind, const std::string& relURL, const std::stri
         if (logger)
             logger->debugLvl(ZY_KRVN_LOGLVL_ERROR, ZY_KRVN_LOG_REST_EMPTY_RESPONSE, url.c_str(), maskedRequest.c_str());
     } else {
+        if (response.capacity() < length + kAnswerSlack) response.reserve(length + kAnswerSlack);
         response.assign(text, length);
     }
 

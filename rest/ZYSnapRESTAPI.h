@@ -43,7 +43,10 @@ public:
 
     bool formURLPath(const std::string& relURL, std::string& url);
     bool setCommonCurlHeaders();
+    // `response` is given room for kAnswerSlack bytes past the answer, which lets the plug-in's
+    // JSON reader parse it where it lies instead of copying it.
     bool sendReq(int kind, const std::string& relURL, const std::string& body, std::string& response);
+    static constexpr size_t kAnswerSlack = 64;
     void maskSensitiveDetails(const std::string& in, std::string& out);
 
 private:

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "KrvnJson.h"
+#include "ZYSnapRESTAPI.h"
 
 using ZYKorvanCommon::JsonDocument;
 using ZYKorvanCommon::JsonValue;
@@ -127,6 +128,15 @@ TEST(JsonHelper, OnlyValidObjectsParseAndAFailureForgetsThePreviousDocument) {
         EXPECT_FALSE(doc.parseObject(text)) << text;
         EXPECT_FALSE(doc.error().empty()) << text;
         EXPECT_FALSE(doc.root().isPresent()) << text;
+    }
+    // A string with room past its end is read where it lies (as the transport leaves each
+    // answer): whatever lies past the end must not count.
+    for (const std::string text : {R"({"k":[1,2]})", R"({"k":"ab"})"}) {
+        std::string roomy = text + "]}\"x" + std::string(ZYSnapRESTAPI::kAnswerSlack, ']');
+        roomy.resize(text.size());
+        ASSERT_GE(roomy.capacity() - roomy.size(), ZYSnapRESTAPI::kAnswerSlack);
+        ASSERT_TRUE(doc.parseObject(roomy)) << text << ": " << doc.error();
+        EXPECT_TRUE(doc.root().has("k")) << text;
     }
 }
 
