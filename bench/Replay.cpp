@@ -16,6 +16,7 @@
 #include "MeteredHost.h"
 #include "ZYLibCurl.h"
 #include "ZYPlatformInfo.h"
+#include "ZYSnapRESTAPI.h"
 
 namespace krvnbench {
 
