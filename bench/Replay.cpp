@@ -90,6 +90,7 @@ public:
     ReplayServer& operator=(const ReplayServer&) = delete;
 
     int port() const { return port_; }
+    std::string url() const { return std::string("https://") + kLoopback + ":" + std::to_string(port_) + kRestPath; }
     // From the first exchange again; `paced`: each answer after the time the simulator took.
     void rewind(bool paced) {
         next_ = 0;
@@ -227,41 +228,45 @@ bool replayPlatformOnce(const std::string& url, const std::vector<Exchange>& exc
     return ok;
 }
 
+// The median CPU time of `runs` replays of the server's exchanges, one way (paced or not,
+// bare or through the platform's client), in nanoseconds; false (and `error`) on a failed run.
+bool medianReplayNs(ReplayServer& server, const std::string& caFile, const std::vector<Exchange>& exchanges,
+                    int runs, bool paced, bool platform, double& medianNs, std::string& error) {
+    std::vector<double> spent;
+    for (int run = 0; run < runs; ++run) {
+        server.rewind(paced);
+        double cpuNs = 0;
+        const bool ok = platform ? replayPlatformOnce(server.url(), exchanges, paced, cpuNs, error)
+                                 : replayOnce(server.url(), caFile, exchanges, paced, cpuNs, error);
+        if (!ok) return false;
+        spent.push_back(cpuNs);
+    }
+    std::sort(spent.begin(), spent.end());
+    medianNs = spent[spent.size() / 2];
+    return true;
+}
+
 }  // namespace
 
 ReplayCpu replayCpuUsPerRequest(const BenchSim& sim, const std::vector<Exchange>& exchanges, int runs,
                                 std::string& error) {
-    ReplayCpu cpu;
-    if (exchanges.empty()) return cpu;
+    if (exchanges.empty()) return {};
     ReplayServer server(sim.identity(), exchanges);
     if (server.port() <= 0) {
         error = "the replay server did not start";
-        return cpu;
+        return {};
     }
-    const std::string url = std::string("https://") + kLoopback + ":" + std::to_string(server.port()) + kRestPath;
-    // The median over `runs` of one way of replaying, in microseconds per request; 0 on failure.
-    auto median = [&](bool paced, bool platform) {
-        std::vector<double> perRequest;
-        for (int run = 0; run < runs; ++run) {
-            server.rewind(paced);
-            double cpuNs = 0;
-            const bool ok = platform ? replayPlatformOnce(url, exchanges, paced, cpuNs, error)
-                                     : replayOnce(url, sim.caFile(), exchanges, paced, cpuNs, error);
-            if (!ok) return 0.0;
-            perRequest.push_back(cpuNs / 1000.0 / static_cast<double>(exchanges.size()));
-        }
-        std::sort(perRequest.begin(), perRequest.end());
-        return perRequest[perRequest.size() / 2];
-    };
-    cpu.bareUs = median(true, false);
-    cpu.instantUs = median(false, false);
-    cpu.platformUs = median(true, true);
+    double bareNs = 0, instantNs = 0, platformNs = 0;
+    if (!medianReplayNs(server, sim.caFile(), exchanges, runs, true, false, bareNs, error) ||
+        !medianReplayNs(server, sim.caFile(), exchanges, runs, false, false, instantNs, error) ||
+        !medianReplayNs(server, sim.caFile(), exchanges, runs, true, true, platformNs, error))
+        return {};
     if (server.mismatches() > 0) {
         error = std::to_string(server.mismatches()) + " replayed requests differed from the recorded ones";
-        return ReplayCpu{};
+        return {};
     }
-    if (!error.empty()) return ReplayCpu{};
-    return cpu;
+    const double perRequestUs = 1000.0 * static_cast<double>(exchanges.size());
+    return {bareNs / perRequestUs, instantNs / perRequestUs, platformNs / perRequestUs};
 }
 
 double replayOnSimCpuUsPerRequest(const BenchSim& sim, const std::vector<Exchange>& exchanges, int runs,
@@ -311,20 +316,13 @@ double lunTableReceiveMs(const BenchSim& sim, const std::vector<std::string>& an
         error = "the replay server did not start";
         return 0;
     }
-    const std::string url = std::string("https://") + kLoopback + ":" + std::to_string(server.port()) + kRestPath;
-    std::vector<double> runs;
-    for (int run = 0; run < kReplayRuns; ++run) {
-        server.rewind(false);
-        double cpuNs = 0;
-        if (!replayOnce(url, sim.caFile(), exchanges, false, cpuNs, error)) return 0;
-        runs.push_back(cpuNs / 1e6);
-    }
+    double spentNs = 0;
+    if (!medianReplayNs(server, sim.caFile(), exchanges, kReplayRuns, false, false, spentNs, error)) return 0;
     if (server.mismatches() > 0) {
         error = "the LUN tables' replay got requests it did not expect";
         return 0;
     }
-    std::sort(runs.begin(), runs.end());
-    return runs[runs.size() / 2];
+    return spentNs / 1e6;
 }
 
 double lunTableReadMs(const std::vector<std::string>& answers, const std::string& proxy) {
@@ -337,9 +335,7 @@ double lunTableReadMs(const std::vector<std::string>& answers, const std::string
     std::string target;
     size_t rows = 0;
     for (const std::string& answer : answers) {
-        if (ctx.restResponse.capacity() < answer.size() + ZYSnapRESTAPI::kAnswerSlack)
-            ctx.restResponse.reserve(answer.size() + ZYSnapRESTAPI::kAnswerSlack);
-        ctx.restResponse.assign(answer);
+        ZYSnapRESTAPI::keepAnswer(answer.data(), answer.size(), ctx.restResponse);
         const long long start = threadCpuNs();
         utils.processFindSCSITargetOfLun(proxy, "", target, rows);
         spent += threadCpuNs() - start;

@@ -186,6 +186,11 @@ bool ZYSnapRESTAPI::setCommonCurlHeaders() {
     return true;
 }
 
+void ZYSnapRESTAPI::keepAnswer(const char* text, size_t length, std::string& response) {
+    if (response.capacity() < length + kAnswerSlack) response.reserve(length + kAnswerSlack);
+    response.assign(text, length);
+}
+
 bool ZYSnapRESTAPI::sendReq(int kind, const std::string& relURL, const std::string& body, std::string& response) {
     if (!connecting && !(libInitialized && connected)) {
         if (logger) logger->debugLvl(ZY_KRVN_LOGLVL_ERROR, ZY_KRVN_LOG_REST_NOT_CONNECTED);
@@ -217,8 +222,7 @@ bool ZYSnapRESTAPI::sendReq(int kind, const std::string& relURL, const std::stri
         if (logger)
             logger->debugLvl(ZY_KRVN_LOGLVL_ERROR, ZY_KRVN_LOG_REST_EMPTY_RESPONSE, url.c_str(), maskedRequest.c_str());
     } else {
-        if (response.capacity() < length + kAnswerSlack) response.reserve(length + kAnswerSlack);
-        response.assign(text, length);
+        keepAnswer(text, length, response);
     }
 
     if (logging && logger) {

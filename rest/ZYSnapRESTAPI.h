@@ -43,9 +43,11 @@ public:
 
     bool formURLPath(const std::string& relURL, std::string& url);
     bool setCommonCurlHeaders();
-    // `response` is given room for kAnswerSlack bytes past the answer, which lets the plug-in's
-    // JSON reader parse it where it lies instead of copying it.
+    // The answer lands in `response` through keepAnswer.
     bool sendReq(int kind, const std::string& relURL, const std::string& body, std::string& response);
+    // Copies an answer into `response` with room for kAnswerSlack bytes past its end, which lets
+    // the plug-in's JSON reader parse it where it lies instead of copying it again.
+    static void keepAnswer(const char* text, size_t length, std::string& response);
     static constexpr size_t kAnswerSlack = 64;
     void maskSensitiveDetails(const std::string& in, std::string& out);
 
