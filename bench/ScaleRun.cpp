@@ -131,8 +131,8 @@ void readDone(std::istringstream& words, ScaleRow& row) {
     row.pluginCpuMs = row.cpuMs - row.hostCpuMs - row.sanCpuMs - row.meterMs;
 }
 
-// The LUN tables the call read and what the plug-in's reader takes over them: every one when
-// all were kept, else the samples scaled to the bytes of all.
+// The LUN tables the call read, what the plug-in's reader takes over them and what a bare
+// client takes to receive them: every one when all were kept, else the samples scaled up.
 void takeLunTables(const BenchSim& sim, const Recording& kept, ScaleRow& row) {
     row.lunTables = kept.lunTables;
     row.lunTableMB = static_cast<double>(kept.lunBytes) / (1024.0 * 1024.0);
