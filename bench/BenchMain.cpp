@@ -139,10 +139,11 @@ void growthTargets(const StepSizes& bySize, int large, std::vector<Target>& targ
         worst = std::max(worst, growth);
         if (growth > kCpuGrowthTarget) over += " " + stepName(step);
     }
+    // The target is the growth from 1,000 to 10,000 items; below, the figure is printed beside.
     if (worst > 0)
         targets.push_back(
             {format("(c) plug-in CPU growth %d -> %d items <= 12x, every step but snap unmap", small, large),
-             over.empty(), format("worst %.1fx; over: %s", worst, listOrNone(over).c_str())});
+             over.empty(), format("worst %.1fx; over: %s", worst, listOrNone(over).c_str()), large == kLarge});
     if (unmapSeen)
         targets.push_back({format("(c) snap unmap %d -> %d: most of the added CPU re-reads the LUN tables", small, large),
                            unmapMet, unmap, large == kLarge});
