@@ -217,6 +217,10 @@ protected:
                         const KrvnEnvelopeFallback& onEnvelopeFailure = nullptr);
     bool parseRestResp(JsonDocument& doc, const char* logFormat);
     bool restErrorsContain(const std::string& text) const;
+
+private:
+    // Asks for the proxy's LUN table, has `read` take it (setting the row count), and logs the count.
+    int requestTargetTable(const std::string& storageProxy, const std::function<int(size_t& rows)>& read);
 };
 
 // The iSCSI module for as long as a step (or an engine) needs it: the library that holds its

@@ -32,15 +32,24 @@ bool targetRows(const JsonValue& response, JsonValue& rows) {
 
 }  // namespace
 
-int KrvnCommonUtils::rest_getSCSITargetIQNs(const std::string& storageProxy,
-                                            std::map<std::string, std::vector<KrvnSCSITarget>>& targets) {
+int KrvnCommonUtils::requestTargetTable(const std::string& storageProxy,
+                                        const std::function<int(size_t& rows)>& read) {
+    size_t rows = 0;
     int rc = runRestOp(
         kGetTargets, [&](std::string& body) { return buildReqBodyForKorvanGetSCSITgtIQNs(body, storageProxy); },
-        CWqString::Format(ZY_KRVN_ERR_GET_TARGETS, {storageProxy}),
-        [&] { return processGetSCSITargetIQNs(storageProxy, targets); });
+        CWqString::Format(ZY_KRVN_ERR_GET_TARGETS, {storageProxy}), [&] { return read(rows); });
     if (rc != 0) return rc;
-    ctx->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_LOG_GOT_TARGETS, targets[storageProxy].size());
+    ctx->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_LOG_GOT_TARGETS, rows);
     return 0;
+}
+
+int KrvnCommonUtils::rest_getSCSITargetIQNs(const std::string& storageProxy,
+                                            std::map<std::string, std::vector<KrvnSCSITarget>>& targets) {
+    return requestTargetTable(storageProxy, [&](size_t& rows) {
+        const int rc = processGetSCSITargetIQNs(storageProxy, targets);
+        rows = targets[storageProxy].size();
+        return rc;
+    });
 }
 
 int KrvnCommonUtils::processGetSCSITargetIQNs(const std::string& storageProxy,
@@ -75,14 +84,9 @@ int KrvnCommonUtils::processGetSCSITargetIQNs(const std::string& storageProxy,
 
 int KrvnCommonUtils::rest_findSCSITargetOfLun(const std::string& storageProxy, const std::string& lunId,
                                               std::string& targetIqn) {
-    size_t rows = 0;
-    int rc = runRestOp(
-        kGetTargets, [&](std::string& body) { return buildReqBodyForKorvanGetSCSITgtIQNs(body, storageProxy); },
-        CWqString::Format(ZY_KRVN_ERR_GET_TARGETS, {storageProxy}),
-        [&] { return processFindSCSITargetOfLun(storageProxy, lunId, targetIqn, rows); });
-    if (rc != 0) return rc;
-    ctx->log(ZY_KRVN_LOGLVL_DETAIL, ZY_KRVN_LOG_GOT_TARGETS, rows);
-    return 0;
+    return requestTargetTable(storageProxy, [&](size_t& rows) {
+        return processFindSCSITargetOfLun(storageProxy, lunId, targetIqn, rows);
+    });
 }
 
 int KrvnCommonUtils::processFindSCSITargetOfLun(const std::string& storageProxy, const std::string& lunId,

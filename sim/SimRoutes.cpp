@@ -23,8 +23,13 @@ constexpr char kJson[] = "application/json";
 constexpr char kRestPath[] = "/rest/?";
 constexpr char kHostPath[] = R"(/sim/hosts/([^/]+))";
 
-double microsecondsSince(std::chrono::steady_clock::time_point start) {
-    return std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count();
+// The reply `make` gives, with the time it took (the bench replays answers at that pace).
+template <class Make>
+RestReply timedReply(Make make) {
+    const auto start = std::chrono::steady_clock::now();
+    RestReply reply = make();
+    reply.serviceUs = std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count();
+    return reply;
 }
 
 int portOf(const sockaddr_storage& a) {
@@ -171,16 +176,12 @@ private:
                     body.append(data, n);
                 return true;
             });
-            const auto start = std::chrono::steady_clock::now();
-            RestReply reply = over ? tooLarge() : sim.rest(req.method, body);
-            reply.serviceUs = microsecondsSince(start);
+            RestReply reply = timedReply([&] { return over ? tooLarge() : sim.rest(req.method, body); });
             if (sim.exchangeLog_) sim.exchangeLog_(req.method, body, reply);
             answerRest(sim, req, res, reply);
         };
         auto withoutBody = [&sim](const Request& req, Response& res) {
-            const auto start = std::chrono::steady_clock::now();
-            RestReply reply = sim.rest(req.method, req.body);
-            reply.serviceUs = microsecondsSince(start);
+            RestReply reply = timedReply([&] { return sim.rest(req.method, req.body); });
             if (sim.exchangeLog_) sim.exchangeLog_(req.method, req.body, reply);
             answerRest(sim, req, res, reply);
         };
