@@ -88,12 +88,19 @@ struct ScaleRow {
     double lunReceiveMs = 0;
     std::string error;  // the final error text handed to the first item, when rc != 0
     Json requestTypes;  // cluster requests per type
+    // At kReplayMaxItems the step runs kReplayedSizeRuns times and this row is its median run
+    // (by overBare()); the lowest and highest of that ratio over the runs.
+    int runs = 1;
+    double overBareLow = 0;
+    double overBareHigh = 0;
 
     double pluginUsPerRequest() const { return requests > 0 ? pluginCpuMs * 1000.0 / requests : 0; }
     // The plug-in's CPU beside its HTTP client (building, reading, logging), per request.
     double ownUsPerRequest() const { return requests > 0 ? (pluginCpuMs - httpCpuMs) * 1000.0 / requests : 0; }
     double httpUsPerRequest() const { return requests > 0 ? httpCpuMs * 1000.0 / requests : 0; }
     double logBytesPerItem() const { return items > 0 ? static_cast<double>(logBytes) / items : 0; }
+    // The plug-in's CPU per request over the bare client's, 0 when the call was not replayed.
+    double overBare() const { return bareUsPerRequest > 0 ? pluginUsPerRequest() / bareUsPerRequest : 0; }
 };
 
 // Google Benchmark over the plug-in's hot paths; argv may hold --benchmark_* options.
@@ -110,8 +117,12 @@ constexpr int kReplayRuns = 3;
 // floors are measured again on each size's simulator, so that a busier or quieter machine
 // moves both sides. Calls at up to kReplayMaxItems items are replayed by a bare client.
 // With a `keepLogs` folder, each size's platform log is kept there as log-<items>.txt.
+// Per-request figures move by a tenth or two between runs on a shared machine, so the calls at
+// kReplayMaxItems items (where they are judged) run kReplayedSizeRuns times, each on a fresh
+// simulator and child, and each step keeps its median run.
 std::vector<ScaleRow> runScale(const std::vector<int>& sizes, bool restLogging, const std::string& keepLogs);
 constexpr int kReplayMaxItems = 1000;
+constexpr int kReplayedSizeRuns = 3;
 
 // The child side of runScale (krvn-bench --scale-child ...).
 int scaleChild(int argc, char** argv);
