@@ -354,7 +354,7 @@ void printTables(const std::vector<MicroResult>& micro, const std::vector<FloorR
             "", "step", "items", "rc", "ok", "wall ms", "requests", "sim", "plug-in", "host ms", "SAN ms", "us/req",
             "bare us", "x", "unexpl. ms", "log B/it", "peak MB");
         for (const ScaleRow& r : rows) {
-            const double x = r.bareUsPerRequest > 0 ? r.pluginUsPerRequest() / r.bareUsPerRequest : 0;
+            const double x = r.overBare();
             std::printf(
                 "%-4s %-9s %5d %2d %5d %9.1f %8ld %6ld %9.1f %8.1f %7.1f %7.1f %8.1f %6.2f %11.1f %9.0f %7.1f\n",
                 r.family.c_str(), r.step.c_str(), r.items, r.rc, r.itemsOk, r.wallMs, r.requests, r.simCalls,
@@ -441,6 +441,9 @@ Json toJson(const std::vector<MicroResult>& micro, const std::vector<FloorResult
                                 {"bareInstantUsPerRequest", r.bareInstantUsPerRequest},
                                 {"platformUsPerRequest", r.platformUsPerRequest},
                                 {"bareOnSimUsPerRequest", r.bareOnSimUsPerRequest},
+                                {"runs", r.runs},
+                                {"overBareLow", r.overBareLow},
+                                {"overBareHigh", r.overBareHigh},
                                 {"lunTables", r.lunTables},
                                 {"lunTableMB", r.lunTableMB},
                                 {"lunParseMs", r.lunParseMs},
