@@ -310,7 +310,7 @@ std::vector<Target> checkTargets(const std::vector<MicroResult>& micro, const st
     return targets;
 }
 
-void printLegend() {
+void printLegend(bool repeated) {
     std::printf(
         "plug-in ms: the child's process CPU less the host's objects (host ms: each one metered on the calling\n"
         "  thread), less the platform's SAN stand-ins (SAN ms: their own thread-CPU tally around each device\n"
@@ -325,10 +325,13 @@ void printLegend() {
         "  connection): the time neither round trips nor SAN calls account for (the simulator's own work on\n"
         "  large answers, the plug-in's CPU, the host's objects).\n"
         "sim: HTTP requests to /sim/ (SAN and host stand-ins); log B/item: bytes the call wrote to the\n"
-        "  platform log per item; peak MB: the child's resident high-water mark during the call.\n"
-        "At %d items every step ran %d times (each run a fresh simulator and child); its row is its median\n"
-        "  run by x.\n",
-        kReplayRuns, kReplayMaxItems, kReplayedSizeRuns);
+        "  platform log per item; peak MB: the child's resident high-water mark during the call.\n",
+        kReplayRuns);
+    if (repeated)
+        std::printf(
+            "At %d items every step ran %d times (each run a fresh simulator and child); its row is its median\n"
+            "  run by x.\n",
+            kReplayMaxItems, kReplayedSizeRuns);
 }
 
 void printTables(const std::vector<MicroResult>& micro, const std::vector<FloorResult>& floors,
@@ -361,7 +364,7 @@ void printTables(const std::vector<MicroResult>& micro, const std::vector<FloorR
                 r.pluginCpuMs, r.hostCpuMs, r.sanCpuMs, r.pluginUsPerRequest(), r.bareUsPerRequest, x, r.unexplainedMs,
                 r.logBytesPerItem(), r.peakMB);
         }
-        printLegend();
+        printLegend(std::any_of(rows.begin(), rows.end(), [](const ScaleRow& r) { return r.runs > 1; }));
         std::printf("\n== snap unmap: the storage proxy's LUN table, read once per item\n%5s %8s %10s %12s %12s %10s\n",
                     "items", "tables", "MB", "receiving ms", "parsing ms", "of CPU");
         for (const ScaleRow& r : rows)

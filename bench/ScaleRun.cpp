@@ -274,13 +274,9 @@ void appendMedianRuns(const std::vector<std::vector<ScaleRow>>& runs, std::vecto
 std::vector<ScaleRow> runScale(const std::vector<int>& sizes, bool restLogging, const std::string& keepLogs) {
     std::vector<ScaleRow> rows;
     for (int items : sizes) {
-        if (items != kReplayMaxItems) {
-            runSize(items, restLogging, keepLogs, rows);
-            continue;
-        }
-        std::vector<std::vector<ScaleRow>> runs(kReplayedSizeRuns);
+        std::vector<std::vector<ScaleRow>> runs(items == kReplayMaxItems ? kReplayedSizeRuns : 1);
         for (size_t run = 0; run < runs.size(); ++run) {
-            std::fprintf(stderr, "  %5d items: run %zu of %zu\n", items, run + 1, runs.size());
+            if (runs.size() > 1) std::fprintf(stderr, "  %5d items: run %zu of %zu\n", items, run + 1, runs.size());
             runSize(items, restLogging, keepLogs, runs[run]);
         }
         appendMedianRuns(runs, rows);
